@@ -1,0 +1,17 @@
+/* Addresses and host names that depend on where the program is deployed,
+ * kept together so that one header says where the program reaches out to. */
+#ifndef LUMORA_DEPLOYMENT_H
+#define LUMORA_DEPLOYMENT_H
+
+/* Description images on these hosts are the marketplace's own and stay. */
+inline constexpr const char *SKIPPED_HOST_MARKERS[] = {".tbcdn.cn/", ".taobao.com/", ".tmall.com/"};
+
+/* Hosts of the marketplace's image space, told apart from other albums. */
+inline constexpr const char *MARKET_HOST_MARKERS[] = {".taobaocdn.com/", ".alicdn.com/"};
+
+/* A blank 1x1 PNG on the marketplace's image host, written in place of images
+ * that could not be moved. */
+inline constexpr char BLANK_IMAGE_URL[] =
+    "https://img.alicdn.com/imgextra/i1/O1CN01xBlank1x1PNG000000000000000_!!0-tps.png";
+
+#endif

@@ -1,0 +1,17 @@
+/* Small file queries used across the program. */
+#ifndef LUMORA_FILE_HELPERS_H
+#define LUMORA_FILE_HELPERS_H
+
+#include <stdint.h>
+
+/* 1 when the file can be opened for reading, else 0. */
+int fileExists(const char *path);
+
+/* The file's length in bytes; -1 when it cannot be opened or its length does
+ * not fit in 32 bits. */
+int32_t fileLength(const char *path);
+
+/* 1 when the path names a directory, else 0. */
+int isDirectory(const char *path);
+
+#endif

@@ -1,0 +1,47 @@
+/* Path text helpers; see paths.h. */
+#include "paths.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "platform.h"
+
+static const char SEPARATOR_TEXT[] = {PATH_SEPARATOR, '\0'};
+
+/* 1 for a GBK lead byte, which with the byte after it makes one character. */
+static int isLeadByte(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
+
+const char *lastSeparator(const char *path) {
+    if (PATH_SEPARATOR != '\\') return strrchr(path, PATH_SEPARATOR);
+    const char *last = NULL;
+    for (const char *p = path; *p; p++) {
+        if (*p == PATH_SEPARATOR) last = p;
+        else if (isLeadByte((unsigned char)*p) && p[1]) p++;
+    }
+    return last;
+}
+
+const char *fileName(const char *path) {
+    const char *sep = lastSeparator(path);
+    return sep ? sep + 1 : path;
+}
+
+void cutAtLastSeparator(char *path) {
+    char *sep = (char *)lastSeparator(path);
+    if (!sep) return;
+    int isRoot = sep == path || sep[-1] == ':';
+    sep[isRoot ? 1 : 0] = '\0';
+}
+
+int joinPath(char *out, size_t size, const char *dir, const char *name) {
+    size_t len = strlen(dir);
+    const char *sep = len > 0 && dir[len - 1] == PATH_SEPARATOR ? "" : SEPARATOR_TEXT;
+    int n = snprintf(out, size, "%s%s%s", dir, sep, name);
+    if (n < 0 || (size_t)n >= size) {
+        out[0] = '\0';
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,28 @@
+/* The thin layer over what differs between Windows and POSIX systems.
+ *
+ * The portable core calls only these; platform_win32.cpp and
+ * platform_posix.cpp implement them, and the build picks one. */
+#ifndef LUMORA_PLATFORM_H
+#define LUMORA_PLATFORM_H
+
+#include <stddef.h>
+#include <time.h>
+
+#ifdef _WIN32
+enum { PATH_SIZE = 260 };   /* MAX_PATH, as the Windows file calls take it */
+#define PATH_SEPARATOR '\\'
+#else
+enum { PATH_SIZE = 4096 };  /* PATH_MAX */
+#define PATH_SEPARATOR '/'
+#endif
+
+/* Fills dir (size bytes) with the folder of the program file, without a
+ * trailing separator except for a root ("C:\" or "/"); the current directory
+ * when the program file's path cannot be had. Returns 1, or 0 when neither
+ * fits. */
+int programFolder(char *dir, size_t size);
+
+/* Breaks t down into local time; thread-safe. */
+void localTimeOf(time_t t, struct tm *out);
+
+#endif

@@ -1,0 +1,69 @@
+/* Hash map from string keys to untyped pointers.
+ *
+ * Separate chaining over a power-of-two bucket array that doubles when the
+ * entry count reaches the load-factor threshold; entries keep their hash so a
+ * doubling never rehashes a key. A map whose equality function is
+ * strMapKeyEquals owns its keys (they must come from malloc); values are
+ * released only when strMapClear or strMapDestroy is asked to. */
+#ifndef LUMORA_STR_MAP_H
+#define LUMORA_STR_MAP_H
+
+#include <stdint.h>
+
+typedef uint32_t (*StrMapHashFn)(const char *key);
+typedef int (*StrMapEqualsFn)(const char *a, const char *b);
+
+struct StrMapEntry {
+    uint32_t hash;     /* the key's hash, computed once at insertion */
+    char *key;         /* the key as given to strMapPut */
+    void *value;
+    StrMapEntry *next; /* next entry of the same bucket, in insertion order */
+};
+
+struct StrMap {
+    int32_t entryCount;
+    int32_t bucketCount;  /* always a power of two */
+    int32_t threshold;    /* entry count at which the buckets double */
+    float loadFactor;
+    StrMapEntry *buckets; /* bucketCount heads; only a head's next is used */
+    StrMapHashFn hashFn;
+    StrMapEqualsFn equalsFn;
+};
+
+/* One cell of the list strMapKeys returns; key is the map's own pointer. */
+struct StrMapKey {
+    char *key;
+    StrMapKey *next;
+};
+
+/* Returns a new empty map, or NULL when memory runs out. */
+StrMap *strMapCreate(StrMapHashFn hashFn, StrMapEqualsFn equalsFn, int32_t initialCapacity,
+                     float loadFactor);
+/* Capacity 16, load factor 0.75. */
+StrMap *strMapCreateDefault(StrMapHashFn hashFn, StrMapEqualsFn equalsFn);
+
+/* Stores the value under the key. Returns the value an equal key held before
+ * (that entry keeps its own key; the caller still owns the one passed in), or
+ * NULL when the key is new and the map took it over. */
+void *strMapPut(StrMap *map, char *key, void *value);
+
+/* The stored value, or NULL when the key is absent. */
+void *strMapGet(const StrMap *map, const char *key);
+
+/* Unlinks the key's entry, releases its key and hands back its value; NULL
+ * when the key is absent. */
+void *strMapRemove(StrMap *map, const char *key);
+
+/* A list of the keys in bucket and chain order, or NULL when the map is
+ * empty. Valid until the map changes; release it with strMapFreeKeys. */
+StrMapKey *strMapKeys(const StrMap *map);
+void strMapFreeKeys(StrMapKey *keys);
+
+void strMapClear(StrMap *map, int freeValues);
+/* Accepts NULL. */
+void strMapDestroy(StrMap *map, int freeValues);
+
+uint32_t strMapHash(const char *key);
+int strMapKeyEquals(const char *a, const char *b);
+
+#endif

@@ -1,0 +1,88 @@
+/* Byte-text helpers; see text_utils.h. */
+#include "text_utils.h"
+
+#include <ctype.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+char *replaceAll(const char *text, const char *pattern, const char *replacement) {
+    if (!text || !*text || !pattern || !*pattern || !replacement) return NULL;
+    size_t textLen = strlen(text), patLen = strlen(pattern), repLen = strlen(replacement);
+    std::vector<size_t> offsets;
+    offsets.reserve(256);
+    for (const char *p = strstr(text, pattern); p; p = strstr(p + patLen, pattern))
+        offsets.push_back((size_t)(p - text));
+    if (offsets.empty()) return NULL;
+    size_t n = offsets.size();
+    if (repLen > patLen && (repLen - patLen) > (SIZE_MAX - textLen - 1) / n) return NULL;
+    size_t size = textLen - n * patLen + n * repLen + 1;
+    char *out = (char *)malloc(size);
+    if (!out) return NULL;
+    char *w = out;
+    size_t from = 0;
+    for (size_t at : offsets) {
+        memcpy(w, text + from, at - from);
+        w += at - from;
+        memcpy(w, replacement, repLen);
+        w += repLen;
+        from = at + patLen;
+    }
+    memcpy(w, text + from, textLen - from + 1);
+    return out;
+}
+
+char *nextToken(char **cursor, const char *separators) {
+    char *token = *cursor;
+    if (!token) return NULL;
+    char *end = token + strcspn(token, separators);
+    if (*end) {
+        *end = '\0';
+        *cursor = end + 1;
+    } else {
+        *cursor = NULL;
+    }
+    return token;
+}
+
+int stringEquals(const void *a, const void *b) {
+    return a == b || strcmp((const char *)a, (const char *)b) == 0;
+}
+
+/* Compares n bytes ignoring the case of ASCII letters. */
+static int equalNoCase(const char *a, const char *b, size_t n) {
+    for (size_t i = 0; i < n; i++)
+        if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i])) return 0;
+    return 1;
+}
+
+/* Length rule shared by the prefix and suffix tests: an empty affix matches
+ * only an empty text, and a text shorter than the affix never matches. */
+static int affixFits(size_t textLen, size_t affixLen) {
+    return affixLen == 0 ? textLen == 0 : textLen >= affixLen;
+}
+
+int startsWith(const char *text, const char *prefix) {
+    size_t n = strlen(prefix);
+    return affixFits(strlen(text), n) && memcmp(text, prefix, n) == 0;
+}
+
+int startsWithNoCase(const char *text, const char *prefix) {
+    size_t n = strlen(prefix);
+    return affixFits(strlen(text), n) && equalNoCase(text, prefix, n);
+}
+
+int endsWithNoCase(const char *text, const char *suffix) {
+    size_t textLen = strlen(text), n = strlen(suffix);
+    return affixFits(textLen, n) && equalNoCase(text + textLen - n, suffix, n);
+}
+
+char *copyBytes(const char *src, size_t length) {
+    char *out = (char *)malloc(length + 1);
+    if (!out) return NULL;
+    memcpy(out, src, length);
+    out[length] = '\0';
+    return out;
+}

@@ -1,0 +1,35 @@
+/* Small operations on NUL-terminated byte text (GBK or ASCII).
+ *
+ * Ignoring case folds the ASCII letters only, so GBK double-byte characters
+ * are never altered. replaceAll is the one operation with substance: it
+ * rewrites whole package texts, so it finds every occurrence first and then
+ * builds the result with one allocation of the exact size. */
+#ifndef LUMORA_TEXT_UTILS_H
+#define LUMORA_TEXT_UTILS_H
+
+#include <stddef.h>
+
+/* Replaces every non-overlapping occurrence of pattern, left to right.
+ * Returns a new heap string the caller frees, or NULL when text or pattern
+ * is NULL or empty, replacement is NULL, the pattern does not occur, or
+ * memory runs out. text is never changed. */
+char *replaceAll(const char *text, const char *pattern, const char *replacement);
+
+/* Cuts the next token off *cursor at the first byte of separators: that byte
+ * becomes NUL and *cursor moves past it, or becomes NULL at the end of the
+ * text. Returns the token, or NULL when *cursor is already NULL. */
+char *nextToken(char **cursor, const char *separators);
+
+/* 1 when both are the same pointer or equal strings. Takes untyped pointers
+ * so that it serves as the equality function of a vector of strings. */
+int stringEquals(const void *a, const void *b);
+
+int startsWith(const char *text, const char *prefix);
+int startsWithNoCase(const char *text, const char *prefix);
+int endsWithNoCase(const char *text, const char *suffix);
+
+/* A new heap copy of the first length bytes of src, NUL-terminated; NULL when
+ * memory runs out. */
+char *copyBytes(const char *src, size_t length);
+
+#endif

@@ -1,0 +1,268 @@
+/* Data package reader; see package_reader.h.
+ *
+ * The walk follows the TAB tokenizer with a column counter. The token of a
+ * row's last column runs through the row's CR LF into the next row's title,
+ * which is where every record after the first begins. A quoted field that
+ * matters is taken whole by its quotes and the tokenizer is moved past it. */
+#include "package_reader.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <memory>
+
+#include "app_log.h"
+#include "charset.h"
+#include "file_helpers.h"
+#include "link_extract.h"
+#include "process_hooks.h"
+#include "text_utils.h"
+
+enum { LOADED = 1, REFUSED = 0 };
+
+/* Columns of the header row; -1 while a name has not been seen. */
+struct Columns {
+    int title = -1, desc = -1, mobile = -1, selling = -1;
+    int count = 0;
+};
+
+/* The state of the row walk. */
+struct RowWalk {
+    char *cursor;          /* the tokenizer's position in the data copy */
+    int field;             /* the column of the token in hand */
+    ItemRecord *current;   /* the record of the row in hand */
+    const Columns *cols;
+    PtrVector *items;
+};
+
+/* Outcome of one step of the walk. */
+enum WalkStep { STEP_MORE, STEP_DONE, STEP_REFUSED, STEP_LONG_TITLE };
+
+struct FreeDeleter {
+    void operator()(void *p) const { free(p); }
+};
+typedef std::unique_ptr<char, FreeDeleter> HeapText;
+
+int32_t quotedFieldLength(const char *p) {
+    for (const char *q = strchr(p + 1, '"'); q; q = strchr(q + 2, '"'))
+        if (q[1] != '"') return (int32_t)(q - p + 1);
+    return 0;
+}
+
+/* Reads the whole file into a new heap buffer of *size bytes; NULL when it
+ * is missing or cannot be read completely. */
+static char *readWholeFile(const char *path, int32_t *size) {
+    if (!fileExists(path)) return NULL;
+    int32_t length = fileLength(path);
+    FILE *f = length >= 0 ? fopen(path, "rb") : NULL;
+    if (!f) return NULL;
+    char *bytes = (char *)malloc((size_t)length + 1);
+    size_t got = bytes ? fread(bytes, 1, (size_t)length, f) : 0;
+    fclose(f);
+    if (!bytes || got != (size_t)length) {
+        free(bytes);
+        return NULL;
+    }
+    *size = length;
+    return bytes;
+}
+
+/* 1 when the first bytes show a file the seller assistant did not export in
+ * its own form: the title row right after the mark, or single-byte text. */
+static int hasForeignStart(const unsigned char *b, int32_t size) {
+    if (size >= 4 && b[0] == 0xFF && b[1] == 0xFE && b[2] == 0x9D && b[3] == 0x5B) return 1;
+    return size >= 3 && memcmp(b, "ver", 3) == 0;
+}
+
+/* Converts the file to GBK. Returns the text, exactly sized, or NULL when
+ * the encoding is broken (logged) or the text holds a NUL, which would cut
+ * the package short when it is written back. */
+static char *convertToGbk(const char *bytes, int32_t size) {
+    const unsigned char *b = (const unsigned char *)bytes;
+    int skip = size >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF ? 3 : 0;
+    // UCS-2 never gives more GBK bytes than it takes, so size + 1 holds all and a NUL
+    size_t capacity = (size_t)size + 1;
+    char *text = (char *)malloc(capacity);
+    if (!text) return NULL;
+    size_t written = 0;
+    if (convertCharset("UCS-2", "GBK", bytes + skip, (size_t)(size - skip), text, capacity, &written) == -1) {
+        appendLog("csv 文件编码存在问题, 无法正常的解析。");
+        free(text);
+        return NULL;
+    }
+    if (written >= capacity || memchr(text, '\0', written)) {
+        free(text);
+        return NULL;
+    }
+    char *fitted = (char *)realloc(text, written + 1);
+    return fitted ? fitted : text;
+}
+
+/* Removes every "_.webp" from the text, keeping the image's own extension. */
+static char *stripWebp(char *text) {
+    char *stripped = strstr(text, "_.webp") ? replaceAll(text, "_.webp", "") : NULL;
+    if (!stripped) return text;
+    free(text);
+    return stripped;
+}
+
+/* Reads the column names of the header row (cut in place). Returns 1 when
+ * the title is column 0 and the description column exists. */
+static int readHeader(char *row, Columns *cols) {
+    for (char *cursor = row, *name; (name = nextToken(&cursor, "\t")); cols->count++) {
+        if (strcmp(name, "宝贝名称") == 0) cols->title = cols->count;
+        else if (strcmp(name, "宝贝描述") == 0) cols->desc = cols->count;
+        else if (strcmp(name, "无线详情") == 0) cols->mobile = cols->count;
+        else if (strcmp(name, "宝贝卖点") == 0) cols->selling = cols->count;
+    }
+    // every row's first field is read as its title
+    return cols->title == 0 && cols->desc > 0;
+}
+
+/* Starts the record of a row from its quoted title field. */
+static WalkStep startRecord(RowWalk *w, const char *field, size_t length) {
+    size_t titleLength = length - 2;  // without the quotes
+    if (titleLength >= TITLE_SIZE) return STEP_LONG_TITLE;
+    ItemRecord *item = (ItemRecord *)calloc(1, sizeof(ItemRecord));
+    if (!item) return STEP_REFUSED;
+    memcpy(item->title, field + 1, titleLength);
+    if (!ptrVectorPush(w->items, item)) {
+        free(item);
+        return STEP_REFUSED;
+    }
+    w->current = item;
+    return STEP_MORE;
+}
+
+/* The token of a row's last column: the next row starts after its LF. */
+static WalkStep startNextRow(RowWalk *w, char *token) {
+    char *lf = strchr(token, '\n');
+    if (!lf) return STEP_REFUSED;
+    const char *next = lf + 1;
+    size_t length = strlen(next);
+    if (length == 0) return STEP_DONE;
+    if (length == 1) return *next == '\r' ? STEP_DONE : STEP_REFUSED;
+    w->field = 0;
+    return startRecord(w, next, length);
+}
+
+/* The first row's title field. A title too short to hold its quotes is an
+ * empty data part when nothing follows it, and a broken row otherwise. */
+static WalkStep startFirstRow(RowWalk *w, char *token) {
+    size_t length = strlen(token);
+    if (length < 2) return !w->cursor && (length == 0 || *token == '\r') ? STEP_DONE : STEP_REFUSED;
+    return startRecord(w, token, length);
+}
+
+/* Scans one description or mobile details field into a new list. On a scan
+ * failure shows the error and ends the process. */
+static PtrVector *scanLinks(const char *field, size_t length, int mobile) {
+    PtrVector *list = mobile ? ptrVectorCreate(16, 8) : ptrVectorCreate(32, 16);
+    if (!list) return NULL;
+    if (mobile ? extractMobileLinks(field, length, list) : extractDescriptionLinks(field, length, list))
+        return list;
+    ptrVectorDestroy(list, 1);
+    showMessage(mobile ? "读取宝贝无线详情时出错，具体原因可查看应用日志文件：app.log"
+                       : "读取宝贝详情时出错，具体原因可查看应用日志文件：app.log",
+                "错误", MESSAGE_ERROR);
+    endProcess(0);
+}
+
+/* The token before a quoted field that matters has been taken: reads that
+ * field whole by its quotes and moves the tokenizer onto the TAB after it. */
+static WalkStep readQuotedField(RowWalk *w, int column) {
+    const Columns *c = w->cols;
+    int32_t length = w->cursor && *w->cursor == '"' ? quotedFieldLength(w->cursor) : 0;
+    if (length <= 0) return STEP_REFUSED;
+    const char *field = w->cursor;
+    w->cursor += length;
+    if (column == c->selling) return STEP_MORE;
+    PtrVector *links = scanLinks(field, (size_t)length, column == c->mobile);
+    if (!links) return STEP_REFUSED;
+    if (column == c->desc) w->current->descLinks = links;
+    else w->current->mobileLinks = links;
+    return STEP_MORE;
+}
+
+/* Handles the token of column w->field, then moves to the next column. */
+static WalkStep takeToken(RowWalk *w, char *token) {
+    const Columns *c = w->cols;
+    WalkStep step = STEP_MORE;
+    if (w->field == c->count - 1) step = startNextRow(w, token);
+    else if (w->field == c->title && !w->current) step = startFirstRow(w, token);
+    if (step != STEP_MORE) return step;
+    int next = w->field + 1;
+    w->field = next;
+    if (next == c->desc || (c->mobile >= 0 && next == c->mobile) || (c->selling >= 0 && next == c->selling))
+        return readQuotedField(w, next);
+    return STEP_MORE;
+}
+
+/* Brings the last record into the shape the move job expects: a row that
+ * ended before its description has nothing to move and is dropped (this is
+ * also the blank line after the last row); one that ended before its mobile
+ * details gets an empty list. */
+static int finishLastRecord(RowWalk *w) {
+    ItemRecord *last = w->current;
+    if (!last) return 1;
+    if (!last->descLinks) {
+        ptrVectorRemoveAt(w->items, w->items->count - 1);
+        itemRecordDestroy(last);
+        return 1;
+    }
+    if (w->cols->mobile >= 0 && !last->mobileLinks) last->mobileLinks = ptrVectorCreate(16, 8);
+    return last->mobileLinks != NULL || w->cols->mobile < 0;
+}
+
+/* Walks the data rows (cut in place), appending records. Returns a loader
+ * result. */
+static int walkRows(char *data, const Columns *cols, PtrVector *items) {
+    RowWalk w = {data, 0, NULL, cols, items};
+    for (;;) {
+        char *token = nextToken(&w.cursor, "\t");
+        WalkStep step = token ? takeToken(&w, token) : STEP_DONE;
+        if (step == STEP_DONE) return finishLastRecord(&w) ? LOADED : REFUSED;
+        if (step == STEP_REFUSED) return REFUSED;
+        if (step == STEP_LONG_TITLE) return LOAD_TITLE_TOO_LONG;
+    }
+}
+
+/* Finds the header row in the text and walks the rows after it. */
+static int readRows(const char *text, PtrVector *items) {
+    const char *header = strstr(text, "宝贝名称");
+    const char *lf = header ? strchr(header, '\n') : NULL;
+    if (!lf) return REFUSED;
+    HeapText headerRow(copyBytes(header, (size_t)(lf - header)));
+    HeapText data(copyBytes(lf + 1, strlen(lf + 1)));
+    Columns cols;
+    if (!headerRow || !data || !readHeader(headerRow.get(), &cols)) return REFUSED;
+    return walkRows(data.get(), &cols, items);
+}
+
+int loadPackage(const char *path, PtrVector *items, char **textOut) {
+    int32_t size = 0;
+    HeapText bytes(readWholeFile(path, &size));
+    if (!bytes || hasForeignStart((const unsigned char *)bytes.get(), size)) return REFUSED;
+    char *converted = convertToGbk(bytes.get(), size);
+    bytes.reset();
+    if (!converted) return REFUSED;
+    HeapText text(stripWebp(converted));
+    int result = readRows(text.get(), items);
+    if (result == LOADED) *textOut = text.release();
+    return result;
+}
+
+void itemRecordDestroy(ItemRecord *item) {
+    if (!item) return;
+    ptrVectorDestroy(item->descLinks, 1);
+    ptrVectorDestroy(item->mobileLinks, 1);
+    ptrVectorDestroy(item->pcFailures, 1);
+    ptrVectorDestroy(item->mobileFailures, 1);
+    free(item);
+}
+
+void itemListClear(PtrVector *items) {
+    for (int32_t i = 0; i < items->count; i++) itemRecordDestroy((ItemRecord *)items->items[i]);
+    ptrVectorClear(items, 0);
+}

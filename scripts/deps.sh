@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the native build, tests and benchmarks need,
+# asking apt only when one is missing. Sourced by the other scripts.
+lumora_install() {
+    local missing=()
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    echo "installing: ${missing[*]}"
+    $sudo apt-get update -qq </dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+}
+
+LUMORA_NATIVE_PACKAGES=(g++ cmake ninja-build libpcre3-dev googletest libc-bin bc)

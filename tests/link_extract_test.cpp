@@ -1,0 +1,135 @@
+/* Image-link extraction: each pattern's form, the order and de-duplication
+ * across patterns, the host and blank-image filters, and scan failures. */
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app_log.h"
+#include "deployment.h"
+#include "link_extract.h"
+#include "test_support.h"
+
+static std::vector<std::string> toStrings(PtrVector *list) {
+    std::vector<std::string> out;
+    for (int32_t i = 0; i < list->count; i++) out.push_back((char *)list->items[i]);
+    ptrVectorDestroy(list, 1);
+    return out;
+}
+
+static std::vector<std::string> description(const std::string &field) {
+    PtrVector *list = ptrVectorCreate(32, 16);
+    EXPECT_EQ(extractDescriptionLinks(field.c_str(), field.size(), list), 1);
+    return toStrings(list);
+}
+
+static std::vector<std::string> mobile(const std::string &field) {
+    PtrVector *list = ptrVectorCreate(16, 8);
+    EXPECT_EQ(extractMobileLinks(field.c_str(), field.size(), list), 1);
+    return toStrings(list);
+}
+
+typedef std::vector<std::string> Links;
+
+/* Raw description fields (as they stand in the package, quotes doubled) and
+ * the addresses they yield. */
+TEST(DescriptionLinks, EveryFormOfEveryPattern) {
+    struct Case { const char *field; Links links; };
+    const Case cases[] = {
+        {"\"<IMG SRC=\"\"HTTP://a.example/1.jpg\"\">\"", {"HTTP://a.example/1.jpg"}},
+        {"\"<img alt=\"\"x\"\" src=\"\" https://a.example/2.jpg\"\" />\"", {"https://a.example/2.jpg"}},
+        {"\"<img src='http://a.example/3.jpg'>\"", {"http://a.example/3.jpg"}},
+        {"\"<img src=//a.example/4.jpg width=1><img src=http://a.example/5.jpg|x>\"",
+         {"//a.example/4.jpg", "http://a.example/5.jpg"}},
+        {"\"<img src=http://a.example/6.jpg>\"", {"http://a.example/6.jpg"}},
+        {"\"<td background=\"\"http://a.example/7.jpg\"\">\"", {"http://a.example/7.jpg"}},
+        {"\"<td background='http://a.example/8.jpg'><td BACKGROUND=http://a.example/9.jpg>\"",
+         {"http://a.example/8.jpg", "http://a.example/9.jpg"}},
+        {"\"<div style=\"\"background:url(&quot;x&quot;);background : url( http://a.example/10.jpg)\"\">\"",
+         {"http://a.example/10.jpg"}},
+        {"\"<p style='background:url(\"\"http://a.example/11.jpg\"\")'>\"", {"http://a.example/11.jpg"}},
+        {"\"<p style=\"\"background:url('//a.example/12.jpg')\"\">\"", {"//a.example/12.jpg"}},
+        {"\"<img src=\"\"ftp://a.example/13.jpg\"\"><img src=\"\"a.jpg\"\">\"", {}},
+    };
+    for (const Case &c : cases) EXPECT_EQ(description(c.field), c.links) << c.field;
+}
+
+TEST(DescriptionLinks, OrderFollowsPatternsAndRepeatsAreDropped) {
+    std::string field =
+        "\"<table background=\"\"http://a.example/bg.jpg\"\"><img src=\"\"http://a.example/1.jpg\"\">"
+        "<img src=\"\"http://a.example/bg.jpg\"\"><img src=\"\"http://a.example/1.jpg\"\">"
+        "<img src='http://a.example/1.jpg'>\"";
+    EXPECT_EQ(description(field), (Links{"http://a.example/1.jpg", "http://a.example/bg.jpg"}));
+}
+
+TEST(DescriptionLinks, MarketplaceHostsAndBlankImageStayOut) {
+    std::string field = "\"";
+    for (const char *marker : SKIPPED_HOST_MARKERS)
+        field += std::string("<img src=\"\"http://img") + marker + "a.jpg\"\">";
+    field += std::string("<img src=\"\"") + BLANK_IMAGE_URL + "\"\"><img src=\"\"" + BLANK_IMAGE_URL +
+             "?x\"\">\"";
+    EXPECT_EQ(description(field), Links{std::string(BLANK_IMAGE_URL) + "?x"});
+    std::string mobileField = std::string("\"<wapDesc><img>http://img.taobao.com/a.jpg</img><img>") +
+                              BLANK_IMAGE_URL + "</img></wapDesc>\"";
+    EXPECT_EQ(mobile(mobileField), (Links{"http://img.taobao.com/a.jpg", BLANK_IMAGE_URL}));
+}
+
+TEST(MobileLinks, OnlyClosedImgElementsCount) {
+    std::string field =
+        "\"<wapDesc><img size=\"\"750x1000\"\">https://m.example/1.jpg</img><txt>说明</txt>"
+        "<IMG>//m.example/2.jpg</IMG><img>http://m.example/3.jpg<txt>x</txt></img>"
+        "<img>https://m.example/1.jpg</img><img>not-a-link</img></wapDesc>\"";
+    EXPECT_EQ(mobile(field), (Links{"https://m.example/1.jpg", "//m.example/2.jpg"}));
+}
+
+TEST(ScanFailures, AreLoggedAndKeepWhatWasFound) {
+    ScratchDir dir;
+    openAppLog(dir.path().c_str());
+    PtrVector *list = ptrVectorCreate(32, 16);
+    // a tag that never closes makes the matcher backtrack past its limit
+    std::string field = "\"<img src=\"\"http://a.example/1.jpg\"\"><img" + std::string(5000, ' ') + "\"";
+    EXPECT_EQ(extractDescriptionLinks(field.c_str(), field.size(), list), 0);
+    EXPECT_EQ(scanDescriptionPattern("x", 1, list, "(", 1, 1), 0);
+    EXPECT_EQ(toStrings(list), Links{"http://a.example/1.jpg"});
+    std::string log = readFile(dir.file("app.log"));
+    EXPECT_NE(log.find(" Matching error: -8\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" PCRE compilation failed at offset 1: missing )\r\n"), std::string::npos) << log;
+}
+
+TEST(ScanFailures, OtherPatternsAreCompiledForTheScan) {
+    PtrVector *list = ptrVectorCreate(4, 4);
+    EXPECT_EQ(scanDescriptionPattern("<a href=http://a.example/x>", 27, list, "href=(http://[^>]*)", 1, 1), 1);
+    EXPECT_EQ(toStrings(list), Links{"http://a.example/x"});
+}
+
+/* Fields built at random from the pieces the patterns care about. */
+static std::string randomField(unsigned &seed) {
+    static const char *pieces[] = {"<img", "<IMG", " ", "  src", "SRC", "=", "\"\"", "'", "http://a.example/",
+                                   "HTTPS:", "//b.example/", "background", "BackGround", ":", "url(", ")", ">",
+                                   "|", "<", "x.jpg", "</img>", "宝贝", ".tmall.com/"};
+    std::string field = "\"";
+    int count = 5 + (int)(seed % 60);
+    for (int i = 0; i < count; i++) {
+        seed = seed * 1103515245u + 12345u;
+        field += pieces[(seed >> 16) % (sizeof pieces / sizeof *pieces)];
+    }
+    return field + "\"";
+}
+
+static Links scanWith(const std::string &field, const std::string &pattern, const LinkPattern &p) {
+    PtrVector *list = ptrVectorCreate(4, 4);
+    EXPECT_EQ(scanDescriptionPattern(field.c_str(), field.size(), list, pattern.c_str(), p.groups, p.addressGroup), 1);
+    return toStrings(list);
+}
+
+TEST(DescriptionLinks, TryingLeadWordsFindsWhatASearchFinds) {
+    unsigned seed = 2026;
+    for (int n = 0; n < 3000; n++) {
+        std::string field = randomField(seed);
+        for (const LinkPattern &p : DESCRIPTION_PATTERNS) {
+            // "(?:)" matches nothing, but makes the pattern one that is searched for
+            ASSERT_EQ(scanWith(field, p.source, p), scanWith(field, std::string("(?:)") + p.source, p))
+                << p.source << "\n" << field;
+        }
+    }
+}

@@ -1,0 +1,46 @@
+/* Writes data packages as the seller assistant exports them, for tests and
+ * benchmarks: FF FE and UTF-16LE text; a "version 1.00" line, a row of
+ * English column keys and the row of Chinese column names; then one CR LF
+ * ended row per item, fields separated by TAB, text fields quoted with inner
+ * quotes doubled. */
+#ifndef LUMORA_TESTS_PACKAGE_BUILDER_H
+#define LUMORA_TESTS_PACKAGE_BUILDER_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+/* One column of a package: its English key and its Chinese name. */
+struct PackageColumn {
+    std::u16string key;
+    std::u16string name;
+};
+
+/* The columns of a current export, "宝贝名称" first. */
+const std::vector<PackageColumn> &standardColumns();
+
+/* The standard columns without the named ones. */
+std::vector<PackageColumn> columnsWithout(const std::vector<std::u16string> &names);
+
+/* A text field: in quotes, inner quotes doubled. */
+std::u16string quoted(const std::u16string &text);
+
+/* One data row: raw field texts by column name (already quoted where the
+ * format quotes them); columns not given get a plain default value. */
+typedef std::map<std::u16string, std::u16string> PackageRow;
+
+/* An item with the usual quoted fields. */
+PackageRow itemRow(const std::u16string &title, const std::u16string &description,
+                   const std::u16string &mobile = u"", const std::u16string &selling = u"");
+
+/* The whole package text (without the byte-order mark). */
+std::u16string packageText(const std::vector<PackageRow> &rows,
+                           const std::vector<PackageColumn> &columns = standardColumns());
+
+/* The bytes of a file holding text: FF FE, then UTF-16LE. */
+std::string packageBytes(const std::u16string &text);
+
+/* Writes bytes to path; returns false when the file cannot be written. */
+bool writeFile(const std::string &path, const std::string &bytes);
+
+#endif
