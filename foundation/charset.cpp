@@ -13,7 +13,8 @@
 #include <iconv.h>
 #include <stdio.h>
 #include <string.h>
-#include <strings.h>
+
+#include "text_utils.h"
 
 enum { CHARSET_NAME_SIZE = 64 };
 
@@ -34,7 +35,7 @@ struct Conversion {
 /* For "UCS-2" input, picks the explicit byte order from the mark and skips
  * the mark; other character sets pass through unchanged. */
 static const char *sourceByteOrder(const char *fromCode, const char **input, size_t *inputBytes) {
-    if (strcasecmp(fromCode, "UCS-2") != 0) return fromCode;
+    if (!equalsNoCase(fromCode, "UCS-2")) return fromCode;
     const unsigned char *p = (const unsigned char *)*input;
     int little = *inputBytes >= 2 && p[0] == 0xFF && p[1] == 0xFE;
     int big = *inputBytes >= 2 && p[0] == 0xFE && p[1] == 0xFF;

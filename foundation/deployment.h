@@ -14,4 +14,14 @@ inline constexpr const char *MARKET_HOST_MARKERS[] = {".taobaocdn.com/", ".alicd
 inline constexpr char BLANK_IMAGE_URL[] =
     "https://img.alicdn.com/imgextra/i1/O1CN01xBlank1x1PNG000000000000000_!!0-tps.png";
 
+/* Host names under this suffix belong to the maker's own service; when their
+ * lookup fails, the fixed address below is used instead. */
+inline constexpr char VENDOR_HOST_SUFFIX[] = ".lumora.example";
+
+/* The maker's service at a fixed IPv4 address; the build may set another. */
+#ifndef LUMORA_VENDOR_FALLBACK_ADDRESS
+#define LUMORA_VENDOR_FALLBACK_ADDRESS "127.0.0.1"
+#endif
+inline constexpr char VENDOR_FALLBACK_ADDRESS[] = LUMORA_VENDOR_FALLBACK_ADDRESS;
+
 #endif

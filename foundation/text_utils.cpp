@@ -64,6 +64,11 @@ static int affixFits(size_t textLen, size_t affixLen) {
     return affixLen == 0 ? textLen == 0 : textLen >= affixLen;
 }
 
+int equalsNoCase(const char *a, const char *b) {
+    size_t n = strlen(a);
+    return n == strlen(b) && equalNoCase(a, b, n);
+}
+
 int startsWith(const char *text, const char *prefix) {
     size_t n = strlen(prefix);
     return affixFits(strlen(text), n) && memcmp(text, prefix, n) == 0;
@@ -85,4 +90,11 @@ char *copyBytes(const char *src, size_t length) {
     memcpy(out, src, length);
     out[length] = '\0';
     return out;
+}
+
+int32_t leadingDecimal(const char *text) {
+    long long value = strtoll(text, NULL, 10);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return (int32_t)value;
 }

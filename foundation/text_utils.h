@@ -8,6 +8,7 @@
 #define LUMORA_TEXT_UTILS_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 /* Replaces every non-overlapping occurrence of pattern, left to right.
  * Returns a new heap string the caller frees, or NULL when text or pattern
@@ -25,8 +26,15 @@ char *nextToken(char **cursor, const char *separators);
 int stringEquals(const void *a, const void *b);
 
 int startsWith(const char *text, const char *prefix);
+/* 1 when a and b are equal but for the case of ASCII letters. */
+int equalsNoCase(const char *a, const char *b);
 int startsWithNoCase(const char *text, const char *prefix);
 int endsWithNoCase(const char *text, const char *suffix);
+
+/* The decimal number at the start of text: optional blanks and sign, then
+ * digits up to the first other character; 0 without digits. Values beyond
+ * 32 bits are held at the nearest limit. */
+int32_t leadingDecimal(const char *text);
 
 /* A new heap copy of the first length bytes of src, NUL-terminated; NULL when
  * memory runs out. */

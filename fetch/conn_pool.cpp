@@ -1,0 +1,159 @@
+/* Connections and the keep-alive pool; see conn_pool.h.
+ *
+ * A connect runs non-blocking and waits a bounded time to complete. Time-
+ * outs and refused or failed connects are counted per host and port; a
+ * connect that succeeds removes the count. Lookup failures never count. */
+#include "conn_pool.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "app_log.h"
+#include "deployment.h"
+#include "str_map.h"
+#include "text_utils.h"
+
+static StrMap *connPool;
+static StrMap *connFailCounts;
+static NetLock *failCountLock;
+static int connectTimeoutMs = NET_TIMEOUT_MS;
+static int ioTimeoutMs = NET_TIMEOUT_MS;
+
+void initConnTables(void) {
+    if (connPool) return;
+    connPool = strMapCreateDefault(strMapHash, strMapKeyEquals);
+    connFailCounts = strMapCreateDefault(strMapHash, strMapKeyEquals);
+    failCountLock = netLockCreate();
+}
+
+void resetConnFailCounts(void) {
+    netLockAcquire(failCountLock);
+    strMapClear(connFailCounts, 0);
+    netLockRelease(failCountLock);
+}
+
+void setNetTimeouts(int connectMs, int ioMs) {
+    connectTimeoutMs = connectMs;
+    ioTimeoutMs = ioMs;
+}
+
+/* "host:port", the key of both tables; any length. */
+static std::string tableKey(const char *host, int port) {
+    return std::string(host) + ":" + std::to_string(port);
+}
+
+static intptr_t failCount(const std::string &key) {
+    netLockAcquire(failCountLock);
+    intptr_t count = (intptr_t)strMapGet(connFailCounts, key.c_str());
+    netLockRelease(failCountLock);
+    return count;
+}
+
+/* Counts one more failure for the key. A count is never stored as 0 (a
+ * success removes it), so a known key is one whose put returns its count. */
+static void countFailure(const std::string &key) {
+    netLockAcquire(failCountLock);
+    intptr_t count = (intptr_t)strMapGet(connFailCounts, key.c_str());
+    char *copy = copyBytes(key.data(), key.size());
+    if (copy && strMapPut(connFailCounts, copy, (void *)(count + 1)) != NULL) free(copy);
+    netLockRelease(failCountLock);
+}
+
+static void clearFailures(const std::string &key) {
+    netLockAcquire(failCountLock);
+    strMapRemove(connFailCounts, key.c_str());
+    netLockRelease(failCountLock);
+}
+
+/* Closes the socket and counts a failure when asked; returns 0 for the
+ * connect. */
+static SocketHandle failConnect(SocketHandle s, const std::string &key, int counted) {
+    netClose(s);
+    if (counted) countFailure(key);
+    return 0;
+}
+
+/* Finds the host's address, or the vendor's fixed one for its own hosts. */
+static int hostAddress(const char *host, uint32_t *address) {
+    if (netResolve(host, address)) return 1;
+    return strstr(host, VENDOR_HOST_SUFFIX) && netResolve(VENDOR_FALLBACK_ADDRESS, address);
+}
+
+/* Completes a non-blocking connect: 1 when connected, else 0 with the
+ * message and the failure counted where it should be. */
+static int awaitConnect(SocketHandle s, int started, const std::string &key, char *errMsg) {
+    int detail = 0;
+    int state = started < 0 ? -1 : started == 1 ? 1 : netWaitConnected(s, connectTimeoutMs, &detail);
+    if (started < 0) detail = netLastError();
+    if (state == 1) return 1;
+    if (state == 0) snprintf(errMsg, ERR_MSG_SIZE, "使用非阻塞方式连接超时。");
+    else snprintf(errMsg, ERR_MSG_SIZE, "使用非阻塞方式连接发生错误，错误码:%d", detail);
+    // a refused connect is a failed connect and counts like a time-out
+    return (int)failConnect(s, key, state != -2);
+}
+
+SocketHandle connectHost(const char *host, int port, char *errMsg) {
+    if (!host) {
+        snprintf(errMsg, ERR_MSG_SIZE, "域名 = null");
+        return 0;
+    }
+    std::string key = tableKey(host, port);
+    if (failCount(key) >= CONNECT_FAILURE_LIMIT) {
+        snprintf(errMsg, ERR_MSG_SIZE, "%s:%d - 连接失败已连续发生5次+", host, port);
+        return 0;
+    }
+    uint32_t address;
+    if (!hostAddress(host, &address)) {
+        snprintf(errMsg, ERR_MSG_SIZE, "无法解析域名: %s", host);
+        return 0;
+    }
+    SocketHandle s = netSocket();
+    if (!s) {
+        snprintf(errMsg, ERR_MSG_SIZE, "INVALID_SOCKET");
+        return 0;
+    }
+    int switched = netSetNonBlocking(s, 1);
+    if (switched != 0) {
+        char line[ERR_MSG_SIZE];
+        snprintf(line, sizeof line, "开启非阻塞方式连接失败，错误代码：%d，继续使用阻塞方式进行连接。", switched);
+        appendLog(line);
+    }
+    int started = netConnect(s, address, port);
+    if (switched != 0) {
+        if (started != 1) {
+            snprintf(errMsg, ERR_MSG_SIZE, "socket bio connect() failed");
+            return failConnect(s, key, 1);
+        }
+    } else {
+        if (!awaitConnect(s, started, key, errMsg)) return 0;
+        clearFailures(key);
+        int reset = netSetNonBlocking(s, 0);
+        if (reset != 0) {
+            snprintf(errMsg, ERR_MSG_SIZE, "将socket重置为阻塞模式出错, 错误码:%d\n", reset);
+            return failConnect(s, key, 0);
+        }
+    }
+    netSetTimeouts(s, ioTimeoutMs);
+    return s;
+}
+
+SocketHandle poolAcquire(const char *host, int port, char *errMsg) {
+    std::string key = tableKey(host, port);
+    SocketHandle pooled = (SocketHandle)strMapGet(connPool, key.c_str());
+    if (pooled) return pooled;
+    char line[ERR_MSG_SIZE];
+    snprintf(line, sizeof line, "%s:%d --- new socket()", host, port);
+    appendLog(line);
+    SocketHandle s = connectHost(host, port, errMsg);
+    char *copy = s ? copyBytes(key.data(), key.size()) : NULL;
+    if (copy) strMapPut(connPool, copy, (void *)s);
+    return s;
+}
+
+void poolRelease(const char *host, int port) {
+    strMapRemove(connPool, tableKey(host, port).c_str());
+}

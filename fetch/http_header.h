@@ -1,0 +1,23 @@
+/* The five facts the fetcher takes from an HTTP response header. */
+#ifndef LUMORA_HTTP_HEADER_H
+#define LUMORA_HTTP_HEADER_H
+
+#include <stdint.h>
+
+enum { LOCATION_SIZE = 512, CONNECTION_SIZE = 16, CONTENT_ENCODING_SIZE = 32 };
+
+struct HttpHeader {
+    int32_t contentLength;                      /* -1 when the header has none */
+    int isChunked;                              /* 1 for "Transfer-Encoding: chunked" */
+    char location[LOCATION_SIZE];               /* the redirect target */
+    char connection[CONNECTION_SIZE];           /* e.g. "close" */
+    char contentEncoding[CONTENT_ENCODING_SIZE];
+};
+
+/* Reads the header block text (status line and header lines, without the
+ * blank line), cutting it apart in place, into header. The text fields are
+ * written only for lines that are present; a value longer than its field is
+ * cut to fit. */
+void parseHttpHeader(char *text, HttpHeader *header);
+
+#endif

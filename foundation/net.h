@@ -1,0 +1,71 @@
+/* Sockets, behind the platform layer: BSD sockets on POSIX systems, Windows
+ * Sockets on Windows. IPv4 TCP only, which is all the fetcher speaks.
+ *
+ * A socket handle is never 0, so that 0 can mean "no socket" in the tables
+ * and results that carry handles. Results follow the program's convention
+ * where they are yes or no (1 or 0); calls that wrap one system call return
+ * what it returns (a byte count, or a negative value on error). */
+#ifndef LUMORA_NET_H
+#define LUMORA_NET_H
+
+#include <stdint.h>
+
+typedef uintptr_t SocketHandle;
+
+/* Starts the socket library. Returns 1 with the version obtained in
+ * *version (low byte major, high byte minor), or 0. POSIX needs nothing. */
+int netStartup(uint16_t *version);
+void netCleanup(void);
+
+/* Looks up host's first IPv4 address (network byte order). Returns 1, or 0
+ * when the lookup fails. */
+int netResolve(const char *host, uint32_t *address);
+
+/* A new TCP stream socket, or 0 when none can be created. */
+SocketHandle netSocket(void);
+
+/* Switches non-blocking mode on or off. Returns 0, or the system's error
+ * result. */
+int netSetNonBlocking(SocketHandle s, int on);
+
+/* Starts connecting to address (network order) and port. Returns 1 when
+ * connected at once, 0 when under way (non-blocking) and -1 on failure. */
+int netConnect(SocketHandle s, uint32_t address, int port);
+
+/* Waits up to timeoutMs for a connect under way. Returns 1 when it is
+ * connected, 0 on time-out, -1 when it failed (refused or unreachable) and
+ * -2 when the wait itself failed; *detail receives the system's code. */
+int netWaitConnected(SocketHandle s, int timeoutMs, int *detail);
+
+/* Sets the send and receive time-outs. */
+void netSetTimeouts(SocketHandle s, int timeoutMs);
+
+/* One send or receive call: the byte count, or 0 or less when the peer
+ * closed, the time-out passed or an error happened. */
+int netSend(SocketHandle s, const char *data, int length);
+int netRecv(SocketHandle s, char *buffer, int length);
+
+/* A socket listening on 127.0.0.1 at a free port (in *port) with the given
+ * backlog, or 0. For local servers: the tests' and the demo's. */
+SocketHandle netListenLoopback(int backlog, int *port);
+
+/* Waits up to timeoutMs for a connection and accepts it; 0 when none came. */
+SocketHandle netAccept(SocketHandle listener, int timeoutMs);
+
+/* Waits up to timeoutMs for data (or the peer's close) to read. Returns 1
+ * when a receive will not block, 0 on time-out, -1 on error. */
+int netWaitReadable(SocketHandle s, int timeoutMs);
+
+/* Closes the socket; accepts 0. */
+void netClose(SocketHandle s);
+
+/* The last socket error code of this thread. */
+int netLastError(void);
+
+/* A process-wide mutual exclusion lock, usable before any thread starts. */
+struct NetLock;
+NetLock *netLockCreate(void);
+void netLockAcquire(NetLock *lock);
+void netLockRelease(NetLock *lock);
+
+#endif

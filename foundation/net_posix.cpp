@@ -1,0 +1,155 @@
+/* POSIX side of the socket layer: BSD sockets and pthread mutexes. A socket
+ * that the system numbers 0 (possible when standard input is closed) is
+ * moved to another number, since 0 means "no socket" to the callers. */
+#include "net.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+int netStartup(uint16_t *version) {
+    *version = 0x0202;
+    return 1;
+}
+
+void netCleanup(void) {}
+
+int netResolve(const char *host, uint32_t *address) {
+    struct addrinfo hints, *found = NULL;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    if (getaddrinfo(host, NULL, &hints, &found) != 0 || !found) return 0;
+    *address = ((struct sockaddr_in *)found->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(found);
+    return 1;
+}
+
+/* Moves a descriptor numbered 0 elsewhere; -1 stays -1. */
+static int notZero(int fd) {
+    if (fd == 0) {
+        int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+        close(fd);
+        fd = moved;
+    }
+    return fd;
+}
+
+/* poll on one descriptor for the events, restarted after signals. */
+static int waitFor(SocketHandle s, short events, int timeoutMs) {
+    struct pollfd p = {(int)s, events, 0};
+    int n;
+    do n = poll(&p, 1, timeoutMs);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+SocketHandle netSocket(void) {
+    int fd = notZero(socket(AF_INET, SOCK_STREAM, 0));
+    return fd < 0 ? 0 : (SocketHandle)fd;
+}
+
+int netSetNonBlocking(SocketHandle s, int on) {
+    int flags = fcntl((int)s, F_GETFL, 0);
+    if (flags < 0) return flags;
+    return fcntl((int)s, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK) < 0 ? -1 : 0;
+}
+
+int netConnect(SocketHandle s, uint32_t address, int port) {
+    struct sockaddr_in to;
+    memset(&to, 0, sizeof to);
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = address;
+    to.sin_port = htons((uint16_t)port);
+    if (connect((int)s, (struct sockaddr *)&to, sizeof to) == 0) return 1;
+    return errno == EINPROGRESS ? 0 : -1;
+}
+
+int netWaitConnected(SocketHandle s, int timeoutMs, int *detail) {
+    int n = waitFor(s, POLLOUT, timeoutMs);
+    *detail = n < 0 ? errno : 0;
+    if (n < 0) return -2;
+    if (n == 0) return 0;
+    // writable also means a connect that failed: its error is pending
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt((int)s, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+    *detail = error;
+    return error == 0 ? 1 : -1;
+}
+
+void netSetTimeouts(SocketHandle s, int timeoutMs) {
+    struct timeval tv = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    setsockopt((int)s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    setsockopt((int)s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+int netSend(SocketHandle s, const char *data, int length) {
+    return (int)send((int)s, data, (size_t)length, MSG_NOSIGNAL);
+}
+
+int netRecv(SocketHandle s, char *buffer, int length) {
+    return (int)recv((int)s, buffer, (size_t)length, 0);
+}
+
+SocketHandle netListenLoopback(int backlog, int *port) {
+    SocketHandle s = netSocket();
+    struct sockaddr_in at;
+    socklen_t size = sizeof at;
+    memset(&at, 0, sizeof at);
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (!s || bind((int)s, (struct sockaddr *)&at, sizeof at) != 0 || listen((int)s, backlog) != 0 ||
+        getsockname((int)s, (struct sockaddr *)&at, &size) != 0) {
+        netClose(s);
+        return 0;
+    }
+    *port = ntohs(at.sin_port);
+    return s;
+}
+
+SocketHandle netAccept(SocketHandle listener, int timeoutMs) {
+    if (waitFor(listener, POLLIN, timeoutMs) <= 0) return 0;
+    int fd = notZero(accept((int)listener, NULL, NULL));
+    return fd < 0 ? 0 : (SocketHandle)fd;
+}
+
+int netWaitReadable(SocketHandle s, int timeoutMs) {
+    int n = waitFor(s, POLLIN, timeoutMs);
+    return n < 0 ? -1 : n > 0;
+}
+
+void netClose(SocketHandle s) {
+    if (s) close((int)s);
+}
+
+int netLastError(void) {
+    return errno;
+}
+
+struct NetLock {
+    pthread_mutex_t mutex;
+};
+
+NetLock *netLockCreate(void) {
+    NetLock *lock = (NetLock *)malloc(sizeof(NetLock));
+    if (lock) pthread_mutex_init(&lock->mutex, NULL);
+    return lock;
+}
+
+void netLockAcquire(NetLock *lock) {
+    pthread_mutex_lock(&lock->mutex);
+}
+
+void netLockRelease(NetLock *lock) {
+    pthread_mutex_unlock(&lock->mutex);
+}

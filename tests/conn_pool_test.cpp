@@ -1,0 +1,118 @@
+/* Connections and the pool: counted connect failures (time-outs and
+ * refusals) against loopback listeners, and one pooled socket per host and
+ * port. Waits are shortened; the program waits 10 s. */
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app_log.h"
+#include "conn_pool.h"
+#include "test_server.h"
+#include "test_support.h"
+
+class ConnPool : public testing::Test {
+protected:
+    ScratchDir dir;
+    char message[ERR_MSG_SIZE] = {0};
+    void SetUp() override {
+        uint16_t version;
+        netStartup(&version);
+        openAppLog(dir.path().c_str());
+        initConnTables();
+        resetConnFailCounts();
+        setNetTimeouts(300, 2000);
+    }
+    void TearDown() override { setNetTimeouts(NET_TIMEOUT_MS, NET_TIMEOUT_MS); }
+    /* Connects to 127.0.0.1 at port; returns the message, "" on success. */
+    std::string attempt(int port) {
+        message[0] = '\0';
+        SocketHandle s = connectHost("127.0.0.1", port, message);
+        netClose(s);
+        return s ? "" : message;
+    }
+};
+
+/* A listener whose accept queue is full, so that connects to it hang. */
+struct FullListener {
+    SocketHandle listener = 0;
+    int port = 0;
+    std::vector<SocketHandle> fillers;
+    FullListener() {
+        listener = netListenLoopback(0, &port);
+        for (int i = 0; i < 16; i++) {
+            SocketHandle s = netSocket();
+            netSetNonBlocking(s, 1);
+            int detail = 0;
+            int started = netConnect(s, htonLoopback(), port);
+            fillers.push_back(s);
+            if (started == 0 && netWaitConnected(s, 300, &detail) == 0) break;  // the queue is full
+        }
+    }
+    ~FullListener() {
+        for (SocketHandle s : fillers) netClose(s);
+        netClose(listener);
+    }
+    static uint32_t htonLoopback() {
+        uint32_t address = 0;
+        netResolve("127.0.0.1", &address);
+        return address;
+    }
+};
+
+TEST_F(ConnPool, FiveTimeOutsStopTheAttemptsUntilReset) {
+    FullListener full;
+    const std::string timeOut = "使用非阻塞方式连接超时。";
+    for (int i = 0; i < 5; i++) EXPECT_EQ(attempt(full.port), timeOut);
+    std::string refused = "127.0.0.1:" + std::to_string(full.port) + " - 连接失败已连续发生5次+";
+    EXPECT_EQ(attempt(full.port), refused);
+    EXPECT_EQ(attempt(full.port), refused);
+    resetConnFailCounts();
+    EXPECT_EQ(attempt(full.port), timeOut);
+}
+
+TEST_F(ConnPool, ASuccessfulConnectStartsTheCountAgain) {
+    FullListener full;
+    EXPECT_NE(attempt(full.port), "");
+    netClose(netAccept(full.listener, 1000));  // room for one more
+    EXPECT_EQ(attempt(full.port), "");
+    for (int i = 0; i < 4; i++) EXPECT_EQ(attempt(full.port), "使用非阻塞方式连接超时。");
+    EXPECT_EQ(attempt(full.port), "使用非阻塞方式连接超时。");  // the fifth in a row is still tried
+}
+
+TEST_F(ConnPool, RefusedConnectsAreFailuresButLookupsAreNot) {
+    int port = 0;
+    netClose(netListenLoopback(1, &port));  // a port with nobody listening
+    for (int i = 0; i < 5; i++) EXPECT_EQ(attempt(port).rfind("使用非阻塞方式连接发生错误，错误码:", 0), 0u);
+    EXPECT_EQ(attempt(port), "127.0.0.1:" + std::to_string(port) + " - 连接失败已连续发生5次+");
+    for (int i = 0; i < 6; i++) EXPECT_EQ(connectHost("", port, message), 0u);
+    EXPECT_STREQ(message, "无法解析域名: ");
+    EXPECT_EQ(connectHost(NULL, port, message), 0u);
+    EXPECT_STREQ(message, "域名 = null");
+}
+
+TEST_F(ConnPool, OneSocketIsPooledPerHostAndPort) {
+    TestServer a, b;
+    SocketHandle first = poolAcquire("127.0.0.1", a.port(), message);
+    ASSERT_NE(first, 0u);
+    EXPECT_EQ(poolAcquire("127.0.0.1", a.port(), message), first);
+    SocketHandle other = poolAcquire("127.0.0.1", b.port(), message);
+    EXPECT_NE(other, first);
+    poolRelease("127.0.0.1", a.port());
+    netClose(first);
+    SocketHandle again = poolAcquire("127.0.0.1", a.port(), message);
+    EXPECT_NE(again, 0u);
+    poolRelease("127.0.0.1", a.port());
+    poolRelease("127.0.0.1", b.port());
+    netClose(again);
+    netClose(other);
+    std::string log = readFile(dir.file("app.log"));
+    auto count = [&](int port) {
+        std::string line = " 127.0.0.1:" + std::to_string(port) + " --- new socket()\r\n";
+        int n = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) n++;
+        return n;
+    };
+    EXPECT_EQ(count(a.port()), 2);  // the second acquire reused the socket
+    EXPECT_EQ(count(b.port()), 1);
+}

@@ -1,0 +1,99 @@
+/* Link splitting, file extensions, response header facts and the request
+ * text: tables of input and expected output. */
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "http_exchange.h"
+#include "http_header.h"
+#include "url.h"
+
+TEST(ParseUrl, SplitsHostPortAndPath) {
+    struct Case { const char *url; const char *host; int port; const char *path; };
+    const Case cases[] = {
+        {"http://h/a.jpg", "h", 80, "/a.jpg"},
+        {"https://h/a.jpg", "h", 443, "/a.jpg"},
+        {"//h/p?q=1#f", "h", 80, "/p?q=1#f"},
+        {"http://h:8080/x", "h", 8080, "/x"},
+        {"http://h:/x", "h", 0, "/x"},
+        {"http://:81/x", "", 81, "/x"},
+        {"http:///x", "", 80, "/x"},
+        {"HTTP://h/x", "h", 80, "/x"},
+        {"HTTPS://h/x", "h", 80, "/x"},
+        {"http://h:99999999999/x", "h", 2147483647, "/x"},
+    };
+    for (const Case &c : cases) {
+        UrlParts parts = {NULL, NULL, -7};
+        ASSERT_EQ(parseUrl(c.url, &parts), 1) << c.url;
+        EXPECT_STREQ(parts.host, c.host) << c.url;
+        EXPECT_EQ(parts.port, c.port) << c.url;
+        EXPECT_STREQ(parts.path, c.path) << c.url;
+        freeUrlParts(&parts);
+        freeUrlParts(&parts);
+    }
+}
+
+TEST(ParseUrl, RefusesWhatCannotBeRequested) {
+    for (const char *url : {"http://h", "ftp://h/x", "http:/", "", "http://h/a\r\nX-Injected: 1", "//h/a\n"}) {
+        UrlParts parts = {NULL, NULL, -7};
+        EXPECT_EQ(parseUrl(url, &parts), 0) << url;
+        EXPECT_EQ(parts.port, -7);  // untouched
+    }
+}
+
+TEST(UrlFileExtension, TakesTheTailAfterTheLastDot) {
+    struct Case { const char *url; const char *ext; };
+    const Case cases[] = {
+        {"http://h/a/b.png", "png"},          {"http://h/a/b.jpeg?x=1", "jpeg"},
+        {"http://h/a/b", NULL},               {"http://h/a.b/c", NULL},
+        {"http://h/a/b.toolongext", "toolong"}, {"http://h/a/b.jpg?v=1.2", "2"},
+        {"http://h/a/b?x=c.d", "d"},          {"http://h/a/b.", ""},
+        {"http://h/a/b.gif#top", "gif"},
+    };
+    for (const Case &c : cases) {
+        char ext[8] = {0};
+        char *got = urlFileExtension(c.url, ext, 7);
+        if (!c.ext) {
+            EXPECT_EQ(got, nullptr) << c.url;
+            continue;
+        }
+        EXPECT_EQ(got, ext);
+        EXPECT_STREQ(ext, c.ext) << c.url;  // the eighth byte stays 0 even when cut
+    }
+}
+
+static HttpHeader parsed(std::string text) {
+    HttpHeader h;
+    memset(&h, 0, sizeof h);
+    parseHttpHeader(&text[0], &h);
+    return h;
+}
+
+TEST(HttpHeaderParse, TakesTheFiveFacts) {
+    HttpHeader h = parsed("HTTP/1.1 200 OK\r\ncontent-length: 42\r\nTransfer-Encoding: Chunked\r\n"
+                          "Location: http://h/b.jpg_.webp\r\nConnection: close \r\nContent-Encoding: gzip");
+    EXPECT_EQ(h.contentLength, 42);
+    EXPECT_EQ(h.isChunked, 1);
+    EXPECT_STREQ(h.location, "http://h/b.jpg_.webp");
+    EXPECT_STREQ(h.connection, "close ");  // taken verbatim
+    EXPECT_STREQ(h.contentEncoding, "gzip");
+
+    HttpHeader other = parsed("HTTP/1.1 200 OK\nContent-Length: 5\n\nContent-Length: 7\nTransfer-Encoding: gzip, chunked\n"
+                              "Content-Length:9\nConnection: " + std::string(100, 'k'));
+    EXPECT_EQ(other.contentLength, 7);  // the later line wins; no blank after the colon is no match
+    EXPECT_EQ(other.isChunked, 0);
+    EXPECT_EQ(std::string(other.connection), std::string(15, 'k'));  // cut to fit
+    EXPECT_EQ(parsed("HTTP/1.1 200 OK").contentLength, -1);
+    EXPECT_EQ(parsed("HTTP/1.1 200 OK\r\nContent-Length: abc").contentLength, 0);
+}
+
+TEST(HttpRequestText, AsksForKeepAliveOrClose) {
+    char host[] = "img.example", path[] = "/a.jpg?x=1";
+    UrlParts parts = {host, path, 80};
+    const std::string agent = "\r\nAccept: */*\r\nAccept-Language: zh-cn\r\nUser-Agent: Mozilla/4.0 (compatible; "
+                              "MSIE 8.0; Windows NT 5.2; Trident/4.0; CIBA)";
+    EXPECT_EQ(httpRequest(parts, 1),
+              "GET /a.jpg?x=1 HTTP/1.1" + agent + "\r\nHost: img.example\r\nConnection: keep-alive\r\n\r\n");
+    parts.port = 8080;
+    EXPECT_EQ(httpRequest(parts, 0), "GET /a.jpg?x=1 HTTP/1.0" + agent + "\r\nHost: img.example:8080\r\nConnection: close\r\n\r\n");
+}
