@@ -46,13 +46,21 @@ static const char *sourceByteOrder(const char *fromCode, const char **input, siz
     return little ? "UCS-2LE" : "UCS-2BE";
 }
 
+/* One iconv call; GNU libiconv takes the input as const char **, glibc as
+ * char **, and the template takes whichever the header declares. */
+template <class In>
+static size_t convertStep(size_t (*convert)(iconv_t, In, size_t *, char **, size_t *), iconv_t cd, char **in,
+                          size_t *inLeft, char **out, size_t *outLeft) {
+    return convert(cd, (In)in, inLeft, out, outLeft);
+}
+
 /* Runs iconv until the input is used up or it stops making progress.
  * Returns the irreversible count, or -1 when input is left unconverted. */
 static long convertAll(iconv_t cd, char **in, size_t *inLeft, char **out, size_t *outLeft) {
     long irreversible = 0;
     for (;;) {
         size_t before = *inLeft;
-        size_t r = iconv(cd, in, inLeft, out, outLeft);
+        size_t r = convertStep(iconv, cd, in, inLeft, out, outLeft);
         if (r != (size_t)-1) return irreversible + (long)r;
         if (errno != EILSEQ) return -1;
         if (*inLeft == 0) return irreversible + 1;  // characters were dropped

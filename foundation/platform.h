@@ -22,6 +22,16 @@ enum { PATH_SIZE = 4096 };  /* PATH_MAX */
  * fits. */
 int programFolder(char *dir, size_t size);
 
+/* Fills dir (size bytes) with the user's desktop folder. Returns 1, or 0
+ * (dir empty) when there is none. */
+int desktopFolder(char *dir, size_t size);
+
+/* Moves the file from over the file to, replacing it; 1 on success. */
+int replaceFile(const char *from, const char *to);
+
+/* Creates the folder; 1 on success. */
+int makeFolder(const char *path);
+
 /* Breaks t down into local time; thread-safe. */
 void localTimeOf(time_t t, struct tm *out);
 

@@ -1,8 +1,12 @@
 /* POSIX side of the platform layer: the program's folder from
- * /proc/self/exe, thread-safe local time. */
+ * /proc/self/exe, the desktop from the XDG setting or ~/Desktop, file moves
+ * by rename, thread-safe local time. */
 #include "platform.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "paths.h"
@@ -13,6 +17,24 @@ int programFolder(char *dir, size_t size) {
     dir[n] = '\0';
     cutAtLastSeparator(dir);
     return 1;
+}
+
+int desktopFolder(char *dir, size_t size) {
+    const char *xdg = getenv("XDG_DESKTOP_DIR"), *home = getenv("HOME");
+    int n = xdg && *xdg ? snprintf(dir, size, "%s", xdg) : home && *home ? snprintf(dir, size, "%s/Desktop", home) : -1;
+    if (n < 0 || (size_t)n >= size) {
+        dir[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+int replaceFile(const char *from, const char *to) {
+    return rename(from, to) == 0;
+}
+
+int makeFolder(const char *path) {
+    return mkdir(path, 0777) == 0;
 }
 
 void localTimeOf(time_t t, struct tm *out) {

@@ -15,3 +15,6 @@ lumora_install() {
 }
 
 LUMORA_NATIVE_PACKAGES=(g++ cmake ninja-build libpcre3-dev googletest libc-bin bc)
+
+# The fetcher benchmark's local image server and its baseline client.
+LUMORA_BENCH_PACKAGES=(nginx wget)

@@ -1,23 +1,31 @@
 #!/usr/bin/env bash
-# Builds Lumora and runs every test: the native build, then the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer. Installs what is
-# missing first (Debian 12).
+# Builds Lumora and runs every test: natively, again under AddressSanitizer
+# and UndefinedBehaviorSanitizer, and as 32-bit Windows programs under Wine.
+# Installs what is missing first (Debian 12), and prints each stage's time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
-lumora_install "${LUMORA_NATIVE_PACKAGES[@]}"
 
 jobs=$(nproc)
-run_suite() {  # NAME CMAKE_ARGS...: configure, build and test one build folder
-    local name=$1; shift
-    local dir=$root/build/$name
-    echo "== $name: build"
+stage() {  # NAME COMMAND...: runs one stage and reports how long it took
+    local name=$1 start=$SECONDS
+    shift
+    echo "== $name"
+    "$@"
+    echo "== $name: $((SECONDS - start)) s"
+}
+suite() {  # NAME CMAKE_ARGS...: configures, builds and tests one build folder
+    local dir=$root/build/$1
+    shift
     cmake -S "$root" -B "$dir" -G Ninja -DLUMORA_BENCH=OFF "$@" >/dev/null
     ninja -C "$dir" -j "$jobs"
-    echo "== $name: tests"
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
-run_suite native -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_suite sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMORA_SANITIZE=ON
+stage "set-up" lumora_install "${LUMORA_NATIVE_PACKAGES[@]}"
+stage "native" suite native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    stage "sanitizers" suite sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMORA_SANITIZE=ON
+stage "windows set-up" bash -c "'$root/scripts/windows-deps.sh' && '$root/scripts/wine-env.sh'"
+stage "windows under wine" suite win32 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"

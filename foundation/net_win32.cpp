@@ -1,0 +1,145 @@
+/* Windows side of the socket layer: Windows Sockets 2.2 and critical
+ * sections. A failed non-blocking connect shows in select's exception set,
+ * not as writable, so both sets are watched. */
+#include "net.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+int netStartup(uint16_t *version) {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 0;
+    *version = data.wVersion;
+    return 1;
+}
+
+void netCleanup(void) {
+    WSACleanup();
+}
+
+int netResolve(const char *host, uint32_t *address) {
+    struct addrinfo hints, *found = NULL;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    // an empty name would stand for this machine here, but for nothing elsewhere
+    if (!*host || getaddrinfo(host, NULL, &hints, &found) != 0 || !found) return 0;
+    *address = ((struct sockaddr_in *)found->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(found);
+    return 1;
+}
+
+SocketHandle netSocket(void) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    return s == INVALID_SOCKET ? 0 : (SocketHandle)s;
+}
+
+int netSetNonBlocking(SocketHandle s, int on) {
+    u_long mode = on ? 1 : 0;
+    return ioctlsocket((SOCKET)s, FIONBIO, &mode);
+}
+
+int netConnect(SocketHandle s, uint32_t address, int port) {
+    struct sockaddr_in to;
+    memset(&to, 0, sizeof to);
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = address;
+    to.sin_port = htons((u_short)port);
+    if (connect((SOCKET)s, (struct sockaddr *)&to, sizeof to) == 0) return 1;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+int netWaitConnected(SocketHandle s, int timeoutMs, int *detail) {
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET((SOCKET)s, &writable);
+    FD_SET((SOCKET)s, &failed);
+    struct timeval tv = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    int n = select(0, NULL, &writable, &failed, &tv);
+    *detail = n < 0 ? WSAGetLastError() : 0;
+    if (n < 0) return -2;
+    if (n == 0) return 0;
+    int error = 0, size = sizeof error;
+    getsockopt((SOCKET)s, SOL_SOCKET, SO_ERROR, (char *)&error, &size);
+    *detail = error;
+    return FD_ISSET((SOCKET)s, &failed) || error != 0 ? -1 : 1;
+}
+
+void netSetTimeouts(SocketHandle s, int timeoutMs) {
+    DWORD ms = (DWORD)timeoutMs;
+    setsockopt((SOCKET)s, SOL_SOCKET, SO_SNDTIMEO, (const char *)&ms, sizeof ms);
+    setsockopt((SOCKET)s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&ms, sizeof ms);
+}
+
+int netSend(SocketHandle s, const char *data, int length) {
+    return send((SOCKET)s, data, length, 0);
+}
+
+int netRecv(SocketHandle s, char *buffer, int length) {
+    return recv((SOCKET)s, buffer, length, 0);
+}
+
+SocketHandle netListenLoopback(int backlog, int *port) {
+    SocketHandle s = netSocket();
+    struct sockaddr_in at;
+    int size = sizeof at;
+    memset(&at, 0, sizeof at);
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (!s || bind((SOCKET)s, (struct sockaddr *)&at, sizeof at) != 0 || listen((SOCKET)s, backlog) != 0 ||
+        getsockname((SOCKET)s, (struct sockaddr *)&at, &size) != 0) {
+        netClose(s);
+        return 0;
+    }
+    *port = ntohs(at.sin_port);
+    return s;
+}
+
+/* select on one socket for reading, up to timeoutMs. */
+static int waitReadable(SocketHandle s, int timeoutMs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET((SOCKET)s, &readable);
+    struct timeval tv = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return select(0, &readable, NULL, NULL, &tv);
+}
+
+SocketHandle netAccept(SocketHandle listener, int timeoutMs) {
+    if (waitReadable(listener, timeoutMs) <= 0) return 0;
+    SOCKET s = accept((SOCKET)listener, NULL, NULL);
+    return s == INVALID_SOCKET ? 0 : (SocketHandle)s;
+}
+
+int netWaitReadable(SocketHandle s, int timeoutMs) {
+    int n = waitReadable(s, timeoutMs);
+    return n < 0 ? -1 : n > 0;
+}
+
+void netClose(SocketHandle s) {
+    if (s) closesocket((SOCKET)s);
+}
+
+int netLastError(void) {
+    return WSAGetLastError();
+}
+
+struct NetLock {
+    CRITICAL_SECTION section;
+};
+
+NetLock *netLockCreate(void) {
+    NetLock *lock = (NetLock *)malloc(sizeof(NetLock));
+    if (lock) InitializeCriticalSection(&lock->section);
+    return lock;
+}
+
+void netLockAcquire(NetLock *lock) {
+    EnterCriticalSection(&lock->section);
+}
+
+void netLockRelease(NetLock *lock) {
+    LeaveCriticalSection(&lock->section);
+}

@@ -1,0 +1,49 @@
+/* Windows side of the platform layer: the program's folder from
+ * GetModuleFileNameA, the desktop from the shell, file moves that replace
+ * the target, thread-safe local time. */
+#include "platform.h"
+
+#include <direct.h>
+#include <string.h>
+#include <windows.h>
+#include <shlobj.h>
+
+#include "paths.h"
+
+int programFolder(char *dir, size_t size) {
+    DWORD n = GetModuleFileNameA(NULL, dir, (DWORD)size);
+    if (n == 0 || n >= size) {
+        DWORD m = GetCurrentDirectoryA((DWORD)size, dir);
+        return m > 0 && m < size;
+    }
+    cutAtLastSeparator(dir);
+    return 1;
+}
+
+int desktopFolder(char *dir, size_t size) {
+    char path[MAX_PATH] = "";
+    LPITEMIDLIST list = NULL;
+    if (SHGetSpecialFolderLocation(NULL, CSIDL_DESKTOP, &list) == S_OK) {
+        if (!SHGetPathFromIDListA(list, path)) path[0] = '\0';
+        CoTaskMemFree(list);
+    }
+    size_t n = strlen(path);
+    if (n == 0 || n >= size) {
+        dir[0] = '\0';
+        return 0;
+    }
+    memcpy(dir, path, n + 1);
+    return 1;
+}
+
+int replaceFile(const char *from, const char *to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+int makeFolder(const char *path) {
+    return _mkdir(path) == 0;
+}
+
+void localTimeOf(time_t t, struct tm *out) {
+    localtime_s(out, &t);
+}
