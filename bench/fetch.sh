@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# Times downloading 2,000 images of 20 KB one after another over keep-alive
+# from a local nginx against wget fetching the same list in the same run,
+# best of three each. Where network namespaces and netem are available it
+# also compares both once on 100 images with 10 ms of delay added between
+# client and server.
+#   bench/fetch.sh [BUILD_DIR]   (default build/native)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/native}
+bench=$build/bench/fetch_bench
+. "$root/scripts/deps.sh"
+lumora_install "${LUMORA_BENCH_PACKAGES[@]}"
+
+IMAGES=2000
+DELAYED_IMAGES=100
+RUN_LIMIT_SECONDS=120  # one tool's pass over the list, delay included
+MEMORY_KIB=1048576  # room for the images and every run's copy of them
+SERVER_NS=lumora-bench-server-$$
+CLIENT_NS=lumora-bench-client-$$
+
+# The files live in memory when /dev/shm has room, so that the figures are
+# the fetchers' own: on a disk, creating files soon after thousands were
+# deleted (by an earlier run, say) can take longer than downloading them, as
+# ext4 without a journal passes over inodes freed in the last half minute.
+tmp=${TMPDIR:-/tmp}
+if [ -d /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 { print $4 }')" -gt "$MEMORY_KIB" ]; then
+    tmp=/dev/shm
+fi
+work=$(mktemp -d -p "$tmp")
+servers=()
+netns=()
+cleanup() {
+    for pid in "${servers[@]}"; do stopProcess "$pid"; done
+    for ns in "${netns[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+stopProcess() {  # asks the process to end, waits up to 5 s, then kills it
+    kill "$1" 2>/dev/null || return 0
+    for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
+    kill -9 "$1" 2>/dev/null || true
+}
+
+writeLinks() {  # FILE BASE_URL COUNT: the links of the first COUNT images
+    seq -f "$2/img%g.jpg" 1 "$3" >"$1"
+}
+
+# Starts nginx serving the images on LISTEN (address:port), run through the
+# PREFIX command when given, and waits until CHECK_URL answers from the
+# client's side (the client command is in the array client).
+startServer() {  # NAME LISTEN CHECK_URL [PREFIX...]
+    local dir=$work/$1 listen=$2 url=$3
+    shift 3
+    mkdir -p "$dir"
+    cat >"$dir/nginx.conf" <<EOF
+daemon off;
+user root;
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log;
+events { worker_connections 64; }
+http {
+    access_log off;
+    default_type image/jpeg;
+    sendfile on;
+    keepalive_timeout 60s;
+    keepalive_requests 10000;
+    client_body_temp_path $dir/body;
+    proxy_temp_path $dir/proxy;
+    fastcgi_temp_path $dir/fastcgi;
+    uwsgi_temp_path $dir/uwsgi;
+    scgi_temp_path $dir/scgi;
+    server {
+        listen $listen;
+        root $work/images;
+    }
+}
+EOF
+    "$@" nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log" &
+    local pid=$!
+    servers+=("$pid")
+    for _ in $(seq 50); do
+        "${client[@]}" wget -q -O /dev/null --tries=1 --timeout=1 "$url" && return 0
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "nginx on $listen did not answer; its log:" >&2
+    cat "$dir/error.log" >&2 || true
+    return 1
+}
+
+lumoraOnce() {  # LIST DIR: prints seconds and images done
+    mkdir "$2"
+    local figures seconds count
+    figures=$("${client[@]}" timeout "$RUN_LIMIT_SECONDS" "$bench" download "$1" "$2" || true)
+    read -r _ _ _ count _ seconds <<<"$figures"
+    echo "${seconds:-nan} ${count:-0}"
+}
+
+wgetOnce() {  # LIST DIR: prints seconds and images done
+    mkdir "$2"
+    local t0 t1
+    t0=$(date +%s.%N)
+    "${client[@]}" timeout "$RUN_LIMIT_SECONDS" wget --input-file="$1" -q --timeout=10 --tries=2 -P "$2" || true
+    t1=$(date +%s.%N)
+    echo "$(echo "$t1 - $t0" | bc) $(find "$2" -name '*.jpg' | wc -l)"
+}
+
+# Runs both tools ROUNDS times, alternating, and sets lumoraFigures and
+# wgetFigures to "BEST_SECONDS FEWEST_DONE". Every run writes into a new
+# folder, none removed before the end, for the reason given above.
+compare() {  # LIST ROUNDS NAME
+    local runs=() round
+    for ((round = 0; round < $2; round++)); do
+        runs+=("lumora $(lumoraOnce "$1" "$work/$3-lumora$round")" "wget $(wgetOnce "$1" "$work/$3-wget$round")")
+    done
+    lumoraFigures=$(printf '%s\n' "${runs[@]}" | awk '$1 == "lumora"' | bestOf)
+    wgetFigures=$(printf '%s\n' "${runs[@]}" | awk '$1 == "wget"' | bestOf)
+}
+
+bestOf() {  # reads "TOOL SECONDS DONE" lines
+    awk 'NR == 1 || $2 < best { best = $2 } NR == 1 || $3 < done { done = $3 } END { print best, done }'
+}
+
+# Two network namespaces joined by a veth pair, the server's side delaying
+# what it sends by 10 ms; fails when the system cannot make them.
+delayedNetwork() {
+    ip netns add "$SERVER_NS" 2>/dev/null && netns+=("$SERVER_NS") &&
+        ip netns add "$CLIENT_NS" 2>/dev/null && netns+=("$CLIENT_NS") &&
+        ip link add lumora0 netns "$SERVER_NS" type veth peer name lumora0 netns "$CLIENT_NS" 2>/dev/null &&
+        ip -n "$SERVER_NS" addr add 10.200.0.1/24 dev lumora0 &&
+        ip -n "$CLIENT_NS" addr add 10.200.0.2/24 dev lumora0 &&
+        ip -n "$SERVER_NS" link set lumora0 up &&
+        ip -n "$CLIENT_NS" link set lumora0 up &&
+        ip netns exec "$SERVER_NS" tc qdisc add dev lumora0 root netem delay 10ms 2>/dev/null
+}
+
+mkdir -p "$work/images"
+"$bench" generate "$work/images" "$IMAGES"
+port=$("$bench" port)
+client=()
+base=http://127.0.0.1:$port
+startServer loopback "127.0.0.1:$port" "$base/img1.jpg"
+writeLinks "$work/links" "$base" "$IMAGES"
+compare "$work/links" 3 loopback
+
+awk -v n="$IMAGES" -v lumora="$lumoraFigures" -v wget="$wgetFigures" 'BEGIN {
+    split(lumora, l, " "); split(wget, w, " ")
+    printf "images           %d x 20 KB from nginx on 127.0.0.1, one keep-alive connection, best of 3\n", n
+    printf "lumora           %.3f s  (%.0f us per image, %d of %d done)\n", l[1], l[1] * 1e6 / n, l[2], n
+    printf "wget baseline    %.3f s  (%.0f us per image, %d of %d done; wget --input-file, same list)\n", w[1], w[1] * 1e6 / n, w[2], n
+    printf "lumora / wget    %.2f  (target at most 1.0)\n", l[1] / w[1]
+}'
+
+if command -v tc >/dev/null && delayedNetwork; then
+    client=(ip netns exec "$CLIENT_NS")
+    base=http://10.200.0.1:$port
+    startServer delayed "10.200.0.1:$port" "$base/img1.jpg" ip netns exec "$SERVER_NS"
+    writeLinks "$work/delayed-links" "$base" "$DELAYED_IMAGES"
+    compare "$work/delayed-links" 1 delayed
+    awk -v n="$DELAYED_IMAGES" -v lumora="$lumoraFigures" -v wget="$wgetFigures" 'BEGIN {
+        split(lumora, l, " "); split(wget, w, " ")
+        printf "delay 10 ms      lumora %.1f ms, wget %.1f ms per image  (%d images, %d and %d done; ratio %.2f)\n",
+               l[1] * 1e3 / n, w[1] * 1e3 / n, n, l[2], w[2], l[1] / w[1]
+    }'
+else
+    echo "delay 10 ms      skipped (network namespaces or netem unavailable here)"
+fi

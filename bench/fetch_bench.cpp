@@ -1,0 +1,93 @@
+/* Fetch benchmark: downloads a list of image links one after another over
+ * the pooled keep-alive connection, as the move job does.
+ *
+ *   fetch_bench generate DIR COUNT   writes COUNT 20 KB JPEG-like files,
+ *                                    img1.jpg to imgCOUNT.jpg, into DIR
+ *   fetch_bench port                 prints a free loopback port
+ *   fetch_bench download LIST DIR    downloads every link of LIST (one a
+ *                                    line) into DIR and prints the figures
+ *
+ * bench/fetch.sh serves the generated files with nginx and compares the
+ * download with wget fetching the same list in the same run. */
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app_log.h"
+#include "conn_pool.h"
+#include "download.h"
+#include "net.h"
+
+static const size_t IMAGE_BYTES = 20 * 1024;
+
+/* A JPEG signature followed by bytes that differ from file to file. */
+static std::string imageBytes(int index) {
+    std::string bytes(IMAGE_BYTES, '\0');
+    uint32_t state = 2166136261u ^ (uint32_t)index;
+    for (char &c : bytes) {
+        state = state * 1664525u + 1013904223u;
+        c = (char)(state >> 24);
+    }
+    bytes[0] = (char)0xFF;
+    bytes[1] = (char)0xD8;
+    return bytes;
+}
+
+static int generate(const std::string &dir, int count) {
+    for (int i = 1; i <= count; i++) {
+        std::ofstream out(dir + "/img" + std::to_string(i) + ".jpg", std::ios::binary);
+        out << imageBytes(i);
+        if (!out) return 1;
+    }
+    return 0;
+}
+
+/* Asks the system for a free port on 127.0.0.1 and lets it go again, for a
+ * server to be started on it right after. */
+static int freePort(void) {
+    int port = 0;
+    SocketHandle listener = netListenLoopback(1, &port);
+    if (!listener) return 1;
+    netClose(listener);
+    printf("%d\n", port);
+    return 0;
+}
+
+static std::vector<std::string> readLinks(const char *path) {
+    std::vector<std::string> links;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) links.push_back(line);
+    return links;
+}
+
+static int download(const char *listPath, const std::string &dir) {
+    std::vector<std::string> links = readLinks(listPath);
+    initConnTables();
+    openAppLog(dir.c_str());
+    int done = 0, failed = 0;
+    auto start = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < links.size(); i++) {
+        char errMsg[ERR_MSG_SIZE] = {0};
+        std::string path = dir + "/" + std::to_string(i + 1) + ".jpg";
+        if (downloadToFile(links[i].c_str(), path.c_str(), errMsg, 1, 0) == 1) done++;
+        else if (failed++ == 0) fprintf(stderr, "first failure: %s: %s\n", links[i].c_str(), errMsg);
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    printf("links %zu done %d seconds %.4f\n", links.size(), done, seconds);
+    return done == (int)links.size() ? 0 : 1;
+}
+
+int main(int argc, char **argv) {
+    if (argc == 4 && strcmp(argv[1], "generate") == 0) return generate(argv[2], atoi(argv[3]));
+    if (argc == 2 && strcmp(argv[1], "port") == 0) return freePort();
+    if (argc == 4 && strcmp(argv[1], "download") == 0) return download(argv[2], argv[3]);
+    fprintf(stderr, "usage: fetch_bench generate DIR COUNT | fetch_bench port | fetch_bench download LIST DIR\n");
+    return 2;
+}
