@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times downloading 2,000 images of 20 KB one after another over keep-alive
 # from a local nginx against wget fetching the same list in the same run,
-# best of three each. Where network namespaces and netem are available it
+# best of three each, and the whole move job over a package of the same
+# links against that bare download loop. Where network namespaces and netem are available it
 # also compares both once on 100 images with 10 ms of delay added between
 # client and server.
 #   bench/fetch.sh [BUILD_DIR]   (default build/native)
@@ -91,10 +92,10 @@ EOF
     return 1
 }
 
-lumoraOnce() {  # LIST DIR: prints seconds and images done
+lumoraOnce() {  # LIST DIR [download|move]: prints seconds and images done
     mkdir "$2"
     local figures seconds count
-    figures=$("${client[@]}" timeout "$RUN_LIMIT_SECONDS" "$bench" download "$1" "$2" || true)
+    figures=$("${client[@]}" timeout "$RUN_LIMIT_SECONDS" "$bench" "${3:-download}" "$1" "$2" || true)
     read -r _ _ _ count _ seconds <<<"$figures"
     echo "${seconds:-nan} ${count:-0}"
 }
@@ -152,6 +153,19 @@ awk -v n="$IMAGES" -v lumora="$lumoraFigures" -v wget="$wgetFigures" 'BEGIN {
     printf "lumora           %.3f s  (%.0f us per image, %d of %d done)\n", l[1], l[1] * 1e6 / n, l[2], n
     printf "wget baseline    %.3f s  (%.0f us per image, %d of %d done; wget --input-file, same list)\n", w[1], w[1] * 1e6 / n, w[2], n
     printf "lumora / wget    %.2f  (target at most 1.0)\n", l[1] / w[1]
+}'
+
+jobRuns=()
+for round in 1 2 3; do
+    jobRuns+=("loop $(lumoraOnce "$work/links" "$work/loop$round")" "job $(lumoraOnce "$work/links" "$work/job$round" move)")
+done
+loopFigures=$(printf '%s\n' "${jobRuns[@]}" | awk '$1 == "loop"' | bestOf)
+jobFigures=$(printf '%s\n' "${jobRuns[@]}" | awk '$1 == "job"' | bestOf)
+awk -v n="$IMAGES" -v loop="$loopFigures" -v job="$jobFigures" 'BEGIN {
+    split(loop, l, " "); split(job, j, " ")
+    printf "move job         %.3f s  (%.0f us per image, %d of %d moved; backup, names, rewrite and write-back included)\n", j[1], j[1] * 1e6 / n, j[2], n
+    printf "download loop    %.3f s  (%.0f us per image, the same links)\n", l[1], l[1] * 1e6 / n
+    printf "job overhead     %.1f %%  (target under 10 %%)\n", (j[1] / l[1] - 1) * 100
 }'
 
 if command -v tc >/dev/null && delayedNetwork; then

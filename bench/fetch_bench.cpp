@@ -6,9 +6,13 @@
  *   fetch_bench port                 prints a free loopback port
  *   fetch_bench download LIST DIR    downloads every link of LIST (one a
  *                                    line) into DIR and prints the figures
+ *   fetch_bench move LIST DIR        runs the move job over a package whose
+ *                                    items hold the links of LIST, 20 each,
+ *                                    with DIR as the target folder
  *
  * bench/fetch.sh serves the generated files with nginx and compares the
- * download with wget fetching the same list in the same run. */
+ * download with wget fetching the same list in the same run, and the move
+ * job with the bare download loop. */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,7 +26,11 @@
 #include "app_log.h"
 #include "conn_pool.h"
 #include "download.h"
+#include "move_job.h"
 #include "net.h"
+#include "package_builder.h"
+#include "package_reader.h"
+#include "platform.h"
 
 static const size_t IMAGE_BYTES = 20 * 1024;
 
@@ -84,10 +92,58 @@ static int download(const char *listPath, const std::string &dir) {
     return done == (int)links.size() ? 0 : 1;
 }
 
+enum { LINKS_PER_ITEM = 20 };
+
+/* A package whose items show the links in their descriptions. */
+static std::string packageOf(const std::vector<std::string> &links) {
+    std::vector<PackageRow> rows;
+    for (size_t first = 0; first < links.size(); first += LINKS_PER_ITEM) {
+        std::u16string html;
+        for (size_t i = first; i < links.size() && i < first + LINKS_PER_ITEM; i++)
+            html += u"<p><img src=\"" + std::u16string(links[i].begin(), links[i].end()) + u"\" /></p>";
+        rows.push_back(itemRow(u"宝贝 " + std::u16string(1, (char16_t)(u'A' + first % 26)), html));
+    }
+    return packageBytes(packageText(rows));
+}
+
+static void quietPosition(void *, int) {}
+static void quietItem(void *, int, const ItemRecord *, int) {}
+static void quietText(void *, const char *) {}
+static void quietMessage(void *, const char *, const char *, MessageIcon) {}
+static void quietEnd(void *) {}
+
+/* Runs the whole move job and prints the same figures as download. */
+static int move(const char *listPath, const std::string &dir) {
+    std::vector<std::string> links = readLinks(listPath);
+    std::string package = dir + "/package.csv", images = dir + "/images";
+    if (!writeFile(package, packageOf(links)) || !makeFolder(images.c_str())) return 1;
+    initConnTables();
+    openAppLog(dir.c_str());
+    static const MoveView view = {NULL, quietPosition, quietItem, quietText, quietPosition, quietMessage, quietEnd};
+    MoveJob job = {};
+    job.items = ptrVectorCreate(256, 64);
+    snprintf(job.packagePath, sizeof job.packagePath, "%s", package.c_str());
+    snprintf(job.targetFolder, sizeof job.targetFolder, "%s", images.c_str());
+    snprintf(job.programDir, sizeof job.programDir, "%s", dir.c_str());
+    job.options = {1, 1, 0};
+    job.view = &view;
+    auto start = std::chrono::steady_clock::now();
+    if (loadPackage(package.c_str(), job.items, &job.packageText) != 1 || runMoveJob(&job) != MOVE_FINISHED) return 1;
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    int done = 0;
+    for (int32_t i = 0; i < job.items->count; i++) {
+        ItemRecord *item = (ItemRecord *)job.items->items[i];
+        done += item->descLinks->count - (item->pcFailures ? item->pcFailures->count : 0);
+    }
+    printf("links %zu done %d seconds %.4f\n", links.size(), done, seconds);
+    return 0;
+}
+
 int main(int argc, char **argv) {
     if (argc == 4 && strcmp(argv[1], "generate") == 0) return generate(argv[2], atoi(argv[3]));
     if (argc == 2 && strcmp(argv[1], "port") == 0) return freePort();
     if (argc == 4 && strcmp(argv[1], "download") == 0) return download(argv[2], argv[3]);
-    fprintf(stderr, "usage: fetch_bench generate DIR COUNT | fetch_bench port | fetch_bench download LIST DIR\n");
+    if (argc == 4 && strcmp(argv[1], "move") == 0) return move(argv[2], argv[3]);
+    fprintf(stderr, "usage: fetch_bench generate DIR COUNT | port | download LIST DIR | move LIST DIR\n");
     return 2;
 }

@@ -6,11 +6,10 @@
 #include <sys/stat.h>
 
 int fileExists(const char *path) {
-    if (isDirectory(path)) return 0;  // POSIX opens a directory for reading too
     FILE *f = fopen(path, "rb");
     if (!f) return 0;
     fclose(f);
-    return 1;
+    return !isDirectory(path);  // POSIX opens a directory for reading too
 }
 
 int32_t fileLength(const char *path) {

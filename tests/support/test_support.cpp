@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "platform.h"
 #include "process_hooks.h"
 
 namespace fs = std::filesystem;
@@ -29,7 +30,7 @@ ScratchDir::~ScratchDir() {
 }
 
 std::string ScratchDir::file(const std::string &name) const {
-    return (fs::path(dir) / name).string();
+    return dir + PATH_SEPARATOR + name;  // a path object would take GBK names for another code page
 }
 
 std::string readFile(const std::string &path) {

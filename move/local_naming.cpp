@@ -1,0 +1,47 @@
+/* Local image names; see local_naming.h. */
+#include "local_naming.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include <initializer_list>
+
+#include "file_helpers.h"
+#include "platform.h"
+#include "url.h"
+
+enum { EXTENSION_MAX = 7 };
+
+int imageCounter = 1;
+
+JobStartTime jobStartNow(void) {
+    struct tm now;
+    localTimeOf(time(NULL), &now);
+    return {now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, now.tm_hour, now.tm_min};
+}
+
+const char *imageExtension(const char *url) {
+    static const char *const KNOWN[] = {"jpg", "jpeg", "png", "gif", "bmp"};
+    char candidate[EXTENSION_MAX + 1] = {0};
+    if (!urlFileExtension(url, candidate, EXTENSION_MAX) || !candidate[0]) return "jpg";
+    for (char *c = candidate; *c; c++)
+        if (*c >= 'A' && *c <= 'Z') *c = (char)(*c - 'A' + 'a');
+    for (const char *known : KNOWN)
+        if (strcmp(candidate, known) == 0) return known;
+    if (strstr(candidate, "jpg") || strstr(candidate, "jpeg")) return "jpg";
+    for (const char *known : {"png", "gif", "bmp"})
+        if (strstr(candidate, known)) return known;
+    return "jpg";
+}
+
+int freeLocalPath(const char *folder, ImageKind kind, const JobStartTime &start, const char *extension,
+                  char *out, size_t size) {
+    for (;;) {
+        int n = snprintf(out, size, "%s%c%s%d-%d-%d-%d-%d-%d.%s", folder, PATH_SEPARATOR,
+                         kind == MOBILE_IMAGE ? "m-" : "", start.year, start.month, start.day, start.hour,
+                         start.minute, imageCounter++, extension);
+        if (n < 0 || (size_t)n >= size) return 0;
+        if (!fileExists(out)) return 1;
+    }
+}

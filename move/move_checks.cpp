@@ -1,0 +1,43 @@
+/* Pre-flight checks of the front ends; see move_checks.h. */
+#include "move_checks.h"
+
+#include <stdio.h>
+
+#include "file_helpers.h"
+#include "paths.h"
+
+std::string packagePathProblem(const char *packagePath) {
+    if (!packagePath[0]) return "请选择一个淘宝数据包(csv)文件";
+    if (!fileExists(packagePath)) return "选择的csv文件不存在，请重新选择";
+    return "";
+}
+
+std::string loadFailureMessage(int result, const char *packagePath) {
+    const char *name = fileName(packagePath);
+    char message[4096];
+    if (result == 2)
+        snprintf(message, sizeof message,
+                 "[%s]数据包中部分宝贝的标题超过%d个字符(%d个汉字)，需要使用淘宝助理修改一下，操作方法如下：\n\n"
+                 "1. 打开并登录淘宝助理，进入[宝贝管理] -> [本地库存宝贝]。\n\n"
+                 "2. 在[本地库存宝贝]下建立一个新的分类，将[%s]导入到新建立的分类下。\n\n"
+                 "3. 将宝贝标题过长的修改短一些。然后钩选刚刚导入的所有宝贝，导出CSV直接替换[%s]，然后再对[%s]进行搬家。",
+                 name, 255, 127, name, name, name);
+    else
+        snprintf(message, sizeof message,
+                 "[%s]数据格式存在问题，需要使用淘宝助理(版本:5.x+)转换一下，操作方法如下：\n\n"
+                 "1. 打开并登录淘宝助理，进入[宝贝管理] -> [本地库存宝贝]。\n\n"
+                 "2. 在[本地库存宝贝]下建立一个新的分类，将[%s]导入到新建立的分类下，然后钩选刚刚导入的所有宝贝，"
+                 "导出CSV直接替换[%s]。\n\n3. 然后再对[%s]进行搬家。\n\n\n是否需要进入官网查看详细操作指南？",
+                 name, name, name, name);
+    return message;
+}
+
+std::string moveChoicesProblem(const MoveOptions &options, const char *targetFolder, const char *desktopFolder) {
+    if (!options.imageSpace && !options.otherAlbums)
+        return "[搬来自淘宝图片空间里的图片] 与 [搬来自第三方相册里的图片] 至少需选择其中一项";
+    if (!targetFolder[0]) return "请选择图片搬家后保存到哪一个文件夹中";
+    if (!isDirectory(targetFolder)) return "选择的文件夹不存在，请重新选择";
+    if (std::string(targetFolder) == desktopFolder)
+        return "不可以将图片搬家到[桌面]上，因为将图片搬家到桌面上，图片有可能会铺满整个桌面。\n\n请重新选择一个文件夹。";
+    return "";
+}

@@ -1,0 +1,25 @@
+/* The checks a front end makes before it loads a package and before it
+ * starts a move, with the messages the user sees. Shared by the window and
+ * the console so that both refuse the same things in the same words. */
+#ifndef LUMORA_MOVE_CHECKS_H
+#define LUMORA_MOVE_CHECKS_H
+
+#include <string>
+
+#include "move_job.h"
+
+/* The message for a package path that is empty or names no readable file;
+ * "" when the path can be loaded. */
+std::string packagePathProblem(const char *packagePath);
+
+/* The message for a loadPackage result other than 1 (2: titles too long;
+ * 0: not in the export form, which ends with a question whether to open the
+ * conversion guide). */
+std::string loadFailureMessage(int result, const char *packagePath);
+
+/* The message for options or a target folder a move cannot start with; ""
+ * when the move may start. desktopFolder is the user's desktop ("" when
+ * unknown), which is refused as a target. */
+std::string moveChoicesProblem(const MoveOptions &options, const char *targetFolder, const char *desktopFolder);
+
+#endif

@@ -1,0 +1,214 @@
+/* The move job; see move_job.h.
+ *
+ * One pass over the items in package order. Each distinct link is fetched
+ * at most once per job: movedImages remembers where it went, or "" when it
+ * failed, and later occurrences only add to the item's failure lists. A
+ * fatal local-file error sets abortRequested, which ends the walk like a
+ * confirmed close; the links moved by then are still written back. */
+#include "move_job.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app_log.h"
+#include "conn_pool.h"
+#include "deployment.h"
+#include "download.h"
+#include "file_helpers.h"
+#include "link_rewrite.h"
+#include "local_naming.h"
+#include "package_writer.h"
+#include "paths.h"
+#include "text_utils.h"
+
+std::atomic<int> jobRunning{0};
+std::atomic<int> abortRequested{0};
+
+enum { PROGRESS_TEXT_SIZE = 256, FAILURE_LOG_SIZE = 2048, MOVED_PER_ITEM = 32 };
+
+namespace {
+
+/* What one run of the job keeps. */
+struct JobState {
+    MoveJob *job;
+    JobStartTime start;
+    StrMap *movedImages;  // link -> local path, or "" when it failed
+    int itemCount;
+    int done = 0;         // items finished; also the index of the item in hand
+    int failedCount = 0;  // distinct links that failed
+    char errMsg[ERR_MSG_SIZE];
+};
+
+}  // namespace
+
+static void showProgress(JobState &s, const char *suffix) {
+    char text[PROGRESS_TEXT_SIZE];
+    snprintf(text, sizeof text, "搬家进度(宝贝数:%d, 已搬家宝贝数:%d)%s", s.itemCount, s.done, suffix);
+    s.job->view->progressText(s.job->view->context, text);
+}
+
+static void fatalMessage(JobState &s, const char *text) {
+    s.job->view->showMessage(s.job->view->context, text, "错误", MESSAGE_ERROR);
+    abortRequested = 1;
+}
+
+/* Whether the options select a description link, by its host. */
+static int isSelected(const MoveOptions &o, const char *url) {
+    if (o.imageSpace && o.otherAlbums) return 1;
+    int market = 0;
+    for (const char *marker : MARKET_HOST_MARKERS) market |= strstr(url, marker) != NULL;
+    return o.imageSpace ? market : o.otherAlbums && !market;
+}
+
+/* Adds the link to the item's failure list of its kind, once. */
+static void listFailure(ItemRecord *item, ImageKind kind, const char *url) {
+    PtrVector *&list = kind == DESCRIPTION_IMAGE ? item->pcFailures : item->mobileFailures;
+    if (!list) list = ptrVectorCreateDefault();
+    if (!list || ptrVectorContains(list, url, stringEquals)) return;
+    char *copy = copyBytes(url, strlen(url));
+    if (copy && !ptrVectorPush(list, copy)) free(copy);
+}
+
+static void remember(JobState &s, const char *url, const char *path) {
+    char *key = copyBytes(url, strlen(url)), *value = copyBytes(path, strlen(path));
+    if (key && value && !strMapPut(s.movedImages, key, value)) return;
+    free(key);
+    free(value);
+}
+
+/* Downloads the link into a fresh local path; a description image whose
+ * file cannot be created gets one more try under a new name. */
+static int download(JobState &s, const char *url, ImageKind kind, char *path, size_t size) {
+    const char *extension = imageExtension(url);
+    for (int attempt = 1;; attempt++) {
+        s.errMsg[0] = '\0';
+        int result = DOWNLOAD_CREATE_ERROR;
+        if (freeLocalPath(s.job->targetFolder, kind, s.start, extension, path, size))
+            result = downloadToFile(url, path, s.errMsg, 1, 0);
+        else  // a path beyond the platform's limit is a file that cannot be created
+            snprintf(s.errMsg, sizeof s.errMsg, "图片搬家失败：无法创建新文件。");
+        if (result != DOWNLOAD_CREATE_ERROR || kind != DESCRIPTION_IMAGE || attempt == 2) return result;
+    }
+}
+
+/* Records a link that could not be fetched. */
+static void recordFailure(JobState &s, ItemRecord *item, const char *url, ImageKind kind) {
+    remember(s, url, "");
+    listFailure(item, kind, url);
+    s.failedCount++;
+    char line[FAILURE_LOG_SIZE];  // a long link and message are cut to the line
+    snprintf(line, sizeof line, "搬家失败：%s，返回的错误信息：\r\n%s", url, s.errMsg);
+    appendLog(line);
+}
+
+/* Moves one link of an item, unless this job has met it before. */
+static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKind kind) {
+    const char *known = (const char *)strMapGet(s.movedImages, url);
+    if (known) {
+        if (!*known) listFailure(item, kind, url);
+        return;
+    }
+    char path[PATH_SIZE];
+    int result = download(s, url, kind, path, sizeof path);
+    if (result == 1) {
+        remember(s, url, path);
+        return;
+    }
+    if (result != DOWNLOAD_CREATE_ERROR && fileExists(path)) remove(path);
+    if (result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE)
+        fatalMessage(s, "图片搬家中断：无法创建新文件。\n\n可以对刚才的数据包(csv)文件再搬家一次，"
+                        "如果还是出现类似问题请联系我们的客服。");
+    else if (result == DOWNLOAD_CREATE_ERROR || result == DOWNLOAD_WRITE_ERROR)
+        fatalMessage(s, s.errMsg);
+    else
+        recordFailure(s, item, url, kind);
+}
+
+/* Walks one item's links; returns 0 when the job was stopped meanwhile. */
+static int moveItem(JobState &s, ItemRecord *item) {
+    const MoveOptions &o = s.job->options;
+    for (int32_t i = 0; i < item->descLinks->count && !abortRequested; i++) {
+        const char *url = (const char *)item->descLinks->items[i];
+        if (isSelected(o, url)) processLink(s, item, url, DESCRIPTION_IMAGE);
+    }
+    PtrVector *mobile = item->mobileLinks;
+    for (int32_t i = 0; mobile && o.imageSpace && i < mobile->count && !abortRequested; i++)
+        processLink(s, item, (const char *)mobile->items[i], MOBILE_IMAGE);
+    return !abortRequested;
+}
+
+static void walkItems(JobState &s) {
+    const MoveView *view = s.job->view;
+    while (s.done < s.itemCount && !abortRequested) {
+        ItemRecord *item = (ItemRecord *)s.job->items->items[s.done];
+        view->itemStarted(view->context, s.done);
+        if (!moveItem(s, item)) return;  // the row keeps its "moving" state
+        int index = s.done++;
+        view->itemFinished(view->context, index, item, s.done);
+        showProgress(s, "");
+        item->status = 2;
+        if (item->pcFailures || item->mobileFailures) view->failuresChanged(view->context, index);
+    }
+}
+
+static void reportRewrite(void *context, int percent) {
+    JobState &s = *(JobState *)context;
+    char suffix[64];
+    snprintf(suffix, sizeof suffix, ", 正在更新csv文件...(%d%%)", percent);
+    showProgress(s, suffix);
+}
+
+/* The final message: what moved, what failed, whether the package changed. */
+static void showOutcome(JobState &s, int changed) {
+    char text[2048];
+    const char *name = fileName(s.job->packagePath);
+    int warn = changed ? s.failedCount > 0 && !s.job->options.blankForFailed : s.failedCount > 0;
+    if (changed && !warn)
+        snprintf(text, sizeof text, "图片搬家已完成，数据包(%s)已更新。", name);
+    else if (changed)
+        snprintf(text, sizeof text,
+                 "图片搬家已完成，数据包(%s)已更新。\n\n注意：有部分图片搬家失败！\n\n\n解决办法：在宝贝列表中选中搬家失败的宝贝，"
+                 "复制搬家失败的图片地址到浏览器中检查能否正常显示。\n\n1.如果在浏览器中都不能显示，请再次对csv文件进行搬家，"
+                 "注意：开始搬家前在 [将搬家失败的图片替换成空白图片] 前面打上钩。\n\n2.如果搬家失败的图片地址在浏览器中打开能正常"
+                 "显示图片，请再次对csv文件进行1到2次的搬家，如果依然提示搬家失败，请联系我们的客服。",
+                 name);
+    else
+        snprintf(text, sizeof text, "%s", warn ? "图片搬家失败，没有找到搬家成功的图片。" : "没有找到需要搬家的图片。");
+    const MoveView *view = s.job->view;
+    view->showMessage(view->context, text, warn ? "提示" : "完成", warn ? MESSAGE_WARNING : MESSAGE_INFO);
+}
+
+/* Rewrites and writes the package; ends the job. */
+static int finishJob(JobState &s) {
+    MoveJob *job = s.job;
+    showProgress(s, ", 正在更新csv文件...");
+    int changed = rewriteLinks(&job->packageText, s.movedImages, job->options.blankForFailed, {reportRewrite, &s});
+    if (changed) writePackage(job->packagePath, job->packageText);
+    free(job->packageText);
+    job->packageText = NULL;
+    if (abortRequested) {
+        strMapDestroy(s.movedImages, 1);
+        return MOVE_ABORTED;
+    }
+    showProgress(s, "");
+    jobRunning = 0;
+    showOutcome(s, changed);
+    strMapDestroy(s.movedImages, 1);
+    resetConnFailCounts();
+    job->view->jobEnded(job->view->context);
+    return MOVE_FINISHED;
+}
+
+int runMoveJob(MoveJob *job) {
+    jobRunning = 1;
+    backupPackage(job->packagePath, job->programDir);
+    JobState s;
+    s.job = job;
+    s.start = jobStartNow();
+    s.itemCount = job->items->count;
+    int capacity = s.itemCount > 0 && s.itemCount < INT32_MAX / MOVED_PER_ITEM ? s.itemCount * MOVED_PER_ITEM : 1;
+    s.movedImages = strMapCreate(strMapHash, strMapKeyEquals, capacity, 0.75f);
+    walkItems(s);
+    return finishJob(s);
+}

@@ -1,0 +1,51 @@
+/* The move job: downloads the images that the options select from one loaded
+ * package into the target folder, names them, rewrites their links to the
+ * local paths and writes the package back.
+ *
+ * The links already moved are written into the package however the job
+ * ends, so moving the same package again resumes where a job stopped: the
+ * moved links are local paths, which link extraction no longer finds. */
+#ifndef LUMORA_MOVE_JOB_H
+#define LUMORA_MOVE_JOB_H
+
+#include <atomic>
+
+#include "move_view.h"
+#include "platform.h"
+#include "ptr_vector.h"
+
+struct MoveOptions {
+    int imageSpace;     /* move images from the marketplace's image space */
+    int otherAlbums;    /* move images from other hosts' albums */
+    int blankForFailed; /* replace images that failed to move by a blank image */
+};
+
+struct MoveJob {
+    char packagePath[PATH_SIZE];   /* the package's CSV file */
+    char *packageText;             /* the loaded text; the job takes it over and frees it */
+    PtrVector *items;              /* the loaded items (ItemRecord), in package order */
+    char targetFolder[PATH_SIZE];  /* where the images go; used as it stands */
+    char programDir[PATH_SIZE];    /* the program's folder, which holds the backups */
+    MoveOptions options;
+    const MoveView *view;
+};
+
+/* 1 from the start of a job until just before its final message. */
+extern std::atomic<int> jobRunning;
+
+/* Set when the user confirms closing during a job, or by the job on a fatal
+ * error; never cleared. The job stops at its next check and the front end
+ * then ends the process. */
+extern std::atomic<int> abortRequested;
+
+/* Outcome of runMoveJob. */
+enum { MOVE_ABORTED = 0, MOVE_FINISHED = 1 };
+
+/* Runs the job to its end on the calling thread. MOVE_FINISHED: the final
+ * message has been shown and the view told the job ended. MOVE_ABORTED:
+ * abortRequested was set; the links moved so far have been written and the
+ * caller ends the process. Failures of the backup or of writing the package
+ * show their message and end the process (process hooks). */
+int runMoveJob(MoveJob *job);
+
+#endif

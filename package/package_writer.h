@@ -1,0 +1,26 @@
+/* Keeping a numbered backup of a data package and writing it back.
+ *
+ * Backups go to "bak" in the program's folder, one per move, never
+ * overwritten. A package is written as FF FE and UTF-16LE text into a
+ * temporary file beside it, which then takes the package's place, so a
+ * failed write never leaves a damaged package. Every failure shows its
+ * message and ends the process (process hooks). */
+#ifndef LUMORA_PACKAGE_WRITER_H
+#define LUMORA_PACKAGE_WRITER_H
+
+#include <stddef.h>
+
+/* The first free backup path for the package's file name in backupDir:
+ * "name(n).ext", or "name(n)" without an extension, n counting from 1.
+ * Returns 1, or 0 when the path does not fit in size bytes. */
+int backupPath(const char *backupDir, const char *packagePath, char *out, size_t size);
+
+/* Copies the package byte for byte into the backup folder of programDir.
+ * Returns 1; does not return on failure. */
+int backupPackage(const char *packagePath, const char *programDir);
+
+/* Writes text (GBK) back to the package file in its own format. Returns 1;
+ * does not return on failure. */
+int writePackage(const char *packagePath, const char *text);
+
+#endif

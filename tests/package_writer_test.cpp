@@ -1,0 +1,67 @@
+/* Backups and write-back: numbering, byte-for-byte copies, a round trip
+ * through the reader, and a failed write that leaves the package whole. */
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "file_helpers.h"
+#include "package_builder.h"
+#include "package_reader.h"
+#include "package_writer.h"
+#include "paths.h"
+#include "platform.h"
+#include "test_support.h"
+
+TEST(PackageBackup, TakesTheFirstFreeNumber) {
+    ScratchDir dir;
+    std::string bak = dir.file("bak"), package = dir.file("商品.csv");
+    ASSERT_TRUE(writeFile(package, std::string("\xFF\xFE" "a\0b\0", 6)));
+    backupPackage(package.c_str(), dir.path().c_str());
+    backupPackage(package.c_str(), dir.path().c_str());
+    EXPECT_EQ(readFile(bak + PATH_SEPARATOR + "商品(1).csv"), readFile(package));
+    EXPECT_EQ(fileExists((bak + PATH_SEPARATOR + "商品(2).csv").c_str()), 1);
+    remove((bak + PATH_SEPARATOR + "商品(1).csv").c_str());
+    char path[PATH_SIZE];
+    ASSERT_EQ(backupPath(bak.c_str(), package.c_str(), path, sizeof path), 1);
+    EXPECT_EQ(std::string(path), bak + PATH_SEPARATOR + "商品(1).csv");
+    ASSERT_EQ(backupPath(bak.c_str(), dir.file("a.b.csv").c_str(), path, sizeof path), 1);
+    EXPECT_EQ(std::string(fileName(path)), "a.b(1).csv");
+    ASSERT_EQ(backupPath(bak.c_str(), dir.file("data").c_str(), path, sizeof path), 1);
+    EXPECT_EQ(std::string(fileName(path)), "data(1)");
+}
+
+TEST(PackageWrite, ReadsBackAsTheSameText) {
+    ScratchDir dir;
+    std::string package = dir.file("package.csv");
+    ASSERT_TRUE(writeFile(package, packageBytes(packageText({itemRow(u"连衣裙", u"<img src=\"D:\\图片\\1.jpg\">")}))));
+    PtrVector *items = ptrVectorCreate(256, 64);
+    char *text = NULL;
+    ASSERT_EQ(loadPackage(package.c_str(), items, &text), 1);
+    writePackage(package.c_str(), text);
+    char *again = NULL;
+    itemListClear(items);
+    ASSERT_EQ(loadPackage(package.c_str(), items, &again), 1);
+    EXPECT_STREQ(again, text);
+    EXPECT_EQ(readFile(package).substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(fileExists((package + ".lumora-tmp").c_str()), 0);
+    free(text);
+    free(again);
+    itemListClear(items);
+    ptrVectorDestroy(items, 0);
+}
+
+TEST(PackageWriteDeathTest, AFailedWriteLeavesThePackageWhole) {
+    ScratchDir dir;
+    std::string package = dir.file("package.csv");
+    ASSERT_TRUE(writeFile(package, "old contents"));
+    std::filesystem::create_directory(package + ".lumora-tmp");  // the new contents cannot be written
+    EXPECT_EXIT(
+        {
+            installRecordingHooks();
+            writePackage(package.c_str(), "new contents");
+        },
+        testing::ExitedWithCode(0), messageLine("错误", "更新CSV文件失败：文件句柄无法打开。"));
+    EXPECT_EQ(readFile(package), "old contents");
+}
