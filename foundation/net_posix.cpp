@@ -93,12 +93,21 @@ void netSetTimeouts(SocketHandle s, int timeoutMs) {
     setsockopt((int)s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
+/* A send or receive on a socket with a time-out is not restarted after a
+ * signal handler ran (the console's stop request, say); it is here, so that
+ * the transfer in hand goes on. */
 int netSend(SocketHandle s, const char *data, int length) {
-    return (int)send((int)s, data, (size_t)length, MSG_NOSIGNAL);
+    ssize_t n;
+    do n = send((int)s, data, (size_t)length, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return (int)n;
 }
 
 int netRecv(SocketHandle s, char *buffer, int length) {
-    return (int)recv((int)s, buffer, (size_t)length, 0);
+    ssize_t n;
+    do n = recv((int)s, buffer, (size_t)length, 0);
+    while (n < 0 && errno == EINTR);
+    return (int)n;
 }
 
 SocketHandle netListenLoopback(int backlog, int *port) {

@@ -32,6 +32,13 @@ int replaceFile(const char *from, const char *to);
 /* Creates the folder; 1 on success. */
 int makeFolder(const char *path);
 
+/* Converts between a file-system path and the program's GBK text: paths
+ * are GBK on Windows already and UTF-8 on POSIX systems. Each writes into
+ * out (size bytes) and returns 1, or 0 when the result does not fit; bytes
+ * that do not convert are copied as they stand. */
+int pathToText(const char *path, char *out, size_t size);
+int textToPath(const char *text, char *out, size_t size);
+
 /* Breaks t down into local time; thread-safe. */
 void localTimeOf(time_t t, struct tm *out);
 

@@ -1,6 +1,6 @@
 /* POSIX side of the platform layer: the program's folder from
  * /proc/self/exe, the desktop from the XDG setting or ~/Desktop, file moves
- * by rename, thread-safe local time. */
+ * by rename, UTF-8 file names, thread-safe local time. */
 #include "platform.h"
 
 #include <stdio.h>
@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "charset.h"
 #include "paths.h"
 
 int programFolder(char *dir, size_t size) {
@@ -35,6 +36,26 @@ int replaceFile(const char *from, const char *to) {
 
 int makeFolder(const char *path) {
     return mkdir(path, 0777) == 0;
+}
+
+/* Converts with iconv, or copies when the text does not convert. */
+static int recode(const char *from, const char *to, const char *text, char *out, size_t size) {
+    size_t length = strlen(text), written = 0;
+    if (size > 0 && convertCharset(from, to, text, length, out, size - 1, &written) != -1) {
+        out[written] = '\0';
+        return 1;
+    }
+    if (length >= size) return 0;
+    memcpy(out, text, length + 1);
+    return 1;
+}
+
+int pathToText(const char *path, char *out, size_t size) {
+    return recode("utf-8", "gbk", path, out, size);
+}
+
+int textToPath(const char *text, char *out, size_t size) {
+    return recode("gbk", "utf-8", text, out, size);
 }
 
 void localTimeOf(time_t t, struct tm *out) {

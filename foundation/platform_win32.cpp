@@ -44,6 +44,22 @@ int makeFolder(const char *path) {
     return _mkdir(path) == 0;
 }
 
+/* Paths and texts are both in the ANSI code page, GBK. */
+static int copyPath(const char *from, char *out, size_t size) {
+    size_t n = strlen(from);
+    if (n >= size) return 0;
+    memcpy(out, from, n + 1);
+    return 1;
+}
+
+int pathToText(const char *path, char *out, size_t size) {
+    return copyPath(path, out, size);
+}
+
+int textToPath(const char *text, char *out, size_t size) {
+    return copyPath(text, out, size);
+}
+
 void localTimeOf(time_t t, struct tm *out) {
     localtime_s(out, &t);
 }

@@ -2,6 +2,7 @@
 #include "text_utils.h"
 
 #include <ctype.h>
+#include <stdio.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -97,4 +98,22 @@ int32_t leadingDecimal(const char *text) {
     if (value > INT32_MAX) return INT32_MAX;
     if (value < INT32_MIN) return INT32_MIN;
     return (int32_t)value;
+}
+
+std::string formatTextV(const char *format, va_list args) {
+    va_list again;
+    va_copy(again, args);
+    int length = vsnprintf(NULL, 0, format, args);
+    std::string text(length > 0 ? (size_t)length : 0, '\0');
+    if (length > 0) vsnprintf(&text[0], text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+std::string formatText(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = formatTextV(format, args);
+    va_end(args);
+    return text;
 }

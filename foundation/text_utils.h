@@ -7,8 +7,11 @@
 #ifndef LUMORA_TEXT_UTILS_H
 #define LUMORA_TEXT_UTILS_H
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
+
+#include <string>
 
 /* Replaces every non-overlapping occurrence of pattern, left to right.
  * Returns a new heap string the caller frees, or NULL when text or pattern
@@ -35,6 +38,10 @@ int endsWithNoCase(const char *text, const char *suffix);
  * digits up to the first other character; 0 without digits. Values beyond
  * 32 bits are held at the nearest limit. */
 int32_t leadingDecimal(const char *text);
+
+/* printf-style formatting into a string of whatever length it takes. */
+__attribute__((format(printf, 1, 2))) std::string formatText(const char *format, ...);
+std::string formatTextV(const char *format, va_list args);
 
 /* A new heap copy of the first length bytes of src, NUL-terminated; NULL when
  * memory runs out. */

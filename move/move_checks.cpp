@@ -1,10 +1,11 @@
 /* Pre-flight checks of the front ends; see move_checks.h. */
 #include "move_checks.h"
 
-#include <stdio.h>
 
 #include "file_helpers.h"
 #include "paths.h"
+#include "platform.h"
+#include "text_utils.h"
 
 std::string packagePathProblem(const char *packagePath) {
     if (!packagePath[0]) return "请选择一个淘宝数据包(csv)文件";
@@ -13,23 +14,19 @@ std::string packagePathProblem(const char *packagePath) {
 }
 
 std::string loadFailureMessage(int result, const char *packagePath) {
-    const char *name = fileName(packagePath);
-    char message[4096];
+    char name[PATH_SIZE];
+    pathToText(fileName(packagePath), name, sizeof name);
     if (result == 2)
-        snprintf(message, sizeof message,
-                 "[%s]数据包中部分宝贝的标题超过%d个字符(%d个汉字)，需要使用淘宝助理修改一下，操作方法如下：\n\n"
-                 "1. 打开并登录淘宝助理，进入[宝贝管理] -> [本地库存宝贝]。\n\n"
-                 "2. 在[本地库存宝贝]下建立一个新的分类，将[%s]导入到新建立的分类下。\n\n"
-                 "3. 将宝贝标题过长的修改短一些。然后钩选刚刚导入的所有宝贝，导出CSV直接替换[%s]，然后再对[%s]进行搬家。",
-                 name, 255, 127, name, name, name);
-    else
-        snprintf(message, sizeof message,
-                 "[%s]数据格式存在问题，需要使用淘宝助理(版本:5.x+)转换一下，操作方法如下：\n\n"
-                 "1. 打开并登录淘宝助理，进入[宝贝管理] -> [本地库存宝贝]。\n\n"
-                 "2. 在[本地库存宝贝]下建立一个新的分类，将[%s]导入到新建立的分类下，然后钩选刚刚导入的所有宝贝，"
-                 "导出CSV直接替换[%s]。\n\n3. 然后再对[%s]进行搬家。\n\n\n是否需要进入官网查看详细操作指南？",
-                 name, name, name, name);
-    return message;
+        return formatText("[%s]数据包中部分宝贝的标题超过%d个字符(%d个汉字)，需要使用淘宝助理修改一下，操作方法如下：\n\n"
+                          "1. 打开并登录淘宝助理，进入[宝贝管理] -> [本地库存宝贝]。\n\n"
+                          "2. 在[本地库存宝贝]下建立一个新的分类，将[%s]导入到新建立的分类下。\n\n"
+                          "3. 将宝贝标题过长的修改短一些。然后钩选刚刚导入的所有宝贝，导出CSV直接替换[%s]，然后再对[%s]进行搬家。",
+                          name, 255, 127, name, name, name);
+    return formatText("[%s]数据格式存在问题，需要使用淘宝助理(版本:5.x+)转换一下，操作方法如下：\n\n"
+                      "1. 打开并登录淘宝助理，进入[宝贝管理] -> [本地库存宝贝]。\n\n"
+                      "2. 在[本地库存宝贝]下建立一个新的分类，将[%s]导入到新建立的分类下，然后钩选刚刚导入的所有宝贝，"
+                      "导出CSV直接替换[%s]。\n\n3. 然后再对[%s]进行搬家。\n\n\n是否需要进入官网查看详细操作指南？",
+                      name, name, name, name);
 }
 
 std::string moveChoicesProblem(const MoveOptions &options, const char *targetFolder, const char *desktopFolder) {

@@ -53,12 +53,11 @@ static void fatalMessage(JobState &s, const char *text) {
     abortRequested = 1;
 }
 
-/* Whether the options select a description link, by its host. */
-static int isSelected(const MoveOptions &o, const char *url) {
-    if (o.imageSpace && o.otherAlbums) return 1;
+int linkSelected(const MoveOptions &o, const char *url, ImageKind kind) {
+    if (kind == MOBILE_IMAGE) return o.imageSpace;
     int market = 0;
     for (const char *marker : MARKET_HOST_MARKERS) market |= strstr(url, marker) != NULL;
-    return o.imageSpace ? market : o.otherAlbums && !market;
+    return market ? o.imageSpace : o.otherAlbums;
 }
 
 /* Adds the link to the item's failure list of its kind, once. */
@@ -111,8 +110,9 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
     }
     char path[PATH_SIZE];
     int result = download(s, url, kind, path, sizeof path);
-    if (result == 1) {
-        remember(s, url, path);
+    char text[PATH_SIZE];
+    if (result == 1 && pathToText(path, text, sizeof text)) {
+        remember(s, url, text);  // the package names the file in its own GBK text
         return;
     }
     if (result != DOWNLOAD_CREATE_ERROR && fileExists(path)) remove(path);
@@ -130,7 +130,7 @@ static int moveItem(JobState &s, ItemRecord *item) {
     const MoveOptions &o = s.job->options;
     for (int32_t i = 0; i < item->descLinks->count && !abortRequested; i++) {
         const char *url = (const char *)item->descLinks->items[i];
-        if (isSelected(o, url)) processLink(s, item, url, DESCRIPTION_IMAGE);
+        if (linkSelected(o, url, DESCRIPTION_IMAGE)) processLink(s, item, url, DESCRIPTION_IMAGE);
     }
     PtrVector *mobile = item->mobileLinks;
     for (int32_t i = 0; mobile && o.imageSpace && i < mobile->count && !abortRequested; i++)
@@ -161,22 +161,22 @@ static void reportRewrite(void *context, int percent) {
 
 /* The final message: what moved, what failed, whether the package changed. */
 static void showOutcome(JobState &s, int changed) {
-    char text[2048];
-    const char *name = fileName(s.job->packagePath);
+    char name[PATH_SIZE];
+    pathToText(fileName(s.job->packagePath), name, sizeof name);
     int warn = changed ? s.failedCount > 0 && !s.job->options.blankForFailed : s.failedCount > 0;
+    std::string text;
     if (changed && !warn)
-        snprintf(text, sizeof text, "图片搬家已完成，数据包(%s)已更新。", name);
+        text = formatText("图片搬家已完成，数据包(%s)已更新。", name);
     else if (changed)
-        snprintf(text, sizeof text,
-                 "图片搬家已完成，数据包(%s)已更新。\n\n注意：有部分图片搬家失败！\n\n\n解决办法：在宝贝列表中选中搬家失败的宝贝，"
-                 "复制搬家失败的图片地址到浏览器中检查能否正常显示。\n\n1.如果在浏览器中都不能显示，请再次对csv文件进行搬家，"
-                 "注意：开始搬家前在 [将搬家失败的图片替换成空白图片] 前面打上钩。\n\n2.如果搬家失败的图片地址在浏览器中打开能正常"
-                 "显示图片，请再次对csv文件进行1到2次的搬家，如果依然提示搬家失败，请联系我们的客服。",
-                 name);
+        text = formatText("图片搬家已完成，数据包(%s)已更新。\n\n注意：有部分图片搬家失败！\n\n\n解决办法：在宝贝列表中选中搬家失败的宝贝，"
+                          "复制搬家失败的图片地址到浏览器中检查能否正常显示。\n\n1.如果在浏览器中都不能显示，请再次对csv文件进行搬家，"
+                          "注意：开始搬家前在 [将搬家失败的图片替换成空白图片] 前面打上钩。\n\n2.如果搬家失败的图片地址在浏览器中打开能正常"
+                          "显示图片，请再次对csv文件进行1到2次的搬家，如果依然提示搬家失败，请联系我们的客服。",
+                          name);
     else
-        snprintf(text, sizeof text, "%s", warn ? "图片搬家失败，没有找到搬家成功的图片。" : "没有找到需要搬家的图片。");
+        text = warn ? "图片搬家失败，没有找到搬家成功的图片。" : "没有找到需要搬家的图片。";
     const MoveView *view = s.job->view;
-    view->showMessage(view->context, text, warn ? "提示" : "完成", warn ? MESSAGE_WARNING : MESSAGE_INFO);
+    view->showMessage(view->context, text.c_str(), warn ? "提示" : "完成", warn ? MESSAGE_WARNING : MESSAGE_INFO);
 }
 
 /* Rewrites and writes the package; ends the job. */

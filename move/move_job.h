@@ -10,6 +10,7 @@
 
 #include <atomic>
 
+#include "local_naming.h"
 #include "move_view.h"
 #include "platform.h"
 #include "ptr_vector.h"
@@ -29,6 +30,11 @@ struct MoveJob {
     MoveOptions options;
     const MoveView *view;
 };
+
+/* 1 when the options have a link of the kind moved: a description link by
+ * its host (the marketplace's image space or another album), a
+ * mobile-details link with the image space whatever its host. */
+int linkSelected(const MoveOptions &options, const char *url, ImageKind kind);
 
 /* 1 from the start of a job until just before its final message. */
 extern std::atomic<int> jobRunning;

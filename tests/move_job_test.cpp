@@ -226,3 +226,23 @@ TEST_F(MoveJobTest, AFileThatCannotBeCreatedStopsTheJob) {
     EXPECT_EQ(((ItemRecord *)items->items[0])->status, 0);  // the item stays unfinished
     EXPECT_EQ(remoteLinks().size(), 1u);
 }
+
+TEST_F(MoveJobTest, AFolderWithChineseNameIsWrittenInThePackageAsItsCharacters) {
+    char folder[PATH_SIZE];
+    ASSERT_EQ(textToPath((dir.path() + PATH_SEPARATOR + "搬家图片").c_str(), folder, sizeof folder), 1);
+    images = folder;  // the file system's own form of the name
+    ASSERT_EQ(makeFolder(folder), 1);
+    writePackage({itemRow(u"一", u"<img src=\"" + link("/1.jpg") + u"\">")});
+    server.script({reply(ok(JPEG))});
+    std::string name = namePrefix() + "1.jpg";
+    ASSERT_EQ(run({1, 1, 0}), MOVE_FINISHED);
+    EXPECT_EQ(image(name), JPEG);
+    PtrVector *again = ptrVectorCreate(4, 4);
+    char *text = NULL;
+    ASSERT_EQ(loadPackage(package.c_str(), again, &text), 1);
+    const std::string sep(1, PATH_SEPARATOR);
+    EXPECT_NE(strstr(text, (sep + "搬家图片" + sep + name).c_str()), nullptr);
+    free(text);
+    itemListClear(again);
+    ptrVectorDestroy(again, 0);
+}
