@@ -11,6 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/native}
 bench=$build/bench/fetch_bench
 . "$root/scripts/deps.sh"
+. "$root/scripts/nginx.sh"
 lumora_install "${LUMORA_BENCH_PACKAGES[@]}"
 
 IMAGES=2000
@@ -54,31 +55,7 @@ writeLinks() {  # FILE BASE_URL COUNT: the links of the first COUNT images
 startServer() {  # NAME LISTEN CHECK_URL [PREFIX...]
     local dir=$work/$1 listen=$2 url=$3
     shift 3
-    mkdir -p "$dir"
-    cat >"$dir/nginx.conf" <<EOF
-daemon off;
-user root;
-worker_processes 1;
-pid $dir/nginx.pid;
-error_log $dir/error.log;
-events { worker_connections 64; }
-http {
-    access_log off;
-    default_type image/jpeg;
-    sendfile on;
-    keepalive_timeout 60s;
-    keepalive_requests 10000;
-    client_body_temp_path $dir/body;
-    proxy_temp_path $dir/proxy;
-    fastcgi_temp_path $dir/fastcgi;
-    uwsgi_temp_path $dir/uwsgi;
-    scgi_temp_path $dir/scgi;
-    server {
-        listen $listen;
-        root $work/images;
-    }
-}
-EOF
+    writeNginxConfig "$dir" "$listen" "$work/images"
     "$@" nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log" &
     local pid=$!
     servers+=("$pid")

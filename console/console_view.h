@@ -1,0 +1,50 @@
+/* The console's side of a move: the view the job reports to, drawn as a
+ * progress bar on standard error, the job's messages, and the failure
+ * report printed when the job is over.
+ *
+ * The figures (items done, images moved, images failed) are counted here
+ * from the finished items rather than taken from the job's progress label,
+ * so that a terminal gets one bar redrawn in place and a redirected
+ * standard error one plain line per item with the same figures. */
+#ifndef LUMORA_CONSOLE_VIEW_H
+#define LUMORA_CONSOLE_VIEW_H
+
+#include <stdio.h>
+
+#include <string>
+#include <unordered_map>
+
+#include "move_job.h"
+
+enum ProgressStyle { PROGRESS_NONE, PROGRESS_LINES, PROGRESS_BAR };
+
+/* What the progress display has counted and shown so far. A link shared
+ * by several items is one image, fetched once, and counts once. */
+struct ConsoleProgress {
+    ProgressStyle style;
+    MoveOptions options;  /* which links the job moves */
+    int itemCount;
+    int doneCount;
+    std::unordered_map<std::string, int> links;  /* each link met: 1 moved, 0 failed */
+    long moved;
+    long failed;
+    int barOpen;          /* the bar is on screen without its line end */
+};
+
+/* Starts the display of a job over itemCount items. */
+void startProgress(ConsoleProgress *progress, ProgressStyle style, const MoveOptions &options, int itemCount);
+
+/* The view of the job, reporting to progress. */
+MoveView consoleView(ConsoleProgress *progress);
+
+/* Ends the bar's line when the bar is on screen. */
+void endProgressLine(ConsoleProgress *progress);
+
+/* Writes a message (GBK) on a line of its own, ending an open bar first. */
+void printMessage(ConsoleProgress *progress, FILE *stream, const char *text);
+
+/* Prints, for every item with failures, its title and its failed links as
+ * the window's failure box lists them. */
+void printFailureReport(const PtrVector *items);
+
+#endif

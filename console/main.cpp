@@ -1,0 +1,181 @@
+/* lumora-move: the console front end of the move job.
+ *
+ *   lumora-move [--no-image-space] [--no-other-albums] [--blank-failed] [--quiet] PACKAGE TARGET_FOLDER
+ *
+ * It walks the window's two pages in their order, with their checks and
+ * their messages (move_checks.h), then runs the job; a stop signal asks
+ * for its abort as confirming the window's close does.
+ *
+ * The core ends the process through the process hooks on fatal errors with
+ * the window's status, 0, which a script would take for success; the
+ * console replaces it by the status of the phase it ended in:
+ *   0  the job ran to its final message, whatever that message says;
+ *   1  a usage error, or a path, option or folder the checks refuse;
+ *   2  the package was refused by loading, or loading failed fatally;
+ *   3  the job was aborted (SIGINT, SIGTERM or a fatal local-file error),
+ *      or a fatal error ended it; the links moved so far are written. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "app_log.h"
+#include "conn_pool.h"
+#include "console_view.h"
+#include "move_checks.h"
+#include "net.h"
+#include "terminal.h"
+
+enum { STATUS_DONE = 0, STATUS_REFUSED = 1, STATUS_PACKAGE = 2, STATUS_ABORTED = 3 };
+enum ParseResult { PARSE_BAD, PARSE_OK, PARSE_HELP };
+
+static const char USAGE[] =
+    "用法：lumora-move [--no-image-space] [--no-other-albums] [--blank-failed] [--quiet] 数据包 目标文件夹\n"
+    "将数据包(csv)中宝贝描述和无线详情的图片搬到目标文件夹，并把图片地址改为本地路径。\n\n"
+    "  --no-image-space   不搬来自淘宝图片空间里的图片\n"
+    "  --no-other-albums  不搬来自第三方相册里的图片\n"
+    "  --blank-failed     将搬家失败的图片替换为空白图片\n"
+    "  --quiet            不显示进度\n";
+
+struct Arguments {
+    MoveOptions options = {1, 1, 0};  // the window's defaults
+    int quiet = 0;
+    const char *paths[2] = {NULL, NULL};
+    int pathCount = 0;
+};
+
+/* Owns a loaded package until the job takes its text over. */
+struct LoadedPackage {
+    PtrVector *items = ptrVectorCreateDefault();
+    char *text = NULL;
+    LoadedPackage() = default;
+    LoadedPackage(const LoadedPackage &) = delete;
+    LoadedPackage &operator=(const LoadedPackage &) = delete;
+    ~LoadedPackage() {
+        free(text);
+        if (!items) return;
+        itemListClear(items);
+        ptrVectorDestroy(items, 0);
+    }
+};
+
+static ConsoleProgress progress;
+static int fatalStatus = STATUS_REFUSED;  // the status of a fatal end in the current phase
+
+static void hookMessage(const char *text, const char *, MessageIcon) {
+    printMessage(&progress, stderr, text);
+}
+
+/* Ends at once: the memory of a half-done load or job is the system's to
+ * reclaim, and the log is flushed line by line. */
+static void hookEnd(int) {
+    fflush(NULL);
+    _Exit(fatalStatus);
+}
+
+/* The setting an option changes; NULL when arg is none of them. */
+static int *optionSetting(const char *arg, Arguments *a, int *value) {
+    *value = 0;
+    if (!strcmp(arg, "--no-image-space")) return &a->options.imageSpace;
+    if (!strcmp(arg, "--no-other-albums")) return &a->options.otherAlbums;
+    *value = 1;
+    if (!strcmp(arg, "--blank-failed")) return &a->options.blankForFailed;
+    if (!strcmp(arg, "--quiet")) return &a->quiet;
+    return NULL;
+}
+
+static ParseResult parseArguments(int argc, char **argv, Arguments *a) {
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        int value, *setting = optionSetting(arg, a, &value);
+        if (!strcmp(arg, "--help") || !strcmp(arg, "-h")) return PARSE_HELP;
+        if (setting) *setting = value;
+        else if (arg[0] == '-' && arg[1]) return PARSE_BAD;
+        else if (a->pathCount < 2) a->paths[a->pathCount++] = arg;
+        else return PARSE_BAD;
+    }
+    return a->pathCount == 2 ? PARSE_OK : PARSE_BAD;
+}
+
+/* Prints the message of a refusal and returns the status. */
+static int refuse(const std::string &message, int status) {
+    printMessage(&progress, stderr, message.c_str());
+    return status;
+}
+
+/* Copies text into a job's path field; 0 with a message when it is too long.
+ * The path is printed as given: it is in the terminal's encoding already. */
+static int setPath(char *field, const char *text) {
+    if (snprintf(field, PATH_SIZE, "%s", text) < PATH_SIZE) return 1;
+    writeText(stderr, "路径太长：");
+    fprintf(stderr, "%s\n", text);
+    return 0;
+}
+
+/* Fills the job's paths: the package as given, the folder made absolute
+ * where it can be (as given otherwise, for the checks to judge). */
+static int setJobPaths(MoveJob *job, const Arguments &a) {
+    if (!setPath(job->packagePath, a.paths[0])) return 0;
+    if (!absoluteFolder(a.paths[1], job->targetFolder, PATH_SIZE) && !setPath(job->targetFolder, a.paths[1])) return 0;
+    if (programFolder(job->programDir, PATH_SIZE)) return 1;
+    printMessage(&progress, stderr, "无法确定程序所在的文件夹");
+    return 0;
+}
+
+static std::string choicesProblem(const MoveJob &job) {
+    char desktop[PATH_SIZE];
+    desktopFolder(desktop, sizeof desktop);
+    return moveChoicesProblem(job.options, job.targetFolder, desktop);
+}
+
+/* The first page: the package path's check, then loading. Returns -1 when
+ * the package is loaded, else the status to end with. */
+static int loadJobPackage(const MoveJob &job, LoadedPackage *package) {
+    std::string problem = packagePathProblem(job.packagePath);
+    if (!problem.empty()) return refuse(problem, STATUS_REFUSED);
+    openAppLog(job.programDir);
+    uint16_t version;
+    if (!netStartup(&version)) return refuse("WSAStartup() failed!", STATUS_REFUSED);
+    initConnTables();
+    if (!package->items) return refuse("内存不足", STATUS_PACKAGE);
+    fatalStatus = STATUS_PACKAGE;
+    int loaded = loadPackage(job.packagePath, package->items, &package->text);
+    return loaded == 1 ? -1 : refuse(loadFailureMessage(loaded, job.packagePath), STATUS_PACKAGE);
+}
+
+/* Runs the job with the display that the arguments and standard error ask
+ * for, reports the failures, and returns the status. */
+static int runJob(MoveJob *job, const Arguments &a, LoadedPackage *package) {
+    ProgressStyle style = a.quiet ? PROGRESS_NONE : stderrIsTerminal() ? PROGRESS_BAR : PROGRESS_LINES;
+    startProgress(&progress, style, a.options, package->items->count);
+    MoveView view = consoleView(&progress);
+    job->view = &view;
+    job->items = package->items;
+    job->packageText = package->text;
+    package->text = NULL;
+    fatalStatus = STATUS_ABORTED;
+    catchStopSignals();
+    int outcome = runMoveJob(job);
+    if (outcome != MOVE_FINISHED) printMessage(&progress, stderr, "搬家已中止，已搬好的图片地址已写入数据包。");
+    endProgressLine(&progress);
+    printFailureReport(package->items);
+    return outcome == MOVE_FINISHED ? STATUS_DONE : STATUS_ABORTED;
+}
+
+int main(int argc, char **argv) {
+    Arguments a;
+    ParseResult parsed = parseArguments(argc, argv, &a);
+    if (parsed != PARSE_OK) writeText(parsed == PARSE_HELP ? stdout : stderr, USAGE);
+    if (parsed != PARSE_OK) return parsed == PARSE_HELP ? STATUS_DONE : STATUS_REFUSED;
+    static const ProcessHooks HOOKS = {hookMessage, hookEnd};
+    setProcessHooks(&HOOKS);
+    MoveJob job{};
+    job.options = a.options;
+    if (!setJobPaths(&job, a)) return STATUS_REFUSED;
+    LoadedPackage package;
+    int status = loadJobPackage(job, &package);
+    if (status >= 0) return status;
+    std::string problem = choicesProblem(job);
+    return problem.empty() ? runJob(&job, a, &package) : refuse(problem, STATUS_REFUSED);
+}

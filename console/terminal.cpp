@@ -1,0 +1,82 @@
+/* The console's terminal and system layer; see terminal.h.
+ *
+ * The few lines that differ by platform sit under _WIN32 here and nowhere
+ * else in the console. The signal handler only stores into the lock-free
+ * atomic that the job polls and re-arms the default action, both of which
+ * are safe in a handler; everything else happens on the job's own path. */
+#include "terminal.h"
+
+#include <limits.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+
+#include "charset.h"
+#endif
+
+#include "move_job.h"
+#include "text_utils.h"
+
+#ifdef _WIN32
+void writeText(FILE *stream, const char *gbk) {
+    fputs(gbk, stream);
+}
+
+int stderrIsTerminal(void) {
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+int absoluteFolder(const char *folder, char *out, size_t size) {
+    return _fullpath(out, folder, size) != NULL;
+}
+#else
+void writeText(FILE *stream, const char *gbk) {
+    size_t length = strlen(gbk), written = 0;
+    std::string utf8(length * 3 + 1, '\0');  // a GBK byte never needs more than three UTF-8 bytes
+    if (convertCharset("gbk", "utf-8", gbk, length, &utf8[0], utf8.size(), &written) < 0) {
+        fputs(gbk, stream);
+        return;
+    }
+    fwrite(utf8.data(), 1, written, stream);
+}
+
+int stderrIsTerminal(void) {
+    return isatty(fileno(stderr));
+}
+
+int absoluteFolder(const char *folder, char *out, size_t size) {
+    char resolved[PATH_MAX];
+    if (!realpath(folder, resolved) || strlen(resolved) >= size) return 0;
+    memcpy(out, resolved, strlen(resolved) + 1);
+    return 1;
+}
+#endif
+
+void printText(FILE *stream, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = formatTextV(format, args);
+    va_end(args);
+    writeText(stream, text.c_str());
+}
+
+static void onStopSignal(int signalNumber) {
+    abortRequested.store(1);
+    signal(signalNumber, SIG_DFL);
+}
+
+void catchStopSignals(void) {
+    signal(SIGINT, onStopSignal);
+    signal(SIGTERM, onStopSignal);
+#ifdef SIGPIPE
+    signal(SIGPIPE, SIG_IGN);  // a reader of the progress that goes away must not end the job unwritten
+#endif
+}

@@ -1,0 +1,419 @@
+/* lumora-move as a process, the way a seller or a script runs it: the exit
+ * status of every way it can end, the messages it prints (the window's
+ * texts, converted to UTF-8), the options reaching the job, and what a move
+ * leaves behind: the images, the rewritten package, the failure report.
+ *
+ * The program is started with posix_spawn, its output going to files, and
+ * every wait is bounded; images come from the scripted server on 127.0.0.1.
+ * POSIX only: the Windows build runs the console by hand. */
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app_log.h"
+#include "charset.h"
+#include "deployment.h"
+#include "move_checks.h"
+#include "package_builder.h"
+#include "platform.h"
+#include "test_server.h"
+#include "test_support.h"
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+typedef std::vector<std::string> Strings;
+
+enum { RUN_LIMIT_MS = 30000, POLL_MS = 10, SLOW_REPLY_PAUSE_MS = 1500 };
+
+static const std::string JPEG = std::string("\xFF\xD8\xFF\xE0", 4) + "jpeg body";
+static const char PC_HEADING[] = "[宝贝描述]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：";
+static const char MOBILE_HEADING[] = "[无线详情]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：";
+
+/* A program text (GBK, as this file's literals are) as the program prints
+ * it on Linux. */
+static std::string utf8(const std::string &gbk) {
+    std::string out(gbk.size() * 3 + 1, '\0');
+    size_t written = 0;
+    EXPECT_GE(convertCharset("gbk", "utf-8", gbk.data(), gbk.size(), &out[0], out.size(), &written), 0);
+    out.resize(written);
+    return out;
+}
+
+static const std::string IMAGE = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(JPEG.size()) + "\r\n\r\n" + JPEG;
+static const std::string NOT_FOUND = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+
+static std::vector<char *> pointers(Strings &texts) {
+    std::vector<char *> out;
+    for (std::string &t : texts) out.push_back(&t[0]);
+    out.push_back(nullptr);
+    return out;
+}
+
+/* This process's environment with the NAME=value settings put in place of
+ * those of the same names. */
+static Strings environment(const Strings &settings) {
+    Strings out = settings;
+    for (char **e = environ; *e; e++) {
+        bool replaced = false;
+        for (const std::string &s : settings) replaced = replaced || strncmp(*e, s.c_str(), s.find('=') + 1) == 0;
+        if (!replaced) out.push_back(*e);
+    }
+    return out;
+}
+
+/* lumora-move running with the arguments, its standard output and error
+ * going to files in the folder; killed if it is still running at the end. */
+class MoveProcess {
+public:
+    MoveProcess(const ScratchDir &dir, Strings args, const Strings &settings = {})
+        : outPath(dir.file("stdout.txt")), errPath(dir.file("stderr.txt")) {
+        args.insert(args.begin(), LUMORA_MOVE_PATH);
+        Strings env = environment(settings);
+        std::vector<char *> argv = pointers(args), envp = pointers(env);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawnattr_t attributes;
+        defaultSignals(&attributes);
+        if (posix_spawn(&pid, LUMORA_MOVE_PATH, &files, &attributes, argv.data(), envp.data()) != 0) pid = -1;
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&files);
+    }
+    ~MoveProcess() {
+        if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    }
+    MoveProcess(const MoveProcess &) = delete;
+    MoveProcess &operator=(const MoveProcess &) = delete;
+
+    /* The exit status, or -1 when the program did not end in time. */
+    int wait() {
+        for (int waited = 0; pid > 0 && waited < RUN_LIMIT_MS; waited += POLL_MS) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            usleep(POLL_MS * 1000);
+        }
+        return -1;
+    }
+    void signal(int number) { kill(pid, number); }
+    std::string out() const { return readFile(outPath); }
+    std::string err() const { return readFile(errPath); }
+
+private:
+    /* The child takes SIGINT and SIGTERM unblocked and with their default
+     * action, whatever the test runner does with them. */
+    static void defaultSignals(posix_spawnattr_t *attributes) {
+        sigset_t none, stops;
+        sigemptyset(&none);
+        sigemptyset(&stops);
+        sigaddset(&stops, SIGINT);
+        sigaddset(&stops, SIGTERM);
+        posix_spawnattr_init(attributes);
+        posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        posix_spawnattr_setsigmask(attributes, &none);
+        posix_spawnattr_setsigdefault(attributes, &stops);
+    }
+
+    pid_t pid = -1;
+    std::string outPath, errPath;
+};
+
+/* A package loaded back after a move. */
+struct Reloaded {
+    int result = -1;
+    PtrVector *items = ptrVectorCreateDefault();
+    char *text = nullptr;
+    explicit Reloaded(const std::string &path) { result = loadPackage(path.c_str(), items, &text); }
+    ~Reloaded() {
+        itemListClear(items);
+        ptrVectorDestroy(items, 0);
+        free(text);
+    }
+    Reloaded(const Reloaded &) = delete;
+    Reloaded &operator=(const Reloaded &) = delete;
+    /* The links of item i still to be moved, description then mobile. */
+    Strings links(int i) const {
+        const ItemRecord *item = (const ItemRecord *)ptrVectorGet(items, i);
+        Strings out;
+        for (const PtrVector *list : {item->descLinks, item->mobileLinks})
+            for (int32_t k = 0; list && k < list->count; k++) out.push_back((const char *)list->items[k]);
+        return out;
+    }
+    int occurrences(const std::string &piece) const {
+        int n = 0;
+        for (const char *at = strstr(text, piece.c_str()); at; at = strstr(at + 1, piece.c_str())) n++;
+        return n;
+    }
+};
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+class ConsoleMove : public testing::Test {
+protected:
+    ScratchDir dir;
+    TestServer server;
+    std::string package = dir.file("package.csv");
+    std::string target = dir.file("target");
+
+    void SetUp() override {
+        openAppLog(dir.path().c_str());
+        fs::create_directory(target);
+    }
+    std::string url(const std::string &path) const {
+        return "http://127.0.0.1:" + std::to_string(server.port()) + path;
+    }
+    std::u16string link(const std::string &path) const {
+        std::string ascii = url(path);
+        return std::u16string(ascii.begin(), ascii.end());
+    }
+    std::u16string img(const std::string &path) const { return u"<img src=\"" + link(path) + u"\">"; }
+    std::u16string mobile(const std::string &path) const {
+        return u"<wapDesc><img>" + link(path) + u"</img></wapDesc>";
+    }
+    void writePackage(const std::vector<PackageRow> &rows) {
+        ASSERT_TRUE(writeFile(package, packageBytes(packageText(rows))));
+    }
+    Outcome run(const Strings &args, const Strings &settings = {}) {
+        MoveProcess move(dir, args, settings);
+        int status = move.wait();
+        return {status, move.out(), move.err()};
+    }
+    /* The images in the target folder, each checked to be the JPEG served. */
+    size_t imagesMoved() const {
+        size_t n = 0;
+        for (const fs::directory_entry &e : fs::directory_iterator(target)) {
+            EXPECT_EQ(readFile(e.path().string()), JPEG) << e.path();
+            n++;
+        }
+        return n;
+    }
+};
+
+static bool contains(const std::string &text, const std::string &piece) {
+    return text.find(piece) != std::string::npos;
+}
+
+// ---- refusals: the status, the window's message, and nothing touched ----
+
+TEST_F(ConsoleMove, BadCommandLinesEndWithOneAndTheUsage) {
+    writePackage({itemRow(u"a", u"")});
+    for (const Strings &args : {Strings{}, Strings{package}, Strings{package, target, target},
+                                Strings{"--blank", package, target}, Strings{"-q", package, target}}) {
+        Outcome o = run(args);
+        EXPECT_EQ(o.status, 1) << args.size();
+        EXPECT_TRUE(contains(o.err, utf8("用法：lumora-move"))) << o.err;
+        EXPECT_EQ(o.out, "");
+    }
+    Outcome help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(contains(help.out, utf8("--blank-failed     将搬家失败的图片替换为空白图片")));
+}
+
+TEST_F(ConsoleMove, MissingPackageEndsWithOneAndTheWindowsMessage) {
+    std::string missing = dir.file("none.csv");
+    Outcome o = run({missing, target});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, utf8(packagePathProblem(missing.c_str()) + "\n"));
+    EXPECT_EQ(run({"", target}).err, utf8(packagePathProblem("") + "\n"));
+}
+
+TEST_F(ConsoleMove, PackagesThatLoadingRefusesEndWithTwo) {
+    struct Case {
+        std::string bytes;
+        int loadResult;
+    } cases[] = {{"title\tdescription\r\nplain single-byte text\r\n", 0},
+                 {packageBytes(packageText({itemRow(std::u16string(128, u'长'), img("/a.jpg"))})), LOAD_TITLE_TOO_LONG}};
+    for (const Case &c : cases) {
+        ASSERT_TRUE(writeFile(package, c.bytes));
+        Outcome o = run({package, target});
+        EXPECT_EQ(o.status, 2);
+        EXPECT_EQ(o.err, utf8(loadFailureMessage(c.loadResult, package.c_str()) + "\n"));
+        EXPECT_EQ(readFile(package), c.bytes);
+    }
+    EXPECT_EQ(server.connections(), 0);
+}
+
+TEST_F(ConsoleMove, RefusedChoicesEndWithOneBeforeAnyDownload) {
+    writePackage({itemRow(u"a", img("/a.jpg"))});
+    const std::string bytes = readFile(package);
+    const std::string home = fs::canonical(dir.path()).string(), desktop = home + "/Desktop";
+    fs::create_directory(desktop);
+    const Strings desktopHome = {"HOME=" + home, "XDG_DESKTOP_DIR="};
+    MoveOptions noSource = {0, 0, 0}, defaults = {1, 1, 0};
+    struct Case {
+        Strings args;
+        std::string message;
+    } cases[] = {
+        {{"--no-image-space", "--no-other-albums", package, target}, moveChoicesProblem(noSource, target.c_str(), "")},
+        {{package, dir.file("missing")}, moveChoicesProblem(defaults, dir.file("missing").c_str(), "")},
+        {{package, ""}, moveChoicesProblem(defaults, "", "")},
+        // the folder is compared with the desktop once made absolute
+        {{package, dir.file("target/../Desktop/")}, moveChoicesProblem(defaults, desktop.c_str(), desktop.c_str())},
+    };
+    for (const Case &c : cases) {
+        Outcome o = run(c.args, desktopHome);
+        EXPECT_EQ(o.status, 1) << c.args.back();
+        EXPECT_EQ(o.err, utf8(c.message + "\n"));
+        EXPECT_EQ(readFile(package), bytes);
+    }
+    EXPECT_EQ(server.connections(), 0);
+}
+
+// ---- moves that run to their final message: status 0 ----
+
+TEST_F(ConsoleMove, MovesEveryLinkOnceAndWritesAbsoluteLocalPaths) {
+    writePackage({itemRow(u"第一件", img("/a.jpg") + img("/shared.jpg"), mobile("/m.jpg")),
+                  itemRow(u"第二件", img("/shared.jpg") + u"<p style=\"background:url(" + link("/b.png") + u")\"></p>")});
+    server.script({reply(IMAGE), reply(IMAGE), reply(IMAGE), reply(IMAGE)});
+    // relative to the test's folder: the package must name the images from anywhere
+    Outcome o = run({package, fs::relative(target).string()});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, utf8("图片搬家已完成，数据包(package.csv)已更新。\n"));
+    EXPECT_EQ(o.err, utf8("宝贝 1/2  已搬图片 3  失败 0  第一件\n宝贝 2/2  已搬图片 4  失败 0  第二件\n"));
+    EXPECT_EQ(server.requests(4).size(), 4u);
+    EXPECT_EQ(imagesMoved(), 4u);
+    Reloaded after(package);
+    ASSERT_EQ(after.result, 1);
+    EXPECT_EQ(after.links(0), Strings{});
+    EXPECT_EQ(after.links(1), Strings{});
+    EXPECT_EQ(after.occurrences(fs::canonical(target).string() + "/"), 5);
+}
+
+TEST_F(ConsoleMove, QuietMovePrintsOnlyTheFinalMessage) {
+    writePackage({itemRow(u"无图", u"<p>纯文字描述</p>")});
+    Outcome o = run({"--quiet", package, target});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, utf8("没有找到需要搬家的图片。\n"));
+    EXPECT_EQ(o.err, "");
+}
+
+TEST_F(ConsoleMove, FailedLinksAreReportedUnderTheirItem) {
+    writePackage({itemRow(u"好的", img("/ok.jpg")),
+                  itemRow(u"坏的", img("/gone.jpg"), mobile("/gone-m.jpg"))});
+    // a 404 on the kept connection is asked again on a fresh one, then fails
+    server.script({reply(IMAGE), reply(NOT_FOUND)});
+    server.script({reply(NOT_FOUND, true)});
+    server.script({reply(NOT_FOUND)});
+    server.script({reply(NOT_FOUND, true)});
+    Outcome o = run({package, target});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(contains(o.out, utf8("图片搬家已完成，数据包(package.csv)已更新。\n\n注意：有部分图片搬家失败！")));
+    std::string report = utf8(std::string("\n2. 坏的\n") + PC_HEADING + "\n") + url("/gone.jpg") + "\n\n" +
+                         utf8(std::string(MOBILE_HEADING) + "\n") + url("/gone-m.jpg") + "\n";
+    EXPECT_EQ(o.out.substr(o.out.size() - std::min(o.out.size(), report.size())), report);
+    EXPECT_EQ(o.err, utf8("宝贝 1/2  已搬图片 1  失败 0  好的\n宝贝 2/2  已搬图片 1  失败 2  坏的\n"));
+    Reloaded after(package);
+    EXPECT_EQ(after.links(1), (Strings{url("/gone.jpg"), url("/gone-m.jpg")}));
+}
+
+TEST_F(ConsoleMove, BlankFailedPutsTheBlankImageInPlaceOfAFailedLink) {
+    writePackage({itemRow(u"坏的", img("/gone.jpg"))});
+    server.script({reply(NOT_FOUND)});
+    server.script({reply(NOT_FOUND, true)});
+    Outcome o = run({"--blank-failed", package, target});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.rfind(utf8("图片搬家已完成，数据包(package.csv)已更新。\n\n1. 坏的\n"), 0), 0u) << o.out;
+    Reloaded after(package);
+    EXPECT_EQ(after.links(0), Strings{});
+    EXPECT_EQ(after.occurrences(BLANK_IMAGE_URL), 1);
+}
+
+class SourceOptions : public ConsoleMove {
+public:
+    /* Moves an item with an image-space link, an other-album link and a
+     * mobile-details link (which goes with the image space, whatever its
+     * host) with one source switched off: only the links moved are asked. */
+    void moveWith(const std::string &flag, const Strings &moved, const Strings &left) {
+        writePackage({itemRow(u"两种相册", img("/img.alicdn.com/i1/space.jpg") + img("/album/other.jpg"),
+                              mobile("/album/wap.jpg"))});
+        server.script(std::vector<Reply>(moved.size(), reply(IMAGE)));
+        Outcome o = run({flag, package, target});
+        ASSERT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.err, utf8("宝贝 1/1  已搬图片 " + std::to_string(moved.size()) + "  失败 0  两种相册\n"));
+        Strings asked;
+        for (const std::string &request : server.requests(moved.size()))
+            asked.push_back(request.substr(0, request.find(" HTTP/")));
+        EXPECT_EQ(asked, moved);
+        Strings leftLinks;
+        for (const std::string &path : left) leftLinks.push_back(url(path));
+        EXPECT_EQ(Reloaded(package).links(0), leftLinks);
+        EXPECT_EQ(imagesMoved(), moved.size());
+    }
+};
+
+TEST_F(SourceOptions, ImageSpaceAlone) {
+    moveWith("--no-other-albums", {"GET /img.alicdn.com/i1/space.jpg", "GET /album/wap.jpg"}, {"/album/other.jpg"});
+}
+
+TEST_F(SourceOptions, OtherAlbumsAlone) {
+    moveWith("--no-image-space", {"GET /album/other.jpg"}, {"/img.alicdn.com/i1/space.jpg", "/album/wap.jpg"});
+}
+
+// ---- moves that end early: status 3, the links moved so far written ----
+
+class StoppedMove : public ConsoleMove {
+public:
+    /* Stops a move of three items with the signal while the second image
+     * is half received: that download completes, the third is not asked. */
+    void stopWith(int number) {
+        writePackage({itemRow(u"一", img("/1.jpg")), itemRow(u"二", img("/2.jpg")), itemRow(u"三", img("/3.jpg"))});
+        Reply slow;
+        slow.pieces = {IMAGE.substr(0, IMAGE.size() - 4), IMAGE.substr(IMAGE.size() - 4)};
+        slow.pauseMs = SLOW_REPLY_PAUSE_MS;
+        server.script({reply(IMAGE), slow, reply(IMAGE)});
+        MoveProcess move(dir, {package, target});
+        ASSERT_EQ(server.requests(2).size(), 2u);
+        move.signal(number);
+        EXPECT_EQ(move.wait(), 3);
+        EXPECT_TRUE(contains(move.err(), utf8("搬家已中止，已搬好的图片地址已写入数据包。\n"))) << move.err();
+        EXPECT_EQ(move.out(), "");
+        EXPECT_EQ(server.requests().size(), 2u);
+        EXPECT_EQ(imagesMoved(), 2u);
+        Reloaded after(package);
+        EXPECT_EQ(after.links(0), Strings{});
+        EXPECT_EQ(after.links(1), Strings{});
+        EXPECT_EQ(after.links(2), Strings{url("/3.jpg")});
+    }
+};
+
+TEST_F(StoppedMove, ByInterrupt) {
+    stopWith(SIGINT);
+}
+
+TEST_F(StoppedMove, ByTermination) {
+    stopWith(SIGTERM);
+}
+
+TEST_F(ConsoleMove, FileThatCannotBeCreatedEndsWithThree) {
+    // a folder whose path just fits the platform's limit, and no image path in it
+    const size_t length = PATH_SIZE - 8;
+    std::string deep = dir.path();
+    while (deep.size() + 203 <= length) deep += "/" + std::string(200, 'd');
+    deep += "/" + std::string(length - deep.size() - 1, 'e');
+    ASSERT_TRUE(fs::create_directories(deep));
+    writePackage({itemRow(u"一", img("/1.jpg"))});
+    const std::string bytes = readFile(package);
+    Outcome o = run({package, deep});
+    EXPECT_EQ(o.status, 3);
+    EXPECT_TRUE(contains(o.err, utf8("图片搬家中断：无法创建新文件。"))) << o.err;
+    EXPECT_EQ(server.connections(), 0);
+    EXPECT_EQ(readFile(package), bytes);
+}
