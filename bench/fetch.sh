@@ -39,12 +39,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-stopProcess() {  # asks the process to end, waits up to 5 s, then kills it
-    kill "$1" 2>/dev/null || return 0
-    for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
-    kill -9 "$1" 2>/dev/null || true
-}
-
 writeLinks() {  # FILE BASE_URL COUNT: the links of the first COUNT images
     seq -f "$2/img%g.jpg" 1 "$3" >"$1"
 }
@@ -56,17 +50,9 @@ startServer() {  # NAME LISTEN CHECK_URL [PREFIX...]
     local dir=$work/$1 listen=$2 url=$3
     shift 3
     writeNginxConfig "$dir" "$listen" "$work/images"
-    "$@" nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log" &
-    local pid=$!
-    servers+=("$pid")
-    for _ in $(seq 50); do
-        "${client[@]}" wget -q -O /dev/null --tries=1 --timeout=1 "$url" && return 0
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    echo "nginx on $listen did not answer; its log:" >&2
-    cat "$dir/error.log" >&2 || true
-    return 1
+    startNginx "$dir" "$@"
+    servers+=("$nginxPid")
+    awaitNginx "$dir" "$url" "${client[@]}"
 }
 
 lumoraOnce() {  # LIST DIR [download|move]: prints seconds and images done

@@ -31,3 +31,38 @@ http {
 }
 EOF_CONF
 }
+
+# Starts nginx with DIR's configuration in the background, through the
+# PREFIX command when one is given (a network namespace, say); its process
+# id is left in nginxPid.
+startNginx() {  # DIR [PREFIX...]
+    local dir=$1
+    shift
+    "$@" nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/error.log" &
+    nginxPid=$!
+}
+
+# Waits up to five seconds for nginx to answer URL, asked through the CLIENT
+# command when one is given; any HTTP answer will do. Shows the server's log
+# when it does not answer.
+awaitNginx() {  # DIR URL [CLIENT...]
+    local dir=$1 url=$2 status
+    shift 2
+    for _ in $(seq 50); do
+        status=0
+        "$@" wget -q -O /dev/null --tries=1 --timeout=1 "$url" || status=$?
+        [ "$status" -eq 0 ] || [ "$status" -eq 8 ] && return 0  # 8: the server answered with an error
+        kill -0 "$nginxPid" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "nginx did not answer $url; its log:" >&2
+    cat "$dir/error.log" >&2 || true
+    return 1
+}
+
+# Asks a process to end, waits up to five seconds, then kills it.
+stopProcess() {  # PID
+    kill "$1" 2>/dev/null || return 0
+    for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
+    kill -9 "$1" 2>/dev/null || true
+}

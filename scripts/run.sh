@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
 . "$root/scripts/nginx.sh"
-lumora_install "${LUMORA_NATIVE_PACKAGES[@]}" nginx
+lumora_install "${LUMORA_NATIVE_PACKAGES[@]}" nginx wget
 
 RUN_LIMIT_SECONDS=300  # the move of the sample takes well under a second
 SHOWN_LINKS=8
@@ -26,28 +26,17 @@ work=$(mktemp -d)
 chmod 755 "$work"  # nginx's workers may run as another user
 server=
 cleanup() {
-    if [ -n "$server" ] && kill "$server" 2>/dev/null; then
-        for _ in $(seq 50); do kill -0 "$server" 2>/dev/null || break; sleep 0.1; done
-        kill -9 "$server" 2>/dev/null || true
-    fi
+    [ -z "$server" ] || stopProcess "$server"
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-# Serves $work/sample/images on 127.0.0.1:PORT in the foreground and waits
-# up to five seconds for the port to take connections.
+# Serves $work/sample/images on 127.0.0.1:PORT and waits for it to answer.
 startServer() {  # PORT
     writeNginxConfig "$work/nginx" "127.0.0.1:$1" "$work/sample/images"
-    nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
-    server=$!
-    for _ in $(seq 50); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-        kill -0 "$server" 2>/dev/null || break
-        sleep 0.1
-    done
-    echo "nginx on port $1 did not answer; its log:" >&2
-    cat "$work/nginx/error.log" >&2 || true
-    return 1
+    startNginx "$work/nginx"
+    server=$nginxPid
+    awaitNginx "$work/nginx" "http://127.0.0.1:$1/"
 }
 
 # The image links of the package as UTF-8 text, each once, in order.
