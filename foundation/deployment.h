@@ -14,6 +14,25 @@ inline constexpr const char *MARKET_HOST_MARKERS[] = {".taobaocdn.com/", ".alicd
 inline constexpr char BLANK_IMAGE_URL[] =
     "https://img.alicdn.com/imgextra/i1/O1CN01xBlank1x1PNG000000000000000_!!0-tps.png";
 
+/* The product's web site, an http address ending in "/"; its pages are
+ * "help.html", "convert.html" and "unzip.html". The build may set another. */
+#ifndef LUMORA_PRODUCT_SITE
+#define LUMORA_PRODUCT_SITE "http://www.lumora.example/"
+#endif
+inline constexpr char PRODUCT_SITE[] = LUMORA_PRODUCT_SITE;
+
+/* The update service's request address, carrying the version. */
+#ifndef LUMORA_UPDATE_URL
+#define LUMORA_UPDATE_URL "http://update.lumora.example/check?version=8.1"
+#endif
+inline constexpr char UPDATE_URL[] = LUMORA_UPDATE_URL;
+
+/* The page a newer version is downloaded from. */
+#ifndef LUMORA_DOWNLOAD_PAGE
+#define LUMORA_DOWNLOAD_PAGE "http://www.lumora.example/download.html"
+#endif
+inline constexpr char DOWNLOAD_PAGE[] = LUMORA_DOWNLOAD_PAGE;
+
 /* Host names under this suffix belong to the maker's own service; when their
  * lookup fails, the fixed address below is used instead. */
 inline constexpr char VENDOR_HOST_SUFFIX[] = ".lumora.example";

@@ -154,6 +154,8 @@ build_iconv() {
 
 mkdir -p "$prefix"
 lumora_install "g++-mingw-w64-i686-posix" "gcc-mingw-w64-i686-posix" "binutils-mingw-w64-i686"
+# The program's icons are drawn at build time by scripts/make-icons.py.
+command -v python3 >/dev/null || lumora_install python3-minimal
 build_pcre
 build_iconv
 check_dir=$(mktemp -d "$cache/check.XXXXXX")

@@ -1,0 +1,383 @@
+/* The main window's behaviour: a two-page wizard. Page one takes a package
+ * and loads it; page two takes the options and the target folder and starts
+ * the move job on a worker thread, which then reports into the page through
+ * the window view. The procedure only dispatches; each message has its
+ * handler below. */
+#include <windows.h>
+#include <commctrl.h>
+#include <process.h>
+#include <shlobj.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "browser.h"
+#include "deployment.h"
+#include "file_helpers.h"
+#include "move_checks.h"
+#include "move_job.h"
+#include "shell_state.h"
+#include "text_utils.h"
+#include "window.h"
+
+enum { BROWSE_PATH_SIZE = 1024 };
+
+HWND mainWindow;
+Controls controls;
+
+static int wizardStep = 1;
+static PtrVector *itemList;
+static char packagePath[PATH_SIZE];
+static char *packageText;
+static HDC backgroundCache;
+static char *browseInitialPath;
+static MoveJob job;
+
+static const char PC_FAILURES_HEADING[] =
+    "[宝贝描述]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：";
+static const char MOBILE_FAILURES_HEADING[] =
+    "[无线详情]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：";
+
+void showWindowMessage(const char *text, const char *caption, MessageIcon icon) {
+    static const UINT ICONS[] = {MB_ICONERROR, MB_ICONWARNING, MB_ICONINFORMATION, MB_ICONQUESTION};
+    MessageBoxA(mainWindow, text, caption, MB_OK | ICONS[icon]);
+}
+
+/* A notice with the warning icon, then the focus on the control. */
+static void warn(const std::string &text, HWND focus) {
+    MessageBoxA(mainWindow, text.c_str(), "提示", MB_OK | MB_ICONWARNING);
+    SetFocus(focus);
+}
+
+static std::string windowText(HWND control) {
+    char text[PATH_SIZE] = "";
+    GetWindowTextA(control, text, sizeof text);
+    return text;
+}
+
+static int isChecked(HWND box) {
+    return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+static void setChecked(HWND box, int checked) {
+    SendMessageA(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+/* Shows page one or page two with the buttons that go with it. */
+static void showPage(int step) {
+    ShowWindow(controls.stepOnePanel, step == 1 ? SW_SHOW : SW_HIDE);
+    ShowWindow(controls.stepTwoPanel, step == 2 ? SW_SHOW : SW_HIDE);
+    SetWindowTextA(controls.nextButton, step == 1 ? "下一步" : "开始搬家");
+    ShowWindow(controls.prevButton, step == 2 ? SW_SHOW : SW_HIDE);
+    LONG_PTR style = GetWindowLongPtrA(mainWindow, GWL_EXSTYLE);
+    SetWindowLongPtrA(mainWindow, GWL_EXSTYLE, step == 1 ? style | WS_EX_ACCEPTFILES : style & ~WS_EX_ACCEPTFILES);
+    wizardStep = step;
+}
+
+/* Releases the previous package and puts page two back as it starts. */
+static void resetPageTwo(void) {
+    itemListClear(itemList);
+    free(packageText);  // a package loaded but never moved
+    packageText = NULL;
+    SendMessageA(controls.itemListView, LVM_DELETEALLITEMS, 0, 0);
+    for (HWND c : {controls.nextButton, controls.optImageSpace, controls.optOtherAlbums, controls.optBlankForFailed,
+                   controls.chooseFolderButton, controls.prevButton})
+        EnableWindow(c, TRUE);
+    setChecked(controls.optImageSpace, 1);
+    setChecked(controls.optOtherAlbums, 1);
+    setChecked(controls.optBlankForFailed, 0);
+    SetWindowTextA(controls.targetFolderBox, "");
+}
+
+/* Lists the loaded items, each "等待", and sets the progress to none of them. */
+static void listItems(void) {
+    for (int32_t i = 0; i < itemList->count; i++) {
+        ItemRecord *item = (ItemRecord *)itemList->items[i];
+        item->index = i;
+        LVITEMA row = {};
+        row.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
+        row.iItem = i;
+        row.pszText = item->title;
+        row.lParam = (LPARAM)item;
+        SendMessageA(controls.itemListView, LVM_INSERTITEMA, 0, (LPARAM)&row);
+        LVITEMA status = {};
+        status.iSubItem = 1;
+        status.pszText = (char *)"等待";
+        SendMessageA(controls.itemListView, LVM_SETITEMTEXTA, (WPARAM)i, (LPARAM)&status);
+    }
+    SetWindowTextA(controls.progressLabel, formatText("搬家进度(宝贝数:%d)", itemList->count).c_str());
+    // the 32-bit range, so that packages of more than 65,535 items show right
+    SendMessageA(controls.progressBar, PBM_SETRANGE32, 0, itemList->count);
+    SendMessageA(controls.progressBar, PBM_SETPOS, 0, 0);
+}
+
+/* Page one's "下一步": checks the path, loads the package, shows page two. */
+static void onLoad(void) {
+    GetWindowTextA(controls.csvPathBox, packagePath, sizeof packagePath);
+    std::string problem = packagePathProblem(packagePath);
+    if (!problem.empty()) return warn(problem, controls.chooseCsvButton);
+    if (itemList) resetPageTwo();
+    else itemList = ptrVectorCreate(256, 64);
+    SetCursor(LoadCursorA(NULL, IDC_WAIT));
+    int result = loadPackage(packagePath, itemList, &packageText);
+    SetCursor(LoadCursorA(NULL, IDC_ARROW));
+    if (result == 1) {
+        listItems();
+        showPage(2);
+        SetWindowTextA(controls.failureBox, "");
+    } else if (result == 2) {
+        warn(loadFailureMessage(result, packagePath), controls.chooseCsvButton);
+    } else {
+        std::string text = loadFailureMessage(result, packagePath);
+        if (MessageBoxA(mainWindow, text.c_str(), "提示", MB_YESNO | MB_ICONQUESTION) == IDYES)
+            openWebPage((std::string(PRODUCT_SITE) + "convert.html").c_str());
+        SetFocus(controls.chooseCsvButton);
+    }
+}
+
+static unsigned __stdcall runJob(void *) {
+    if (runMoveJob(&job) == MOVE_ABORTED) exit(0);
+    return 0;
+}
+
+/* Page two's "开始搬家": checks the choices and starts the job. */
+static void onStart(void) {
+    MoveOptions options = {isChecked(controls.optImageSpace), isChecked(controls.optOtherAlbums),
+                           isChecked(controls.optBlankForFailed)};
+    std::string folder = windowText(controls.targetFolderBox);
+    char desktop[PATH_SIZE];
+    desktopFolder(desktop, sizeof desktop);
+    std::string problem = moveChoicesProblem(options, folder.c_str(), desktop);
+    if (!problem.empty()) {
+        HWND focus = problem[0] == '[' ? controls.optImageSpace : controls.chooseFolderButton;
+        return warn(problem, focus);
+    }
+    for (HWND c : {controls.optImageSpace, controls.optOtherAlbums, controls.optBlankForFailed,
+                   controls.chooseFolderButton, controls.prevButton, controls.nextButton})
+        EnableWindow(c, FALSE);
+    job = MoveJob();
+    strcpy(job.packagePath, packagePath);
+    strcpy(job.targetFolder, folder.c_str());
+    strcpy(job.programDir, appDir);
+    job.packageText = packageText;
+    packageText = NULL;  // the job frees it
+    job.items = itemList;
+    job.options = options;
+    job.view = windowView();
+    if (_beginthreadex(NULL, 0, runJob, NULL, 0, NULL) == 0) {
+        MessageBoxA(mainWindow, "启动图片搬家线程失败", "提示", MB_OK | MB_ICONERROR);
+        exit(-1);
+    }
+}
+
+static void onBack(void) {
+    showPage(1);
+    EnableWindow(controls.nextButton, TRUE);
+}
+
+static void chooseCsv(void) {
+    char path[PATH_SIZE] = "";
+    static const char FILTER[] = "csv文件 (*.csv)\0*.csv\0";
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = mainWindow;
+    dialog.lpstrFilter = FILTER;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = sizeof path;
+    dialog.lpstrTitle = "选择淘宝助理导出的数据包(CSV)文件";
+    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+    if (GetOpenFileNameA(&dialog)) SetWindowTextA(controls.csvPathBox, path);
+}
+
+/* The folder dialog starts at the current folder and allows only folders
+ * that have a file-system path. */
+static int CALLBACK browseCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM) {
+    if (message == BFFM_INITIALIZED) SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, (LPARAM)browseInitialPath);
+    if (message == BFFM_SELCHANGED) {
+        char path[MAX_PATH] = "";
+        SHGetPathFromIDListA((LPITEMIDLIST)lParam, path);
+        SendMessageA(dialog, BFFM_ENABLEOK, 0, path[0] != '\0');
+    }
+    return 0;
+}
+
+static void chooseFolder(void) {
+    if (!browseInitialPath) browseInitialPath = (char *)calloc(BROWSE_PATH_SIZE, 1);
+    if (!browseInitialPath) return;
+    snprintf(browseInitialPath, BROWSE_PATH_SIZE, "%s", windowText(controls.targetFolderBox).c_str());
+    BROWSEINFOA info = {};
+    info.hwndOwner = mainWindow;
+    info.lpszTitle = "图片搬家到：";
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    info.lpfn = browseCallback;
+    CoInitialize(NULL);
+    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+    char path[MAX_PATH] = "";
+    if (chosen && SHGetPathFromIDListA(chosen, path)) SetWindowTextA(controls.targetFolderBox, path);
+    if (chosen) CoTaskMemFree(chosen);
+    CoUninitialize();
+}
+
+/* The failure lists of a finished item, as the failure box shows them. */
+static std::string failureText(const ItemRecord *item) {
+    std::string text;
+    if (item->status != 2) return text;
+    if (item->pcFailures) {
+        text += PC_FAILURES_HEADING;
+        for (int32_t i = 0; i < item->pcFailures->count; i++) text += std::string("\r\n") + (char *)item->pcFailures->items[i];
+    }
+    if (item->mobileFailures) {
+        if (!text.empty()) text += "\r\n\r\n";
+        text += MOBILE_FAILURES_HEADING;
+        for (int32_t i = 0; i < item->mobileFailures->count; i++)
+            text += std::string("\r\n") + (char *)item->mobileFailures->items[i];
+    }
+    return text;
+}
+
+/* Shows the selected item's failures; the text grows with the lists. */
+static void refreshFailures(void) {
+    std::string text;
+    int row = -1;
+    while ((row = (int)SendMessageA(controls.itemListView, LVM_GETNEXTITEM, (WPARAM)row, LVNI_SELECTED)) >= 0) {
+        LVITEMA item = {};
+        item.mask = LVIF_PARAM;
+        item.iItem = row;
+        if (SendMessageA(controls.itemListView, LVM_GETITEMA, 0, (LPARAM)&item)) text = failureText((ItemRecord *)item.lParam);
+    }
+    SetWindowTextA(controls.failureBox, text.c_str());
+}
+
+static void onCommand(int id) {
+    switch (id) {
+    case ID_CHOOSE_CSV: chooseCsv(); break;
+    case ID_CHOOSE_FOLDER: chooseFolder(); break;
+    case ID_PREV: onBack(); break;
+    case ID_NEXT: wizardStep == 1 ? onLoad() : onStart(); break;
+    case ID_CLOSE: SendMessageA(mainWindow, WM_CLOSE, 0, 0); break;
+    default: break;
+    }
+}
+
+/* Closing: at once without a job; during one, after the user confirms, by
+ * asking the job to stop (it ends the process once it has written). */
+static void onClose(void) {
+    if (!jobRunning) exit(0);
+    if (MessageBoxA(mainWindow, "正在搬家，确定要关闭吗？", "确认", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
+    if (!jobRunning) exit(0);
+    abortRequested = 1;
+    EnableWindow(controls.closeButton, FALSE);
+    EnableMenuItem(GetSystemMenu(mainWindow, FALSE), SC_CLOSE, MF_GRAYED);
+}
+
+/* Takes the first dropped file whose name ends in ".csv". */
+static void onDropFiles(HDROP drop) {
+    SetWindowPos(mainWindow, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetForegroundWindow(mainWindow);
+    SetCursor(LoadCursorA(NULL, IDC_WAIT));
+    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, NULL, 0);
+    for (UINT i = 0; i < count; i++) {
+        char path[PATH_SIZE] = "";
+        DragQueryFileA(drop, i, path, sizeof path);
+        if (!endsWithNoCase(path, ".csv")) continue;
+        SetWindowTextA(controls.csvPathBox, path);
+        break;
+    }
+    DragFinish(drop);
+    SetCursor(LoadCursorA(NULL, IDC_ARROW));
+    SetWindowPos(mainWindow, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+/* Draws the background once: the white header band, the etched rule above
+ * the buttons and the divider between the two links. */
+static void renderBackground(HDC target, int width, int height) {
+    backgroundCache = CreateCompatibleDC(target);
+    SelectObject(backgroundCache, CreateCompatibleBitmap(target, width, height));
+    RECT all = {0, 0, width, height};
+    FillRect(backgroundCache, &all, GetSysColorBrush(COLOR_BTNFACE));
+    HPEN shadow = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW));
+    HPEN dark = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_3DDKSHADOW));
+    HGDIOBJ oldPen = SelectObject(backgroundCache, shadow);
+    HGDIOBJ oldBrush = SelectObject(backgroundCache, GetSysColorBrush(COLOR_WINDOW));
+    Rectangle(backgroundCache, -1, -1, 680, 72);
+    MoveToEx(backgroundCache, 0, 484, NULL);
+    LineTo(backgroundCache, 680, 484);
+    MoveToEx(backgroundCache, 147, 505, NULL);
+    LineTo(backgroundCache, 147, 516);
+    SelectObject(backgroundCache, dark);
+    MoveToEx(backgroundCache, 0, 485, NULL);
+    LineTo(backgroundCache, 680, 485);
+    SelectObject(backgroundCache, oldPen);
+    SelectObject(backgroundCache, oldBrush);
+    DeleteObject(shadow);
+    DeleteObject(dark);
+}
+
+static void onPaint(HWND window) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    RECT client;
+    GetClientRect(window, &client);
+    if (!backgroundCache) {
+        RECT whole;
+        GetClientRect(mainWindow, &whole);  // the whole window, whichever part paints first
+        renderBackground(dc, whole.right, whole.bottom);
+    }
+    BitBlt(dc, 0, 0, client.right, client.bottom, backgroundCache, 0, 0, SRCCOPY);
+    EndPaint(window, &paint);
+}
+
+/* Colours of the labels: blue links, white read-only boxes, transparent
+ * labels on the painted background. */
+static LRESULT onColorStatic(HWND window, HDC dc, HWND control, WPARAM wParam, LPARAM lParam) {
+    if (control == controls.tutorialLink || control == controls.homePageLink) SetTextColor(dc, RGB(0, 0, 255));
+    if (control == controls.csvPathBox || control == controls.targetFolderBox || control == controls.failureBox)
+        return (LRESULT)GetStockObject(WHITE_BRUSH);
+    if (control == controls.optImageSpace || control == controls.optOtherAlbums || control == controls.optBlankForFailed ||
+        control == controls.progressLabel || control == controls.noticeBox) {
+        SetBkMode(dc, OPAQUE);
+        return DefWindowProcA(window, WM_CTLCOLORSTATIC, wParam, lParam);
+    }
+    SetBkMode(dc, TRANSPARENT);
+    return (LRESULT)GetStockObject(NULL_BRUSH);
+}
+
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        if (mainWindow) return 0;
+        mainWindow = window;
+        createControls(window, ((CREATESTRUCTA *)lParam)->hInstance);
+        return 0;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_ACTIVE) InvalidateRect(window, NULL, FALSE);
+        return 0;
+    case WM_PAINT: onPaint(window); return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_CTLCOLORSTATIC: return onColorStatic(window, (HDC)wParam, (HWND)lParam, wParam, lParam);
+    case WM_DROPFILES: onDropFiles((HDROP)wParam); return 0;
+    case WM_NOTIFY: {
+        const NMHDR *header = (const NMHDR *)lParam;
+        if (header->hwndFrom == controls.itemListView && header->code == (UINT)LVN_ITEMCHANGED) refreshFailures();
+        return 0;
+    }
+    case WM_COMMAND:
+        if (lParam) onCommand(LOWORD(wParam));
+        return 0;
+    case WM_CLOSE: onClose(); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+int handleLinkMessage(const MSG &msg) {
+    int onLink = msg.hwnd == controls.tutorialLink || msg.hwnd == controls.homePageLink;
+    if (msg.message == WM_MOUSEMOVE && controls.tutorialLink)
+        SetClassLongPtrA(controls.tutorialLink, GCLP_HCURSOR, (LONG_PTR)LoadCursorA(NULL, onLink ? IDC_HAND : IDC_ARROW));
+    if (msg.message != WM_LBUTTONDOWN || !onLink) return 0;
+    std::string page = std::string(PRODUCT_SITE) + (msg.hwnd == controls.tutorialLink ? "help.html" : "");
+    openWebPage(page.c_str());
+    return 1;
+}
