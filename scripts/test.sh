@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Lumora and runs every test: natively, again under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and as 32-bit Windows programs under Wine.
+# and UndefinedBehaviorSanitizer, as 32-bit Windows programs under Wine, and
+# the window tests, which drive the real Lumora.exe under Wine on Xvfb.
 # Installs what is missing first (Debian 12), and prints each stage's time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,3 +30,4 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 stage "windows set-up" bash -c "'$root/scripts/windows-deps.sh' && '$root/scripts/wine-env.sh'"
 stage "windows under wine" suite win32 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"
+stage "window under wine and xvfb" "$root/scripts/gui-test.sh"

@@ -1,7 +1,8 @@
 /* The move job's view onto the main window. The job runs on its own
- * thread; every operation here is a synchronous message to a control, which
- * the window's thread carries out while the job waits, so the controls are
- * only ever changed on the window's thread. */
+ * thread; every control update here is a synchronous message, which the
+ * window's thread carries out while the job waits, so the controls are only
+ * ever changed on the window's thread. The job's message boxes run on the
+ * job's thread, owned by the main window, and hold the job until answered. */
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>

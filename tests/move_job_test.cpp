@@ -92,22 +92,7 @@ protected:
         job.view = &recorder.view;
         return runMoveJob(&job);
     }
-    /* The links still remote after loading the package again. */
-    std::vector<std::string> remoteLinks() {
-        PtrVector *again = ptrVectorCreate(256, 64);
-        char *text = NULL;
-        std::vector<std::string> links;
-        EXPECT_EQ(loadPackage(package.c_str(), again, &text), 1);
-        for (int32_t i = 0; i < again->count; i++) {
-            ItemRecord *item = (ItemRecord *)again->items[i];
-            for (PtrVector *list : {item->descLinks, item->mobileLinks})
-                for (int32_t j = 0; list && j < list->count; j++) links.push_back((char *)list->items[j]);
-        }
-        free(text);
-        itemListClear(again);
-        ptrVectorDestroy(again, 0);
-        return links;
-    }
+    std::vector<std::string> remoteLinks() { return ::remoteLinks(package); }
     std::string image(const std::string &name) { return readFile(images + PATH_SEPARATOR + name); }
     std::string namePrefix() {
         JobStartTime t = jobStartNow();

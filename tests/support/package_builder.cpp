@@ -2,6 +2,11 @@
 #include "package_builder.h"
 
 #include <stdio.h>
+#include <stdlib.h>
+
+#include <initializer_list>
+
+#include "package_reader.h"
 
 const std::vector<PackageColumn> &standardColumns() {
     static const std::vector<PackageColumn> columns = {
@@ -98,4 +103,21 @@ bool writeFile(const std::string &path, const std::string &bytes) {
     if (!f) return false;
     bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return fclose(f) == 0 && ok;
+}
+
+std::vector<std::string> remoteLinks(const std::string &packagePath) {
+    PtrVector *items = ptrVectorCreate(16, 16);
+    char *text = NULL;
+    std::vector<std::string> links;
+    if (loadPackage(packagePath.c_str(), items, &text) == 1) {
+        for (int32_t i = 0; i < items->count; i++) {
+            ItemRecord *item = (ItemRecord *)items->items[i];
+            for (PtrVector *list : {item->descLinks, item->mobileLinks})
+                for (int32_t j = 0; list && j < list->count; j++) links.push_back((char *)list->items[j]);
+        }
+    }
+    free(text);
+    itemListClear(items);
+    ptrVectorDestroy(items, 0);
+    return links;
 }

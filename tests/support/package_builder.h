@@ -40,6 +40,11 @@ std::u16string packageText(const std::vector<PackageRow> &rows,
 /* The bytes of a file holding text: FF FE, then UTF-16LE. */
 std::string packageBytes(const std::u16string &text);
 
+/* The image links a package file still holds (descriptions, then mobile
+ * details, item by item), read back with the program's own reader; empty
+ * when it does not load. */
+std::vector<std::string> remoteLinks(const std::string &packagePath);
+
 /* Writes bytes to path; returns false when the file cannot be written. */
 bool writeFile(const std::string &path, const std::string &bytes);
 

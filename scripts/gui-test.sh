@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Runs the window tests: the real Lumora.exe under 32-bit Wine on a virtual
+# X display (Xvfb), driven by the test driver of tests/gui.
+#
+# It builds its own folder, build/win32-gui, whose Lumora.exe asks for
+# updates at http://127.0.0.1:47831/ (a port the driver serves in its
+# update tests; the product site keeps its reserved default), and it runs
+# Wine in a prefix of its own, .cache/wine-gui, with Wine's virtual desktop
+# switched on: Wine then draws the windows' frames and handles activation
+# itself, as Windows does, where a bare X server has no window manager. The
+# prefix's only browser is /bin/true, so a page the program opens goes
+# nowhere. The prefix's Wine processes are stopped before the run, so that
+# they start on this run's display, and again afterwards.
+#
+# The driver asks for screenshots at chosen moments (tests/gui/screenshot.h)
+# and this script takes them with ImageMagick's import, cut to the window:
+# page-one.png, moving.png and failures.png, into build/win32-gui/screenshots
+# or, with --docs, into docs/. Every step is bounded by a time-out; Xvfb and
+# the Wine processes are stopped on exit whatever happens. The driver's
+# output (GoogleTest's, converted from GBK) is printed; the exit status is
+# the driver's.
+# Usage: scripts/gui-test.sh [--docs] [GTEST_ARGS...]
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="$root/build/win32-gui"
+update_port=47831
+shots="$build/screenshots"
+if [[ "${1:-}" == "--docs" ]]; then
+    shots="$root/docs"
+    shift
+fi
+
+log() { printf '[gui-test] %s\n' "$*" >&2; }
+
+. "$root/scripts/deps.sh"
+lumora_install xvfb imagemagick fonts-wqy-microhei fonts-wine
+
+export LUMORA_WINEPREFIX="$root/.cache/wine-gui"
+"$root/scripts/windows-deps.sh"
+"$root/scripts/wine-env.sh"
+
+# Debian's Wine 8 looks for its own fonts (Marlett draws the caption
+# buttons, Tahoma the dialogs) in a folder that does not resolve; linked
+# into the prefix's Fonts folder they are found.
+wine_fonts="$LUMORA_WINEPREFIX/drive_c/windows/Fonts"
+for font in /usr/share/wine/fonts/*; do
+    [[ -e "$wine_fonts/$(basename "$font")" ]] || ln -s "$font" "$wine_fonts/"
+done
+
+# Stops this prefix's Wine processes (and nothing else), within bounds.
+stop_wine() {
+    WINEPREFIX="$LUMORA_WINEPREFIX" timeout 30 wineserver -k </dev/null >/dev/null 2>&1 || true
+    WINEPREFIX="$LUMORA_WINEPREFIX" timeout 30 wineserver -w </dev/null >/dev/null 2>&1 || true
+}
+
+work=$(mktemp -d)
+xvfb_pid=
+cleanup() {
+    stop_wine
+    [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+log "building $build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA_BENCH=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
+    "-DLUMORA_UPDATE_URL=http://127.0.0.1:$update_port/check?version=8.1" >/dev/null
+if ! timeout 1200 ninja -C "$build" lumora_gui_driver >"$work/build.log" 2>&1; then
+    cat "$work/build.log" >&2
+    exit 1
+fi
+
+# Wine's virtual desktop, set while no Wine process of the prefix runs, so
+# that the desktop process started next reads it; and /bin/true as the only
+# browser Wine may start, so that a page the program opens (the download
+# page, the extraction guide) goes nowhere, whatever the machine has.
+stop_wine
+for key in 'HKCU\Software\Wine\Explorer /v Desktop /d Default' \
+           'HKCU\Software\Wine\Explorer\Desktops /v Default /d 1024x768' \
+           'HKCU\Software\Wine\WineBrowser /v Browsers /d true'; do
+    # shellcheck disable=SC2086
+    timeout 120 "$root/scripts/wine-run.sh" reg add $key /f >/dev/null
+done
+stop_wine
+
+# Xvfb chooses a free display and writes its number once it accepts clients.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [[ -s "$work/display" ]] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+done
+[[ -s "$work/display" ]] || { log "Xvfb did not start"; cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$(tr -d '[:space:]' <"$work/display")"
+log "display $DISPLAY"
+
+# Takes every screenshot the driver is waiting for.
+take_shots() {
+    local want name
+    for want in "$work"/shots/*.want; do
+        [[ -e "$want" ]] || continue
+        name=$(basename "$want" .want)
+        if timeout 20 import -display "$DISPLAY" -window root -crop "$(tr -d '[:space:]' <"$want")" +repage \
+            "$shots/$name.png"; then
+            log "screenshot $shots/$name.png"
+        else
+            log "screenshot $name failed"
+        fi
+        rm -f "$want"
+        : >"$work/shots/$name.done"
+    done
+}
+
+# The driver's output line by line, as it comes, from GBK (with CR LF line
+# ends, as a Windows program writes them) to UTF-8.
+to_utf8() {
+    local line
+    while IFS= read -r line || [[ -n "$line" ]]; do
+        printf '%s\n' "${line%$'\r'}" | iconv -f GBK -t UTF-8 -c
+    done
+}
+
+mkdir -p "$work/shots" "$shots"
+start=$SECONDS
+(
+    set -o pipefail
+    LUMORA_GUI_SHOTS="Z:${work//\//\\}\\shots" LUMORA_WINE_TIMEOUT=900 timeout -k 10 960 \
+        "$root/scripts/wine-run.sh" "$build/tests/gui/lumora_gui_driver.exe" "$@" 2>&1 \
+        | to_utf8
+) &
+driver=$!
+while kill -0 "$driver" 2>/dev/null; do
+    take_shots
+    sleep 0.2
+done
+status=0
+wait "$driver" || status=$?
+log "driver finished in $((SECONDS - start)) s with status $status"
+exit "$status"

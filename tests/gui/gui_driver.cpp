@@ -1,0 +1,454 @@
+/* The window tests: the real Lumora.exe driven as a user would drive it,
+ * through its controls and its message boxes, against packages written for
+ * each test and a scripted image host on 127.0.0.1.
+ *
+ * The groups follow the user's way through the program: page one (the
+ * package), page two (the choices), a whole move, closing during one, the
+ * update notice, and what happens at start (the shortcut offer, the refusal
+ * to run from an archive viewer's folder). What a test expects of files is
+ * read from the disk: the package is loaded back with the program's own
+ * reader, the images, the backup, the log and the markers are looked for
+ * beside the program. The texts compared are the program's GBK bytes; the
+ * long messages that the window shares with the console are taken from the
+ * shared checks so that both must say the same. */
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lumora_app.h"
+#include "move_checks.h"
+#include "package_builder.h"
+#include "package_reader.h"
+#include "screenshot.h"
+#include "shell_state.h"
+#include "test_server.h"
+#include "test_support.h"
+#include "update_service.h"
+
+enum { MOVE_WAIT_MS = 60000, QUIET_MS = 2000 };
+
+static const std::string JPEG = std::string("\xFF\xD8\xFF\xE0", 4) + "jpeg body";
+static const std::string PNG = std::string("\x89PNG", 4) + "png body";
+static const std::string NOT_FOUND = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+static const char FAILURES_HEADING[] = "[宝贝描述]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：";
+static const char MOVED[] = "图片搬家已完成，数据包(package.csv)已更新。";
+
+static std::string ok(const std::string &body) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+/* An image reply that takes a second and a half: four pieces, 500 ms apart. */
+static Reply slowImage() {
+    std::string whole = ok(JPEG);
+    size_t piece = whole.size() / 4 + 1;
+    Reply r;
+    for (size_t at = 0; at < whole.size(); at += piece) r.pieces.push_back(whole.substr(at, piece));
+    r.pauseMs = 500;
+    return r;
+}
+
+static std::u16string widen(const std::string &ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+static std::u16string img(const std::u16string &url) {
+    return u"<img src=\"" + url + u"\">";
+}
+
+static bool exists(const std::string &path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+/* The names of the files in a folder. */
+static std::vector<std::string> filesIn(const std::string &folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+/* The user's desktop folder, as Windows names it. */
+static std::string desktop() {
+    char path[MAX_PATH] = "";
+    SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, NULL, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+class LumoraTest : public testing::Test {
+protected:
+    ScratchDir dir;
+    std::string appFolder = dir.file("app"), images = dir.file("images"), package = dir.file("package.csv");
+    std::string program;
+    TestServer host;  // the image host
+    std::unique_ptr<Lumora> app;  // declared last so that the program ends first
+
+    void SetUp() override {
+        program = installLumora(appFolder);
+        ASSERT_FALSE(program.empty()) << "cannot copy the program into " << appFolder;
+        ASSERT_TRUE(writeFile(beside("no_shortcut.txt"), ""));
+        ASSERT_TRUE(CreateDirectoryA(images.c_str(), NULL));
+    }
+
+    /* A file beside the program. */
+    std::string beside(const std::string &name) const { return appFolder + "\\" + name; }
+
+    /* Starts the program (ending one that still runs) and waits for its window. */
+    void start() {
+        app.reset();
+        app.reset(new Lumora(program, dir.path()));
+        ASSERT_TRUE(app->running()) << "cannot start " << program;
+        ASSERT_TRUE(app->waitForWindow()) << "no main window with its controls";
+    }
+
+    std::u16string link(const std::string &path) const {
+        return widen("http://127.0.0.1:" + std::to_string(host.port()) + path);
+    }
+
+    void writePackage(const std::string &path, const std::vector<PackageRow> &rows) const {
+        ASSERT_TRUE(writeFile(path, packageBytes(packageText(rows))));
+    }
+
+    /* Waits for a message box owned by the main window, checks its caption
+     * and buttons, and answers it; its text. */
+    std::string answer(const std::string &caption, const std::vector<int> &buttons, int button,
+                       int timeoutMs = WAIT_MS) const {
+        MessageBoxView box;
+        if (!app->waitForMessage(&box, timeoutMs)) {
+            ADD_FAILURE() << "no message box came";
+            return "";
+        }
+        EXPECT_EQ(box.owner, app->window()) << box.text;
+        EXPECT_EQ(box.caption, caption) << box.text;
+        EXPECT_EQ(box.buttons, buttons) << box.text;
+        EXPECT_TRUE(answerMessageBox(box, button)) << "the box stayed: " << box.text;
+        return box.text;
+    }
+
+    /* Clicks the wizard's next button and answers the warning it brings; its text. */
+    std::string warningOnNext() const {
+        app->click(ID_NEXT);
+        return answer("提示", {IDOK}, IDOK);
+    }
+
+    /* Page one with the path entered; the warning that next brings. */
+    std::string refusalOf(const std::string &path) const {
+        app->setText(ID_CSV_PATH, path);
+        return warningOnNext();
+    }
+
+    /* Loads the package on page one; page two must follow. */
+    void load(const std::string &path) const {
+        ASSERT_TRUE(app->setText(ID_CSV_PATH, path));
+        app->click(ID_NEXT);
+        ASSERT_TRUE(waitUntil([&] { return app->onPageTwo(); })) << "page two did not come";
+    }
+
+    /* Loads the package and starts moving it into the images folder. */
+    void startMove(const std::string &path) const {
+        ASSERT_NO_FATAL_FAILURE(load(path));
+        ASSERT_TRUE(app->setText(ID_TARGET_FOLDER, images));
+        app->click(ID_NEXT);
+    }
+
+    /* Waits until the item list's row shows the status; false when it does
+     * not come or the program ends. */
+    bool waitForStatus(int row, const std::string &status) const {
+        waitUntil([&] { return !app->running() || app->items().cell(row, 1) == status; }, MOVE_WAIT_MS);
+        return app->running() && app->items().cell(row, 1) == status;
+    }
+};
+
+/* ---- page one: the package ---- */
+
+typedef LumoraTest PageOne;
+
+TEST_F(PageOne, AsksForAPackageThatExists) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_EQ(app->text(ID_NEXT), "下一步");
+    EXPECT_FALSE(app->visible(ID_PREV));
+    EXPECT_EQ(refusalOf(""), "请选择一个淘宝数据包(csv)文件");
+    EXPECT_EQ(refusalOf(dir.file("none.csv")), "选择的csv文件不存在，请重新选择");
+    EXPECT_FALSE(app->onPageTwo());
+}
+
+TEST_F(PageOne, RefusesPackagesOutOfTheExportForm) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    std::string singleByte = dir.file("x.csv");
+    ASSERT_TRUE(writeFile(singleByte, "version 1.00\r\ntitle\tdescription\r\n"));
+    app->setText(ID_CSV_PATH, singleByte);
+    app->click(ID_NEXT);
+    std::string text = answer("提示", {IDYES, IDNO}, IDNO);
+    EXPECT_EQ(text.rfind("[x.csv]数据格式存在问题", 0), 0u) << text;
+    EXPECT_EQ(text, loadFailureMessage(0, singleByte.c_str()));
+    EXPECT_FALSE(exists(beside("temp.html"))) << "a browser was started although the answer was no";
+
+    std::string longTitle = dir.file("long.csv");
+    ASSERT_NO_FATAL_FAILURE(writePackage(longTitle, {itemRow(std::u16string(128, u'长'), u"")}));  // 256 GBK bytes
+    EXPECT_EQ(refusalOf(longTitle), loadFailureMessage(2, longTitle.c_str()));
+    EXPECT_FALSE(app->onPageTwo());
+}
+
+TEST_F(PageOne, LoadsAPackageIntoPageTwoAndGoesBack) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_NO_FATAL_FAILURE(
+        writePackage(package, {itemRow(u"一号宝贝", u""), itemRow(u"二号宝贝", u""), itemRow(u"三号宝贝", u"")}));
+    app->setText(ID_CSV_PATH, package);
+    screenshot(app->window(), "page-one");
+    ASSERT_NO_FATAL_FAILURE(load(package));
+    EXPECT_EQ(app->items().column(0), (std::vector<std::string>{"一号宝贝", "二号宝贝", "三号宝贝"}));
+    EXPECT_EQ(app->items().column(1), std::vector<std::string>(3, "等待"));
+    EXPECT_EQ(app->progress(), "搬家进度(宝贝数:3)");
+    EXPECT_EQ(app->text(ID_NEXT), "开始搬家");
+    EXPECT_TRUE(app->visible(ID_PREV));
+
+    app->click(ID_PREV);
+    ASSERT_TRUE(waitUntil([&] { return !app->onPageTwo(); }));
+    EXPECT_EQ(app->text(ID_NEXT), "下一步");
+    std::string other = dir.file("other.csv");
+    ASSERT_NO_FATAL_FAILURE(writePackage(other, {itemRow(u"另一个", u"")}));
+    ASSERT_NO_FATAL_FAILURE(load(other));
+    EXPECT_EQ(app->items().column(0), std::vector<std::string>{"另一个"});
+    EXPECT_EQ(app->progress(), "搬家进度(宝贝数:1)");
+
+    app->click(ID_CLOSE);
+    EXPECT_EQ(app->waitForExit(), 0u) << "closing without a job ends the program at once";
+}
+
+/* ---- page two: the choices ---- */
+
+typedef LumoraTest PageTwo;
+
+TEST_F(PageTwo, RefusesChoicesAMoveCannotStartWith) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_NO_FATAL_FAILURE(writePackage(package, {itemRow(u"一", img(link("/a.jpg"))), itemRow(u"二", u"")}));
+    ASSERT_NO_FATAL_FAILURE(load(package));
+    EXPECT_TRUE(app->checked(ID_OPT_IMAGE_SPACE));
+    EXPECT_TRUE(app->checked(ID_OPT_OTHER_ALBUMS));
+    EXPECT_FALSE(app->checked(ID_OPT_BLANK));
+
+    ASSERT_TRUE(app->setChecked(ID_OPT_IMAGE_SPACE, false));
+    ASSERT_TRUE(app->setChecked(ID_OPT_OTHER_ALBUMS, false));
+    app->setText(ID_TARGET_FOLDER, images);
+    EXPECT_EQ(warningOnNext(), "[搬来自淘宝图片空间里的图片] 与 [搬来自第三方相册里的图片] 至少需选择其中一项");
+    ASSERT_TRUE(app->setChecked(ID_OPT_OTHER_ALBUMS, true));
+    app->setText(ID_TARGET_FOLDER, "");
+    EXPECT_EQ(warningOnNext(), "请选择图片搬家后保存到哪一个文件夹中");
+    app->setText(ID_TARGET_FOLDER, dir.file("none"));
+    EXPECT_EQ(warningOnNext(), "选择的文件夹不存在，请重新选择");
+    app->setText(ID_TARGET_FOLDER, desktop());
+    std::string text = warningOnNext();
+    EXPECT_EQ(text.rfind("不可以将图片搬家到[桌面]上", 0), 0u) << text;
+
+    EXPECT_EQ(app->items().column(1), std::vector<std::string>(2, "等待"));
+    EXPECT_TRUE(app->enabled(ID_NEXT));
+    EXPECT_EQ(host.connections(), 0) << "a refused move fetched images";
+}
+
+/* ---- a whole move ---- */
+
+typedef LumoraTest Move;
+
+TEST_F(Move, MovesTheImagesAndListsTheFailures) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    std::u16string gone = link("/gone.jpg");
+    ASSERT_NO_FATAL_FAILURE(writePackage(package, {itemRow(u"一号", img(link("/a.jpg"))),
+                                                   itemRow(u"二号", img(gone) + img(link("/b.png"))),
+                                                   itemRow(u"三号", u"", u"<img>" + link("/m.jpg") + u"</img>")}));
+    std::string original = readFile(package);
+    host.script({reply(ok(JPEG)), reply(NOT_FOUND)});
+    host.script({reply(NOT_FOUND, true)});  // the failed link again, on a fresh connection
+    host.script({reply(ok(PNG)), reply(ok(JPEG))});
+    ASSERT_NO_FATAL_FAILURE(startMove(package));
+
+    MessageBoxView outcome;
+    ASSERT_TRUE(app->waitForMessage(&outcome, MOVE_WAIT_MS)) << "the move did not end";
+    RemoteListView items = app->items();
+    EXPECT_EQ(items.column(1), std::vector<std::string>(3, "完成"));
+    EXPECT_EQ(items.column(2), (std::vector<std::string>{"", "1", ""}));
+    EXPECT_EQ(items.column(3), std::vector<std::string>(3, ""));
+    EXPECT_EQ(app->progress(), "搬家进度(宝贝数:3, 已搬家宝贝数:3)");
+    std::string text = answer("提示", {IDOK}, IDOK);
+    EXPECT_EQ(text.rfind(std::string(MOVED) + "\n\n注意：有部分图片搬家失败！", 0), 0u) << text;
+    // the job thread, which showed the message, lets the user go back or close
+    EXPECT_TRUE(waitUntil([&] { return app->enabled(ID_PREV) && app->enabled(ID_CLOSE); }));
+
+    std::string goneUrl(gone.begin(), gone.end());
+    ASSERT_TRUE(items.select(1));
+    EXPECT_EQ(app->text(ID_FAILURES), FAILURES_HEADING + std::string("\r\n") + goneUrl);
+    screenshot(app->window(), "failures");
+    ASSERT_TRUE(items.select(0));
+    EXPECT_EQ(app->text(ID_FAILURES), "");
+
+    EXPECT_EQ(remoteLinks(package), std::vector<std::string>{goneUrl});
+    EXPECT_EQ(filesIn(images).size(), 3u);
+    EXPECT_EQ(readFile(beside("bak") + "\\package(1).csv"), original);
+    EXPECT_NE(readFile(beside("app.log")).find("搬家失败：" + goneUrl), std::string::npos);
+}
+
+TEST_F(Move, ClosingAsksAndStopsAfterTheImageInHand) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    std::vector<std::string> paths, links;
+    std::vector<PackageRow> rows;
+    for (int i = 1; i <= 5; i++) {
+        paths.push_back("/" + std::to_string(i) + ".jpg");
+        links.push_back("http://127.0.0.1:" + std::to_string(host.port()) + paths.back());
+        rows.push_back(itemRow(u"宝贝" + widen(std::to_string(i)), img(widen(links.back()))));
+    }
+    ASSERT_NO_FATAL_FAILURE(writePackage(package, rows));
+    host.script(std::vector<Reply>(rows.size(), slowImage()));
+    ASSERT_NO_FATAL_FAILURE(startMove(package));
+    ASSERT_TRUE(waitForStatus(0, "完成"));
+    screenshot(app->window(), "moving");
+
+    app->postClose();
+    EXPECT_EQ(answer("确认", {IDOK, IDCANCEL}, IDCANCEL), "正在搬家，确定要关闭吗？");
+    ASSERT_TRUE(waitForStatus(1, "完成")) << "the move stopped although the user kept it";
+    app->postClose();
+    MessageBoxView confirm;
+    ASSERT_TRUE(app->waitForMessage(&confirm));
+    std::vector<std::string> statuses = app->items().column(1);
+    size_t inHand = std::find(statuses.begin(), statuses.end(), "搬家中") - statuses.begin();
+    EXPECT_EQ(answer("确认", {IDOK, IDCANCEL}, IDOK), "正在搬家，确定要关闭吗？");
+    ASSERT_EQ(app->waitForExit(MOVE_WAIT_MS), 0u);
+
+    // the image in hand was finished and kept; the move stopped right after it
+    std::vector<std::string> left = remoteLinks(package);
+    size_t moved = links.size() - left.size();
+    EXPECT_GE(moved, inHand + 1);
+    EXPECT_LE(moved, inHand + 2);  // the job may have taken the next one between the look and the answer
+    ASSERT_LT(moved, links.size()) << "the move went on to the end";
+    EXPECT_EQ(left, std::vector<std::string>(links.begin() + moved, links.end()));
+    EXPECT_EQ(filesIn(images).size(), moved);
+
+    // moving the package again fetches only the rest
+    size_t asked = host.requests().size();
+    host.script(std::vector<Reply>(left.size(), reply(ok(JPEG))));
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_NO_FATAL_FAILURE(startMove(package));
+    EXPECT_EQ(answer("完成", {IDOK}, IDOK, MOVE_WAIT_MS), MOVED);
+    std::vector<std::string> requests = host.requests(asked + left.size());
+    ASSERT_EQ(requests.size(), asked + left.size());
+    for (size_t i = 0; i < left.size(); i++)
+        EXPECT_EQ(requests[asked + i].rfind("GET " + paths[moved + i] + " ", 0), 0u) << requests[asked + i];
+    EXPECT_TRUE(remoteLinks(package).empty());
+    EXPECT_EQ(filesIn(images).size(), links.size());
+}
+
+/* ---- the update notice ---- */
+
+class UpdateNotice : public LumoraTest {
+protected:
+    std::unique_ptr<UpdateService> service;
+
+    void SetUp() override {
+        if (LUMORA_UPDATE_PORT == 0) GTEST_SKIP() << "this build's update address is not on 127.0.0.1";
+        LumoraTest::SetUp();
+    }
+    /* Starts the program with the update service answering body. */
+    void startAnswering(const std::string &body) {
+        service.reset(new UpdateService(LUMORA_UPDATE_PORT, body));
+        ASSERT_TRUE(service->listening()) << "port " << LUMORA_UPDATE_PORT << " is taken";
+        ASSERT_NO_FATAL_FAILURE(start());
+    }
+};
+
+TEST_F(UpdateNotice, ShowsTheNoticeItIsSent) {
+    ASSERT_NO_FATAL_FAILURE(startAnswering(std::string("false^") + u8"新版本下周发布，敬请期待！(V8.2)"));
+    EXPECT_TRUE(waitUntil([&] { return app->text(ID_NOTICE) == "新版本下周发布，敬请期待！(V8.2)"; }))
+        << app->text(ID_NOTICE);
+    EXPECT_TRUE(app->quietFor(QUIET_MS));
+    std::vector<std::string> requests = service->requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].rfind("GET /check?version=8.1 HTTP/1.", 0), 0u) << requests[0];
+}
+
+TEST_F(UpdateNotice, OffersANewVersion) {
+    ASSERT_NO_FATAL_FAILURE(startAnswering("true"));
+    EXPECT_EQ(answer("提示", {IDYES, IDNO}, IDNO), "检查到新的版本，是否需要进入官网下载新版本？");
+    EXPECT_TRUE(app->quietFor(QUIET_MS));
+    EXPECT_TRUE(app->running());
+    EXPECT_FALSE(exists(beside("temp.html"))) << "a browser was started although the answer was no";
+}
+
+TEST_F(UpdateNotice, EndsTheProgramWhenANewVersionIsRequired) {
+    ASSERT_NO_FATAL_FAILURE(startAnswering("must"));
+    EXPECT_FALSE(answer("提示", {IDOK}, IDOK).empty());
+    EXPECT_EQ(app->waitForExit(), 0u);
+}
+
+TEST_F(UpdateNotice, ShowsAnUnrecognisedReplyAsReceived) {
+    std::string body;
+    for (int i = 0; i < 1000; i++) body += (char)('a' + i % 26);
+    ASSERT_NO_FATAL_FAILURE(startAnswering(body));
+    EXPECT_EQ(answer("提示", {IDOK}, IDOK), "检查软件新版本时返回无法识别的数据：\n\n" + body.substr(0, 386));
+    EXPECT_TRUE(app->running());
+}
+
+TEST_F(UpdateNotice, SaysNothingWithoutAService) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_TRUE(app->quietFor(QUIET_MS));
+    EXPECT_TRUE(app->running());
+    EXPECT_EQ(app->text(ID_NOTICE), "");
+}
+
+/* ---- at start ---- */
+
+class Start : public LumoraTest {
+protected:
+    /* Starts the program, which must offer the shortcut; answers with the
+     * button labelled so and closes the program. */
+    void answerShortcutOffer(const std::string &label) {
+        ASSERT_NO_FATAL_FAILURE(start());
+        MessageBoxView box;
+        ASSERT_TRUE(app->waitForMessage(&box)) << "no shortcut offer";
+        EXPECT_EQ(box.owner, app->window());
+        EXPECT_EQ(box.caption, "询问");
+        EXPECT_EQ(box.text, "需要在桌面上创建一个软件打开的快捷方式吗？");
+        ASSERT_EQ(box.labels.size(), 3u);
+        EXPECT_EQ(box.labels[1], "不用再提示");
+        EXPECT_EQ(box.labels[2], "否(&N)");
+        ASSERT_TRUE(answerMessageBox(box, buttonLabelled(box, label)));
+        app->postClose();
+        EXPECT_EQ(app->waitForExit(), 0u);
+    }
+};
+
+TEST_F(Start, OffersTheShortcutUntilDeclinedForGood) {
+    std::string marker = beside("no_shortcut.txt"), shortcut = desktop() + "\\Lumora.lnk";
+    ASSERT_TRUE(DeleteFileA(marker.c_str()));
+    DeleteFileA(shortcut.c_str());  // one that an earlier run made would stop the offer
+    ASSERT_NO_FATAL_FAILURE(answerShortcutOffer("否(&N)"));
+    EXPECT_FALSE(exists(marker));
+    ASSERT_NO_FATAL_FAILURE(answerShortcutOffer("不用再提示"));
+    EXPECT_TRUE(exists(marker));
+    EXPECT_FALSE(exists(shortcut));
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_TRUE(app->quietFor(QUIET_MS)) << "offered again after 不用再提示";
+    EXPECT_TRUE(app->running());
+}
+
+TEST_F(Start, RefusesToRunFromAnArchiveViewersFolder) {
+    std::string temp = dir.file("Temp"), folder = temp + "\\Rar$EXa1.512";
+    ASSERT_TRUE(CreateDirectoryA(temp.c_str(), NULL));
+    std::string copy = installLumora(folder);
+    ASSERT_FALSE(copy.empty());
+    app.reset(new Lumora(copy, dir.path()));
+    MessageBoxView box;
+    ASSERT_TRUE(app->waitForMessage(&box)) << "no refusal";
+    EXPECT_EQ(box.owner, (HWND)NULL) << "the refusal comes before the window";
+    EXPECT_EQ(box.caption, "提示");
+    EXPECT_EQ(box.text.rfind("请先对软件压缩包进行解压缩后再启动软件。", 0), 0u) << box.text;
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+    EXPECT_TRUE(answerMessageBox(box, IDOK));
+    EXPECT_EQ(app->waitForExit(), 0xFFFFFFFFu);
+}
