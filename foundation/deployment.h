@@ -35,7 +35,10 @@ inline constexpr char DOWNLOAD_PAGE[] = LUMORA_DOWNLOAD_PAGE;
 
 /* Host names under this suffix belong to the maker's own service; when their
  * lookup fails, the fixed address below is used instead. */
-inline constexpr char VENDOR_HOST_SUFFIX[] = ".lumora.example";
+#ifndef LUMORA_VENDOR_HOST_SUFFIX
+#define LUMORA_VENDOR_HOST_SUFFIX ".lumora.example"
+#endif
+inline constexpr char VENDOR_HOST_SUFFIX[] = LUMORA_VENDOR_HOST_SUFFIX;
 
 /* The maker's service at a fixed IPv4 address; the build may set another. */
 #ifndef LUMORA_VENDOR_FALLBACK_ADDRESS

@@ -324,18 +324,6 @@ TEST_F(ConsoleMove, FailedLinksAreReportedUnderTheirItem) {
     EXPECT_EQ(after.links(1), (Strings{url("/gone.jpg"), url("/gone-m.jpg")}));
 }
 
-TEST_F(ConsoleMove, BlankFailedPutsTheBlankImageInPlaceOfAFailedLink) {
-    writePackage({itemRow(u"坏的", img("/gone.jpg"))});
-    server.script({reply(NOT_FOUND)});
-    server.script({reply(NOT_FOUND, true)});
-    Outcome o = run({"--blank-failed", package, target});
-    ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(o.out.rfind(utf8("图片搬家已完成，数据包(package.csv)已更新。\n\n1. 坏的\n"), 0), 0u) << o.out;
-    Reloaded after(package);
-    EXPECT_EQ(after.links(0), Strings{});
-    EXPECT_EQ(after.occurrences(BLANK_IMAGE_URL), 1);
-}
-
 class SourceOptions : public ConsoleMove {
 public:
     /* Moves an item with an image-space link, an other-album link and a
