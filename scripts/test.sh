@@ -20,7 +20,7 @@ suite() {  # NAME CMAKE_ARGS...: configures, builds and tests one build folder
     shift
     cmake -S "$root" -B "$dir" -G Ninja -DLUMORA_BENCH=OFF "$@" >/dev/null
     ninja -C "$dir" -j "$jobs"
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" | tee "$dir/ctest-output.txt"
 }
 
 stage "set-up" lumora_install "${LUMORA_NATIVE_PACKAGES[@]}"
@@ -30,4 +30,10 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 stage "windows set-up" bash -c "'$root/scripts/windows-deps.sh' && '$root/scripts/wine-env.sh'"
 stage "windows under wine" suite win32 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"
-stage "window under wine and xvfb" "$root/scripts/gui-test.sh"
+stage "window under wine and xvfb" bash -c "set -o pipefail; '$root/scripts/gui-test.sh' | tee '$root/build/gui-output.txt'"
+
+# One closing count over every stage (a failure has stopped the script).
+passed=$( (cat "$root"/build/{native,sanitize,win32}/ctest-output.txt |
+    sed -n 's/.*tests failed out of \([0-9]*\)$/\1/p'
+    sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\.$/\1/p' "$root/build/gui-output.txt") | awk '{ n += $1 } END { print n + 0 }')
+echo "$passed passed, 0 failed"
