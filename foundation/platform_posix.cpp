@@ -38,10 +38,18 @@ int makeFolder(const char *path) {
     return mkdir(path, 0777) == 0;
 }
 
-/* Converts with iconv, or copies when the text does not convert. */
+/* 1 when every byte is ASCII, which reads the same in UTF-8 and GBK. */
+static int isAscii(const char *text) {
+    for (; *text; text++)
+        if ((unsigned char)*text >= 0x80) return 0;
+    return 1;
+}
+
+/* Converts with iconv, or copies when there is nothing to convert or the
+ * text does not convert. */
 static int recode(const char *from, const char *to, const char *text, char *out, size_t size) {
     size_t length = strlen(text), written = 0;
-    if (size > 0 && convertCharset(from, to, text, length, out, size - 1, &written) != -1) {
+    if (!isAscii(text) && size > 0 && convertCharset(from, to, text, length, out, size - 1, &written) != -1) {
         out[written] = '\0';
         return 1;
     }
