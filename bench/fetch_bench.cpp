@@ -127,8 +127,9 @@ static int move(const char *listPath, const std::string &dir) {
     snprintf(job.programDir, sizeof job.programDir, "%s", dir.c_str());
     job.options = {1, 1, 0};
     job.view = &view;
-    auto start = std::chrono::steady_clock::now();
-    if (loadPackage(package.c_str(), job.items, &job.packageText) != 1 || runMoveJob(&job) != MOVE_FINISHED) return 1;
+    if (loadPackage(package.c_str(), job.items, &job.packageText) != 1) return 1;
+    auto start = std::chrono::steady_clock::now();  // the job's own time, as from "开始搬家"
+    if (runMoveJob(&job) != MOVE_FINISHED) return 1;
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     int done = 0;
     for (int32_t i = 0; i < job.items->count; i++) {

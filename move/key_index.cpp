@@ -20,6 +20,7 @@ KeyIndex::KeyIndex(const std::vector<std::string> &k) : keys(k), sorted(k) {
         groups[g].byHash.emplace(hash, (int)i);
         groups[g].lengths.push_back(key.size());
         firstBytes[(unsigned char)key[0]] = true;
+        firstPairs[(unsigned char)key[0] * 256 + (unsigned char)key[1]] = true;  // every key holds "//"
         longestKey = std::max(longestKey, key.size());
     }
     for (Group &g : groups) {

@@ -31,8 +31,12 @@ public:
     /* true when some key begins with text[0, length). */
     bool prefixOfSomeKey(const char *text, size_t length) const;
 
-    /* The bytes that keys begin with. */
-    bool mayStartKey(unsigned char c) const { return firstBytes[c]; }
+    /* false when no key begins with the two bytes at p (one when it is the
+     * last): a quick test before prefixOfSomeKey. */
+    bool mayStartKey(const char *p, size_t length) const {
+        unsigned char first = (unsigned char)p[0];
+        return length > 1 ? (bool)firstPairs[first * 256 + (unsigned char)p[1]] : firstBytes[first];
+    }
 
     size_t longest() const { return longestKey; }
     size_t keyLength(int key) const { return keys[(size_t)key].size(); }
@@ -54,6 +58,7 @@ private:
     std::vector<std::string> sorted;
     Group groups[ANCHOR_COUNT];
     bool firstBytes[256] = {};
+    std::vector<bool> firstPairs = std::vector<bool>(256 * 256);  // the first two bytes of the keys
     bool allAnchored = true;
     size_t longestKey = 0;
 };

@@ -204,7 +204,7 @@ bool OnePass::valuesHoldNoLink(const KeyIndex &index) const {
         bool found = strpbrk(value, "<>") != NULL;
         index.occurrences(value, n, [&](int, size_t) { found = true; });
         for (size_t i = 0; i < n && !found; i++)
-            found = index.mayStartKey((unsigned char)value[i]) && index.prefixOfSomeKey(value + i, n - i);
+            found = index.mayStartKey(value + i, n - i) && index.prefixOfSomeKey(value + i, n - i);
         if (found) return false;
     }
     return true;
