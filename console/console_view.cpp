@@ -9,15 +9,11 @@
 
 #include <string.h>
 
+#include "move_checks.h"
 #include "terminal.h"
 #include "text_utils.h"
 
 enum { BAR_WIDTH = 24 };
-
-static const char PC_FAILURES_HEADING[] =
-    "[宝贝描述]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：";
-static const char MOBILE_FAILURES_HEADING[] =
-    "[无线详情]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：";
 
 static int listCount(const PtrVector *list) {
     return list ? list->count : 0;
@@ -92,21 +88,13 @@ MoveView consoleView(ConsoleProgress *progress) {
     return MoveView{progress, ignoreItem, itemFinished, ignoreText, ignoreItem, showJobMessage, ignoreEnd};
 }
 
-static void printFailureBlock(const char *heading, const PtrVector *failures) {
-    writeText(stdout, heading);
-    fputc('\n', stdout);
-    for (int32_t i = 0; i < failures->count; i++) printText(stdout, "%s\n", (const char *)failures->items[i]);
-}
-
 void printFailureReport(const PtrVector *items) {
     for (int32_t i = 0; i < items->count; i++) {
         const ItemRecord *item = (const ItemRecord *)items->items[i];
-        int pc = listCount(item->pcFailures), mobile = listCount(item->mobileFailures);
-        if (!pc && !mobile) continue;
+        std::string failures = failureListText(*item, "\n");
+        if (failures.empty()) continue;
         printText(stdout, "\n%d. %s\n", i + 1, item->title);
-        if (pc) printFailureBlock(PC_FAILURES_HEADING, item->pcFailures);
-        if (pc && mobile) fputc('\n', stdout);
-        if (mobile) printFailureBlock(MOBILE_FAILURES_HEADING, item->mobileFailures);
+        writeText(stdout, (failures + "\n").c_str());
     }
     fflush(stdout);
 }

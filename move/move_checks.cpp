@@ -38,3 +38,23 @@ std::string moveChoicesProblem(const MoveOptions &options, const char *targetFol
         return "不可以将图片搬家到[桌面]上，因为将图片搬家到桌面上，图片有可能会铺满整个桌面。\n\n请重新选择一个文件夹。";
     return "";
 }
+
+/* One failure list: its heading and its links, a line each. */
+static std::string failureBlock(const char *heading, const PtrVector *links, const char *lineBreak) {
+    std::string text = heading;
+    for (int32_t i = 0; i < links->count; i++) text += lineBreak + std::string((const char *)links->items[i]);
+    return text;
+}
+
+std::string failureListText(const ItemRecord &item, const char *lineBreak) {
+    std::string text;
+    if (item.pcFailures)
+        text = failureBlock("[宝贝描述]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：", item.pcFailures,
+                            lineBreak);
+    if (item.mobileFailures) {
+        if (!text.empty()) text += std::string(lineBreak) + lineBreak;
+        text += failureBlock("[无线详情]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：",
+                             item.mobileFailures, lineBreak);
+    }
+    return text;
+}

@@ -1,6 +1,7 @@
 /* The checks a front end makes before it loads a package and before it
- * starts a move, with the messages the user sees. Shared by the window and
- * the console so that both refuse the same things in the same words. */
+ * starts a move, with the messages the user sees, and the text of an item's
+ * failure lists. Shared by the window and the console so that both say the
+ * same things in the same words. */
 #ifndef LUMORA_MOVE_CHECKS_H
 #define LUMORA_MOVE_CHECKS_H
 
@@ -21,5 +22,10 @@ std::string loadFailureMessage(int result, const char *packagePath);
  * when the move may start. desktopFolder is the user's desktop ("" when
  * unknown), which is refused as a target. */
 std::string moveChoicesProblem(const MoveOptions &options, const char *targetFolder, const char *desktopFolder);
+
+/* The item's failure lists as the user sees them: for each list there is,
+ * its heading and one link a line, the two lists a blank line apart; lines
+ * end with lineBreak. Empty when the item has no failure list. */
+std::string failureListText(const ItemRecord &item, const char *lineBreak);
 
 #endif

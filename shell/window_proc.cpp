@@ -34,11 +34,6 @@ static HDC backgroundCache;
 static char *browseInitialPath;
 static MoveJob job;
 
-static const char PC_FAILURES_HEADING[] =
-    "[宝贝描述]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：";
-static const char MOBILE_FAILURES_HEADING[] =
-    "[无线详情]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：";
-
 void showWindowMessage(const char *text, const char *caption, MessageIcon icon) {
     static const UINT ICONS[] = {MB_ICONERROR, MB_ICONWARNING, MB_ICONINFORMATION, MB_ICONQUESTION};
     MessageBoxA(mainWindow, text, caption, MB_OK | ICONS[icon]);
@@ -220,23 +215,6 @@ static void chooseFolder(void) {
     CoUninitialize();
 }
 
-/* The failure lists of a finished item, as the failure box shows them. */
-static std::string failureText(const ItemRecord *item) {
-    std::string text;
-    if (item->status != 2) return text;
-    if (item->pcFailures) {
-        text += PC_FAILURES_HEADING;
-        for (int32_t i = 0; i < item->pcFailures->count; i++) text += std::string("\r\n") + (char *)item->pcFailures->items[i];
-    }
-    if (item->mobileFailures) {
-        if (!text.empty()) text += "\r\n\r\n";
-        text += MOBILE_FAILURES_HEADING;
-        for (int32_t i = 0; i < item->mobileFailures->count; i++)
-            text += std::string("\r\n") + (char *)item->mobileFailures->items[i];
-    }
-    return text;
-}
-
 /* Shows the selected item's failures; the text grows with the lists. */
 static void refreshFailures(void) {
     std::string text;
@@ -245,7 +223,10 @@ static void refreshFailures(void) {
         LVITEMA item = {};
         item.mask = LVIF_PARAM;
         item.iItem = row;
-        if (SendMessageA(controls.itemListView, LVM_GETITEMA, 0, (LPARAM)&item)) text = failureText((ItemRecord *)item.lParam);
+        const ItemRecord *record = SendMessageA(controls.itemListView, LVM_GETITEMA, 0, (LPARAM)&item)
+                                       ? (const ItemRecord *)item.lParam : NULL;
+        // an item's lists show once the job has finished it
+        if (record) text = record->status == 2 ? failureListText(*record, "\r\n") : "";
     }
     SetWindowTextA(controls.failureBox, text.c_str());
 }
