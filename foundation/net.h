@@ -45,8 +45,10 @@ void netSetTimeouts(SocketHandle s, int timeoutMs);
 int netSend(SocketHandle s, const char *data, int length);
 int netRecv(SocketHandle s, char *buffer, int length);
 
-/* A socket listening on 127.0.0.1 at a free port (in *port) with the given
- * backlog, or 0. For local servers: the tests' and the demo's. */
+/* A socket listening on 127.0.0.1 with the given backlog, or 0: at *port
+ * when it is not 0 (an address that closed connections still hold may be
+ * taken again), else at a free port, which *port receives. For local
+ * servers: the tests' and the demo's. */
 SocketHandle netListenLoopback(int backlog, int *port);
 
 /* Waits up to timeoutMs for a connection and accepts it; 0 when none came. */

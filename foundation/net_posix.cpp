@@ -117,6 +117,9 @@ SocketHandle netListenLoopback(int backlog, int *port) {
     memset(&at, 0, sizeof at);
     at.sin_family = AF_INET;
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons((uint16_t)*port);
+    int reuse = 1;
+    if (s && *port) setsockopt((int)s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     if (!s || bind((int)s, (struct sockaddr *)&at, sizeof at) != 0 || listen((int)s, backlog) != 0 ||
         getsockname((int)s, (struct sockaddr *)&at, &size) != 0) {
         netClose(s);

@@ -89,6 +89,9 @@ SocketHandle netListenLoopback(int backlog, int *port) {
     memset(&at, 0, sizeof at);
     at.sin_family = AF_INET;
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons((u_short)*port);
+    BOOL reuse = TRUE;
+    if (s && *port) setsockopt((SOCKET)s, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof reuse);
     if (!s || bind((SOCKET)s, (struct sockaddr *)&at, sizeof at) != 0 || listen((SOCKET)s, backlog) != 0 ||
         getsockname((SOCKET)s, (struct sockaddr *)&at, &size) != 0) {
         netClose(s);

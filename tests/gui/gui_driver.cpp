@@ -28,7 +28,6 @@
 #include "shell_state.h"
 #include "test_server.h"
 #include "test_support.h"
-#include "update_service.h"
 
 enum { MOVE_WAIT_MS = 60000, QUIET_MS = 2000 };
 
@@ -348,7 +347,7 @@ TEST_F(Move, ClosingAsksAndStopsAfterTheImageInHand) {
 
 class UpdateNotice : public LumoraTest {
 protected:
-    std::unique_ptr<UpdateService> service;
+    std::unique_ptr<TestServer> service;
 
     void SetUp() override {
         if (LUMORA_UPDATE_PORT == 0) GTEST_SKIP() << "this build's update address is not on 127.0.0.1";
@@ -356,8 +355,11 @@ protected:
     }
     /* Starts the program with the update service answering body. */
     void startAnswering(const std::string &body) {
-        service.reset(new UpdateService(LUMORA_UPDATE_PORT, body));
+        service.reset(new TestServer(LUMORA_UPDATE_PORT));
         ASSERT_TRUE(service->listening()) << "port " << LUMORA_UPDATE_PORT << " is taken";
+        service->script({reply("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                                   "\r\nConnection: close\r\n\r\n" + body,
+                               true)});
         ASSERT_NO_FATAL_FAILURE(start());
     }
 };
@@ -367,7 +369,7 @@ TEST_F(UpdateNotice, ShowsTheNoticeItIsSent) {
     EXPECT_TRUE(waitUntil([&] { return app->text(ID_NOTICE) == "新版本下周发布，敬请期待！(V8.2)"; }))
         << app->text(ID_NOTICE);
     EXPECT_TRUE(app->quietFor(QUIET_MS));
-    std::vector<std::string> requests = service->requests();
+    std::vector<std::string> requests = service->requests(1);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].rfind("GET /check?version=8.1 HTTP/1.", 0), 0u) << requests[0];
 }

@@ -12,16 +12,16 @@ Reply reply(const std::string &bytes, bool close) {
     return r;
 }
 
-TestServer::TestServer() {
+TestServer::TestServer(int port) : listenPort(port) {
     uint16_t version;
     netStartup(&version);
     listener = netListenLoopback(16, &listenPort);
-    acceptor = std::thread([this] { acceptLoop(); });
+    if (listener) acceptor = std::thread([this] { acceptLoop(); });
 }
 
 TestServer::~TestServer() {
     stopping = true;
-    acceptor.join();
+    if (acceptor.joinable()) acceptor.join();
     for (std::thread &t : workers) t.join();
     netClose(listener);
 }

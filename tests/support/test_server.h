@@ -30,12 +30,15 @@ Reply reply(const std::string &bytes, bool close = false);
 
 class TestServer {
 public:
-    TestServer();
+    /* Listens at port, or at a free port when it is 0. */
+    explicit TestServer(int port = 0);
     ~TestServer();
     TestServer(const TestServer &) = delete;
     TestServer &operator=(const TestServer &) = delete;
 
     int port() const { return listenPort; }
+    /* false when the port could not be had. */
+    bool listening() const { return listener != 0; }
     /* Adds the script of one future connection. */
     void script(const std::vector<Reply> &replies);
     /* Every request received so far, in order, after waiting up to two
