@@ -1,24 +1,33 @@
 /* Link rewrite; see link_rewrite.h.
  *
- * The one-pass rewrite finds every occurrence of every link in the original
- * text, then takes the links longest first, as the sequential rewrite does:
- * an occurrence is replaced when it lies wholly in text that no earlier
- * replacement took, and does not overlap the link's previous replacement.
- * That equals the sequential result as long as no link can be found in, or
- * across the edge of, what the replacements put in or took out; when one
- * could, the sequential rewrite is run instead. */
+ * A whole occurrence of a link ends where the first closing byte after its
+ * start stands, unless the link itself holds a closing byte. So the text is
+ * cut into runs without closing bytes, and a link is sought only at the
+ * places in a run where one can open, by a hash of the text from there to
+ * the run's end, taken backwards in one sweep of the run's last bytes. A
+ * link that holds a closing byte is sought by the part before its first
+ * one, and the rest compared. The replacements are then claimed longest
+ * link first, none over another, and the new text written in one go. */
 #include "link_rewrite.h"
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "deployment.h"
-#include "key_index.h"
 #include "text_utils.h"
+
+/* How far back the name of an attribute, and the blanks after it, are read
+ * before a "=" that opens a link. */
+enum { ATTRIBUTE_NAME_MAX = 32 };
+
+static const char ELEMENT_OPEN[] = "<img>", ELEMENT_CLOSE[] = "</img>";
+static const size_t ELEMENT_OPEN_LENGTH = sizeof ELEMENT_OPEN - 1, ELEMENT_CLOSE_LENGTH = sizeof ELEMENT_CLOSE - 1;
 
 namespace {
 
@@ -27,8 +36,10 @@ enum Action { MOVE_TO_PATH, BLANK_OUT, LEAVE };
 /* A link of the map with what becomes of it. */
 struct Link {
     std::string url;
-    const char *path;  // the local path, for MOVE_TO_PATH
+    const char *path;             // the local path, for MOVE_TO_PATH
     Action action;
+    size_t head;                  // bytes before its first closing byte
+    std::vector<size_t> starts;   // its whole occurrences, in text order
 };
 
 /* A replacement in the original text: [start, end) becomes value. */
@@ -51,6 +62,48 @@ struct ProgressCounter {
 
 }  // namespace
 
+static bool isBlank(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+/* A byte that can stand right after a link. */
+static bool closesLink(unsigned char c) {
+    return isBlank(c) || c == '"' || c == '\'' || c == '|' || c == '>' || c == '<' || c == ')';
+}
+
+static bool isNameByte(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+/* 1 when the "=" at text[eq] ends an attribute name ("src=", not "?u="). */
+static bool isAttributeEquals(const char *text, size_t eq) {
+    size_t at = eq, stop = eq > ATTRIBUTE_NAME_MAX ? eq - ATTRIBUTE_NAME_MAX : 0;
+    while (at > stop && text[at - 1] == ' ') at--;
+    size_t nameEnd = at;
+    while (at > stop && isNameByte((unsigned char)text[at - 1])) at--;
+    if (at == nameEnd) return false;
+    unsigned char before = at > 0 ? (unsigned char)text[at - 1] : ' ';
+    return isBlank(before) || before == '"' || before == '\'';
+}
+
+/* 1 when a link may open at text[start]. */
+static bool opensLink(const char *text, size_t start) {
+    if (start == 0) return true;
+    unsigned char c = (unsigned char)text[start - 1];
+    if (c == '=') return isAttributeEquals(text, start - 1);
+    return isBlank(c) || c == '"' || c == '\'' || c == '>' || c == '(';
+}
+
+/* One step of the backward hash: the hash of s[i, end) from that of
+ * s[i + 1, end). */
+static inline uint64_t stepHash(uint64_t hash, unsigned char c) {
+    return hash * 1099511628211ull + c + 1;
+}
+
+static uint64_t slotOf(uint64_t hash, size_t length) {
+    return hash ^ (length * 0x9E3779B97F4A7C15ull);
+}
+
 /* The links of the map, longest first; links of equal length keep the map's
  * order. */
 static std::vector<Link> orderedLinks(const StrMap *movedImages, int blankForFailed) {
@@ -59,7 +112,8 @@ static std::vector<Link> orderedLinks(const StrMap *movedImages, int blankForFai
     for (StrMapKey *k = keys; k; k = k->next) {
         const char *path = (const char *)strMapGet(movedImages, k->key);
         Action action = path && *path ? MOVE_TO_PATH : blankForFailed ? BLANK_OUT : LEAVE;
-        links.push_back({k->key, path, action});
+        if (!*k->key) action = LEAVE;
+        links.push_back({k->key, path, action, 0, {}});
     }
     strMapFreeKeys(keys);
     std::stable_sort(links.begin(), links.end(),
@@ -67,213 +121,132 @@ static std::vector<Link> orderedLinks(const StrMap *movedImages, int blankForFai
     return links;
 }
 
-/* Replaces every occurrence of pattern in *text; 1 when there was one. */
-static int replaceIn(char **text, const std::string &pattern, const char *replacement) {
-    char *replaced = replaceAll(*text, pattern.c_str(), replacement);
-    if (!replaced) return 0;
-    free(*text);
-    *text = replaced;
-    return 1;
-}
-
-static int rewriteOneByOne(char **text, const std::vector<Link> &links, ProgressCounter &counter) {
-    int changed = 0;
-    for (const Link &link : links) {
-        counter.step();
-        if (link.action == MOVE_TO_PATH) {
-            changed |= replaceIn(text, link.url, link.path);
-        } else if (link.action == BLANK_OUT) {
-            replaceIn(text, "<img>" + link.url + "</img>", "");
-            replaceIn(text, link.url, BLANK_IMAGE_URL);
-            changed = 1;
-        }
-    }
-    return changed;
-}
-
-int rewriteLinksSequential(char **text, const StrMap *movedImages, int blankForFailed, RewriteProgress progress) {
-    std::vector<Link> links = orderedLinks(movedImages, blankForFailed);
-    ProgressCounter counter{progress, links.size()};
-    return rewriteOneByOne(text, links, counter);
-}
-
 namespace {
 
-/* The one-pass rewrite of one text. */
-class OnePass {
+/* Finds the whole occurrences of every link that is to change. */
+class Finder {
 public:
-    OnePass(const char *t, size_t n, const std::vector<Link> &l) : text(t), length(n), links(l), taken(n) {}
-
-    /* Decides every replacement; false when the result could differ from
-     * the sequential one. */
-    bool plan();
-    /* The rewritten text, a new heap string (NULL when memory runs out). */
-    char *build() const;
-    int changed = 0;
+    Finder(std::vector<Link> &l) : links(l) {
+        for (size_t i = 0; i < links.size(); i++) index(i);
+    }
+    void scan(const char *text, size_t length);
 
 private:
-    void takeChain(const std::vector<size_t> &starts, size_t before, size_t after, const char *value);
-    bool claim(size_t start, size_t end);
-    bool valuesHoldNoLink(const KeyIndex &index) const;
-    bool linksReachNoValue(const std::vector<std::string> &keys) const;
-    bool joinsMakeNoLink(const KeyIndex &index) const;
+    void index(size_t i);
+    void sweepRun(const char *text, size_t length, size_t runStart, size_t runEnd);
+    void match(const char *text, size_t length, size_t start, size_t runEnd, uint64_t hash);
+
+    std::vector<Link> &links;
+    std::unordered_multimap<uint64_t, size_t> byHead;  // slot of a link's head -> link
+    bool opener[256] = {};                               // first bytes of the links
+    size_t longestHead = 0;
+};
+
+void Finder::index(size_t i) {
+    Link &link = links[i];
+    if (link.action == LEAVE) return;
+    const std::string &url = link.url;
+    link.head = 0;
+    while (link.head < url.size() && !closesLink((unsigned char)url[link.head])) link.head++;
+    if (link.head == 0) return;  // opens with a closing byte: never whole
+    uint64_t hash = 0;
+    for (size_t j = link.head; j-- > 0;) hash = stepHash(hash, (unsigned char)url[j]);
+    byHead.emplace(slotOf(hash, link.head), i);
+    opener[(unsigned char)url[0]] = true;
+    longestHead = std::max(longestHead, link.head);
+}
+
+/* Records the links whose head is text[start, runEnd) and whose whole
+ * occurrence begins there. */
+void Finder::match(const char *text, size_t length, size_t start, size_t runEnd, uint64_t hash) {
+    size_t head = runEnd - start;
+    auto range = byHead.equal_range(slotOf(hash, head));
+    for (auto it = range.first; it != range.second; ++it) {
+        Link &link = links[it->second];
+        const std::string &url = link.url;
+        size_t end = start + url.size();
+        if (link.head != head || end > length || memcmp(text + start, url.data(), url.size()) != 0) continue;
+        if (end == length || closesLink((unsigned char)text[end])) link.starts.push_back(start);
+    }
+}
+
+/* Tries every place in the run where a link may open and its head fit. */
+void Finder::sweepRun(const char *text, size_t length, size_t runStart, size_t runEnd) {
+    size_t low = runEnd - runStart > longestHead ? runEnd - longestHead : runStart;
+    uint64_t hash = 0;
+    for (size_t j = runEnd; j-- > low;) {
+        hash = stepHash(hash, (unsigned char)text[j]);
+        if (opener[(unsigned char)text[j]] && opensLink(text, j)) match(text, length, j, runEnd, hash);
+    }
+}
+
+void Finder::scan(const char *text, size_t length) {
+    if (byHead.empty()) return;
+    bool closing[256];
+    for (int c = 0; c < 256; c++) closing[c] = closesLink((unsigned char)c);
+    for (size_t at = 0; at < length;) {
+        if (closing[(unsigned char)text[at]]) {
+            at++;
+            continue;
+        }
+        size_t runEnd = at;
+        while (runEnd < length && !closing[(unsigned char)text[runEnd]]) runEnd++;
+        sweepRun(text, length, at, runEnd);
+        at = runEnd;
+    }
+}
+
+/* Decides the replacements: longest link first, none over another. */
+class Planner {
+public:
+    Planner(const char *t, size_t n) : text(t), length(n), taken(n) {}
+    /* Plans the link's replacements; 1 when the package changes by it. */
+    int plan(const Link &link);
+    /* The rewritten text, a new heap string (NULL when memory runs out). */
+    char *build();
+
+private:
+    bool claim(size_t start, size_t end, const char *value);
+    bool isElement(size_t start, size_t linkLength) const;
 
     const char *text;
     size_t length;
-    const std::vector<Link> &links;
-    std::vector<bool> taken;  // bytes of the original text that a replacement took
+    std::vector<bool> taken;  // bytes of the original text a replacement took
     std::vector<Edit> edits;
 };
 
-/* Claims [start, end) unless a replacement took part of it already. */
-bool OnePass::claim(size_t start, size_t end) {
+/* Takes [start, end) for value unless a replacement took part of it. */
+bool Planner::claim(size_t start, size_t end, const char *value) {
     for (size_t i = start; i < end; i++)
         if (taken[i]) return false;
     std::fill(taken.begin() + (long)start, taken.begin() + (long)end, true);
+    edits.push_back({start, end, value});
     return true;
 }
 
-/* Replaces, left to right, the occurrences that are still whole and do not
- * overlap the previous one; before and after widen an occurrence to the
- * element around it. */
-void OnePass::takeChain(const std::vector<size_t> &starts, size_t before, size_t after, const char *value) {
-    size_t chainEnd = 0;
-    for (size_t p : starts) {
-        size_t start = p - before, end = p + after;
-        if (start < chainEnd || !claim(start, end)) continue;
-        edits.push_back({start, end, value});
-        chainEnd = end;
-    }
+bool Planner::isElement(size_t start, size_t linkLength) const {
+    size_t end = start + linkLength;
+    return start >= ELEMENT_OPEN_LENGTH && end + ELEMENT_CLOSE_LENGTH <= length &&
+           memcmp(text + start - ELEMENT_OPEN_LENGTH, ELEMENT_OPEN, ELEMENT_OPEN_LENGTH) == 0 &&
+           memcmp(text + end, ELEMENT_CLOSE, ELEMENT_CLOSE_LENGTH) == 0;
 }
 
-/* The occurrences of a link that stand as a mobile-details element. */
-static std::vector<size_t> inElements(const char *text, size_t length, const std::vector<size_t> &starts,
-                                      size_t linkLength) {
-    std::vector<size_t> elements;
-    for (size_t p : starts)
-        if (p >= 5 && memcmp(text + p - 5, "<img>", 5) == 0 && p + linkLength + 6 <= length &&
-            memcmp(text + p + linkLength, "</img>", 6) == 0)
-            elements.push_back(p);
-    return elements;
+int Planner::plan(const Link &link) {
+    size_t n = link.url.size();
+    if (link.action == MOVE_TO_PATH) {
+        int changed = 0;
+        for (size_t p : link.starts) changed |= claim(p, p + n, link.path);
+        return changed;
+    }
+    if (link.action == LEAVE) return 0;
+    for (size_t p : link.starts)
+        if (isElement(p, n)) claim(p - ELEMENT_OPEN_LENGTH, p + n + ELEMENT_CLOSE_LENGTH, "");
+    for (size_t p : link.starts) claim(p, p + n, BLANK_IMAGE_URL);
+    return 1;
 }
 
-bool OnePass::plan() {
-    std::vector<std::string> keys;
-    std::vector<int> keyOf(links.size(), -1);
-    for (size_t i = 0; i < links.size(); i++) {
-        if (links[i].action == LEAVE) continue;
-        keyOf[i] = (int)keys.size();
-        keys.push_back(links[i].url);
-    }
-    KeyIndex index(keys);
-    if (!index.usable()) return false;
-    std::vector<std::vector<size_t>> starts(keys.size());
-    index.occurrences(text, length, [&](int key, size_t start) { starts[(size_t)key].push_back(start); });
-    for (size_t i = 0; i < links.size(); i++) {
-        const Link &link = links[i];
-        if (link.action == LEAVE) continue;
-        const std::vector<size_t> &at = starts[(size_t)keyOf[i]];
-        size_t before = edits.size(), n = link.url.size();
-        if (link.action == BLANK_OUT) {
-            takeChain(inElements(text, length, at, n), 5, n + 6, "");
-            takeChain(at, 0, n, BLANK_IMAGE_URL);
-        } else {
-            takeChain(at, 0, n, link.path);
-        }
-        changed |= link.action == BLANK_OUT || edits.size() > before;
-    }
+char *Planner::build() {
     std::sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.start < b.start; });
-    return valuesHoldNoLink(index) && linksReachNoValue(keys) && joinsMakeNoLink(index);
-}
-
-/* The distinct texts that replacements put in (the removals put in none). */
-static std::vector<const char *> insertedValues(const std::vector<Edit> &edits) {
-    std::vector<const char *> values;
-    for (const Edit &e : edits)
-        if (*e.value) values.push_back(e.value);
-    std::sort(values.begin(), values.end());
-    values.erase(std::unique(values.begin(), values.end()), values.end());
-    return values;
-}
-
-/* No link lies in a value or begins in one and runs on past its end, and no
- * value holds a part of a mobile-details element's tags. */
-bool OnePass::valuesHoldNoLink(const KeyIndex &index) const {
-    for (const char *value : insertedValues(edits)) {
-        size_t n = strlen(value);
-        bool found = strpbrk(value, "<>") != NULL;
-        index.occurrences(value, n, [&](int, size_t) { found = true; });
-        for (size_t i = 0; i < n && !found; i++)
-            found = index.mayStartKey(value + i, n - i) && index.prefixOfSomeKey(value + i, n - i);
-        if (found) return false;
-    }
-    return true;
-}
-
-/* true when some key, from its second byte on, holds all of s or ends with
- * a beginning of s: it could start before an inserted value that begins
- * with s and run into it. */
-static bool reachesInto(const std::vector<std::string> &keys, const std::string &s) {
-    if (s.empty()) return true;
-    std::vector<size_t> border(s.size() + 1, 0);  // failure function of s
-    for (size_t i = 1, k = 0; i < s.size(); i++) {
-        while (k > 0 && s[i] != s[k]) k = border[k];
-        if (s[i] == s[k]) k++;
-        border[i + 1] = k;
-    }
-    for (const std::string &key : keys) {
-        size_t state = 0;
-        for (size_t j = 1; j < key.size(); j++) {
-            while (state > 0 && key[j] != s[state]) state = border[state];
-            if (key[j] == s[state]) state++;
-            if (state == s.size()) return true;
-        }
-        if (state > 0) return true;
-    }
-    return false;
-}
-
-/* No link can start before an inserted value and run into it. Every local
- * path begins with what all of them begin with, so that is what is sought. */
-bool OnePass::linksReachNoValue(const std::vector<std::string> &keys) const {
-    std::string common;
-    bool anyPath = false, anyBlank = false;
-    for (const char *value : insertedValues(edits)) {
-        if (value == BLANK_IMAGE_URL) {
-            anyBlank = true;
-            continue;
-        }
-        size_t n = 0;
-        if (!anyPath) common = value;
-        while (n < common.size() && common[n] == value[n]) n++;
-        common.resize(n);
-        anyPath = true;
-    }
-    return !(anyPath && reachesInto(keys, common)) && !(anyBlank && reachesInto(keys, BLANK_IMAGE_URL));
-}
-
-/* Where an element was taken out, the text on either side meets: no link,
- * nor a link's element tags, may span that seam. */
-bool OnePass::joinsMakeNoLink(const KeyIndex &index) const {
-    size_t reach = index.longest() + 6;
-    for (size_t i = 0; i < edits.size(); i++) {
-        const Edit &e = edits[i];
-        if (*e.value) continue;
-        size_t left = e.start > reach ? e.start - reach : 0, right = std::min(length, e.end + reach);
-        if ((i > 0 && edits[i - 1].end > left) || (i + 1 < edits.size() && edits[i + 1].start < right)) return false;
-        std::string seam = std::string(text + left, e.start - left) + std::string(text + e.end, right - e.end);
-        size_t at = e.start - left;
-        bool spans = false;
-        index.occurrences(seam.data(), seam.size(), [&](int key, size_t p) {
-            size_t n = index.keyLength(key);
-            spans = spans || (p < at + 5 && p + n + 6 > at);
-        });
-        if (spans) return false;
-    }
-    return true;
-}
-
-char *OnePass::build() const {
     size_t size = length;
     for (const Edit &e : edits) size = size - (e.end - e.start) + strlen(e.value);
     char *out = (char *)malloc(size + 1);
@@ -297,12 +270,19 @@ char *OnePass::build() const {
 
 int rewriteLinks(char **text, const StrMap *movedImages, int blankForFailed, RewriteProgress progress) {
     std::vector<Link> links = orderedLinks(movedImages, blankForFailed);
+    size_t length = strlen(*text);
+    Finder(links).scan(*text, length);
     ProgressCounter counter{progress, links.size()};
-    OnePass pass(*text, strlen(*text), links);
-    char *rewritten = pass.plan() ? pass.build() : NULL;
-    if (!rewritten) return rewriteOneByOne(text, links, counter);
-    for (size_t i = 0; i < links.size(); i++) counter.step();
+    Planner planner(*text, length);
+    int changed = 0;
+    for (const Link &link : links) {
+        counter.step();
+        changed |= planner.plan(link);
+    }
+    if (!changed) return 0;
+    char *rewritten = planner.build();
+    if (!rewritten) return 0;  // out of memory: the package stays as it was
     free(*text);
     *text = rewritten;
-    return pass.changed;
+    return 1;
 }

@@ -2,10 +2,14 @@
  * becomes its local path and, when asked, every failed link the blank image
  * (its mobile-details element "<img>link</img>" is removed first).
  *
- * Links are replaced longest first, so a link that stands inside another is
- * never half rewritten. The result is that of replacing one link after the
- * other through the whole text, but found in one pass over it: the cost
- * grows with the text plus the links, not with their product. */
+ * A link is replaced only where it stands whole: after a byte that can open
+ * a link in the forms link extraction reads (a quote, a blank, ">", "(", or
+ * the "=" of an attribute) and before one that can close it (a quote, a
+ * blank, "|", ">", "<" or ")"). So "x.jpg" is not replaced inside
+ * "x.jpg_400x400.jpg", nor "//h/x" inside "http://h/x", whether or not the
+ * longer link moved. Where whole occurrences overlap, the longer link wins.
+ * The text is read once and written once: the cost grows with the text
+ * plus the links, whatever they hold. */
 #ifndef LUMORA_LINK_REWRITE_H
 #define LUMORA_LINK_REWRITE_H
 
@@ -22,10 +26,5 @@ struct RewriteProgress {
  * Returns 1 when the package changed: a link was replaced, or a failed link
  * was blanked. */
 int rewriteLinks(char **text, const StrMap *movedImages, int blankForFailed, RewriteProgress progress);
-
-/* The same by one whole-text replacement per link: the reference that
- * rewriteLinks equals, and what it falls back on when an inserted path
- * could itself be taken for a link. */
-int rewriteLinksSequential(char **text, const StrMap *movedImages, int blankForFailed, RewriteProgress progress);
 
 #endif
