@@ -86,13 +86,11 @@ TEST(ScanFailures, AreLoggedAndKeepWhatWasFound) {
     ScratchDir dir;
     openAppLog(dir.path().c_str());
     PtrVector *list = ptrVectorCreate(32, 16);
-    // a tag that never closes makes the matcher backtrack past its limit
-    std::string field = "\"<img src=\"\"http://a.example/1.jpg\"\"><img" + std::string(5000, ' ') + "\"";
-    EXPECT_EQ(extractDescriptionLinks(field.c_str(), field.size(), list), 0);
+    std::string field = "\"<img src=\"\"http://a.example/1.jpg\"\">\"";
+    EXPECT_EQ(extractDescriptionLinks(field.c_str(), field.size(), list), 1);
     EXPECT_EQ(scanDescriptionPattern("x", 1, list, "(", 1, 1), 0);
     EXPECT_EQ(toStrings(list), Links{"http://a.example/1.jpg"});
     std::string log = readFile(dir.file("app.log"));
-    EXPECT_NE(log.find(" Matching error: -8\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(" PCRE compilation failed at offset 1: missing )\r\n"), std::string::npos) << log;
 }
 
@@ -102,11 +100,12 @@ TEST(ScanFailures, OtherPatternsAreCompiledForTheScan) {
     EXPECT_EQ(toStrings(list), Links{"http://a.example/x"});
 }
 
-/* Fields built at random from the pieces the patterns care about. */
+/* Fields built at random from the pieces the patterns care about, read by
+ * the scanner and searched by PCRE with the same pattern. */
 static std::string randomField(unsigned &seed) {
     static const char *pieces[] = {"<img", "<IMG", " ", "  src", "SRC", "=", "\"\"", "'", "http://a.example/",
                                    "HTTPS:", "//b.example/", "background", "BackGround", ":", "url(", ")", ">",
-                                   "|", "<", "x.jpg", "</img>", "宝贝", ".tmall.com/"};
+                                   "|", "<", "x.jpg", "</img>", "</IMG>", "宝贝", ".tmall.com/", "a=b"};
     std::string field = "\"";
     int count = 5 + (int)(seed % 60);
     for (int i = 0; i < count; i++) {
@@ -122,11 +121,13 @@ static Links scanWith(const std::string &field, const std::string &pattern, cons
     return toStrings(list);
 }
 
-TEST(DescriptionLinks, TryingLeadWordsFindsWhatASearchFinds) {
+TEST(DescriptionLinks, ScannerFindsWhatASearchFinds) {
+    std::vector<LinkPattern> patterns(DESCRIPTION_PATTERNS, DESCRIPTION_PATTERNS + DESCRIPTION_PATTERN_COUNT);
+    patterns.push_back(MOBILE_PATTERN);
     unsigned seed = 2026;
     for (int n = 0; n < 3000; n++) {
         std::string field = randomField(seed);
-        for (const LinkPattern &p : DESCRIPTION_PATTERNS) {
+        for (const LinkPattern &p : patterns) {
             // "(?:)" matches nothing, but makes the pattern one that is searched for
             ASSERT_EQ(scanWith(field, p.source, p), scanWith(field, std::string("(?:)") + p.source, p))
                 << p.source << "\n" << field;
