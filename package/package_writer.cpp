@@ -1,6 +1,7 @@
 /* Package backup and write-back; see package_writer.h. */
 #include "package_writer.h"
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,7 +15,7 @@
 #include "platform.h"
 #include "process_hooks.h"
 
-enum { COPY_BLOCK_SIZE = 8192 };
+enum { COPY_BLOCK_SIZE = 8192, TEMPORARY_NAME_SIZE = 16 };
 
 namespace {
 
@@ -78,6 +79,19 @@ static const char *writeAll(const char *path, const char *bytes, size_t length) 
     return fclose(f) == 0 && ok ? NULL : "更新CSV文件失败：写入文件出错。";
 }
 
+int temporaryPath(const char *packagePath, char *out, size_t size) {
+    const char *name = fileName(packagePath);
+    uint32_t hash = 2166136261u;  // FNV-1a of the name
+    for (const char *c = name; *c; c++) hash = (hash ^ (unsigned char)*c) * 16777619u;
+    char temporary[TEMPORARY_NAME_SIZE];
+    snprintf(temporary, sizeof temporary, "~%08X.tmp", (unsigned)hash);
+    size_t folder = (size_t)(name - packagePath);
+    if (folder + strlen(temporary) >= size) return 0;
+    memcpy(out, packagePath, folder);
+    strcpy(out + folder, temporary);
+    return 1;
+}
+
 int writePackage(const char *packagePath, const char *text) {
     size_t n = strlen(text);
     // every GBK byte becomes at most one UTF-16 unit of two bytes
@@ -86,14 +100,19 @@ int writePackage(const char *packagePath, const char *text) {
     size_t written = 0;
     if (!converted || convertCharset("gbk", "UCS-2LE", text, n, converted.get(), capacity, &written) == -1)
         fatal("更新CSV文件失败：iconv()转码出错了。");
-    std::string temporary = std::string(packagePath) + ".lumora-tmp";
-    const char *problem = writeAll(temporary.c_str(), converted.get(), written);
+    char temporary[PATH_SIZE];
+    if (!temporaryPath(packagePath, temporary, sizeof temporary)) {
+        const char *problem = writeAll(packagePath, converted.get(), written);
+        if (problem) fatal(problem);
+        return 1;
+    }
+    const char *problem = writeAll(temporary, converted.get(), written);
     if (problem) {
-        remove(temporary.c_str());
+        remove(temporary);
         fatal(problem);
     }
-    if (!replaceFile(temporary.c_str(), packagePath)) {
-        remove(temporary.c_str());
+    if (!replaceFile(temporary, packagePath)) {
+        remove(temporary);
         fatal("更新CSV文件失败：文件句柄无法打开。");
     }
     return 1;

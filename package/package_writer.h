@@ -3,8 +3,9 @@
  * Backups go to "bak" in the program's folder, one per move, never
  * overwritten. A package is written as FF FE and UTF-16LE text into a
  * temporary file beside it, which then takes the package's place, so a
- * failed write never leaves a damaged package. Every failure shows its
- * message and ends the process (process hooks). */
+ * failed write never leaves a damaged package. The temporary name is short,
+ * so that it fits wherever the package's own name does. Every failure shows
+ * its message and ends the process (process hooks). */
 #ifndef LUMORA_PACKAGE_WRITER_H
 #define LUMORA_PACKAGE_WRITER_H
 
@@ -18,6 +19,12 @@ int backupPath(const char *backupDir, const char *packagePath, char *out, size_t
 /* Copies the package byte for byte into the backup folder of programDir.
  * Returns 1; does not return on failure. */
 int backupPackage(const char *packagePath, const char *programDir);
+
+/* The temporary file for writing the package: "~XXXXXXXX.tmp" in the
+ * package's folder, XXXXXXXX a hash of the package's name. Returns 1, or 0
+ * when it does not fit in size bytes (the package is then written in
+ * place). */
+int temporaryPath(const char *packagePath, char *out, size_t size);
 
 /* Writes text (GBK) back to the package file in its own format. Returns 1;
  * does not return on failure. */

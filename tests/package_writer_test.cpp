@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -32,9 +33,12 @@ TEST(PackageBackup, TakesTheFirstFreeNumber) {
     EXPECT_EQ(std::string(fileName(path)), "data(1)");
 }
 
+/* A name at the limit (255 bytes, or what MAX_PATH leaves) leaves no room
+ * for a longer temporary name beside it. */
 TEST(PackageWrite, ReadsBackAsTheSameText) {
     ScratchDir dir;
-    std::string package = dir.file("package.csv");
+    size_t longest = std::min<size_t>(255, PATH_SIZE - 2 - dir.path().size());
+    std::string package = dir.file(std::string(longest - 4, 'p') + ".csv");
     ASSERT_TRUE(writeFile(package, packageBytes(packageText({itemRow(u"连衣裙", u"<img src=\"D:\\图片\\1.jpg\">")}))));
     PtrVector *items = ptrVectorCreate(256, 64);
     char *text = NULL;
@@ -45,7 +49,10 @@ TEST(PackageWrite, ReadsBackAsTheSameText) {
     ASSERT_EQ(loadPackage(package.c_str(), items, &again), 1);
     EXPECT_STREQ(again, text);
     EXPECT_EQ(readFile(package).substr(0, 2), "\xFF\xFE");
-    EXPECT_EQ(fileExists((package + ".lumora-tmp").c_str()), 0);
+    char temporary[PATH_SIZE];
+    ASSERT_EQ(temporaryPath(package.c_str(), temporary, sizeof temporary), 1);
+    EXPECT_EQ(fileExists(temporary), 0);
+    EXPECT_EQ(std::string(temporary, fileName(temporary) - temporary), dir.path() + PATH_SEPARATOR);
     free(text);
     free(again);
     itemListClear(items);
@@ -56,7 +63,9 @@ TEST(PackageWriteDeathTest, AFailedWriteLeavesThePackageWhole) {
     ScratchDir dir;
     std::string package = dir.file("package.csv");
     ASSERT_TRUE(writeFile(package, "old contents"));
-    std::filesystem::create_directory(package + ".lumora-tmp");  // the new contents cannot be written
+    char temporary[PATH_SIZE];
+    ASSERT_EQ(temporaryPath(package.c_str(), temporary, sizeof temporary), 1);
+    std::filesystem::create_directory(temporary);  // the new contents cannot be written
     EXPECT_EXIT(
         {
             installRecordingHooks();
