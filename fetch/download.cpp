@@ -337,7 +337,8 @@ int downloadToFile(const char *url, const char *filePath, char *errMsg, int useK
         dropConnection(a, a.keepAlive && connection[0] && !equalsNoCase(connection, "close"));
         freeUrlParts(&a.parts);
         std::string location = a.header.location;
-        if (endsWithNoCase(location.c_str(), "_.webp")) location.resize(location.size() - 6);
+        size_t kept = location.size() - (location.size() >= 6 ? 6 : 0);
+        if (endsWithNoCase(location.c_str(), "_.webp") && isCharStart(location.c_str(), kept)) location.resize(kept);
         return downloadToFile(location.c_str(), filePath, errMsg, 1, 1);
     }
     dropConnection(a, 0);

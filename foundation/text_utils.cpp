@@ -9,15 +9,12 @@
 
 #include <vector>
 
-char *replaceAll(const char *text, const char *pattern, const char *replacement) {
-    if (!text || !*text || !pattern || !*pattern || !replacement) return NULL;
-    size_t textLen = strlen(text), patLen = strlen(pattern), repLen = strlen(replacement);
-    std::vector<size_t> offsets;
-    offsets.reserve(256);
-    for (const char *p = strstr(text, pattern); p; p = strstr(p + patLen, pattern))
-        offsets.push_back((size_t)(p - text));
+/* The text with pattern replaced at each of the offsets (ascending, not
+ * overlapping); NULL when there are none or memory runs out. */
+static char *replaceAt(const char *text, size_t textLen, const std::vector<size_t> &offsets, size_t patLen,
+                       const char *replacement) {
     if (offsets.empty()) return NULL;
-    size_t n = offsets.size();
+    size_t n = offsets.size(), repLen = strlen(replacement);
     if (repLen > patLen && (repLen - patLen) > (SIZE_MAX - textLen - 1) / n) return NULL;
     size_t size = textLen - n * patLen + n * repLen + 1;
     char *out = (char *)malloc(size);
@@ -33,6 +30,44 @@ char *replaceAll(const char *text, const char *pattern, const char *replacement)
     }
     memcpy(w, text + from, textLen - from + 1);
     return out;
+}
+
+char *replaceAll(const char *text, const char *pattern, const char *replacement) {
+    if (!text || !*text || !pattern || !*pattern || !replacement) return NULL;
+    size_t patLen = strlen(pattern);
+    std::vector<size_t> offsets;
+    offsets.reserve(256);
+    for (const char *p = strstr(text, pattern); p; p = strstr(p + patLen, pattern))
+        offsets.push_back((size_t)(p - text));
+    return replaceAt(text, strlen(text), offsets, patLen, replacement);
+}
+
+/* The length of the GBK character at p: 2 for a lead byte with a byte
+ * after it, else 1. */
+static size_t charLength(const char *p) {
+    unsigned char c = (unsigned char)p[0];
+    return c >= 0x81 && c <= 0xFE && p[1] ? 2 : 1;
+}
+
+char *replaceAllChars(const char *text, const char *pattern, const char *replacement) {
+    if (!text || !*text || !pattern || !*pattern || !replacement) return NULL;
+    size_t patLen = strlen(pattern), at = 0;
+    std::vector<size_t> offsets;
+    while (text[at]) {
+        if (strncmp(text + at, pattern, patLen) == 0) {
+            offsets.push_back(at);
+            at += patLen;
+        } else {
+            at += charLength(text + at);
+        }
+    }
+    return replaceAt(text, at, offsets, patLen, replacement);
+}
+
+int isCharStart(const char *text, size_t offset) {
+    size_t at = 0;
+    while (at < offset && text[at]) at += charLength(text + at);
+    return at == offset;
 }
 
 char *nextToken(char **cursor, const char *separators) {

@@ -99,9 +99,10 @@ static char *convertToGbk(const char *bytes, int32_t size) {
     return fitted ? fitted : text;
 }
 
-/* Removes every "_.webp" from the text, keeping the image's own extension. */
+/* Removes every "_.webp" from the text, keeping the image's own extension;
+ * a double-byte character that ends in "_" keeps its second byte. */
 static char *stripWebp(char *text) {
-    char *stripped = strstr(text, "_.webp") ? replaceAll(text, "_.webp", "") : NULL;
+    char *stripped = strstr(text, "_.webp") ? replaceAllChars(text, "_.webp", "") : NULL;
     if (!stripped) return text;
     free(text);
     return stripped;

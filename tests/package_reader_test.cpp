@@ -70,12 +70,12 @@ static const std::u16string SELLING = u"透气\t舒适\r\n第二行\t\"包邮\""
 TEST_F(PackageReader, LoadsEveryItemWithItsLinks) {
     Loaded p;
     load(p, {itemRow(u"女装 连衣裙 \"显瘦\"", DESCRIPTION, MOBILE, SELLING),
-             itemRow(u"男装_.webp T恤", u"<img src=\"http://img.shop.example/b/1.jpg\">", u"", SELLING),
+             itemRow(u"男装_.webp 繽.webp T恤", u"<img src=\"http://img.shop.example/b/1.jpg\">", u"", SELLING),
              itemRow(u"空描述", u"")});
     ASSERT_EQ(p.result, 1);
     ASSERT_EQ(p.items->count, 3);
     EXPECT_STREQ(p.item(0)->title, "女装 连衣裙 \"\"显瘦\"\"");
-    EXPECT_STREQ(p.item(1)->title, "男装 T恤");
+    EXPECT_STREQ(p.item(1)->title, "男装 繽.webp T恤");  // "繽" ends in the byte "_"
     EXPECT_EQ(links(p.item(0)->descLinks), DESCRIPTION_LINKS);
     EXPECT_EQ(links(p.item(0)->mobileLinks), MOBILE_LINKS);
     EXPECT_EQ(links(p.item(1)->descLinks), Links{"http://img.shop.example/b/1.jpg"});
@@ -90,7 +90,7 @@ TEST_F(PackageReader, LoadsEveryItemWithItsLinks) {
         for (const std::string &link : links(p.item(i)->descLinks)) EXPECT_NE(strstr(p.text, link.c_str()), nullptr);
     }
     EXPECT_EQ(strncmp(p.text, "version 1.00\r\ntitle\t", 20), 0);
-    EXPECT_EQ(strstr(p.text, "_.webp"), nullptr);
+    EXPECT_EQ(strstr(p.text, "jpg_.webp"), nullptr);
     EXPECT_NE(strstr(p.text, "透气\t舒适\r\n第二行"), nullptr);
 }
 

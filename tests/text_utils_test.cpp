@@ -62,3 +62,14 @@ TEST(Affixes, CaseRulesAndEmptyAffixes) {
     EXPECT_EQ(startsWithNoCase("宝贝", "宝"), 1);
     EXPECT_EQ(endsWithNoCase("\xC4\xE3", "\xE4\xC3"), 0);  // only ASCII letters fold
 }
+
+/* "繽" ends in the byte "_": its "_.webp" is no suffix to cut. */
+TEST(ReplaceAllChars, LeavesDoubleByteCharactersWhole) {
+    ASSERT_EQ(std::string("繽").substr(1), "_");
+    char *out = replaceAllChars("繽.webp a.jpg_.webp 繽_.webp", "_.webp", "");
+    EXPECT_STREQ(out, "繽.webp a.jpg 繽");
+    free(out);
+    EXPECT_EQ(replaceAllChars("繽.webp", "_.webp", ""), nullptr);
+    EXPECT_EQ(isCharStart("繽.webp", 1), 0);
+    EXPECT_EQ(isCharStart("a繽_.webp", 3), 1);
+}
