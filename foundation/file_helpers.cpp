@@ -2,6 +2,8 @@
  * any platform. */
 #include "file_helpers.h"
 
+#include "platform.h"
+
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -12,12 +14,8 @@ int fileExists(const char *path) {
     return !isDirectory(path);  // POSIX opens a directory for reading too
 }
 
-int32_t fileLength(const char *path) {
-    FILE *f = fopen(path, "rb");
-    if (!f) return -1;
-    long length = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
-    fclose(f);
-    return length >= 0 && length <= INT32_MAX ? (int32_t)length : -1;
+int64_t fileLength(const char *path) {
+    return fileExists(path) ? fileSize(path) : -1;
 }
 
 int isDirectory(const char *path) {

@@ -7,9 +7,8 @@
 /* 1 when the file can be opened for reading, else 0. */
 int fileExists(const char *path);
 
-/* The file's length in bytes; -1 when it cannot be opened or its length does
- * not fit in 32 bits. */
-int32_t fileLength(const char *path);
+/* The file's length in bytes, past 2 GiB too; -1 when it cannot be opened. */
+int64_t fileLength(const char *path);
 
 /* 1 when the path names a directory, else 0. */
 int isDirectory(const char *path);

@@ -6,6 +6,7 @@
 #define LUMORA_PLATFORM_H
 
 #include <stddef.h>
+#include <stdint.h>
 #include <time.h>
 
 #ifdef _WIN32
@@ -28,6 +29,9 @@ int desktopFolder(char *dir, size_t size);
 
 /* Moves the file from over the file to, replacing it; 1 on success. */
 int replaceFile(const char *from, const char *to);
+
+/* The size of the file in bytes, 64 bits wide; -1 when it cannot be had. */
+int64_t fileSize(const char *path);
 
 /* Creates the folder; 1 on success. */
 int makeFolder(const char *path);

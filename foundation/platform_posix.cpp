@@ -34,6 +34,11 @@ int replaceFile(const char *from, const char *to) {
     return rename(from, to) == 0;
 }
 
+int64_t fileSize(const char *path) {
+    struct stat st;
+    return stat(path, &st) == 0 ? (int64_t)st.st_size : -1;
+}
+
 int makeFolder(const char *path) {
     return mkdir(path, 0777) == 0;
 }

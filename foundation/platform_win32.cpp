@@ -40,6 +40,12 @@ int replaceFile(const char *from, const char *to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+int64_t fileSize(const char *path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+    return (int64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+}
+
 int makeFolder(const char *path) {
     return _mkdir(path) == 0;
 }

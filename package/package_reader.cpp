@@ -54,8 +54,8 @@ int32_t quotedFieldLength(const char *p) {
  * is missing or cannot be read completely. */
 static char *readWholeFile(const char *path, int32_t *size) {
     if (!fileExists(path)) return NULL;
-    int32_t length = fileLength(path);
-    FILE *f = length >= 0 ? fopen(path, "rb") : NULL;
+    int64_t length = fileLength(path);
+    FILE *f = length >= 0 && length <= INT32_MAX ? fopen(path, "rb") : NULL;
     if (!f) return NULL;
     char *bytes = (char *)malloc((size_t)length + 1);
     size_t got = bytes ? fread(bytes, 1, (size_t)length, f) : 0;
@@ -64,7 +64,7 @@ static char *readWholeFile(const char *path, int32_t *size) {
         free(bytes);
         return NULL;
     }
-    *size = length;
+    *size = (int32_t)length;
     return bytes;
 }
 

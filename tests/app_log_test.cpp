@@ -2,6 +2,7 @@
  * run without a log, and whole lines from concurrent writers. */
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <thread>
@@ -33,6 +34,16 @@ TEST(AppLog, OnlyALogOverTheLimitIsBegunAfresh) {
     openAppLog(dir.path().c_str());
     appendLog("fresh");
     EXPECT_EQ(readFile(dir.file("app.log")).size(), 16u);
+}
+
+/* A log past 2 GiB (a sparse file) is begun afresh too. */
+TEST(AppLog, AHugeLogIsBegunAfresh) {
+    ScratchDir dir;
+    ASSERT_TRUE(writeFile(dir.file("app.log"), "x"));
+    std::filesystem::resize_file(dir.file("app.log"), 3ull << 30);
+    openAppLog(dir.path().c_str());
+    appendLog("fresh");
+    EXPECT_EQ(std::filesystem::file_size(dir.file("app.log")), 16u);
 }
 
 TEST(AppLogDeathTest, MissingLogEndsTheProgramWithItsMessage) {
