@@ -1,6 +1,7 @@
 /* Pre-flight checks of the front ends; see move_checks.h. */
 #include "move_checks.h"
 
+#include <string.h>
 
 #include "file_helpers.h"
 #include "paths.h"
@@ -29,11 +30,20 @@ std::string loadFailureMessage(int result, const char *packagePath) {
                       name, name, name, name);
 }
 
+/* 1 when the folder's name reads as GBK text and back unchanged: the
+ * package names every image by that text. */
+static int folderFitsText(const char *folder) {
+    char text[PATH_SIZE], back[PATH_SIZE];
+    return pathToText(folder, text, sizeof text) && textToPath(text, back, sizeof back) && strcmp(back, folder) == 0;
+}
+
 std::string moveChoicesProblem(const MoveOptions &options, const char *targetFolder, const char *desktopFolder) {
     if (!options.imageSpace && !options.otherAlbums)
         return "[搬来自淘宝图片空间里的图片] 与 [搬来自第三方相册里的图片] 至少需选择其中一项";
     if (!targetFolder[0]) return "请选择图片搬家后保存到哪一个文件夹中";
     if (!isDirectory(targetFolder)) return "选择的文件夹不存在，请重新选择";
+    if (!folderFitsText(targetFolder))
+        return "选择的文件夹名称中含有数据包无法保存的字符（数据包使用GBK编码），请重新选择一个文件夹";
     if (std::string(targetFolder) == desktopFolder)
         return "不可以将图片搬家到[桌面]上，因为将图片搬家到桌面上，图片有可能会铺满整个桌面。\n\n请重新选择一个文件夹。";
     return "";

@@ -19,7 +19,8 @@ std::string packagePathProblem(const char *packagePath);
 std::string loadFailureMessage(int result, const char *packagePath);
 
 /* The message for options or a target folder a move cannot start with; ""
- * when the move may start. desktopFolder is the user's desktop ("" when
+ * when the move may start. A folder whose name GBK cannot hold is refused:
+ * the package could not name the images in it. desktopFolder is the user's desktop ("" when
  * unknown), which is refused as a target. */
 std::string moveChoicesProblem(const MoveOptions &options, const char *targetFolder, const char *desktopFolder);
 

@@ -256,6 +256,8 @@ TEST_F(ConsoleMove, RefusedChoicesEndWithOneBeforeAnyDownload) {
     const std::string bytes = readFile(package);
     const std::string home = fs::canonical(dir.path()).string(), desktop = home + "/Desktop";
     fs::create_directory(desktop);
+    const std::string korean = dir.file(u8"한국");
+    fs::create_directory(korean);
     const Strings desktopHome = {"HOME=" + home, "XDG_DESKTOP_DIR="};
     MoveOptions noSource = {0, 0, 0}, defaults = {1, 1, 0};
     struct Case {
@@ -265,6 +267,8 @@ TEST_F(ConsoleMove, RefusedChoicesEndWithOneBeforeAnyDownload) {
         {{"--no-image-space", "--no-other-albums", package, target}, moveChoicesProblem(noSource, target.c_str(), "")},
         {{package, dir.file("missing")}, moveChoicesProblem(defaults, dir.file("missing").c_str(), "")},
         {{package, ""}, moveChoicesProblem(defaults, "", "")},
+        // no GBK text names it, so no package could name its images
+        {{package, korean}, moveChoicesProblem(defaults, korean.c_str(), "")},
         // the folder is compared with the desktop once made absolute
         {{package, dir.file("target/../Desktop/")}, moveChoicesProblem(defaults, desktop.c_str(), desktop.c_str())},
     };
