@@ -53,6 +53,11 @@ static void fatalMessage(JobState &s, const char *text) {
     abortRequested = 1;
 }
 
+int requestAbort(void) {
+    abortRequested = 1;
+    return jobRunning;
+}
+
 int linkSelected(const MoveOptions &o, const char *url, ImageKind kind) {
     if (kind == MOBILE_IMAGE) return o.imageSpace;
     int market = 0;
@@ -187,12 +192,14 @@ static int finishJob(JobState &s) {
     if (changed) writePackage(job->packagePath, job->packageText);
     free(job->packageText);
     job->packageText = NULL;
+    showProgress(s, "");
+    // cleared before the last look at abortRequested: a stop asked for from
+    // here on finds no job running and ends the process itself
+    jobRunning = 0;
     if (abortRequested) {
         strMapDestroy(s.movedImages, 1);
         return MOVE_ABORTED;
     }
-    showProgress(s, "");
-    jobRunning = 0;
     showOutcome(s, changed);
     strMapDestroy(s.movedImages, 1);
     resetConnFailCounts();

@@ -40,9 +40,17 @@ int linkSelected(const MoveOptions &options, const char *url, ImageKind kind);
 extern std::atomic<int> jobRunning;
 
 /* Set when the user confirms closing during a job, or by the job on a fatal
- * error; never cleared. The job stops at its next check and the front end
- * then ends the process. */
+ * error; cleared by the window when it starts a job. The job stops at its
+ * next check and the front end then ends the process. */
 extern std::atomic<int> abortRequested;
+
+/* Asks the running job to stop, as a confirmed close does. Returns 1 when a
+ * job still runs: it ends the process once it has written the package. 0
+ * when none runs any more (what it wrote is on disk): the caller ends the
+ * process itself. The job clears jobRunning before its last look at
+ * abortRequested, and this sets the one before reading the other, so one
+ * of the two always sees the stop. */
+int requestAbort(void);
 
 /* Outcome of runMoveJob. */
 enum { MOVE_ABORTED = 0, MOVE_FINISHED = 1 };

@@ -115,9 +115,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     HWND window = CreateWindowExA(WS_EX_APPWINDOW | WS_EX_ACCEPTFILES, MAIN_WINDOW_CLASS, title,
                                   WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
                                   CW_USEDEFAULT, 680, 560, NULL, NULL, instance, NULL);
+    if (!window) {
+        appendLog("CreateWindowExA() failed!");
+        failStart("CreateWindowExA() failed!", "错误", EXIT_START_FAILED);
+    }
     sizeAndCentre(window);
     ShowWindow(window, startShowState());
-    _beginthreadex(NULL, 0, updateThread, NULL, 0, NULL);
+    uintptr_t update = _beginthreadex(NULL, 0, updateThread, NULL, 0, NULL);
+    if (update) CloseHandle((HANDLE)update);
     setBigIcon(instance, window, BIG_ICON_RESOURCE);
     offerDesktopShortcut(window);
     return runMessageLoop();

@@ -19,6 +19,7 @@
 #include "charset.h"
 #include "deployment.h"
 #include "fetch_memory.h"
+#include "move_job.h"
 #include "shell_state.h"
 #include "text_utils.h"
 
@@ -60,11 +61,12 @@ static void offerNewVersion(void) {
         openWebPage(DOWNLOAD_PAGE);
 }
 
-/* The old version is not to be used any more: the process ends here. */
+/* The old version is not to be used any more: the process ends here, or,
+ * during a move, once the job has written what it moved into the package. */
 static void requireNewVersion(void) {
     MessageBoxA(mainWindow, "软件最近有重要升级，请到官网下载最新版使用！", CAPTION, MB_OK | MB_ICONINFORMATION);
     openWebPage(DOWNLOAD_PAGE);
-    exit(0);
+    if (!requestAbort()) exit(0);
 }
 
 static void actOnReply(const char *body) {

@@ -7,8 +7,8 @@
 
 /* Asks the update service and acts on its reply (notice text into
  * noticeBox; question, information or warning box owned by mainWindow;
- * "must" ends the process). A failed request does nothing. Runs on the
- * start-up thread. */
+ * "must" ends the process, after the write-back of a move in hand). A
+ * failed request does nothing. Runs on the start-up thread. */
 void checkForUpdate(void);
 
 /* What the status word of a reply asks for. */

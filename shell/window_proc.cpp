@@ -160,10 +160,13 @@ static void onStart(void) {
     job.items = itemList;
     job.options = options;
     job.view = windowView();
-    if (_beginthreadex(NULL, 0, runJob, NULL, 0, NULL) == 0) {
+    abortRequested = 0;  // each job starts with no stop asked for
+    uintptr_t thread = _beginthreadex(NULL, 0, runJob, NULL, 0, NULL);
+    if (thread == 0) {
         MessageBoxA(mainWindow, "启动图片搬家线程失败", "提示", MB_OK | MB_ICONERROR);
         exit(-1);
     }
+    CloseHandle((HANDLE)thread);
 }
 
 static void onBack(void) {
@@ -247,8 +250,7 @@ static void onCommand(int id) {
 static void onClose(void) {
     if (!jobRunning) exit(0);
     if (MessageBoxA(mainWindow, "正在搬家，确定要关闭吗？", "确认", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
-    if (!jobRunning) exit(0);
-    abortRequested = 1;
+    if (!requestAbort()) exit(0);
     EnableWindow(controls.closeButton, FALSE);
     EnableMenuItem(GetSystemMenu(mainWindow, FALSE), SC_CLOSE, MF_GRAYED);
 }

@@ -33,6 +33,7 @@ static const std::string NOT_FOUND = "HTTP/1.1 404 Not Found\r\nContent-Length: 
 struct Recorder {
     std::vector<std::string> events;
     int abortAfterItem = -1;  // acts as a confirmed close once this item is finished
+    bool abortAtLastLabel = false;  // ... or as the job shows its last label
     MoveView view = {this, started, finished, progress, failures, message, ended};
 
     static Recorder &of(void *c) { return *(Recorder *)c; }
@@ -43,7 +44,12 @@ struct Recorder {
                                count(item->mobileFailures) + " done " + std::to_string(done));
         if (i == of(c).abortAfterItem) abortRequested = 1;
     }
-    static void progress(void *c, const char *text) { of(c).events.push_back(std::string("label ") + text); }
+    static void progress(void *c, const char *text) {
+        std::vector<std::string> &events = of(c).events;
+        bool last = !events.empty() && events.back().find("(100%)") != std::string::npos;
+        if (last && of(c).abortAtLastLabel) abortRequested = 1;
+        events.push_back(std::string("label ") + text);
+    }
     static void failures(void *c, int i) { of(c).events.push_back("failures " + std::to_string(i)); }
     static void message(void *c, const char *text, const char *caption, MessageIcon) {
         of(c).events.push_back(std::string("message ") + caption + " " + text);
@@ -190,7 +196,7 @@ TEST_F(MoveJobTest, AnAbortWritesWhatMovedAndTheNextJobResumes) {
     server.script({reply(ok(JPEG)), reply(ok(PNG))});
     recorder.abortAfterItem = 0;
     ASSERT_EQ(run({1, 1, 0}), MOVE_ABORTED);
-    EXPECT_EQ(recorder.events.back(), "label 搬家进度(宝贝数:2, 已搬家宝贝数:1), 正在更新csv文件...(100%)");
+    EXPECT_EQ(recorder.events.back(), "label 搬家进度(宝贝数:2, 已搬家宝贝数:1)");
     std::string secondUrl(second.begin(), second.end());
     EXPECT_EQ(remoteLinks(), std::vector<std::string>{secondUrl});
 
@@ -200,6 +206,18 @@ TEST_F(MoveJobTest, AnAbortWritesWhatMovedAndTheNextJobResumes) {
     EXPECT_TRUE(remoteLinks().empty());
     ASSERT_EQ(server.requests(2).size(), 2u);  // each image was fetched once over both jobs
     EXPECT_EQ(server.requests()[1].rfind("GET /2.jpg ", 0), 0u);
+}
+
+/* A close confirmed while the job still runs, just before it would show its
+ * final message, is acted on: no final message, the process is to end. */
+TEST_F(MoveJobTest, AStopAskedForAtTheVeryEndIsNotLost) {
+    writePackage({itemRow(u"一", u"<img src=\"" + link("/1.jpg") + u"\">")});
+    server.script({reply(ok(JPEG))});
+    recorder.abortAtLastLabel = true;
+    ASSERT_EQ(run({1, 1, 0}), MOVE_ABORTED);
+    EXPECT_EQ(recorder.events.back(), "label 搬家进度(宝贝数:1, 已搬家宝贝数:1)");
+    EXPECT_TRUE(remoteLinks().empty());
+    EXPECT_EQ(requestAbort(), 0);  // no job runs: the caller ends the process
 }
 
 TEST_F(MoveJobTest, AFileThatCannotBeCreatedStopsTheJob) {

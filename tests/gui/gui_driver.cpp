@@ -388,6 +388,32 @@ TEST_F(UpdateNotice, EndsTheProgramWhenANewVersionIsRequired) {
     EXPECT_EQ(app->waitForExit(), 0u);
 }
 
+/* "must" during a move: the program ends once the job has written the links
+ * it moved, so every image on disk is named in the package. */
+TEST_F(UpdateNotice, ARequiredUpdateDuringAMoveEndsAfterTheWriteBack) {
+    std::vector<PackageRow> rows;
+    for (int i = 1; i <= 8; i++)
+        rows.push_back(itemRow(u"宝贝" + widen(std::to_string(i)), img(link("/" + std::to_string(i) + ".jpg"))));
+    ASSERT_NO_FATAL_FAILURE(writePackage(package, rows));
+    host.script(std::vector<Reply>(rows.size(), slowImage()));
+    service.reset(new TestServer(LUMORA_UPDATE_PORT));
+    ASSERT_TRUE(service->listening()) << "port " << LUMORA_UPDATE_PORT << " is taken";
+    Reply late;  // a byte every 100 ms: the reply is complete once the move runs
+    for (char c : std::string("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nmust"))
+        late.pieces.push_back(std::string(1, c));
+    late.pauseMs = 100;
+    late.close = true;
+    service->script({late});
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_NO_FATAL_FAILURE(startMove(package));
+    EXPECT_EQ(answer("提示", {IDOK}, IDOK, MOVE_WAIT_MS), "软件最近有重要升级，请到官网下载最新版使用！");
+    ASSERT_EQ(app->waitForExit(MOVE_WAIT_MS), 0u);
+    size_t moved = rows.size() - remoteLinks(package).size();
+    EXPECT_GT(moved, 0u);
+    EXPECT_LT(moved, rows.size());
+    EXPECT_EQ(filesIn(images).size(), moved);
+}
+
 TEST_F(UpdateNotice, ShowsAnUnrecognisedReplyAsReceived) {
     std::string body;
     for (int i = 0; i < 1000; i++) body += (char)('a' + i % 26);
