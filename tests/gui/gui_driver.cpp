@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "lumora_app.h"
+#include "lumora_version.h"
 #include "move_checks.h"
 #include "package_builder.h"
 #include "package_reader.h"
@@ -371,7 +372,7 @@ TEST_F(UpdateNotice, ShowsTheNoticeItIsSent) {
     EXPECT_TRUE(app->quietFor(QUIET_MS));
     std::vector<std::string> requests = service->requests(1);
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].rfind("GET /check?version=8.1 HTTP/1.", 0), 0u) << requests[0];
+    EXPECT_EQ(requests[0].rfind("GET /check?version=" LUMORA_VERSION " HTTP/1.", 0), 0u) << requests[0];
 }
 
 TEST_F(UpdateNotice, OffersANewVersion) {
