@@ -406,6 +406,48 @@ TEST_F(UpdateNotice, SaysNothingWithoutAService) {
 
 /* ---- at start ---- */
 
+/* The width of text in the system's message-box font. */
+static int messageTextWidth(const std::string &text) {
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    HFONT font = CreateFontIndirectA(&metrics.lfMessageFont);
+    HDC dc = CreateCompatibleDC(NULL);
+    HGDIOBJ previous = SelectObject(dc, font);
+    SIZE size = {0, 0};
+    GetTextExtentPoint32A(dc, text.c_str(), (int)text.size(), &size);
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    DeleteObject(font);
+    return size.cx;
+}
+
+/* The problem of a box's buttons: one narrower than its text, overlapping
+ * the one before it, or reaching out of the box; "" when there is none. */
+static std::string buttonProblem(const MessageBoxView &view) {
+    RECT client, previous = {0, 0, 0, 0};
+    GetClientRect(view.box, &client);
+    for (size_t i = 0; i < view.buttons.size(); i++) {
+        RECT r;
+        GetWindowRect(GetDlgItem(view.box, view.buttons[i]), &r);
+        MapWindowPoints(NULL, view.box, (POINT *)&r, 2);
+        int width = r.right - r.left, needed = messageTextWidth(view.labels[i]);
+        if (width <= needed)
+            return view.labels[i] + ": " + std::to_string(width) + " wide for " + std::to_string(needed);
+        if (r.left < previous.right) return view.labels[i] + " overlaps the button before it";
+        if (r.right > client.right) return view.labels[i] + " reaches out of the box";
+        previous = r;
+    }
+    return "";
+}
+
+/* Every button of the box holds its text, side by side within the box,
+ * soon after the box shows (the program may fit them once it is laid out). */
+static void expectButtonsFitTheirTexts(const MessageBoxView &view) {
+    waitUntil([&] { return buttonProblem(view).empty(); }, QUIET_MS);
+    EXPECT_EQ(buttonProblem(view), "");
+}
+
 class Start : public LumoraTest {
 protected:
     /* Starts the program, which must offer the shortcut; answers with the
@@ -420,6 +462,7 @@ protected:
         ASSERT_EQ(box.labels.size(), 3u);
         EXPECT_EQ(box.labels[1], "不用再提示");
         EXPECT_EQ(box.labels[2], "否(&N)");
+        expectButtonsFitTheirTexts(box);
         ASSERT_TRUE(answerMessageBox(box, buttonLabelled(box, label)));
         app->postClose();
         EXPECT_EQ(app->waitForExit(), 0u);
