@@ -498,3 +498,53 @@ TEST_F(Start, RefusesToRunFromAnArchiveViewersFolder) {
     EXPECT_TRUE(answerMessageBox(box, IDOK));
     EXPECT_EQ(app->waitForExit(), 0xFFFFFFFFu);
 }
+
+/* ---- the installed program ---- */
+
+/* The program where the installer put it (LUMORA_INSTALLED_PROGRAM, a
+ * Windows path; skipped without one), run in place with only the system's
+ * folders on the PATH, so that it must find its DLL beside itself. It moves
+ * a package, which leaves a backup and a log for the uninstaller to keep. */
+class Installed : public LumoraTest {
+protected:
+    void SetUp() override {
+        const char *installed = getenv("LUMORA_INSTALLED_PROGRAM");
+        if (!installed) GTEST_SKIP() << "no installed program named";
+        program = installed;
+        appFolder = program.substr(0, program.rfind('\\'));
+        ASSERT_TRUE(writeFile(beside("no_shortcut.txt"), ""));
+        ASSERT_TRUE(CreateDirectoryA(images.c_str(), NULL));
+        char system[MAX_PATH], windows[MAX_PATH];
+        GetSystemDirectoryA(system, sizeof system);
+        GetWindowsDirectoryA(windows, sizeof windows);
+        SetEnvironmentVariableA("PATH", (std::string(system) + ";" + windows).c_str());
+    }
+};
+
+/* The version record's file version, as "major.minor.patch". */
+static std::string fileVersion(const std::string &path) {
+    DWORD ignored = 0, size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    std::vector<char> data(size);
+    VS_FIXEDFILEINFO *info = NULL;
+    UINT length = 0;
+    if (!size || !GetFileVersionInfoA(path.c_str(), 0, size, data.data()) ||
+        !VerQueryValueA(data.data(), "\\", (void **)&info, &length))
+        return "";
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info->dwFileVersionLS));
+}
+
+TEST_F(Installed, MovesAPackageFromItsOwnFolder) {
+    EXPECT_EQ(fileVersion(program), LUMORA_VERSION_FULL);
+    ASSERT_NO_FATAL_FAILURE(writePackage(package, {itemRow(u"安装版", img(link("/a.jpg")))}));
+    host.script({reply(ok(JPEG))});
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_EQ(textOf(app->window()), "Lumora(V" LUMORA_VERSION ")");
+    ASSERT_NO_FATAL_FAILURE(startMove(package));
+    EXPECT_EQ(answer("完成", {IDOK}, IDOK, MOVE_WAIT_MS), MOVED);
+    EXPECT_EQ(filesIn(images).size(), 1u);
+    EXPECT_TRUE(exists(beside("bak") + "\\package(1).csv"));
+    EXPECT_TRUE(exists(beside("app.log")));
+    app->click(ID_CLOSE);
+    EXPECT_EQ(app->waitForExit(), 0u);
+}
