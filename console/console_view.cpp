@@ -9,6 +9,7 @@
 
 #include <string.h>
 
+#include "console_wording.h"
 #include "move_checks.h"
 #include "terminal.h"
 #include "text_utils.h"
@@ -57,7 +58,7 @@ static void itemFinished(void *context, int, const ItemRecord *item, int doneCou
     if (p->style == PROGRESS_BAR) drawBar(p);
     if (p->style == PROGRESS_LINES)
         printText(stderr, "宝贝 %d/%d  已搬图片 %ld  失败 %ld  %s\n", doneCount, p->itemCount, p->moved, p->failed,
-                  item->title);
+                  shownTitle(item->title).c_str());
     fflush(stderr);
     p->barOpen = p->style == PROGRESS_BAR;
 }
@@ -69,7 +70,7 @@ void endProgressLine(ConsoleProgress *progress) {
 
 void printMessage(ConsoleProgress *progress, FILE *stream, const char *text) {
     endProgressLine(progress);
-    writeText(stream, text);
+    writeText(stream, consoleWording(text).c_str());
     fputc('\n', stream);
     fflush(stream);
 }
@@ -88,13 +89,16 @@ MoveView consoleView(ConsoleProgress *progress) {
     return MoveView{progress, ignoreItem, itemFinished, ignoreText, ignoreItem, showJobMessage, ignoreEnd};
 }
 
-void printFailureReport(const PtrVector *items) {
+int printFailureReport(const PtrVector *items) {
+    int listed = 0;
     for (int32_t i = 0; i < items->count; i++) {
         const ItemRecord *item = (const ItemRecord *)items->items[i];
         std::string failures = failureListText(*item, "\n");
         if (failures.empty()) continue;
-        printText(stdout, "\n%d. %s\n", i + 1, item->title);
+        printText(stdout, "\n%d. %s\n", i + 1, shownTitle(item->title).c_str());
         writeText(stdout, (failures + "\n").c_str());
+        listed++;
     }
     fflush(stdout);
+    return listed;
 }

@@ -40,11 +40,12 @@ MoveView consoleView(ConsoleProgress *progress);
 /* Ends the bar's line when the bar is on screen. */
 void endProgressLine(ConsoleProgress *progress);
 
-/* Writes a message (GBK) on a line of its own, ending an open bar first. */
+/* Writes a message (GBK) in the console's wording on a line of its own,
+ * ending an open bar first. */
 void printMessage(ConsoleProgress *progress, FILE *stream, const char *text);
 
 /* Prints, for every item with failures, its title and its failed links as
- * the window's failure box lists them. */
-void printFailureReport(const PtrVector *items);
+ * the window's failure box lists them; the number of items listed. */
+int printFailureReport(const PtrVector *items);
 
 #endif

@@ -9,11 +9,13 @@
  * The core ends the process through the process hooks on fatal errors with
  * the window's status, 0, which a script would take for success; the
  * console replaces it by the status of the phase it ended in:
- *   0  the job ran to its final message, whatever that message says;
+ *   0  the job ran to its final message and every selected image moved;
  *   1  a usage error, or a path, option or folder the checks refuse;
  *   2  the package was refused by loading, or loading failed fatally;
  *   3  the job was aborted (SIGINT, SIGTERM or a fatal local-file error),
- *      or a fatal error ended it; the links moved so far are written. */
+ *      or a fatal error ended it; the links moved so far are written;
+ *   4  the job ran to its final message but some selected images could not
+ *      be moved (they are listed, and blanked with --blank-failed). */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -25,9 +27,10 @@
 #include "console_view.h"
 #include "move_checks.h"
 #include "net.h"
+#include "paths.h"
 #include "terminal.h"
 
-enum { STATUS_DONE = 0, STATUS_REFUSED = 1, STATUS_PACKAGE = 2, STATUS_ABORTED = 3 };
+enum { STATUS_DONE = 0, STATUS_REFUSED = 1, STATUS_PACKAGE = 2, STATUS_ABORTED = 3, STATUS_SOME_FAILED = 4 };
 enum ParseResult { PARSE_BAD, PARSE_OK, PARSE_HELP };
 
 static const char USAGE[] =
@@ -114,10 +117,13 @@ static int setPath(char *field, const char *text) {
 }
 
 /* Fills the job's paths: the package as given, the folder made absolute
- * where it can be (as given otherwise, for the checks to judge). */
+ * where it can be (as given otherwise, for the checks to judge), both with
+ * the platform's own separators, since the folder goes into the links. */
 static int setJobPaths(MoveJob *job, const Arguments &a) {
     if (!setPath(job->packagePath, a.paths[0])) return 0;
     if (!absoluteFolder(a.paths[1], job->targetFolder, PATH_SIZE) && !setPath(job->targetFolder, a.paths[1])) return 0;
+    useNativeSeparators(job->packagePath);
+    useNativeSeparators(job->targetFolder);
     if (programFolder(job->programDir, PATH_SIZE)) return 1;
     printMessage(&progress, stderr, "无法确定程序所在的文件夹");
     return 0;
@@ -159,8 +165,9 @@ static int runJob(MoveJob *job, const Arguments &a, LoadedPackage *package) {
     int outcome = runMoveJob(job);
     if (outcome != MOVE_FINISHED) printMessage(&progress, stderr, "搬家已中止，已搬好的图片地址已写入数据包。");
     endProgressLine(&progress);
-    printFailureReport(package->items);
-    return outcome == MOVE_FINISHED ? STATUS_DONE : STATUS_ABORTED;
+    int failedItems = printFailureReport(package->items);
+    if (outcome != MOVE_FINISHED) return STATUS_ABORTED;
+    return failedItems > 0 ? STATUS_SOME_FAILED : STATUS_DONE;
 }
 
 int main(int argc, char **argv) {

@@ -80,7 +80,7 @@ static SocketHandle failConnect(SocketHandle s, const std::string &key, int coun
 /* Finds the host's address, or the vendor's fixed one for its own hosts. */
 static int hostAddress(const char *host, uint32_t *address) {
     if (netResolve(host, address)) return 1;
-    return strstr(host, VENDOR_HOST_SUFFIX) && netResolve(VENDOR_FALLBACK_ADDRESS, address);
+    return VENDOR_FALLBACK_ADDRESS[0] && strstr(host, VENDOR_HOST_SUFFIX) && netResolve(VENDOR_FALLBACK_ADDRESS, address);
 }
 
 /* Completes a non-blocking connect: 1 when connected, else 0 with the

@@ -3,6 +3,8 @@
 #ifndef LUMORA_DEPLOYMENT_H
 #define LUMORA_DEPLOYMENT_H
 
+#include "lumora_version.h"
+
 /* Description images on these hosts are the marketplace's own and stay. */
 inline constexpr const char *SKIPPED_HOST_MARKERS[] = {".tbcdn.cn/", ".taobao.com/", ".tmall.com/"};
 
@@ -22,10 +24,10 @@ inline constexpr char BLANK_IMAGE_URL[] =
 inline constexpr char PRODUCT_SITE[] = LUMORA_PRODUCT_SITE;
 
 /* The update service's request address, carrying the version. */
-#ifndef LUMORA_UPDATE_URL
-#define LUMORA_UPDATE_URL "http://update.lumora.example/check?version=8.1"
+#ifndef LUMORA_UPDATE_SERVICE
+#define LUMORA_UPDATE_SERVICE "http://update.lumora.example/check"
 #endif
-inline constexpr char UPDATE_URL[] = LUMORA_UPDATE_URL;
+inline constexpr char UPDATE_URL[] = LUMORA_UPDATE_SERVICE "?version=" LUMORA_VERSION;
 
 /* The page a newer version is downloaded from. */
 #ifndef LUMORA_DOWNLOAD_PAGE
@@ -40,9 +42,11 @@ inline constexpr char DOWNLOAD_PAGE[] = LUMORA_DOWNLOAD_PAGE;
 #endif
 inline constexpr char VENDOR_HOST_SUFFIX[] = LUMORA_VENDOR_HOST_SUFFIX;
 
-/* The maker's service at a fixed IPv4 address; the build may set another. */
+/* The maker's service at a fixed IPv4 address, a deployment's choice; none
+ * ("") by default, since a local server that happens to answer there would
+ * be taken for the maker's. */
 #ifndef LUMORA_VENDOR_FALLBACK_ADDRESS
-#define LUMORA_VENDOR_FALLBACK_ADDRESS "127.0.0.1"
+#define LUMORA_VENDOR_FALLBACK_ADDRESS ""
 #endif
 inline constexpr char VENDOR_FALLBACK_ADDRESS[] = LUMORA_VENDOR_FALLBACK_ADDRESS;
 

@@ -13,14 +13,25 @@ static int isLeadByte(unsigned char c) {
     return c >= 0x81 && c <= 0xFE;
 }
 
+/* Windows takes "/" for "\\" in a path. */
+static int isSeparator(char c) {
+    return c == PATH_SEPARATOR || (PATH_SEPARATOR == '\\' && c == '/');
+}
+
 const char *lastSeparator(const char *path) {
     if (PATH_SEPARATOR != '\\') return strrchr(path, PATH_SEPARATOR);
     const char *last = NULL;
     for (const char *p = path; *p; p++) {
-        if (*p == PATH_SEPARATOR) last = p;
+        if (isSeparator(*p)) last = p;
         else if (isLeadByte((unsigned char)*p) && p[1]) p++;
     }
     return last;
+}
+
+void useNativeSeparators(char *path) {
+    // "/" is below every GBK trail byte, so it is always a character of its own
+    for (char *p = path; *p; p++)
+        if (isSeparator(*p)) *p = PATH_SEPARATOR;
 }
 
 const char *fileName(const char *path) {
@@ -37,7 +48,7 @@ void cutAtLastSeparator(char *path) {
 
 int joinPath(char *out, size_t size, const char *dir, const char *name) {
     size_t len = strlen(dir);
-    const char *sep = len > 0 && dir[len - 1] == PATH_SEPARATOR ? "" : SEPARATOR_TEXT;
+    const char *sep = len > 0 && isSeparator(dir[len - 1]) ? "" : SEPARATOR_TEXT;
     int n = snprintf(out, size, "%s%s%s", dir, sep, name);
     if (n < 0 || (size_t)n >= size) {
         out[0] = '\0';

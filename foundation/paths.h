@@ -2,7 +2,8 @@
  *
  * Windows paths are GBK: the second byte of a double-byte character may be
  * 0x5C, the backslash, so the separator is searched character by character
- * there. POSIX paths are UTF-8, where '/' never occurs inside a character. */
+ * there; "/" is taken for a separator too, as Windows takes it. POSIX paths
+ * are UTF-8, where '/' never occurs inside a character. */
 #ifndef LUMORA_PATHS_H
 #define LUMORA_PATHS_H
 
@@ -14,6 +15,10 @@ const char *lastSeparator(const char *path);
 /* The text after the last separator of path; the whole path when it holds
  * none; the empty string when it ends with one. */
 const char *fileName(const char *path);
+
+/* Writes every separator of path as the platform's own: on Windows "/"
+ * becomes "\\", so that paths written into a package use one form. */
+void useNativeSeparators(char *path);
 
 /* Removes the last component of a program file's path in place: the
  * separator goes too, except where it makes the root ("C:\" or "/"). A path

@@ -66,7 +66,7 @@ trap cleanup EXIT
 log "building $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA_BENCH=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
-    "-DLUMORA_UPDATE_URL=http://127.0.0.1:$update_port/check?version=8.1" >/dev/null
+    "-DLUMORA_UPDATE_SERVICE=http://127.0.0.1:$update_port/check" >/dev/null
 if ! timeout 1200 ninja -C "$build" lumora_gui_driver >"$work/build.log" 2>&1; then
     cat "$work/build.log" >&2
     exit 1

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds Lumora and runs every test: natively, again under AddressSanitizer
 # and UndefinedBehaviorSanitizer, the tests that start threads under
-# ThreadSanitizer, as 32-bit Windows programs under Wine, and the window
-# tests, which drive the real Lumora.exe under Wine on Xvfb.
+# ThreadSanitizer, as 32-bit Windows programs under Wine, the window tests,
+# which drive the real Lumora.exe under Wine on Xvfb, and the release
+# packages, installed, run and uninstalled under Wine.
 # Installs what is missing first (Debian 12), and prints each stage's time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,6 +36,7 @@ stage "windows set-up" bash -c "'$root/scripts/windows-deps.sh' && '$root/script
 stage "windows under wine" suite win32 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"
 stage "window under wine and xvfb" bash -c "set -o pipefail; '$root/scripts/gui-test.sh' | tee '$root/build/gui-output.txt'"
+stage "release packages under wine" "$root/scripts/release-test.sh"
 
 # One closing count over every stage (a failure has stopped the script).
 passed=$( (cat "$root"/build/{native,sanitize,tsan,win32}/ctest-output.txt |

@@ -7,14 +7,19 @@
 # builds them from source into a prefix inside the work tree:
 #
 #   .cache/win32/include/pcre.h    .cache/win32/lib/libpcre.a    (PCRE 8.39)
-#   .cache/win32/include/iconv.h   .cache/win32/lib/libiconv.a   (GNU libiconv)
+#   .cache/win32/include/iconv.h   .cache/win32/lib/libiconv.dll.a
+#                                  .cache/win32/bin/libiconv-2.dll (GNU libiconv)
+#   .cache/win32/licenses/         the licence texts the release ships
+#   .cache/win32/source/           the libiconv source the DLL is built from
 #
 # PCRE comes from Debian's pcre3 source package (with Debian's patches), as a
 # static 8-bit library with UTF-8, Unicode properties and the JIT, without
 # the C++ wrapper.  Code that includes pcre.h must define PCRE_STATIC.
 # libiconv comes from the sources bundled in the npm package "iconv", which
 # carries libiconv's lib/ folder plus a ready configuration under support/;
-# the library is iconv.c and localcharset.c, nothing else.
+# the library is iconv.c and localcharset.c, nothing else.  libiconv is
+# LGPL, so it is a DLL that ships beside Lumora.exe (a user may put a
+# rebuilt one in its place); PCRE (BSD) is linked in.
 #
 # It is idempotent: missing Debian packages are installed, and each library
 # is rebuilt only when its stamp file is missing or names another recipe.
@@ -30,9 +35,9 @@ cc="$host-gcc-posix"
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # Bump a recipe string to force a rebuild of that library everywhere.
-pcre_recipe="pcre3 8.39 static utf8 ucp jit nocpp r1"
+pcre_recipe="pcre3 8.39 static utf8 ucp jit nocpp licence r2"
 iconv_npm="iconv@3.0.1"
-iconv_recipe="$iconv_npm iconv.c+localcharset.c extra le r1"
+iconv_recipe="$iconv_npm iconv.c+localcharset.c extra le dll r2"
 
 force=0
 [[ "${1:-}" == "--force" ]] && force=1
@@ -82,7 +87,7 @@ int main(void) {
     return ok ? 0 : 1;
 }
 EOF
-    "$cc" -static -I"$prefix/include" "$dir/check.c" -o "$dir/check.exe" \
+    "$cc" -I"$prefix/include" "$dir/check.c" -o "$dir/check.exe" \
         -L"$prefix/lib" -lpcre -liconv
 }
 
@@ -116,6 +121,7 @@ build_pcre() {
     install -d "$prefix/include" "$prefix/lib"
     install -m 644 "$work/build/pcre.h" "$prefix/include/pcre.h"
     install -m 644 "$work/build/.libs/libpcre.a" "$prefix/lib/libpcre.a"
+    install -D -m 644 "$src/LICENCE" "$prefix/licenses/PCRE.txt"
     rm -rf "$work"
     echo "$pcre_recipe" > "$stamp"
     log "PCRE: done"
@@ -124,7 +130,7 @@ build_pcre() {
 build_iconv() {
     local stamp="$prefix/.iconv.stamp"
     if stamp_ok "$stamp" "$iconv_recipe"; then
-        log "libiconv: cached ($prefix/lib/libiconv.a)"
+        log "libiconv: cached ($prefix/bin/libiconv-2.dll)"
         return 0
     fi
     command -v npm >/dev/null || lumora_install npm
@@ -142,11 +148,17 @@ build_iconv() {
     "$cc" -O2 -DICONV_CONST=const -DENABLE_EXTRA=1 -DWORDS_LITTLEENDIAN=1 \
         -I"$pkg/support" -c "$pkg/deps/libiconv/lib/iconv.c" -o "$work/iconv.o"
     "$cc" -O2 -I"$pkg/support" -c "$pkg/support/localcharset.c" -o "$work/localcharset.o"
-    install -d "$prefix/include" "$prefix/lib"
-    rm -f "$prefix/lib/libiconv.a"
-    "$host-ar" rcs "$prefix/lib/libiconv.a" "$work/iconv.o" "$work/localcharset.o"
+    install -d "$prefix/include" "$prefix/lib" "$prefix/bin" "$prefix/licenses" "$prefix/source"
+    rm -f "$prefix/lib/libiconv.a" "$prefix/LICENSE.libiconv"
+    "$cc" -shared -static-libgcc -o "$prefix/bin/libiconv-2.dll" "$work/iconv.o" "$work/localcharset.o" \
+        -Wl,--out-implib,"$prefix/lib/libiconv.dll.a"
     install -m 644 "$pkg/support/iconv.h" "$prefix/include/iconv.h"
-    install -m 644 "$pkg/LICENSE" "$prefix/LICENSE.libiconv"
+    # The library's own notice (LGPL 2 or later), the licence's text, and
+    # the package's licence, which covers the support/ files.
+    { sed -n '2,17p' "$pkg/deps/libiconv/lib/iconv.c" | sed 's/^ \* \{0,1\}//'
+      echo; cat /usr/share/common-licenses/LGPL-2; } > "$prefix/licenses/libiconv.txt"
+    install -m 644 "$pkg/LICENSE" "$prefix/licenses/node-iconv.txt"
+    install -m 644 "$work"/iconv-*.tgz "$prefix/source/"
     rm -rf "$work"
     echo "$iconv_recipe" > "$stamp"
     log "libiconv: done"

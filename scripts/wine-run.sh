@@ -31,7 +31,9 @@ WINEDEBUG=${WINEDEBUG:--all}
 WINEDLLOVERRIDES="mscoree,mshtml="
 LANG=zh_CN.UTF-8
 LC_ALL=zh_CN.UTF-8
-export WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL
+dll_dir=${LUMORA_WIN32_PREFIX:-$root/.cache/win32}/bin
+WINEPATH=${WINEPATH-Z:${dll_dir//\//\\}}
+export WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL WINEPATH
 unset LANGUAGE
 
 # A closed standard input would let Wine hand one of its own files to the

@@ -4,9 +4,10 @@
  * IPersistFile, which takes a UTF-16 path. The question offers three
  * answers in a standard message box whose buttons are relabelled, by a CBT
  * hook on this thread, when the box becomes active: "yes", "don't ask
- * again" (the box's "no") and "no" (its "cancel", which closing the box
- * answers too). Every path lives in a MAX_PATH buffer; a path that would
- * not fit means no offer rather than a cut path. */
+ * again" (the box's "no", widened to its longer text) and "no" (its
+ * "cancel", which closing the box answers too). Every path lives in a
+ * MAX_PATH buffer; a path that would not fit means no offer rather than a
+ * cut path. */
 #include "shortcut.h"
 
 #include <stdio.h>
@@ -63,15 +64,87 @@ HRESULT createShellLink(const char *target, const char *arguments, const char *l
 
 static HHOOK relabelHook;
 
+/* Room beside a button's text, in pixels on each side. */
+enum { BUTTON_TEXT_MARGIN = 10 };
+
+/* The width a button needs for its text in its own font. */
+static int textWidth(HWND button) {
+    char text[64];
+    int length = GetWindowTextA(button, text, sizeof text);
+    HDC dc = GetDC(button);
+    if (!dc) return 0;
+    HGDIOBJ previous = SelectObject(dc, (HFONT)SendMessageA(button, WM_GETFONT, 0, 0));
+    SIZE size = {0, 0};
+    GetTextExtentPoint32A(dc, text, length, &size);
+    SelectObject(dc, previous);
+    ReleaseDC(button, dc);
+    return size.cx + 2 * BUTTON_TEXT_MARGIN;
+}
+
+/* A window's rectangle in its parent's client coordinates. */
+static RECT rectInParent(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    MapWindowPoints(NULL, GetParent(window), (POINT *)&r, 2);
+    return r;
+}
+
+struct ButtonShift {
+    HWND widened;
+    LONG rightEdge;  /* the widened button's right edge before */
+    int grow;
+};
+
+/* Moves a button of the box: those right of the widened one by all it
+ * grew, every one by half of that, so the row stays centred. */
+static BOOL CALLBACK shiftButton(HWND child, LPARAM context) {
+    const ButtonShift *shift = (const ButtonShift *)context;
+    char name[16];
+    if (child == shift->widened || !GetClassNameA(child, name, sizeof name) || lstrcmpiA(name, "Button") != 0)
+        return TRUE;
+    RECT r = rectInParent(child);
+    int dx = shift->grow / 2 + (r.left >= shift->rightEdge ? shift->grow : 0);
+    SetWindowPos(child, NULL, r.left + dx, r.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return TRUE;
+}
+
+/* Widens the box's button to its text where the box made it too narrow,
+ * and the box with it. */
+static void fitButtonToText(HWND box, int id) {
+    HWND button = GetDlgItem(box, id);
+    if (!button) return;
+    RECT r = rectInParent(button);
+    int grow = textWidth(button) - (r.right - r.left);
+    if (grow <= 0) return;
+    ButtonShift shift = {button, r.right, grow};
+    EnumChildWindows(box, shiftButton, (LPARAM)&shift);
+    SetWindowPos(button, NULL, r.left + grow / 2, r.top, r.right - r.left + grow, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT b;
+    GetWindowRect(box, &b);
+    SetWindowPos(box, NULL, b.left - grow / 2, b.top, b.right - b.left + grow, b.bottom - b.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 /* Relabels the question's buttons as its box becomes active, then removes
  * itself: the box is the first window this thread activates after the hook
  * goes in. */
+static HWND questionBox;
+
+/* Fits the relabelled button once the box has laid itself out, which some
+ * systems do only after its activation. */
+static void CALLBACK fitWhenShown(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(NULL, timer);
+    if (IsWindow(questionBox)) fitButtonToText(questionBox, IDNO);
+}
+
 static LRESULT CALLBACK relabelButtons(int code, WPARAM wParam, LPARAM lParam) {
     LRESULT next = CallNextHookEx(relabelHook, code, wParam, lParam);
     if (code == HCBT_ACTIVATE) {
-        HWND box = (HWND)wParam;
-        SetDlgItemTextA(box, IDNO, "不用再提示");
-        SetDlgItemTextA(box, IDCANCEL, "否(&N)");
+        questionBox = (HWND)wParam;
+        SetDlgItemTextA(questionBox, IDNO, "不用再提示");
+        SetDlgItemTextA(questionBox, IDCANCEL, "否(&N)");
+        SetTimer(NULL, 0, 0, fitWhenShown);  // the box's own message loop runs it
         UnhookWindowsHookEx(relabelHook);
         relabelHook = NULL;
     }

@@ -6,11 +6,12 @@
 
 #include <windows.h>
 
+#include "lumora_version.h"
 #include "move_view.h"
 
 /* The product's title and version, which form the window title. */
 #define PRODUCT_TITLE "Lumora"
-static const double PRODUCT_VERSION = 8.1;
+static const double PRODUCT_VERSION = LUMORA_VERSION_MAJOR + LUMORA_VERSION_MINOR / 10.0;
 
 /* Creates every control of the window, in their order (on WM_CREATE). */
 void createControls(HWND window, HINSTANCE instance);

@@ -241,11 +241,18 @@ TEST_F(ConsoleMove, PackagesThatLoadingRefusesEndWithTwo) {
         int loadResult;
     } cases[] = {{"title\tdescription\r\nplain single-byte text\r\n", 0},
                  {packageBytes(packageText({itemRow(std::u16string(128, u'长'), img("/a.jpg"))})), LOAD_TITLE_TOO_LONG}};
+    // the console prints the conversion guide's address where the window asks whether to open it
+    const std::string question = "\n\n\n是否需要进入官网查看详细操作指南？";
+    const std::string guide = std::string("\n\n详细操作指南：") + PRODUCT_SITE + "convert.html";
     for (const Case &c : cases) {
         ASSERT_TRUE(writeFile(package, c.bytes));
         Outcome o = run({package, target});
         EXPECT_EQ(o.status, 2);
-        EXPECT_EQ(o.err, utf8(loadFailureMessage(c.loadResult, package.c_str()) + "\n"));
+        std::string message = loadFailureMessage(c.loadResult, package.c_str());
+        size_t asked = message.find(question);
+        EXPECT_EQ(asked == std::string::npos, c.loadResult == LOAD_TITLE_TOO_LONG);
+        if (asked != std::string::npos) message.replace(asked, question.size(), guide);
+        EXPECT_EQ(o.err, utf8(message + "\n"));
         EXPECT_EQ(readFile(package), c.bytes);
     }
     EXPECT_EQ(server.connections(), 0);
@@ -259,12 +266,13 @@ TEST_F(ConsoleMove, RefusedChoicesEndWithOneBeforeAnyDownload) {
     const std::string korean = dir.file(u8"한국");
     fs::create_directory(korean);
     const Strings desktopHome = {"HOME=" + home, "XDG_DESKTOP_DIR="};
-    MoveOptions noSource = {0, 0, 0}, defaults = {1, 1, 0};
+    MoveOptions defaults = {1, 1, 0};
     struct Case {
         Strings args;
         std::string message;
     } cases[] = {
-        {{"--no-image-space", "--no-other-albums", package, target}, moveChoicesProblem(noSource, target.c_str(), "")},
+        {{"--no-image-space", "--no-other-albums", package, target},
+         "--no-image-space 与 --no-other-albums 不能同时使用，至少需搬其中一种来源的图片"},
         {{package, dir.file("missing")}, moveChoicesProblem(defaults, dir.file("missing").c_str(), "")},
         {{package, ""}, moveChoicesProblem(defaults, "", "")},
         // no GBK text names it, so no package could name its images
@@ -281,7 +289,7 @@ TEST_F(ConsoleMove, RefusedChoicesEndWithOneBeforeAnyDownload) {
     EXPECT_EQ(server.connections(), 0);
 }
 
-// ---- moves that run to their final message: status 0 ----
+// ---- moves that run to their final message: status 0, or 4 with failures ----
 
 TEST_F(ConsoleMove, MovesEveryLinkOnceAndWritesAbsoluteLocalPaths) {
     writePackage({itemRow(u"第一件", img("/a.jpg") + img("/shared.jpg"), mobile("/m.jpg")),
@@ -318,7 +326,7 @@ TEST_F(ConsoleMove, FailedLinksAreReportedUnderTheirItem) {
     server.script({reply(NOT_FOUND)});
     server.script({reply(NOT_FOUND, true)});
     Outcome o = run({package, target});
-    ASSERT_EQ(o.status, 0) << o.err;
+    ASSERT_EQ(o.status, 4) << o.err;
     EXPECT_TRUE(contains(o.out, utf8("图片搬家已完成，数据包(package.csv)已更新。\n\n注意：有部分图片搬家失败！")));
     std::string report = utf8(std::string("\n2. 坏的\n") + PC_HEADING + "\n") + url("/gone.jpg") + "\n\n" +
                          utf8(std::string(MOBILE_HEADING) + "\n") + url("/gone-m.jpg") + "\n";
@@ -326,6 +334,34 @@ TEST_F(ConsoleMove, FailedLinksAreReportedUnderTheirItem) {
     EXPECT_EQ(o.err, utf8("宝贝 1/2  已搬图片 1  失败 0  好的\n宝贝 2/2  已搬图片 1  失败 2  坏的\n"));
     Reloaded after(package);
     EXPECT_EQ(after.links(1), (Strings{url("/gone.jpg"), url("/gone-m.jpg")}));
+}
+
+/* What the console says in place of the window's check boxes and item
+ * list, and the status that tells a move with failures from a perfect one.
+ * The package is one item with two images, of which the server has one. */
+TEST_F(ConsoleMove, SpeaksInFlagsAndTellsFailuresByStatus) {
+    struct Case {
+        Strings flags;
+        int status;
+        Strings shown, notShown;
+    } cases[] = {
+        {{}, 4,
+         {"复制下面列出的搬家失败的图片地址", "注意：搬家时加上 --blank-failed 选项。",
+          "宝贝 1/1  已搬图片 1  失败 1  说\"好\"的\n", "\n1. 说\"好\"的\n"},
+         {"打上钩", "在宝贝列表中", "\"\""}},
+        {{"--blank-failed"}, 4, {"图片搬家已完成，数据包(package.csv)已更新。\n\n1. 说\"好\"的\n"}, {"注意"}},
+    };
+    for (const Case &c : cases) {
+        writePackage({itemRow(u"说\"好\"的", img("/ok.jpg") + img("/gone.jpg"))});  // the quotes go in doubled
+        server.script({reply(IMAGE), reply(NOT_FOUND)});
+        server.script({reply(NOT_FOUND, true)});  // the 404 asked again on a fresh connection
+        Strings args = c.flags;
+        args.insert(args.end(), {package, target});
+        Outcome o = run(args);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        for (const std::string &piece : c.shown) EXPECT_TRUE(contains(o.out + o.err, utf8(piece))) << o.out << o.err;
+        for (const std::string &piece : c.notShown) EXPECT_FALSE(contains(o.out + o.err, utf8(piece))) << piece;
+    }
 }
 
 class SourceOptions : public ConsoleMove {

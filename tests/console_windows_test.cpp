@@ -4,9 +4,11 @@
  * shows the same program works as a Windows console program. */
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 
+#include "deployment.h"
 #include "package_builder.h"
 #include "package_reader.h"
 #include "platform.h"
@@ -20,6 +22,12 @@ static std::string programPath() {
     std::string path = std::string("Z:") + LUMORA_MOVE_PATH;
     for (char &c : path)
         if (c == '/') c = '\\';
+    return path;
+}
+
+static std::string slashes(std::string path) {
+    for (char &c : path)
+        if (c == '\\') c = '/';
     return path;
 }
 
@@ -38,16 +46,19 @@ TEST(ConsoleOnWindows, MovesAPackageAndRefusesWhatIsNoPackage) {
                                                                           std::u16string(url.begin(), url.end()) + u"\">")}))));
     ASSERT_EQ(makeFolder(images.c_str()), 1);
     server.script({reply("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(JPEG.size()) + "\r\n\r\n" + JPEG)});
-    ASSERT_EQ(runMove("--quiet \"" + package + "\" \"" + images + "\"", out), 0) << readFile(out);
+    // named with forward slashes, as Windows allows: the backup finds the file's name
+    ASSERT_EQ(runMove("--quiet \"" + slashes(package) + "\" \"" + slashes(images) + "\"", out), 0) << readFile(out);
     EXPECT_NE(readFile(out).find("图片搬家已完成，数据包(package.csv)已更新。"), std::string::npos) << readFile(out);
     PtrVector *items = ptrVectorCreate(4, 4);
     char *text = NULL;
     ASSERT_EQ(loadPackage(package.c_str(), items, &text), 1);
     EXPECT_EQ(((ItemRecord *)items->items[0])->descLinks->count, 0);  // the link is a local path now
+    EXPECT_NE(strstr(text, (images + "\\").c_str()), nullptr) << text;  // written with backslashes only
     free(text);
     itemListClear(items);
     ptrVectorDestroy(items, 0);
 
     ASSERT_TRUE(writeFile(package, "version 1.00\r\n"));
     EXPECT_EQ(runMove("\"" + package + "\" \"" + images + "\"", out), 2);
+    EXPECT_NE(readFile(out).find(std::string("详细操作指南：") + PRODUCT_SITE + "convert.html"), std::string::npos);
 }

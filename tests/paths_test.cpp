@@ -18,6 +18,19 @@ TEST(Paths, FileNameIsTheLastComponent) {
     EXPECT_STREQ(fileName(gbk.c_str()), "\x95\x5C.jpg");
 }
 
+#ifdef _WIN32
+TEST(Paths, WindowsTakesForwardSlashesForSeparators) {
+    EXPECT_STREQ(fileName("Z:/data/pkg.csv"), "pkg.csv");
+    EXPECT_STREQ(fileName("Z:\\data/sub\\pkg.csv"), "pkg.csv");
+    char mixed[] = "Z:/data\\sub/\x95/x";  // no GBK character ends in "/"
+    useNativeSeparators(mixed);
+    EXPECT_STREQ(mixed, "Z:\\data\\sub\\\x95\\x");
+    char out[16];
+    EXPECT_EQ(joinPath(out, sizeof out, "C:/dir/", "a"), 1);
+    EXPECT_STREQ(out, "C:/dir/a");
+}
+#endif
+
 TEST(Paths, CuttingTheFileKeepsARootSeparator) {
     std::string file = "x" + SEP + "bin" + SEP + "lumora";
     cutAtLastSeparator(&file[0]);

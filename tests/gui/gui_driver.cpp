@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "lumora_app.h"
+#include "lumora_version.h"
 #include "move_checks.h"
 #include "package_builder.h"
 #include "package_reader.h"
@@ -371,7 +372,7 @@ TEST_F(UpdateNotice, ShowsTheNoticeItIsSent) {
     EXPECT_TRUE(app->quietFor(QUIET_MS));
     std::vector<std::string> requests = service->requests(1);
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].rfind("GET /check?version=8.1 HTTP/1.", 0), 0u) << requests[0];
+    EXPECT_EQ(requests[0].rfind("GET /check?version=" LUMORA_VERSION " HTTP/1.", 0), 0u) << requests[0];
 }
 
 TEST_F(UpdateNotice, OffersANewVersion) {
@@ -431,6 +432,48 @@ TEST_F(UpdateNotice, SaysNothingWithoutAService) {
 
 /* ---- at start ---- */
 
+/* The width of text in the system's message-box font. */
+static int messageTextWidth(const std::string &text) {
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    HFONT font = CreateFontIndirectA(&metrics.lfMessageFont);
+    HDC dc = CreateCompatibleDC(NULL);
+    HGDIOBJ previous = SelectObject(dc, font);
+    SIZE size = {0, 0};
+    GetTextExtentPoint32A(dc, text.c_str(), (int)text.size(), &size);
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    DeleteObject(font);
+    return size.cx;
+}
+
+/* The problem of a box's buttons: one narrower than its text, overlapping
+ * the one before it, or reaching out of the box; "" when there is none. */
+static std::string buttonProblem(const MessageBoxView &view) {
+    RECT client, previous = {0, 0, 0, 0};
+    GetClientRect(view.box, &client);
+    for (size_t i = 0; i < view.buttons.size(); i++) {
+        RECT r;
+        GetWindowRect(GetDlgItem(view.box, view.buttons[i]), &r);
+        MapWindowPoints(NULL, view.box, (POINT *)&r, 2);
+        int width = r.right - r.left, needed = messageTextWidth(view.labels[i]);
+        if (width <= needed)
+            return view.labels[i] + ": " + std::to_string(width) + " wide for " + std::to_string(needed);
+        if (r.left < previous.right) return view.labels[i] + " overlaps the button before it";
+        if (r.right > client.right) return view.labels[i] + " reaches out of the box";
+        previous = r;
+    }
+    return "";
+}
+
+/* Every button of the box holds its text, side by side within the box,
+ * soon after the box shows (the program may fit them once it is laid out). */
+static void expectButtonsFitTheirTexts(const MessageBoxView &view) {
+    waitUntil([&] { return buttonProblem(view).empty(); }, QUIET_MS);
+    EXPECT_EQ(buttonProblem(view), "");
+}
+
 class Start : public LumoraTest {
 protected:
     /* Starts the program, which must offer the shortcut; answers with the
@@ -445,6 +488,7 @@ protected:
         ASSERT_EQ(box.labels.size(), 3u);
         EXPECT_EQ(box.labels[1], "不用再提示");
         EXPECT_EQ(box.labels[2], "否(&N)");
+        expectButtonsFitTheirTexts(box);
         ASSERT_TRUE(answerMessageBox(box, buttonLabelled(box, label)));
         app->postClose();
         EXPECT_EQ(app->waitForExit(), 0u);
@@ -479,4 +523,54 @@ TEST_F(Start, RefusesToRunFromAnArchiveViewersFolder) {
     EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
     EXPECT_TRUE(answerMessageBox(box, IDOK));
     EXPECT_EQ(app->waitForExit(), 0xFFFFFFFFu);
+}
+
+/* ---- the installed program ---- */
+
+/* The program where the installer put it (LUMORA_INSTALLED_PROGRAM, a
+ * Windows path; skipped without one), run in place with only the system's
+ * folders on the PATH, so that it must find its DLL beside itself. It moves
+ * a package, which leaves a backup and a log for the uninstaller to keep. */
+class Installed : public LumoraTest {
+protected:
+    void SetUp() override {
+        const char *installed = getenv("LUMORA_INSTALLED_PROGRAM");
+        if (!installed) GTEST_SKIP() << "no installed program named";
+        program = installed;
+        appFolder = program.substr(0, program.rfind('\\'));
+        ASSERT_TRUE(writeFile(beside("no_shortcut.txt"), ""));
+        ASSERT_TRUE(CreateDirectoryA(images.c_str(), NULL));
+        char system[MAX_PATH], windows[MAX_PATH];
+        GetSystemDirectoryA(system, sizeof system);
+        GetWindowsDirectoryA(windows, sizeof windows);
+        SetEnvironmentVariableA("PATH", (std::string(system) + ";" + windows).c_str());
+    }
+};
+
+/* The version record's file version, as "major.minor.patch". */
+static std::string fileVersion(const std::string &path) {
+    DWORD ignored = 0, size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    std::vector<char> data(size);
+    VS_FIXEDFILEINFO *info = NULL;
+    UINT length = 0;
+    if (!size || !GetFileVersionInfoA(path.c_str(), 0, size, data.data()) ||
+        !VerQueryValueA(data.data(), "\\", (void **)&info, &length))
+        return "";
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info->dwFileVersionLS));
+}
+
+TEST_F(Installed, MovesAPackageFromItsOwnFolder) {
+    EXPECT_EQ(fileVersion(program), LUMORA_VERSION_FULL);
+    ASSERT_NO_FATAL_FAILURE(writePackage(package, {itemRow(u"安装版", img(link("/a.jpg")))}));
+    host.script({reply(ok(JPEG))});
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_EQ(textOf(app->window()), "Lumora(V" LUMORA_VERSION ")");
+    ASSERT_NO_FATAL_FAILURE(startMove(package));
+    EXPECT_EQ(answer("完成", {IDOK}, IDOK, MOVE_WAIT_MS), MOVED);
+    EXPECT_EQ(filesIn(images).size(), 1u);
+    EXPECT_TRUE(exists(beside("bak") + "\\package(1).csv"));
+    EXPECT_TRUE(exists(beside("app.log")));
+    app->click(ID_CLOSE);
+    EXPECT_EQ(app->waitForExit(), 0u);
 }
