@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Lumora and runs every test: natively, again under AddressSanitizer
-# and UndefinedBehaviorSanitizer, as 32-bit Windows programs under Wine, and
+# and UndefinedBehaviorSanitizer (with the fuzz targets' corpus replayed;
+# scripts/fuzz.sh fuzzes for real), as 32-bit Windows programs under Wine, and
 # the window tests, which drive the real Lumora.exe under Wine on Xvfb.
 # Installs what is missing first (Debian 12), and prints each stage's time.
 set -euo pipefail
@@ -26,7 +27,7 @@ suite() {  # NAME CMAKE_ARGS...: configures, builds and tests one build folder
 stage "set-up" lumora_install "${LUMORA_NATIVE_PACKAGES[@]}"
 stage "native" suite native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    stage "sanitizers" suite sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMORA_SANITIZE=ON
+    stage "sanitizers" suite sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMORA_SANITIZE=ON -DLUMORA_FUZZ_REPLAY=ON
 stage "windows set-up" bash -c "'$root/scripts/windows-deps.sh' && '$root/scripts/wine-env.sh'"
 stage "windows under wine" suite win32 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"

@@ -25,7 +25,7 @@ TestServer::TestServer(int port) : listenPort(port) {
 TestServer::~TestServer() {
     stopping = true;
     if (acceptor.joinable()) acceptor.join();
-    for (std::thread &t : workers) t.join();
+    for (Worker &w : workers) w.thread.join();
     netClose(listener);
 }
 
@@ -45,6 +45,11 @@ void TestServer::script(const std::vector<Reply> &replies) {
 void TestServer::scriptSteps(const std::vector<Step> &steps) {
     std::lock_guard<std::mutex> hold(mutex);
     scripts.push_back(steps);
+}
+
+void TestServer::forgetScripts() {
+    std::lock_guard<std::mutex> hold(mutex);
+    scripts.clear();
 }
 
 std::vector<std::string> TestServer::requests(size_t atLeast) {
@@ -73,7 +78,19 @@ void TestServer::acceptLoop() {
                 scripts.pop_front();
             }
         }
-        workers.emplace_back([this, s, steps] { serve(s, steps); });
+        for (auto w = workers.begin(); w != workers.end();) {
+            if (!w->done) {
+                ++w;
+                continue;
+            }
+            w->thread.join();
+            w = workers.erase(w);
+        }
+        Worker &w = workers.emplace_back();
+        w.thread = std::thread([this, s, steps, &w] {
+            serve(s, steps);
+            w.done = true;
+        });
     }
 }
 

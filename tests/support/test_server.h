@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <deque>
+#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -59,6 +60,8 @@ public:
     void script(const std::vector<Reply> &replies);
     /* Adds the script of one future connection, step by step. */
     void scriptSteps(const std::vector<Step> &steps);
+    /* Drops the scripts that no connection has taken yet. */
+    void forgetScripts();
     /* Every request received so far, in order, after waiting up to two
      * seconds for at least atLeast of them (the server runs on its own). */
     std::vector<std::string> requests(size_t atLeast = 0);
@@ -66,6 +69,12 @@ public:
     int connections() const { return accepted; }
 
 private:
+    /* A connection's thread; done once it has closed the connection. */
+    struct Worker {
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+
     void acceptLoop();
     void serve(SocketHandle s, std::vector<Step> steps);
     bool readRequest(SocketHandle s, std::string *request);
@@ -78,7 +87,7 @@ private:
     std::mutex mutex;
     std::deque<std::vector<Step>> scripts;
     std::vector<std::string> received;
-    std::vector<std::thread> workers;
+    std::list<Worker> workers;  // finished ones are joined as new ones start
     std::thread acceptor;
 };
 
