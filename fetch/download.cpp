@@ -233,7 +233,7 @@ static int readStatus(Attempt &a, int held, int headerLength) {
     int redirect = startsWithNoCase(b, "HTTP/1.0 301") || startsWithNoCase(b, "HTTP/1.1 301") ||
                    startsWithNoCase(b, "HTTP/1.0 302") || startsWithNoCase(b, "HTTP/1.1 302");
     if (redirect && !a.redirected && a.header.location[0]) {
-        if (a.reusable) a.reusable = dropRedirectBody(a, body, held);
+        if (a.keepAlive && a.reusable) a.reusable = dropRedirectBody(a, body, held);
         return DOWNLOAD_REDIRECT;
     }
     if (startsWithNoCase(b, "HTTP/1.0 404") || startsWithNoCase(b, "HTTP/1.1 404"))
