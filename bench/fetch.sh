@@ -39,6 +39,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# An awk function that prints a figure's line and whether it meets its target,
+# so that a missed target cannot pass unnoticed in the figures.
+VERDICT='function verdict(met, line) { printf "%s  %s\n", line, met ? "met" : "<<< TARGET MISSED" }'
+
 writeLinks() {  # FILE BASE_URL COUNT: the links of the first COUNT images
     seq -f "$2/img%g.jpg" 1 "$3" >"$1"
 }
@@ -110,12 +114,12 @@ startServer loopback "127.0.0.1:$port" "$base/img1.jpg"
 writeLinks "$work/links" "$base" "$IMAGES"
 compare "$work/links" 3 loopback
 
-awk -v n="$IMAGES" -v lumora="$lumoraFigures" -v wget="$wgetFigures" 'BEGIN {
+awk -v n="$IMAGES" -v lumora="$lumoraFigures" -v wget="$wgetFigures" "$VERDICT"'BEGIN {
     split(lumora, l, " "); split(wget, w, " ")
     printf "images           %d x 20 KB from nginx on 127.0.0.1, one keep-alive connection, best of 3\n", n
     printf "lumora           %.3f s  (%.0f us per image, %d of %d done)\n", l[1], l[1] * 1e6 / n, l[2], n
     printf "wget baseline    %.3f s  (%.0f us per image, %d of %d done; wget --input-file, same list)\n", w[1], w[1] * 1e6 / n, w[2], n
-    printf "lumora / wget    %.2f  (target at most 1.0)\n", l[1] / w[1]
+    verdict(l[1] / w[1] <= 1.0, sprintf("lumora / wget    %.2f  (target at most 1.0)", l[1] / w[1]))
 }'
 
 jobRuns=()
@@ -124,11 +128,12 @@ for round in 1 2 3 4 5; do  # the two differ by little, and runs vary more
 done
 loopFigures=$(printf '%s\n' "${jobRuns[@]}" | awk '$1 == "loop"' | bestOf)
 jobFigures=$(printf '%s\n' "${jobRuns[@]}" | awk '$1 == "job"' | bestOf)
-awk -v n="$IMAGES" -v loop="$loopFigures" -v job="$jobFigures" 'BEGIN {
+awk -v n="$IMAGES" -v loop="$loopFigures" -v job="$jobFigures" "$VERDICT"'BEGIN {
     split(loop, l, " "); split(job, j, " ")
     printf "move job         %.3f s  (%.0f us per image, %d of %d moved; backup, names, rewrite and write-back included)\n", j[1], j[1] * 1e6 / n, j[2], n
     printf "download loop    %.3f s  (%.0f us per image, the same links)\n", l[1], l[1] * 1e6 / n
-    printf "job overhead     %.1f %%  (target under 10 %%)\n", (j[1] / l[1] - 1) * 100
+    overhead = (j[1] / l[1] - 1) * 100
+    verdict(overhead < 10, sprintf("job overhead     %.1f %%  (target under 10 %%)", overhead))
 }'
 
 if command -v tc >/dev/null && delayedNetwork; then

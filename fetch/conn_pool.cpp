@@ -1,8 +1,12 @@
 /* Connections and the keep-alive pool; see conn_pool.h.
  *
  * A connect runs non-blocking and waits a bounded time to complete. Time-
- * outs and refused or failed connects are counted per host and port; a
- * connect that succeeds removes the count. Lookup failures never count. */
+ * outs and refused or failed connects are counted per host and port, and so
+ * are replies that never came; a reply removes the count, a bare connect
+ * does not (a host that accepts and then stays silent must be skipped too).
+ * Lookup failures never count. The pool is a short array of connections
+ * stamped with their last use, searched in full: it never holds more than
+ * POOL_CONNECTION_LIMIT. */
 #include "conn_pool.h"
 
 #include <stdint.h>
@@ -11,21 +15,33 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "app_log.h"
 #include "deployment.h"
 #include "str_map.h"
 #include "text_utils.h"
 
-static StrMap *connPool;
+namespace {
+
+/* One pooled connection. */
+struct PooledConnection {
+    std::string key;    // "host:port"
+    SocketHandle sock;  // connected, never 0
+    uint64_t lastUse;   // the pool's use counter when last handed out
+};
+
+}  // namespace
+
+static std::vector<PooledConnection> connPool;
+static uint64_t poolUses;
 static StrMap *connFailCounts;
 static NetLock *failCountLock;
 static int connectTimeoutMs = NET_TIMEOUT_MS;
 static int ioTimeoutMs = NET_TIMEOUT_MS;
 
 void initConnTables(void) {
-    if (connPool) return;
-    connPool = strMapCreateDefault(strMapHash, strMapKeyEquals);
+    if (connFailCounts) return;
     connFailCounts = strMapCreateDefault(strMapHash, strMapKeyEquals);
     failCountLock = netLockCreate();
 }
@@ -63,9 +79,13 @@ static void countFailure(const std::string &key) {
     netLockRelease(failCountLock);
 }
 
-static void clearFailures(const std::string &key) {
+void countHostFailure(const char *host, int port) {
+    countFailure(tableKey(host, port));
+}
+
+void hostAnswered(const char *host, int port) {
     netLockAcquire(failCountLock);
-    strMapRemove(connFailCounts, key.c_str());
+    strMapRemove(connFailCounts, tableKey(host, port).c_str());
     netLockRelease(failCountLock);
 }
 
@@ -130,7 +150,6 @@ SocketHandle connectHost(const char *host, int port, char *errMsg) {
         }
     } else {
         if (!awaitConnect(s, started, key, errMsg)) return 0;
-        clearFailures(key);
         int reset = netSetNonBlocking(s, 0);
         if (reset != 0) {
             snprintf(errMsg, ERR_MSG_SIZE, "将socket重置为阻塞模式出错, 错误码:%d\n", reset);
@@ -141,19 +160,48 @@ SocketHandle connectHost(const char *host, int port, char *errMsg) {
     return s;
 }
 
+/* Makes room for one more connection: closes the least recently used one
+ * when the pool is full. */
+static void evictLeastRecent(void) {
+    if (connPool.size() < (size_t)POOL_CONNECTION_LIMIT) return;
+    size_t oldest = 0;
+    for (size_t i = 1; i < connPool.size(); i++)
+        if (connPool[i].lastUse < connPool[oldest].lastUse) oldest = i;
+    netClose(connPool[oldest].sock);
+    connPool.erase(connPool.begin() + (long)oldest);
+}
+
 SocketHandle poolAcquire(const char *host, int port, char *errMsg) {
     std::string key = tableKey(host, port);
-    SocketHandle pooled = (SocketHandle)strMapGet(connPool, key.c_str());
-    if (pooled) return pooled;
+    for (PooledConnection &c : connPool) {
+        if (c.key != key) continue;
+        c.lastUse = ++poolUses;
+        return c.sock;
+    }
     char line[ERR_MSG_SIZE];
     snprintf(line, sizeof line, "%s:%d --- new socket()", host, port);
     appendLog(line);
     SocketHandle s = connectHost(host, port, errMsg);
-    char *copy = s ? copyBytes(key.data(), key.size()) : NULL;
-    if (copy) strMapPut(connPool, copy, (void *)s);
+    if (!s) return 0;
+    evictLeastRecent();
+    connPool.push_back({key, s, ++poolUses});
     return s;
 }
 
 void poolRelease(const char *host, int port) {
-    strMapRemove(connPool, tableKey(host, port).c_str());
+    std::string key = tableKey(host, port);
+    for (size_t i = 0; i < connPool.size(); i++) {
+        if (connPool[i].key != key) continue;
+        connPool.erase(connPool.begin() + (long)i);
+        return;
+    }
+}
+
+int poolSize(void) {
+    return (int)connPool.size();
+}
+
+void poolCloseAll(void) {
+    for (PooledConnection &c : connPool) netClose(c.sock);
+    connPool.clear();
 }

@@ -2,9 +2,12 @@
  *
  * One attempt runs connect, request, file, header, status and body in turn
  * over one fixed receive buffer, writing the body to the file as it comes;
- * chunked bodies are decoded in place in the same buffer. The attempt's
- * outcome then decides the clean-up: keep the file, follow the redirect, or
- * remove the file and repeat once without keep-alive. */
+ * chunked bodies go through the chunk decoder. Every receive runs under the
+ * attempt's transfer clock, which ends a transfer that stalls, crawls or
+ * outlives the image's deadline. The outcome then decides the clean-up:
+ * keep the file, follow the redirect, or remove the file and repeat once
+ * without keep-alive. A connection goes back to the pool only when its reply
+ * allows it and was read to its exact end. */
 #include "download.h"
 
 #include <errno.h>
@@ -17,6 +20,7 @@
 #include <string>
 
 #include "app_log.h"
+#include "chunked_body.h"
 #include "conn_pool.h"
 #include "http_exchange.h"
 #include "http_header.h"
@@ -27,6 +31,10 @@ enum { DOWNLOAD_DONE = 1, DOWNLOAD_REFUSED = 0, DOWNLOAD_REDIRECT = 2 };
 
 /* The file's write buffer: larger than most images. */
 enum { FILE_BUFFER_SIZE = 256 * 1024 };
+
+/* A redirect's own body is read and dropped, so that its connection can be
+ * used again, when its length is given and no more than this. */
+enum { REDIRECT_BODY_LIMIT = 65536 };
 
 /* The expected size of a body whose length was not given. */
 static const uint32_t SIZE_UNDEFINED = 0xFFFFFFFFu;
@@ -40,17 +48,20 @@ struct Attempt {
     char *errMsg;
     int keepAlive;
     int redirected;
+    TransferClock clock;
     UrlParts parts = {NULL, NULL, 0};
     SocketHandle sock = 0;
     FILE *file = NULL;
-    HttpHeader header;
+    HttpHeader header = {};
     char buffer[HTTP_BUFFER_SIZE + 1];
     uint32_t expected = SIZE_UNDEFINED;  // fileSize in the messages
-    int32_t received = 0;                // readTotal
+    int64_t received = 0;                // readTotal; bounded by the size limit
     int chunkDone = 0;                   // isChunkReceiveCompleted
     unsigned char signature[2] = {0, 0};
     int signatureCount = 0;
     int lastRead = 0;
+    int reusable = 0;  // the connection may carry the next request
+    int failure = 0;   // the result a refused write left
 };
 
 }  // namespace
@@ -64,13 +75,34 @@ __attribute__((format(printf, 3, 4))) static int fail(Attempt &a, int result, co
     return result;
 }
 
+/* One receive into the buffer behind keep bytes. */
+static int receiveInto(Attempt &a, int keep) {
+    a.lastRead = receive(a.sock, a.buffer + keep, HTTP_BUFFER_SIZE - keep, &a.clock);
+    return a.lastRead;
+}
+
+/* Counts n more body bytes; 0 with the message left beyond the limit. */
+static int countBody(Attempt &a, int n) {
+    a.received += n;
+    if (a.received <= HTTP_BODY_LIMIT) return 1;
+    a.failure = fail(a, DOWNLOAD_REFUSED, "header.contentLength: %d, readTotal:%d > 10M", a.header.contentLength,
+                     (int)a.received);
+    return 0;
+}
+
 /* Writes a piece of the body and collects the signature from it. Returns 1,
  * or 0 with the write error left. */
 static int writeBody(Attempt &a, const char *data, int length) {
     for (int i = 0; a.signatureCount < 2 && i < length; i++) a.signature[a.signatureCount++] = (unsigned char)data[i];
     if (length <= 0 || fwrite(data, 1, (size_t)length, a.file) == (size_t)length) return 1;
-    fail(a, DOWNLOAD_WRITE_ERROR, "写入文件时出错，请检查硬盘可用空间是否已不足。");
+    a.failure = fail(a, DOWNLOAD_WRITE_ERROR, "写入文件时出错，请检查硬盘可用空间是否已不足。");
     return 0;
+}
+
+/* The chunk decoder's write function: counts, then writes. */
+static int takeChunkData(void *context, const char *data, int length) {
+    Attempt &a = *(Attempt *)context;
+    return countBody(a, length) && writeBody(a, data, length);
 }
 
 static int isImageData(const unsigned char *b) {
@@ -78,108 +110,51 @@ static int isImageData(const unsigned char *b) {
            (b[0] == 0x42 && b[1] == 0x4D);
 }
 
-/* Reads into the buffer behind keep bytes. Returns the bytes now held, or 0
- * or less (the read's result) when nothing came; the data is terminated. */
-static int refill(Attempt &a, int keep) {
-    a.lastRead = netRecv(a.sock, a.buffer + keep, HTTP_BUFFER_SIZE - keep);
-    if (a.lastRead <= 0) return a.lastRead;
-    a.buffer[keep + a.lastRead] = '\0';
-    return keep + a.lastRead;
+/* Why the chunk decoder refused the body, as the attempt's failure. */
+static int chunkFailure(Attempt &a, const ChunkDecoder &d, int reason) {
+    switch (reason) {
+    case CHUNK_WRITE_FAILED:
+        return a.failure;
+    case CHUNK_BAD_SIZE:
+        return fail(a, DOWNLOAD_FAILED, "不正常: 这里就有问题了, chunksize:%d", d.size);
+    case CHUNK_BAD_DATA_END:
+        return fail(a, DOWNLOAD_FAILED, "chunk 数据后面不是 CRLF, chunksize:%d, readTotal:%d", d.size, (int)a.received);
+    case CHUNK_TRAILER_TOO_LONG:
+        return fail(a, DOWNLOAD_FAILED, "读取完 HTTP_BUFFER_SIZE 长度, 也没有找到 chund 最后一个结束符");
+    default:  // a size line too long, as one the buffer could not hold
+        return fail(a, DOWNLOAD_FAILED, "下载图片失败3: 图片大小:%u, 实际接收到的文件大小:%d, ret:%d, errno:%d", a.expected,
+                    (int)a.received, a.lastRead, errno);
+    }
 }
 
-/* The end of a chunked body: the "0" line has been read and held bytes
- * after it are at the buffer start. Reads up to the CR LF that ends the
- * body (after the trailer lines, if any). */
-static int readLastChunk(Attempt &a, int end, int after) {
-    int held = end - after;
-    memmove(a.buffer, a.buffer + after, (size_t)held);
-    a.buffer[held] = '\0';
-    if (held != 2) {
-        char numbers[128];
-        snprintf(numbers, sizeof numbers, "chunk size == 0, readTotal:%d, p - data:%d, syCount:%d, dataContent:\r\n",
-                 end, after, held);
-        appendLog((std::string(numbers) + a.buffer).c_str());
-    }
-    // the body ends with an empty line: "\r\n" alone, or after the trailer lines
-    while (!(held == 2 && memcmp(a.buffer, "\r\n", 2) == 0) &&
-           !(held >= 4 && memcmp(a.buffer + held - 4, "\r\n\r\n", 4) == 0)) {
-        if (held >= HTTP_BUFFER_SIZE)
-            return fail(a, DOWNLOAD_FAILED, "读取完 HTTP_BUFFER_SIZE 长度, 也没有找到 chund 最后一个结束符");
-        int space = HTTP_BUFFER_SIZE - held;
-        int now = refill(a, held);
-        if (now <= 0)
-            return fail(a, DOWNLOAD_FAILED, "读取chunk最后的结束符时出错: syCount:%d, bufferSize:%d, ret:%d, errno:%d",
-                        held, space, a.lastRead, errno);
-        held = now;
-    }
-    a.chunkDone = 1;
+/* The transfer ended before the chunked body did. Inside a chunk's data it
+ * is judged incomplete; elsewhere it fails with the message of the part. */
+static int chunkedCutShort(Attempt &a, const ChunkDecoder &d) {
+    if (d.state == CHUNK_SIZE)
+        return fail(a, DOWNLOAD_FAILED, "下载图片失败3: 图片大小:%u, 实际接收到的文件大小:%d, ret:%d, errno:%d", a.expected,
+                    (int)a.received, a.lastRead, errno);
+    if (d.state == CHUNK_TRAILER)
+        return fail(a, DOWNLOAD_FAILED, "读取chunk最后的结束符时出错: syCount:%d, bufferSize:%d, ret:%d, errno:%d",
+                    d.trailerLength, HTTP_BUFFER_SIZE - d.trailerLength, a.lastRead, errno);
     return DOWNLOAD_DONE;
 }
 
-/* The size on a chunk-size line: hexadecimal after an optional "0x" and
- * blanks, up to the first other character (an extension after ";" is
- * ignored). -1 when it does not fit in 31 bits. */
-static int32_t chunkSize(const char *line) {
-    const char *p = line[0] && (line[1] == 'x' || line[1] == 'X') ? line + 2 : line;
-    p += strspn(p, " \t");
-    int64_t size = 0;
-    for (; *p; p++) {
-        int digit = *p >= '0' && *p <= '9' ? *p - '0' : *p >= 'a' && *p <= 'f' ? *p - 'a' + 10
-                  : *p >= 'A' && *p <= 'F' ? *p - 'A' + 10 : -1;
-        if (digit < 0) break;
-        size = size * 16 + digit;
-        if (size > INT32_MAX) return -1;
-    }
-    return (int32_t)size;
-}
-
-/* Reads the rest of a chunk that the buffer did not hold straight into the
- * buffer, writing each read at once. Returns 1 when the chunk is complete,
- * 0 when the transfer ended early (the exchange is then judged) and -2 on a
- * write error. */
-static int readChunkRest(Attempt &a, int32_t missing) {
-    while (missing > 0) {
-        a.lastRead = netRecv(a.sock, a.buffer, missing < HTTP_BUFFER_SIZE ? missing : HTTP_BUFFER_SIZE);
-        if (a.lastRead <= 0) return 0;
-        if (!writeBody(a, a.buffer, a.lastRead)) return DOWNLOAD_WRITE_ERROR;
-        a.received += a.lastRead;
-        missing -= a.lastRead;
-    }
-    return 1;
-}
-
-/* Decodes a chunked body whose first bytes are buffer[pos, end). Returns
- * DOWNLOAD_DONE when the exchange is to be judged, or a failure. */
+/* Decodes a chunked body whose first bytes are buffer[pos, end). */
 static int readChunked(Attempt &a, int pos, int end) {
+    ChunkDecoder d;
+    chunkDecoderInit(&d);
     for (;;) {
-        const char *crlf = strstr(a.buffer + pos, "\r\n");
-        if (!crlf) {
-            int moved = end - pos;
-            memmove(a.buffer, a.buffer + pos, (size_t)moved);
-            end = refill(a, moved);
-            if (end <= 0)
-                return fail(a, DOWNLOAD_FAILED, "下载图片失败3: 图片大小:%u, 实际接收到的文件大小:%d, ret:%d, errno:%d",
-                            a.expected, a.received, a.lastRead, errno);
-            pos = end > 1 && memcmp(a.buffer, "\r\n", 2) == 0 ? 2 : 0;
-            continue;
+        int used = 0;
+        int decoded = chunkDecode(&d, a.buffer + pos, end - pos, &used, takeChunkData, &a);
+        if (decoded != 1) return chunkFailure(a, d, decoded);
+        if (d.state == CHUNK_DONE) {
+            a.chunkDone = 1;
+            if (pos + used < end) a.reusable = 0;  // bytes behind the body: the connection is out of step
+            return DOWNLOAD_DONE;
         }
-        int32_t size = chunkSize(a.buffer + pos);
-        if (size < 0) return fail(a, DOWNLOAD_FAILED, "不正常: 这里就有问题了, chunksize:%d", size);
-        int data = (int)(crlf - a.buffer) + 2;
-        if (size == 0) return readLastChunk(a, end, data);
-        int available = end - data;
-        if (available >= size) {
-            if (!writeBody(a, a.buffer + data, size)) return DOWNLOAD_WRITE_ERROR;
-            a.received += size;
-            pos = available > size + 1 ? data + size + 2 : data + size;  // 0 or 1 bytes left: read on
-            continue;
-        }
-        if (!writeBody(a, a.buffer + data, available)) return DOWNLOAD_WRITE_ERROR;
-        a.received += available;
-        int rest = readChunkRest(a, size - available);
-        if (rest != 1) return rest == 0 ? DOWNLOAD_DONE : rest;
-        pos = end = 0;
-        a.buffer[0] = '\0';
+        pos = 0;
+        end = receiveInto(a, 0);
+        if (end <= 0) return chunkedCutShort(a, d);
     }
 }
 
@@ -189,35 +164,34 @@ static int readPlain(Attempt &a, int pos, int end) {
     if (a.expected != SIZE_UNDEFINED && a.expected < (uint32_t)first)
         return fail(a, DOWNLOAD_REFUSED, "readTotal > fileSize, 当前下载的文件数据大小:%d, fileSize:%u", first,
                     a.expected);
-    if (!writeBody(a, a.buffer + pos, first)) return DOWNLOAD_WRITE_ERROR;
+    if (!writeBody(a, a.buffer + pos, first)) return a.failure;
     a.received = first;
     while ((uint32_t)a.received != a.expected) {
-        a.lastRead = netRecv(a.sock, a.buffer, HTTP_BUFFER_SIZE);
-        if (a.lastRead <= 0) break;
-        a.received += a.lastRead;
-        if (a.received > HTTP_BODY_LIMIT)
-            return fail(a, DOWNLOAD_REFUSED, "header.contentLength: %d, readTotal:%d > 10M", a.header.contentLength,
-                        a.received);
+        if (receiveInto(a, 0) <= 0) break;
+        if (!countBody(a, a.lastRead)) return a.failure;
         // past the expected size nothing is written; the exchange is then incomplete
-        if ((uint32_t)a.received <= a.expected && !writeBody(a, a.buffer, a.lastRead)) return DOWNLOAD_WRITE_ERROR;
+        if ((uint32_t)a.received <= a.expected && !writeBody(a, a.buffer, a.lastRead)) return a.failure;
     }
     return DOWNLOAD_DONE;
 }
 
-/* Judges a finished transfer: complete, of the right size, an image. */
+/* Judges a finished transfer: complete, of the right size, an image. A body
+ * without a length ends only with an orderly close, never with a reset or a
+ * time-out. */
 static int judge(Attempt &a) {
     int sized = (uint32_t)a.received == a.expected;
+    int closed = a.expected == SIZE_UNDEFINED && a.lastRead == 0;
     // a chunked body is whole only with its last chunk, on any connection
-    int complete = a.header.isChunked ? a.chunkDone : sized || (!a.keepAlive && a.expected == SIZE_UNDEFINED);
+    int complete = a.header.isChunked ? a.chunkDone : sized || (!a.keepAlive && closed);
     if (!complete && a.keepAlive && a.expected == SIZE_UNDEFINED)
         return fail(a, DOWNLOAD_FAILED, "(fileSize:未定义, readTotal:%d), (header.isChunked:%d, isChunkReceiveCompleted:%d)",
-                    a.received, a.header.isChunked, a.chunkDone);
+                    (int)a.received, a.header.isChunked, a.chunkDone);
     if (!complete && a.keepAlive)
         return fail(a, DOWNLOAD_FAILED, "(fileSize:%u, readTotal:%d), (header.isChunked:%d, isChunkReceiveCompleted:%d)",
-                    a.expected, a.received, a.header.isChunked, a.chunkDone);
+                    a.expected, (int)a.received, a.header.isChunked, a.chunkDone);
     if (!complete)
-        return fail(a, DOWNLOAD_REFUSED, "图片大小:%u, 实际接收到的文件大小:%d, ret:%d, errno:%d", a.expected, a.received,
-                    a.lastRead, errno);
+        return fail(a, DOWNLOAD_REFUSED, "图片大小:%u, 实际接收到的文件大小:%d, ret:%d, errno:%d", a.expected,
+                    (int)a.received, a.lastRead, errno);
     if (a.signatureCount < 2 || !isImageData(a.signature))
         return fail(a, DOWNLOAD_REFUSED, "下载的图片格式不受支持");
     return DOWNLOAD_DONE;
@@ -234,22 +208,48 @@ static int readBody(Attempt &a, int pos, int end) {
     } else if (a.keepAlive && !h.isChunked && !equalsNoCase(h.connection, "close")) {
         return fail(a, DOWNLOAD_FAILED, "Connection: keep-alive, Content-Length = -1");
     }
+    if (!h.isChunked && h.contentLength == -1) a.reusable = 0;  // the close ends the body
     int result = h.isChunked ? readChunked(a, pos, end) : readPlain(a, pos, end);
     return result == DOWNLOAD_DONE ? judge(a) : result;
+}
+
+/* Reads and drops a redirect's body of known, short length, so that its
+ * connection can serve the next request. 1 when it was read exactly. */
+static int dropRedirectBody(Attempt &a, int pos, int end) {
+    int32_t length = a.header.contentLength;
+    if (a.header.isChunked || length < 0 || length > REDIRECT_BODY_LIMIT || end - pos > length) return 0;
+    for (int32_t left = length - (end - pos); left > 0; left -= a.lastRead) {
+        a.lastRead = receive(a.sock, a.buffer, left < HTTP_BUFFER_SIZE ? left : HTTP_BUFFER_SIZE, &a.clock);
+        if (a.lastRead <= 0) return 0;
+    }
+    return 1;
 }
 
 /* Judges the status line and goes on to the body or the redirect. */
 static int readStatus(Attempt &a, int held, int headerLength) {
     const char *b = a.buffer;
-    if (startsWithNoCase(b, "HTTP/1.1 200 OK") || startsWithNoCase(b, "HTTP/1.0 200 OK"))
-        return readBody(a, headerLength + 4, held);
+    int body = headerLength + 4;
+    if (startsWithNoCase(b, "HTTP/1.1 200 OK") || startsWithNoCase(b, "HTTP/1.0 200 OK")) return readBody(a, body, held);
     int redirect = startsWithNoCase(b, "HTTP/1.0 301") || startsWithNoCase(b, "HTTP/1.1 301") ||
                    startsWithNoCase(b, "HTTP/1.0 302") || startsWithNoCase(b, "HTTP/1.1 302");
-    if (redirect && !a.redirected && a.header.location[0]) return DOWNLOAD_REDIRECT;
+    if (redirect && !a.redirected && a.header.location[0]) {
+        if (a.keepAlive && a.reusable) a.reusable = dropRedirectBody(a, body, held);
+        return DOWNLOAD_REDIRECT;
+    }
     if (startsWithNoCase(b, "HTTP/1.0 404") || startsWithNoCase(b, "HTTP/1.1 404"))
         return fail(a, DOWNLOAD_FAILED, "404 Not Found - 文件不存在");
-    a.buffer[256] = '\0';
-    return fail(a, DOWNLOAD_FAILED, "返回错误的http状态码:\n%s", a.buffer);
+    return fail(a, DOWNLOAD_FAILED, "%s", statusMessage(b, headerLength).c_str());
+}
+
+/* A header that never came whole. A host that stays silent or crawls is
+ * counted like one that cannot be reached. */
+static int headerCutShort(Attempt &a, int held) {
+    if (a.clock.stop == TRANSFER_TIMED_OUT || a.clock.stop == TRANSFER_TOO_SLOW)
+        countHostFailure(a.parts.host, a.parts.port);
+    if (a.clock.stop == TRANSFER_TIMED_OUT)
+        return fail(a, DOWNLOAD_FAILED, "等待 HTTP Head 超时, 已收到 %d 字节", held);
+    a.received = held;
+    return judge(a);
 }
 
 /* Connects, sends the request, creates the file and reads the response. */
@@ -265,16 +265,23 @@ static int exchange(Attempt &a) {
     memset(a.buffer, 0, sizeof a.buffer);
     memset(&a.header, 0, sizeof a.header);
     int held = 0, headerLength = 0;
-    HeaderRead header = readHeader(a.sock, a.buffer, &held, &a.lastRead, &headerLength);
+    HeaderRead header = readHeader(a.sock, a.buffer, &held, &a.lastRead, &headerLength, &a.clock);
     if (header == HEADER_TOO_LARGE)
         return fail(a, DOWNLOAD_FAILED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
-    if (header == HEADER_CUT_SHORT) {
-        a.received = held;
-        return judge(a);
-    }
+    if (header == HEADER_CUT_SHORT) return headerCutShort(a, held);
+    hostAnswered(host, a.parts.port);
     std::string headerText(a.buffer, (size_t)headerLength);
     parseHttpHeader(&headerText[0], &a.header);
+    a.reusable = replyKeepsConnection(a.buffer, a.header);
     return readStatus(a, held, headerLength);
+}
+
+/* A transfer that the clock stopped fails, whatever the path made of it. */
+static int clockStopped(Attempt &a) {
+    if (a.clock.stop == TRANSFER_TOO_SLOW)
+        return fail(a, DOWNLOAD_FAILED, "下载速度过慢: %d 秒内收到的数据不足 %d 字节", LOW_SPEED_WINDOW_MS / 1000,
+                    LOW_SPEED_BYTES);
+    return fail(a, DOWNLOAD_FAILED, "下载超时: 一张图片的下载不能超过 %d 秒", IMAGE_DEADLINE_MS / 1000);
 }
 
 /* The link as it is requested: "&amp;" as "&", blanks as "%20". */
@@ -305,45 +312,54 @@ static int closeFile(Attempt &a, int keep) {
     return closed;
 }
 
-/* Repeats a failed keep-alive attempt once on a fresh connection. */
-static int repeatWithoutKeepAlive(const char *url, const char *filePath, char *errMsg, int redirected) {
-    std::string line = std::string("搬家失败：") + url + "(useKeepAlive:1)，返回的错误信息：\r\n" + errMsg;
-    appendLog(line.c_str());
-    return downloadToFile(url, filePath, errMsg, 0, redirected);
+static int downloadBefore(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected,
+                          int64_t deadline);
+
+/* Runs one attempt and cleans up after it. *repeat is set when a failed
+ * keep-alive attempt may be tried again without keep-alive. */
+static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) {
+    if (!parseUrl(link, &a.parts)) return fail(a, DOWNLOAD_FAILED, "无法parse下载图片地址");
+    if (a.parts.port == 443) a.parts.port = 80;  // https links are fetched over plain HTTP
+    int result = clockNow() > deadline ? clockStopped(a) : exchange(a);
+    int stopped = a.clock.stop == TRANSFER_TOO_SLOW || a.clock.stop == TRANSFER_TOO_LONG;
+    if (stopped && result != DOWNLOAD_WRITE_ERROR) result = clockStopped(a);
+    if (result == DOWNLOAD_DONE) {
+        dropConnection(a, a.keepAlive && a.reusable);
+        if (!closeFile(a, 1)) result = fail(a, DOWNLOAD_WRITE_ERROR, "写入文件时出错，请检查硬盘可用空间是否已不足。");
+    } else {
+        closeFile(a, 0);
+        dropConnection(a, result == DOWNLOAD_REDIRECT && a.keepAlive && a.reusable);
+    }
+    *repeat = !stopped && clockNow() <= deadline && (result == DOWNLOAD_REFUSED || result == DOWNLOAD_FAILED);
+    return result;
 }
 
-int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected) {
+/* downloadToFile under the deadline of the image's first attempt. */
+static int downloadBefore(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected,
+                          int64_t deadline) {
     std::string link = workingLink(url);
     Attempt a;
     a.filePath = filePath;
     a.errMsg = errMsg;
     a.keepAlive = useKeepAlive;
     a.redirected = redirected;
-    if (!parseUrl(link.c_str(), &a.parts)) {
-        snprintf(errMsg, ERR_MSG_SIZE, "无法parse下载图片地址");
-        return DOWNLOAD_FAILED;
-    }
-    if (a.parts.port == 443) a.parts.port = 80;  // https links are fetched over plain HTTP
-    int result = exchange(a);
-    if (result == DOWNLOAD_DONE) {
-        dropConnection(a, a.keepAlive && !equalsNoCase(a.header.connection, "close"));
-        if (!closeFile(a, 1)) result = fail(a, DOWNLOAD_WRITE_ERROR, "写入文件时出错，请检查硬盘可用空间是否已不足。");
-        freeUrlParts(&a.parts);
-        return result;
-    }
-    closeFile(a, 0);
+    a.clock = transferClock(deadline);
+    int repeat = 0;
+    int result = attempt(a, link.c_str(), deadline, &repeat);
+    std::string location = a.header.location;
+    int parsed = a.parts.host != NULL;
+    freeUrlParts(&a.parts);
     if (result == DOWNLOAD_REDIRECT) {
-        const char *connection = a.header.connection;
-        dropConnection(a, a.keepAlive && connection[0] && !equalsNoCase(connection, "close"));
-        freeUrlParts(&a.parts);
-        std::string location = a.header.location;
         size_t kept = location.size() - (location.size() >= 6 ? 6 : 0);
         if (endsWithNoCase(location.c_str(), "_.webp") && isCharStart(location.c_str(), kept)) location.resize(kept);
-        return downloadToFile(location.c_str(), filePath, errMsg, 1, 1);
+        return downloadBefore(location.c_str(), filePath, errMsg, 1, 1, deadline);
     }
-    dropConnection(a, 0);
-    freeUrlParts(&a.parts);
-    if (useKeepAlive && (result == DOWNLOAD_REFUSED || result == DOWNLOAD_FAILED))
-        return repeatWithoutKeepAlive(url, filePath, errMsg, redirected);
-    return result;
+    if (!useKeepAlive || !parsed || !repeat) return result;
+    std::string line = std::string("搬家失败：") + url + "(useKeepAlive:1)，返回的错误信息：\r\n" + errMsg;
+    appendLog(line.c_str());
+    return downloadBefore(url, filePath, errMsg, 0, redirected, deadline);
+}
+
+int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected) {
+    return downloadBefore(url, filePath, errMsg, useKeepAlive, redirected, imageDeadline());
 }

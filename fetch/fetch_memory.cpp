@@ -56,7 +56,7 @@ static FetchResult *readBody(FetchResult *r, SocketHandle s, char *buffer, int h
     memcpy(body, buffer + headerLength + 4, (size_t)first);
     int received = first, lastRead = 0;
     while ((uint32_t)received < length) {
-        lastRead = netRecv(s, body + received, (int)(length - (uint32_t)received));
+        lastRead = receive(s, body + received, (int)(length - (uint32_t)received), NULL);
         if (lastRead <= 0) break;
         received += lastRead;
     }
@@ -71,17 +71,16 @@ static FetchResult *readBody(FetchResult *r, SocketHandle s, char *buffer, int h
 }
 
 /* Reads the response on a connected socket that has the request. */
-static FetchResult *readResponse(FetchResult *r, SocketHandle s) {
+static FetchResult *readResponse(FetchResult *r, SocketHandle s, const UrlParts &parts) {
     char buffer[HTTP_BUFFER_SIZE + 1] = {0};
     int held = 0, lastRead = 0, headerLength = 0;
-    HeaderRead header = readHeader(s, buffer, &held, &lastRead, &headerLength);
+    HeaderRead header = readHeader(s, buffer, &held, &lastRead, &headerLength, NULL);
     if (header == HEADER_TOO_LARGE)
         return failWith(r, FETCH_REFUSED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
     if (header == HEADER_CUT_SHORT) return failWith(r, FETCH_REFUSED, sizeMessage(0xFFFFFFFFu, held, lastRead));
-    if (!startsWith(buffer, "HTTP/1.1 200 OK") && !startsWith(buffer, "HTTP/1.0 200 OK")) {
-        buffer[256] = '\0';
-        return failWith(r, FETCH_REFUSED, std::string("返回错误的http状态码:\n") + buffer);
-    }
+    hostAnswered(parts.host, parts.port);
+    if (!startsWith(buffer, "HTTP/1.1 200 OK") && !startsWith(buffer, "HTTP/1.0 200 OK"))
+        return failWith(r, FETCH_REFUSED, statusMessage(buffer, headerLength));
     return readBody(r, s, buffer, held, headerLength);
 }
 
@@ -94,7 +93,7 @@ FetchResult *fetchToMemory(const char *url) {
     SocketHandle s = connectHost(parts.host, parts.port, connectMessage);
     if (!s) failWith(r, FETCH_NO_EXCHANGE, connectMessage);
     else if (!sendAll(s, httpRequest(parts, 0))) failWith(r, FETCH_NO_EXCHANGE, "socket send() failed");
-    else readResponse(r, s);
+    else readResponse(r, s, parts);
     netClose(s);
     freeUrlParts(&parts);
     return r;

@@ -1,7 +1,57 @@
 /* Shared HTTP exchange parts; see http_exchange.h. */
 #include "http_exchange.h"
 
+#include <chrono>
 #include <string_view>
+
+#include "text_utils.h"
+
+/* The most of a header that a wrong-status message shows. */
+enum { STATUS_MESSAGE_HEADER_MAX = 256 };
+
+static int lowSpeedWindowMs = LOW_SPEED_WINDOW_MS;
+static int imageDeadlineMs = IMAGE_DEADLINE_MS;
+
+void setTransferLimits(int windowMs, int deadlineMs) {
+    lowSpeedWindowMs = windowMs;
+    imageDeadlineMs = deadlineMs;
+}
+
+int64_t clockNow(void) {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t imageDeadline(void) {
+    return clockNow() + imageDeadlineMs;
+}
+
+TransferClock transferClock(int64_t deadline) {
+    return {deadline, clockNow(), 0, TRANSFER_RUNNING};
+}
+
+/* Accounts for n bytes just received; 0 when a bound has been passed. */
+static int withinBounds(TransferClock *clock, int n) {
+    int64_t now = clockNow();
+    clock->windowBytes += n;
+    if (now > clock->deadline) clock->stop = TRANSFER_TOO_LONG;
+    else if (now - clock->windowStart < lowSpeedWindowMs) return 1;
+    else if (clock->windowBytes < LOW_SPEED_BYTES) clock->stop = TRANSFER_TOO_SLOW;
+    else {
+        clock->windowStart = now;
+        clock->windowBytes = 0;
+        return 1;
+    }
+    return 0;
+}
+
+int receive(SocketHandle s, char *buffer, int length, TransferClock *clock) {
+    int n = netRecv(s, buffer, length);
+    if (!clock) return n;
+    if (n < 0 && netTimedOut()) clock->stop = TRANSFER_TIMED_OUT;
+    if (n > 0 && !withinBounds(clock, n)) return -1;
+    return n;
+}
 
 std::string httpRequest(const UrlParts &parts, int keepAlive) {
     std::string request = "GET ";
@@ -26,7 +76,8 @@ int sendAll(SocketHandle s, const std::string &text) {
     return 1;
 }
 
-HeaderRead readHeader(SocketHandle s, char *buffer, int *held, int *lastRead, int *headerLength) {
+HeaderRead readHeader(SocketHandle s, char *buffer, int *held, int *lastRead, int *headerLength,
+                      TransferClock *clock) {
     *held = 0;
     for (;;) {
         size_t end = std::string_view(buffer, (size_t)*held).find("\r\n\r\n");
@@ -35,8 +86,18 @@ HeaderRead readHeader(SocketHandle s, char *buffer, int *held, int *lastRead, in
             return HEADER_COMPLETE;
         }
         if (*held >= HTTP_BUFFER_SIZE) return HEADER_TOO_LARGE;
-        *lastRead = netRecv(s, buffer + *held, HTTP_BUFFER_SIZE - *held);
+        *lastRead = receive(s, buffer + *held, HTTP_BUFFER_SIZE - *held, clock);
         if (*lastRead <= 0) return HEADER_CUT_SHORT;
         *held += *lastRead;
     }
+}
+
+std::string statusMessage(const char *buffer, int headerLength) {
+    int shown = headerLength < STATUS_MESSAGE_HEADER_MAX ? headerLength : STATUS_MESSAGE_HEADER_MAX;
+    return "返回错误的http状态码:\n" + std::string(buffer, (size_t)shown);
+}
+
+int replyKeepsConnection(const char *statusLine, const HttpHeader &header) {
+    if (startsWithNoCase(statusLine, "HTTP/1.1")) return !equalsNoCase(header.connection, "close");
+    return startsWithNoCase(statusLine, "HTTP/1.0") && equalsNoCase(header.connection, "keep-alive");
 }

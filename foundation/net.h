@@ -40,10 +40,15 @@ int netWaitConnected(SocketHandle s, int timeoutMs, int *detail);
 /* Sets the send and receive time-outs. */
 void netSetTimeouts(SocketHandle s, int timeoutMs);
 
-/* One send or receive call: the byte count, or 0 or less when the peer
- * closed, the time-out passed or an error happened. */
+/* One send or receive call: the byte count; 0 from a receive when the
+ * peer closed the connection in order; less than 0 when the time-out passed
+ * or an error happened (netTimedOut tells which). */
 int netSend(SocketHandle s, const char *data, int length);
 int netRecv(SocketHandle s, char *buffer, int length);
+
+/* 1 when the last failed send or receive of this thread ran out of time,
+ * 0 when it failed otherwise (a reset, say). */
+int netTimedOut(void);
 
 /* A socket listening on 127.0.0.1 with the given backlog, or 0: at *port
  * when it is not 0 (an address that closed connections still hold may be
@@ -60,6 +65,10 @@ int netWaitReadable(SocketHandle s, int timeoutMs);
 
 /* Closes the socket; accepts 0. */
 void netClose(SocketHandle s);
+
+/* Closes the socket with a reset instead of an orderly close, as a failing
+ * peer would (for test servers). */
+void netAbort(SocketHandle s);
 
 /* The last socket error code of this thread. */
 int netLastError(void);

@@ -110,6 +110,10 @@ int netRecv(SocketHandle s, char *buffer, int length) {
     return (int)n;
 }
 
+int netTimedOut(void) {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
 SocketHandle netListenLoopback(int backlog, int *port) {
     SocketHandle s = netSocket();
     struct sockaddr_in at;
@@ -142,6 +146,12 @@ int netWaitReadable(SocketHandle s, int timeoutMs) {
 
 void netClose(SocketHandle s) {
     if (s) close((int)s);
+}
+
+void netAbort(SocketHandle s) {
+    struct linger now = {1, 0};
+    setsockopt((int)s, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    close((int)s);
 }
 
 int netLastError(void) {

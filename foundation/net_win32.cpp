@@ -82,6 +82,10 @@ int netRecv(SocketHandle s, char *buffer, int length) {
     return recv((SOCKET)s, buffer, length, 0);
 }
 
+int netTimedOut(void) {
+    return WSAGetLastError() == WSAETIMEDOUT;
+}
+
 SocketHandle netListenLoopback(int backlog, int *port) {
     SocketHandle s = netSocket();
     struct sockaddr_in at;
@@ -123,6 +127,12 @@ int netWaitReadable(SocketHandle s, int timeoutMs) {
 
 void netClose(SocketHandle s) {
     if (s) closesocket((SOCKET)s);
+}
+
+void netAbort(SocketHandle s) {
+    struct linger now = {1, 0};
+    setsockopt((SOCKET)s, SOL_SOCKET, SO_LINGER, (const char *)&now, sizeof now);
+    closesocket((SOCKET)s);
 }
 
 int netLastError(void) {

@@ -36,6 +36,10 @@ int64_t fileSize(const char *path);
 /* Creates the folder; 1 on success. */
 int makeFolder(const char *path);
 
+/* Calls each with the name of every entry of folder but "." and "..".
+ * Returns 1, or 0 when the folder cannot be read. */
+int listFolder(const char *folder, void (*each)(void *context, const char *name), void *context);
+
 /* Converts between a file-system path and the program's GBK text: paths
  * are GBK on Windows already and UTF-8 on POSIX systems. Each writes into
  * out (size bytes) and returns 1, or 0 when the result does not fit; bytes

@@ -3,6 +3,7 @@
  * by rename, UTF-8 file names, thread-safe local time. */
 #include "platform.h"
 
+#include <dirent.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -69,6 +70,15 @@ int pathToText(const char *path, char *out, size_t size) {
 
 int textToPath(const char *text, char *out, size_t size) {
     return recode("gbk", "utf-8", text, out, size);
+}
+
+int listFolder(const char *folder, void (*each)(void *context, const char *name), void *context) {
+    DIR *dir = opendir(folder);
+    if (!dir) return 0;
+    for (struct dirent *entry; (entry = readdir(dir));)
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) each(context, entry->d_name);
+    closedir(dir);
+    return 1;
 }
 
 void localTimeOf(time_t t, struct tm *out) {

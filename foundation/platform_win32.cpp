@@ -4,6 +4,7 @@
 #include "platform.h"
 
 #include <direct.h>
+#include <stdio.h>
 #include <string.h>
 #include <windows.h>
 #include <shlobj.h>
@@ -64,6 +65,19 @@ int pathToText(const char *path, char *out, size_t size) {
 
 int textToPath(const char *text, char *out, size_t size) {
     return copyPath(text, out, size);
+}
+
+int listFolder(const char *folder, void (*each)(void *context, const char *name), void *context) {
+    char pattern[MAX_PATH];
+    if (snprintf(pattern, sizeof pattern, "%s\\*", folder) >= (int)sizeof pattern) return 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) each(context, found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return 1;
 }
 
 void localTimeOf(time_t t, struct tm *out) {

@@ -1,7 +1,10 @@
 /* Local image names; see local_naming.h. */
 #include "local_naming.h"
 
+#include <ctype.h>
+#include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -35,13 +38,40 @@ const char *imageExtension(const char *url) {
     return "jpg";
 }
 
+namespace {
+
+/* A listing's search for the highest number after the job's name prefix. */
+struct NumberSearch {
+    char prefix[64];  // "Y-M-D-h-m-"
+    int highest;
+};
+
+}  // namespace
+
+static void noteNumber(void *context, const char *name) {
+    NumberSearch &s = *(NumberSearch *)context;
+    if (strncmp(name, "m-", 2) == 0) name += 2;
+    size_t n = strlen(s.prefix);
+    if (strncmp(name, s.prefix, n) != 0 || !isdigit((unsigned char)name[n])) return;
+    long number = strtol(name + n, NULL, 10);
+    if (number > s.highest) s.highest = number < INT_MAX ? (int)number : INT_MAX;
+}
+
+int highestTakenNumber(const char *folder, const JobStartTime &start) {
+    NumberSearch s;
+    snprintf(s.prefix, sizeof s.prefix, "%d-%d-%d-%d-%d-", start.year, start.month, start.day, start.hour, start.minute);
+    s.highest = 0;
+    return listFolder(folder, noteNumber, &s) ? s.highest : INT_MAX;
+}
+
 int freeLocalPath(const char *folder, ImageKind kind, const JobStartTime &start, const char *extension,
-                  char *out, size_t size) {
+                  int takenUpTo, char *out, size_t size) {
     for (;;) {
+        int number = imageCounter++;
         int n = snprintf(out, size, "%s%c%s%d-%d-%d-%d-%d-%d.%s", folder, PATH_SEPARATOR,
                          kind == MOBILE_IMAGE ? "m-" : "", start.year, start.month, start.day, start.hour,
-                         start.minute, imageCounter++, extension);
+                         start.minute, number, extension);
         if (n < 0 || (size_t)n >= size) return 0;
-        if (!fileExists(out)) return 1;
+        if (number > takenUpTo || !fileExists(out)) return 1;
     }
 }

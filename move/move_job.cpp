@@ -33,6 +33,7 @@ namespace {
 struct JobState {
     MoveJob *job;
     JobStartTime start;
+    int takenUpTo;  // the highest name number found in the target folder at the start
     StrMap *movedImages;  // link -> local path, or "" when it failed
     int itemCount;
     int done = 0;         // items finished; also the index of the item in hand
@@ -88,7 +89,7 @@ static int download(JobState &s, const char *url, ImageKind kind, char *path, si
     for (int attempt = 1;; attempt++) {
         s.errMsg[0] = '\0';
         int result = DOWNLOAD_CREATE_ERROR;
-        if (freeLocalPath(s.job->targetFolder, kind, s.start, extension, path, size))
+        if (freeLocalPath(s.job->targetFolder, kind, s.start, extension, s.takenUpTo, path, size))
             result = downloadToFile(url, path, s.errMsg, 1, 0);
         else  // a path beyond the platform's limit is a file that cannot be created
             snprintf(s.errMsg, sizeof s.errMsg, "图片搬家失败：无法创建新文件。");
@@ -213,6 +214,7 @@ int runMoveJob(MoveJob *job) {
     JobState s;
     s.job = job;
     s.start = jobStartNow();
+    s.takenUpTo = highestTakenNumber(job->targetFolder, s.start);
     s.itemCount = job->items->count;
     int capacity = s.itemCount > 0 && s.itemCount < INT32_MAX / MOVED_PER_ITEM ? s.itemCount * MOVED_PER_ITEM : 1;
     s.movedImages = strMapCreate(strMapHash, strMapKeyEquals, capacity, 0.75f);

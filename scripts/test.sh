@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Lumora and runs every test: natively, again under AddressSanitizer
-# and UndefinedBehaviorSanitizer, the tests that start threads under
+# and UndefinedBehaviorSanitizer (with the fuzz targets' corpus replayed;
+# scripts/fuzz.sh fuzzes for real), the tests that start threads under
 # ThreadSanitizer, as 32-bit Windows programs under Wine, the window tests,
 # which drive the real Lumora.exe under Wine on Xvfb, and the release
 # packages, installed, run and uninstalled under Wine.
@@ -30,7 +31,7 @@ suite() {  # NAME CMAKE_ARGS... [-- CTEST_ARGS...]: configures, builds and tests
 stage "set-up" lumora_install "${LUMORA_NATIVE_PACKAGES[@]}"
 stage "native" suite native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    stage "sanitizers" suite sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMORA_SANITIZE=ON
+    stage "sanitizers" suite sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMORA_SANITIZE=ON -DLUMORA_FUZZ_REPLAY=ON
 TSAN_OPTIONS=halt_on_error=1 stage "threads" suite tsan -DCMAKE_BUILD_TYPE=Debug -DLUMORA_TSAN=ON -- -L threads
 stage "windows set-up" bash -c "'$root/scripts/windows-deps.sh' && '$root/scripts/wine-env.sh'"
 stage "windows under wine" suite win32 -DCMAKE_BUILD_TYPE=RelWithDebInfo \

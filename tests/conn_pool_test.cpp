@@ -31,6 +31,13 @@ protected:
         netClose(s);
         return s ? "" : message;
     }
+    /* How often a new pooled connection to port was logged. */
+    int newSockets(int port) {
+        std::string log = readFile(dir.file("app.log")), line = " 127.0.0.1:" + std::to_string(port) + " --- new socket()\r\n";
+        int n = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) n++;
+        return n;
+    }
 };
 
 /* A listener whose accept queue is full, so that connects to it hang. */
@@ -71,13 +78,16 @@ TEST_F(ConnPool, FiveTimeOutsStopTheAttemptsUntilReset) {
     EXPECT_EQ(attempt(full.port), timeOut);
 }
 
-TEST_F(ConnPool, ASuccessfulConnectStartsTheCountAgain) {
+TEST_F(ConnPool, AnAnswerStartsTheCountAgain) {
     FullListener full;
     EXPECT_NE(attempt(full.port), "");
+    countHostFailure("127.0.0.1", full.port);  // a silent host counts as well
     netClose(netAccept(full.listener, 1000));  // room for one more
     EXPECT_EQ(attempt(full.port), "");
+    hostAnswered("127.0.0.1", full.port);
     for (int i = 0; i < 4; i++) EXPECT_EQ(attempt(full.port), "使用非阻塞方式连接超时。");
     EXPECT_EQ(attempt(full.port), "使用非阻塞方式连接超时。");  // the fifth in a row is still tried
+    EXPECT_EQ(attempt(full.port), "127.0.0.1:" + std::to_string(full.port) + " - 连接失败已连续发生5次+");
 }
 
 TEST_F(ConnPool, RefusedConnectsAreFailuresButLookupsAreNot) {
@@ -106,13 +116,27 @@ TEST_F(ConnPool, OneSocketIsPooledPerHostAndPort) {
     poolRelease("127.0.0.1", b.port());
     netClose(again);
     netClose(other);
-    std::string log = readFile(dir.file("app.log"));
-    auto count = [&](int port) {
-        std::string line = " 127.0.0.1:" + std::to_string(port) + " --- new socket()\r\n";
-        int n = 0;
-        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) n++;
-        return n;
-    };
-    EXPECT_EQ(count(a.port()), 2);  // the second acquire reused the socket
-    EXPECT_EQ(count(b.port()), 1);
+    EXPECT_EQ(newSockets(a.port()), 2);  // the second acquire reused the socket
+    EXPECT_EQ(newSockets(b.port()), 1);
+}
+
+TEST_F(ConnPool, ThePoolClosesItsLeastRecentlyUsedConnectionBeyondItsLimit) {
+    std::vector<SocketHandle> listeners;
+    std::vector<int> ports;
+    for (int i = 0; i <= POOL_CONNECTION_LIMIT; i++) {
+        int port = 0;
+        listeners.push_back(netListenLoopback(1, &port));
+        ports.push_back(port);
+    }
+    SocketHandle first = poolAcquire("127.0.0.1", ports[0], message);
+    for (int i = 1; i < POOL_CONNECTION_LIMIT; i++) poolAcquire("127.0.0.1", ports[i], message);
+    EXPECT_EQ(poolAcquire("127.0.0.1", ports[0], message), first);  // now the second is the oldest
+    poolAcquire("127.0.0.1", ports[POOL_CONNECTION_LIMIT], message);
+    EXPECT_EQ(poolSize(), (int)POOL_CONNECTION_LIMIT);
+    EXPECT_EQ(poolAcquire("127.0.0.1", ports[0], message), first);
+    poolAcquire("127.0.0.1", ports[1], message);  // it was closed, so it is connected anew
+    EXPECT_EQ(newSockets(ports[0]), 1);
+    EXPECT_EQ(newSockets(ports[1]), 2);
+    poolCloseAll();
+    for (SocketHandle l : listeners) netClose(l);
 }

@@ -2,6 +2,8 @@
  * there while the one counter moves on. */
 #include <gtest/gtest.h>
 
+#include <limits.h>
+
 #include <string>
 
 #include "file_helpers.h"
@@ -24,13 +26,17 @@ TEST(LocalNaming, NamesSkipExistingFilesAndShareTheCounter) {
     const JobStartTime start = {2026, 12, 5, 9, 7};
     const std::string sep(1, PATH_SEPARATOR);
     imageCounter = 1;
-    ASSERT_TRUE(writeFile(dir.file("2026-12-5-9-7-1.jpg"), "taken"));
+    for (const char *name : {"2026-12-5-9-7-1.jpg", "m-2026-12-5-9-7-3.gif", "2026-12-5-9-8-90.jpg", "x2026-12-5-9-7-80.jpg"})
+        ASSERT_TRUE(writeFile(dir.file(name), "taken"));
+    int taken = highestTakenNumber(dir.path().c_str(), start);
+    EXPECT_EQ(taken, 3);  // another minute's names and other names are no concern
     char path[PATH_SIZE];
-    ASSERT_EQ(freeLocalPath(dir.path().c_str(), DESCRIPTION_IMAGE, start, "jpg", path, sizeof path), 1);
+    ASSERT_EQ(freeLocalPath(dir.path().c_str(), DESCRIPTION_IMAGE, start, "jpg", taken, path, sizeof path), 1);
     EXPECT_EQ(std::string(path), dir.path() + sep + "2026-12-5-9-7-2.jpg");
-    ASSERT_EQ(freeLocalPath(dir.path().c_str(), MOBILE_IMAGE, start, "png", path, sizeof path), 1);
-    EXPECT_EQ(std::string(path), dir.path() + sep + "m-2026-12-5-9-7-3.png");
-    EXPECT_EQ(imageCounter, 4);
+    ASSERT_EQ(freeLocalPath(dir.path().c_str(), MOBILE_IMAGE, start, "gif", taken, path, sizeof path), 1);
+    EXPECT_EQ(std::string(path), dir.path() + sep + "m-2026-12-5-9-7-4.gif");
+    EXPECT_EQ(imageCounter, 5);
     char small[16];
-    EXPECT_EQ(freeLocalPath(dir.path().c_str(), DESCRIPTION_IMAGE, start, "jpg", small, sizeof small), 0);
+    EXPECT_EQ(freeLocalPath(dir.path().c_str(), DESCRIPTION_IMAGE, start, "jpg", taken, small, sizeof small), 0);
+    EXPECT_EQ(highestTakenNumber(dir.file("missing").c_str(), start), INT_MAX);  // then every name is looked for
 }

@@ -3,7 +3,10 @@
 
 #include <chrono>
 
-enum { POLL_MS = 20, REQUEST_LIMIT_MS = 15000, REQUEST_MAX_BYTES = 65536 };
+/* Polling step; longest wait for a request; largest request; longest
+ * blocked send; most bytes one flood sends. */
+enum { POLL_MS = 20, REQUEST_LIMIT_MS = 15000, REQUEST_MAX_BYTES = 65536, SEND_LIMIT_MS = 2000 };
+static const long long FLOOD_MAX_BYTES = 64LL << 20;
 
 Reply reply(const std::string &bytes, bool close) {
     Reply r;
@@ -22,13 +25,31 @@ TestServer::TestServer(int port) : listenPort(port) {
 TestServer::~TestServer() {
     stopping = true;
     if (acceptor.joinable()) acceptor.join();
-    for (std::thread &t : workers) t.join();
+    for (Worker &w : workers) w.thread.join();
     netClose(listener);
 }
 
 void TestServer::script(const std::vector<Reply> &replies) {
+    std::vector<Step> steps;
+    for (const Reply &r : replies) {
+        steps.push_back({Step::REQUEST, "", 0});
+        for (size_t i = 0; i < r.pieces.size(); i++) {
+            if (i > 0 && r.pauseMs > 0) steps.push_back({Step::PAUSE, "", r.pauseMs});
+            steps.push_back({Step::SEND, r.pieces[i], 0});
+        }
+        if (r.close) steps.push_back({Step::CLOSE, "", 0});
+    }
+    scriptSteps(steps);
+}
+
+void TestServer::scriptSteps(const std::vector<Step> &steps) {
     std::lock_guard<std::mutex> hold(mutex);
-    scripts.push_back(replies);
+    scripts.push_back(steps);
+}
+
+void TestServer::forgetScripts() {
+    std::lock_guard<std::mutex> hold(mutex);
+    scripts.clear();
 }
 
 std::vector<std::string> TestServer::requests(size_t atLeast) {
@@ -48,15 +69,28 @@ void TestServer::acceptLoop() {
         SocketHandle s = netAccept(listener, POLL_MS);
         if (!s) continue;
         accepted++;
-        std::vector<Reply> replies;
+        netSetTimeouts(s, SEND_LIMIT_MS);  // a client that stops reading ends a flood
+        std::vector<Step> steps;
         {
             std::lock_guard<std::mutex> hold(mutex);
             if (!scripts.empty()) {
-                replies = scripts.front();
+                steps = scripts.front();
                 scripts.pop_front();
             }
         }
-        workers.emplace_back([this, s, replies] { serve(s, replies); });
+        for (auto w = workers.begin(); w != workers.end();) {
+            if (!w->done) {
+                ++w;
+                continue;
+            }
+            w->thread.join();
+            w = workers.erase(w);
+        }
+        Worker &w = workers.emplace_back();
+        w.thread = std::thread([this, s, steps, &w] {
+            serve(s, steps);
+            w.done = true;
+        });
     }
 }
 
@@ -76,26 +110,50 @@ bool TestServer::readRequest(SocketHandle s, std::string *request) {
     return true;
 }
 
-void TestServer::serve(SocketHandle s, std::vector<Reply> replies) {
-    for (const Reply &r : replies) {
+/* Waits ms in short slices, so that the server can stop meanwhile. */
+void TestServer::pause(int ms) {
+    for (int waited = 0; waited < ms && !stopping; waited += POLL_MS)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms - waited < POLL_MS ? ms - waited : POLL_MS));
+}
+
+void TestServer::serve(SocketHandle s, std::vector<Step> steps) {
+    for (const Step &step : steps) {
         std::string request;
-        if (!readRequest(s, &request)) break;
-        {
-            std::lock_guard<std::mutex> hold(mutex);
-            received.push_back(request);
-        }
-        for (size_t i = 0; i < r.pieces.size(); i++) {
-            if (i > 0 && r.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(r.pauseMs));
-            netSend(s, r.pieces[i].data(), (int)r.pieces[i].size());
-        }
-        if (r.close) {
-            netClose(s);
-            return;
+        switch (step.kind) {
+        case Step::REQUEST:
+            if (!readRequest(s, &request)) return netClose(s);
+            {
+                std::lock_guard<std::mutex> hold(mutex);
+                received.push_back(request);
+            }
+            break;
+        case Step::SEND:
+            netSend(s, step.bytes.data(), (int)step.bytes.size());
+            break;
+        case Step::PAUSE:
+            pause(step.ms);
+            break;
+        case Step::DRIP:
+            for (size_t i = 0; i < step.bytes.size() && !stopping; i++) {
+                if (i > 0) pause(step.ms);
+                if (netSend(s, &step.bytes[i], 1) <= 0) break;
+            }
+            break;
+        case Step::FLOOD:
+            for (long long sent = 0; sent < FLOOD_MAX_BYTES && !stopping; sent += (long long)step.bytes.size()) {
+                pause(step.ms);
+                if (netSend(s, step.bytes.data(), (int)step.bytes.size()) <= 0) break;
+            }
+            break;
+        case Step::CLOSE:
+            return netClose(s);
+        case Step::RESET:
+            return netAbort(s);
         }
     }
     // hold the connection until the client closes it
     char sink[4096];
-    while (!replies.empty() && !stopping) {
+    while (!steps.empty() && !stopping) {
         int ready = netWaitReadable(s, POLL_MS);
         if (ready < 0 || (ready > 0 && netRecv(s, sink, sizeof sink) <= 0)) break;
     }

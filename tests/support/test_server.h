@@ -1,22 +1,38 @@
 /* A scripted HTTP server on 127.0.0.1 for the fetcher's tests.
  *
- * Each accepted connection takes the next script: for every request it
- * reads (up to the blank line, recorded exactly as received) it writes the
- * next reply, piece by piece with pauses between, and may then close. After
- * its last reply a connection is held open until the client closes it. A
- * connection without a script is closed at once. Every wait is bounded, and
- * the destructor stops all threads. */
+ * Each accepted connection takes the next script: a list of steps that read
+ * a request (up to the blank line, recorded exactly as received), send
+ * bytes, pause, drip bytes slowly, flood, close or reset. After its last
+ * step a connection is held open until the client closes it. A connection
+ * without a script is closed at once. Every wait is bounded, and the
+ * destructor stops all threads. */
 #ifndef LUMORA_TESTS_TEST_SERVER_H
 #define LUMORA_TESTS_TEST_SERVER_H
 
 #include <atomic>
 #include <deque>
+#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "net.h"
+
+/* One step of a connection's script. */
+struct Step {
+    enum Kind {
+        REQUEST,  // read one request; the script ends when none comes
+        SEND,     // send bytes
+        PAUSE,    // wait ms
+        DRIP,     // send bytes one at a time, ms apart
+        FLOOD,    // send bytes again and again, ms apart, until the client stops taking them
+        CLOSE,    // close in order
+        RESET,    // close with a reset
+    } kind;
+    std::string bytes;
+    int ms = 0;
+};
 
 /* One reply: pieces written one after another, pauseMs apart. */
 struct Reply {
@@ -39,8 +55,13 @@ public:
     int port() const { return listenPort; }
     /* false when the port could not be had. */
     bool listening() const { return listener != 0; }
-    /* Adds the script of one future connection. */
+    /* Adds the script of one future connection: each reply answers one
+     * request. */
     void script(const std::vector<Reply> &replies);
+    /* Adds the script of one future connection, step by step. */
+    void scriptSteps(const std::vector<Step> &steps);
+    /* Drops the scripts that no connection has taken yet. */
+    void forgetScripts();
     /* Every request received so far, in order, after waiting up to two
      * seconds for at least atLeast of them (the server runs on its own). */
     std::vector<std::string> requests(size_t atLeast = 0);
@@ -48,18 +69,25 @@ public:
     int connections() const { return accepted; }
 
 private:
+    /* A connection's thread; done once it has closed the connection. */
+    struct Worker {
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+
     void acceptLoop();
-    void serve(SocketHandle s, std::vector<Reply> replies);
+    void serve(SocketHandle s, std::vector<Step> steps);
     bool readRequest(SocketHandle s, std::string *request);
+    void pause(int ms);
 
     SocketHandle listener = 0;
     int listenPort = 0;
     std::atomic<bool> stopping{false};
     std::atomic<int> accepted{0};
     std::mutex mutex;
-    std::deque<std::vector<Reply>> scripts;
+    std::deque<std::vector<Step>> scripts;
     std::vector<std::string> received;
-    std::vector<std::thread> workers;
+    std::list<Worker> workers;  // finished ones are joined as new ones start
     std::thread acceptor;
 };
 

@@ -1,0 +1,51 @@
+/* Fuzz target: the download's reply reader. The input's first byte picks
+ * keep-alive; the rest is the reply that the scripted loopback server sends
+ * to every request of the download (the keep-alive attempt, its repetition
+ * and a redirect's) before it closes the connection. The server and the
+ * log live as long as the process; each input starts with an empty pool. */
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <errno.h>
+
+#include <string>
+
+#include "app_log.h"
+#include "conn_pool.h"
+#include "download.h"
+#include "http_exchange.h"
+#include "test_server.h"
+
+/* Scripts per input: a keep-alive attempt, its repetition, and both again
+ * for a redirect to this server. */
+enum { CONNECTIONS_PER_INPUT = 4 };
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static TestServer *server;  // made on the first input, after any fork of the fuzzer
+    static std::string dir = "/tmp/lumora-fuzz-body-" + std::to_string(getpid()), target = dir + "/image.jpg";
+    if (!server) {
+        server = new TestServer();
+        if (!server->listening() || (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)) abort();
+        openAppLog(dir.c_str());
+        initConnTables();
+        setNetTimeouts(500, 500);
+        setTransferLimits(300, 1500);
+    }
+    if (size == 0) return 0;
+    std::string body((const char *)data + 1, size - 1);
+    for (int i = 0; i < CONNECTIONS_PER_INPUT; i++)
+        server->scriptSteps({{Step::REQUEST, "", 0}, {Step::SEND, body, 0}, {Step::CLOSE, "", 0}});
+    std::string url = "http://127.0.0.1:" + std::to_string(server->port()) + "/image.jpg";
+    char message[ERR_MSG_SIZE] = {0};
+    int result = downloadToFile(url.c_str(), target.c_str(), message, data[0] & 1, 0);
+    // a failed download never leaves its file behind
+    if (result != 1 && access(target.c_str(), F_OK) == 0) __builtin_trap();
+    remove(target.c_str());
+    poolCloseAll();
+    resetConnFailCounts();
+    server->forgetScripts();
+    return 0;
+}

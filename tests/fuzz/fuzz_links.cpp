@@ -1,0 +1,16 @@
+/* Fuzz target: image-link extraction over one field's text, as a
+ * description and as mobile details. */
+#include <stddef.h>
+#include <stdint.h>
+
+#include "link_extract.h"
+#include "ptr_vector.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    PtrVector *desc = ptrVectorCreateDefault(), *mobile = ptrVectorCreateDefault();
+    extractDescriptionLinks((const char *)data, size, desc);
+    extractMobileLinks((const char *)data, size, mobile);
+    ptrVectorDestroy(desc, 1);
+    ptrVectorDestroy(mobile, 1);
+    return 0;
+}
