@@ -10,14 +10,17 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "app_log.h"
 #include "deployment.h"
 #include "str_map.h"
 #include "text_utils.h"
 
-static StrMap *connPool;
+static std::map<std::string, std::vector<SocketHandle>> *connPool;  // host:port -> idle sockets
+static NetLock *poolLock;
 static StrMap *connFailCounts;
 static NetLock *failCountLock;
 static int connectTimeoutMs = NET_TIMEOUT_MS;
@@ -25,7 +28,8 @@ static int ioTimeoutMs = NET_TIMEOUT_MS;
 
 void initConnTables(void) {
     if (connPool) return;
-    connPool = strMapCreateDefault(strMapHash, strMapKeyEquals);
+    connPool = new std::map<std::string, std::vector<SocketHandle>>;
+    poolLock = netLockCreate();
     connFailCounts = strMapCreateDefault(strMapHash, strMapKeyEquals);
     failCountLock = netLockCreate();
 }
@@ -63,9 +67,12 @@ static void countFailure(const std::string &key) {
     netLockRelease(failCountLock);
 }
 
+/* A host refused stays refused until the counts are reset, even when a
+ * connect begun before its fifth failure succeeds after it. */
 static void clearFailures(const std::string &key) {
     netLockAcquire(failCountLock);
-    strMapRemove(connFailCounts, key.c_str());
+    if ((intptr_t)strMapGet(connFailCounts, key.c_str()) < CONNECT_FAILURE_LIMIT)
+        strMapRemove(connFailCounts, key.c_str());
     netLockRelease(failCountLock);
 }
 
@@ -143,17 +150,41 @@ SocketHandle connectHost(const char *host, int port, char *errMsg) {
 
 SocketHandle poolAcquire(const char *host, int port, char *errMsg) {
     std::string key = tableKey(host, port);
-    SocketHandle pooled = (SocketHandle)strMapGet(connPool, key.c_str());
+    SocketHandle pooled = 0;
+    netLockAcquire(poolLock);
+    auto found = connPool->find(key);
+    if (found != connPool->end() && !found->second.empty()) {
+        pooled = found->second.back();
+        found->second.pop_back();
+    }
+    netLockRelease(poolLock);
     if (pooled) return pooled;
     char line[ERR_MSG_SIZE];
     snprintf(line, sizeof line, "%s:%d --- new socket()", host, port);
     appendLog(line);
-    SocketHandle s = connectHost(host, port, errMsg);
-    char *copy = s ? copyBytes(key.data(), key.size()) : NULL;
-    if (copy) strMapPut(connPool, copy, (void *)s);
-    return s;
+    return connectHost(host, port, errMsg);
+}
+
+void poolKeep(const char *host, int port, SocketHandle s) {
+    std::string key = tableKey(host, port);
+    netLockAcquire(poolLock);
+    std::vector<SocketHandle> &idle = (*connPool)[key];
+    if (idle.size() < CONNECTIONS_PER_HOST) {
+        idle.push_back(s);
+        s = 0;
+    }
+    netLockRelease(poolLock);
+    netClose(s);
 }
 
 void poolRelease(const char *host, int port) {
-    strMapRemove(connPool, tableKey(host, port).c_str());
+    std::vector<SocketHandle> idle;
+    netLockAcquire(poolLock);
+    auto found = connPool->find(tableKey(host, port));
+    if (found != connPool->end()) {
+        idle.swap(found->second);
+        connPool->erase(found);
+    }
+    netLockRelease(poolLock);
+    for (SocketHandle s : idle) netClose(s);
 }

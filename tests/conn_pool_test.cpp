@@ -1,6 +1,6 @@
 /* Connections and the pool: counted connect failures (time-outs and
- * refusals) against loopback listeners, and one pooled socket per host and
- * port. Waits are shortened; the program waits 10 s. */
+ * refusals) against loopback listeners, and the idle sockets pooled per host
+ * and port. Waits are shortened; the program waits 10 s. */
 #include <gtest/gtest.h>
 
 #include <string>
@@ -91,20 +91,22 @@ TEST_F(ConnPool, RefusedConnectsAreFailuresButLookupsAreNot) {
     EXPECT_STREQ(message, "域名 = null");
 }
 
-TEST_F(ConnPool, OneSocketIsPooledPerHostAndPort) {
+TEST_F(ConnPool, PooledSocketsServeOneCallerAtATime) {
     TestServer a, b;
     SocketHandle first = poolAcquire("127.0.0.1", a.port(), message);
-    ASSERT_NE(first, 0u);
-    EXPECT_EQ(poolAcquire("127.0.0.1", a.port(), message), first);
+    SocketHandle second = poolAcquire("127.0.0.1", a.port(), message);  // the first is in use
     SocketHandle other = poolAcquire("127.0.0.1", b.port(), message);
-    EXPECT_NE(other, first);
-    poolRelease("127.0.0.1", a.port());
-    netClose(first);
-    SocketHandle again = poolAcquire("127.0.0.1", a.port(), message);
-    EXPECT_NE(again, 0u);
-    poolRelease("127.0.0.1", a.port());
-    poolRelease("127.0.0.1", b.port());
-    netClose(again);
+    ASSERT_TRUE(first && second && other);
+    EXPECT_NE(first, second);
+    poolKeep("127.0.0.1", a.port(), first);
+    EXPECT_EQ(poolAcquire("127.0.0.1", a.port(), message), first);
+    std::vector<SocketHandle> kept = {first, second};
+    for (int i = 2; i <= CONNECTIONS_PER_HOST; i++) kept.push_back(poolAcquire("127.0.0.1", a.port(), message));
+    for (SocketHandle s : kept) poolKeep("127.0.0.1", a.port(), s);  // one more than the pool keeps: closed
+    for (int i = 0; i < CONNECTIONS_PER_HOST; i++) kept[(size_t)i] = poolAcquire("127.0.0.1", a.port(), message);
+    for (int i = 0; i < CONNECTIONS_PER_HOST; i++) poolKeep("127.0.0.1", a.port(), kept[(size_t)i]);
+    poolRelease("127.0.0.1", a.port());  // closes the idle ones: the next acquire connects anew
+    netClose(poolAcquire("127.0.0.1", a.port(), message));
     netClose(other);
     std::string log = readFile(dir.file("app.log"));
     auto count = [&](int port) {
@@ -113,6 +115,6 @@ TEST_F(ConnPool, OneSocketIsPooledPerHostAndPort) {
         for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) n++;
         return n;
     };
-    EXPECT_EQ(count(a.port()), 2);  // the second acquire reused the socket
+    EXPECT_EQ(count(a.port()), CONNECTIONS_PER_HOST + 2);
     EXPECT_EQ(count(b.port()), 1);
 }

@@ -78,7 +78,7 @@ class MoveProcess {
 public:
     MoveProcess(const ScratchDir &dir, Strings args, const Strings &settings = {})
         : outPath(dir.file("stdout.txt")), errPath(dir.file("stderr.txt")) {
-        args.insert(args.begin(), LUMORA_MOVE_PATH);
+        args.insert(args.begin(), {LUMORA_MOVE_PATH, "--connections", "1"});  // as the scripted connections expect
         Strings env = environment(settings);
         std::vector<char *> argv = pointers(args), envp = pointers(env);
         posix_spawn_file_actions_t files;

@@ -58,6 +58,7 @@ protected:
     std::string package = dir.file("package.csv"), images = dir.file("images");
     Recorder recorder;
     PtrVector *items = ptrVectorCreate(256, 64);
+    int connections = 1;  // one image at a time, as the scripted connections expect
 
     void SetUp() override {
         openAppLog(dir.path().c_str());
@@ -90,6 +91,7 @@ protected:
         job.items = items;
         job.options = options;
         job.view = &recorder.view;
+        job.connections = connections;
         return runMoveJob(&job);
     }
     std::vector<std::string> remoteLinks() { return ::remoteLinks(package); }
