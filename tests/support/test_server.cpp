@@ -31,6 +31,11 @@ void TestServer::script(const std::vector<Reply> &replies) {
     scripts.push_back(replies);
 }
 
+void TestServer::answerBy(std::function<Reply(const std::string &request)> answer) {
+    std::lock_guard<std::mutex> hold(mutex);
+    answerer = answer;
+}
+
 std::vector<std::string> TestServer::requests(size_t atLeast) {
     for (int waited = 0; waited < 2000; waited += POLL_MS) {
         {
@@ -49,14 +54,17 @@ void TestServer::acceptLoop() {
         if (!s) continue;
         accepted++;
         std::vector<Reply> replies;
+        std::function<Reply(const std::string &)> answer;
         {
             std::lock_guard<std::mutex> hold(mutex);
             if (!scripts.empty()) {
                 replies = scripts.front();
                 scripts.pop_front();
+            } else {
+                answer = answerer;
             }
         }
-        workers.emplace_back([this, s, replies] { serve(s, replies); });
+        workers.emplace_back([this, s, replies, answer] { serve(s, replies, answer); });
     }
 }
 
@@ -76,14 +84,15 @@ bool TestServer::readRequest(SocketHandle s, std::string *request) {
     return true;
 }
 
-void TestServer::serve(SocketHandle s, std::vector<Reply> replies) {
-    for (const Reply &r : replies) {
+void TestServer::serve(SocketHandle s, std::vector<Reply> replies, std::function<Reply(const std::string &)> answer) {
+    for (size_t at = 0; at < replies.size() || answer; at++) {
         std::string request;
         if (!readRequest(s, &request)) break;
         {
             std::lock_guard<std::mutex> hold(mutex);
             received.push_back(request);
         }
+        const Reply &r = at < replies.size() ? replies[at] : answer(request);
         for (size_t i = 0; i < r.pieces.size(); i++) {
             if (i > 0 && r.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(r.pauseMs));
             netSend(s, r.pieces[i].data(), (int)r.pieces[i].size());
