@@ -34,7 +34,7 @@ struct ImageTask {
 
 struct DownloadPool;
 
-/* Starts workers threads; with 0 the caller downloads each task itself when
+/* Starts that many worker threads; with 0 the caller downloads each task when
  * it waits for it, one at a time, in its order. perHost bounds the tasks
  * of one host and port in flight at once. Free with downloadPoolDestroy. */
 DownloadPool *downloadPoolCreate(int workers, int perHost);
