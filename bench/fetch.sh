@@ -62,7 +62,8 @@ startServer() {  # NAME LISTEN CHECK_URL [PREFIX...]
 lumoraOnce() {  # LIST DIR [download|move]: prints seconds and images done
     mkdir "$2"
     local figures seconds count
-    figures=$("${client[@]}" timeout "$RUN_LIMIT_SECONDS" "$bench" "${3:-download}" "$1" "$2" || true)
+    # the job with one connection, to compare like with like (bench/parallel.sh times several)
+    figures=$("${client[@]}" timeout "$RUN_LIMIT_SECONDS" "$bench" "${3:-download}" "$1" "$2" ${3:+1} || true)
     read -r _ _ _ count _ seconds <<<"$figures"
     echo "${seconds:-nan} ${count:-0}"
 }

@@ -6,9 +6,10 @@
  *   fetch_bench port                 prints a free loopback port
  *   fetch_bench download LIST DIR    downloads every link of LIST (one a
  *                                    line) into DIR and prints the figures
- *   fetch_bench move LIST DIR        runs the move job over a package whose
+ *   fetch_bench move LIST DIR [N]    runs the move job over a package whose
  *                                    items hold the links of LIST, 20 each,
- *                                    with DIR as the target folder
+ *                                    with DIR as the target folder and N
+ *                                    connections (the job's default)
  *
  * bench/fetch.sh serves the generated files with nginx and compares the
  * download with wget fetching the same list in the same run, and the move
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "app_log.h"
+#include "bench_images.h"
 #include "conn_pool.h"
 #include "download.h"
 #include "move_job.h"
@@ -32,25 +34,10 @@
 #include "package_reader.h"
 #include "platform.h"
 
-static const size_t IMAGE_BYTES = 20 * 1024;
-
-/* A JPEG signature followed by bytes that differ from file to file. */
-static std::string imageBytes(int index) {
-    std::string bytes(IMAGE_BYTES, '\0');
-    uint32_t state = 2166136261u ^ (uint32_t)index;
-    for (char &c : bytes) {
-        state = state * 1664525u + 1013904223u;
-        c = (char)(state >> 24);
-    }
-    bytes[0] = (char)0xFF;
-    bytes[1] = (char)0xD8;
-    return bytes;
-}
-
 static int generate(const std::string &dir, int count) {
     for (int i = 1; i <= count; i++) {
         std::ofstream out(dir + "/img" + std::to_string(i) + ".jpg", std::ios::binary);
-        out << imageBytes(i);
+        out << benchImageBytes(i);
         if (!out) return 1;
     }
     return 0;
@@ -113,7 +100,7 @@ static void quietMessage(void *, const char *, const char *, MessageIcon) {}
 static void quietEnd(void *) {}
 
 /* Runs the whole move job and prints the same figures as download. */
-static int move(const char *listPath, const std::string &dir) {
+static int move(const char *listPath, const std::string &dir, int connections) {
     std::vector<std::string> links = readLinks(listPath);
     std::string package = dir + "/package.csv", images = dir + "/images";
     if (!writeFile(package, packageOf(links)) || !makeFolder(images.c_str())) return 1;
@@ -127,6 +114,7 @@ static int move(const char *listPath, const std::string &dir) {
     snprintf(job.programDir, sizeof job.programDir, "%s", dir.c_str());
     job.options = {1, 1, 0};
     job.view = &view;
+    job.connections = connections;
     if (loadPackage(package.c_str(), job.items, &job.packageText) != 1) return 1;
     auto start = std::chrono::steady_clock::now();  // the job's own time, as from "开始搬家"
     if (runMoveJob(&job) != MOVE_FINISHED) return 1;
@@ -144,7 +132,7 @@ int main(int argc, char **argv) {
     if (argc == 4 && strcmp(argv[1], "generate") == 0) return generate(argv[2], atoi(argv[3]));
     if (argc == 2 && strcmp(argv[1], "port") == 0) return freePort();
     if (argc == 4 && strcmp(argv[1], "download") == 0) return download(argv[2], argv[3]);
-    if (argc == 4 && strcmp(argv[1], "move") == 0) return move(argv[2], argv[3]);
-    fprintf(stderr, "usage: fetch_bench generate DIR COUNT | port | download LIST DIR | move LIST DIR\n");
+    if ((argc == 4 || argc == 5) && strcmp(argv[1], "move") == 0) return move(argv[2], argv[3], argc == 5 ? atoi(argv[4]) : 0);
+    fprintf(stderr, "usage: fetch_bench generate DIR COUNT | port | download LIST DIR | move LIST DIR [CONNECTIONS]\n");
     return 2;
 }

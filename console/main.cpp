@@ -1,6 +1,7 @@
 /* lumora-move: the console front end of the move job.
  *
- *   lumora-move [--no-image-space] [--no-other-albums] [--blank-failed] [--quiet] PACKAGE TARGET_FOLDER
+ *   lumora-move [--no-image-space] [--no-other-albums] [--blank-failed] [--quiet] [--connections N]
+ *               PACKAGE TARGET_FOLDER
  *
  * It walks the window's two pages in their order, with their checks and
  * their messages (move_checks.h), then runs the job; a stop signal asks
@@ -34,16 +35,18 @@ enum { STATUS_DONE = 0, STATUS_REFUSED = 1, STATUS_PACKAGE = 2, STATUS_ABORTED =
 enum ParseResult { PARSE_BAD, PARSE_OK, PARSE_HELP };
 
 static const char USAGE[] =
-    "用法：lumora-move [--no-image-space] [--no-other-albums] [--blank-failed] [--quiet] 数据包 目标文件夹\n"
+    "用法：lumora-move [--no-image-space] [--no-other-albums] [--blank-failed] [--quiet] [--connections N] 数据包 目标文件夹\n"
     "将数据包(csv)中宝贝描述和无线详情的图片搬到目标文件夹，并把图片地址改为本地路径。\n\n"
     "  --no-image-space   不搬来自淘宝图片空间里的图片\n"
     "  --no-other-albums  不搬来自第三方相册里的图片\n"
     "  --blank-failed     将搬家失败的图片替换为空白图片\n"
-    "  --quiet            不显示进度\n";
+    "  --quiet            不显示进度\n"
+    "  --connections N    同时下载的图片数，1 到 64，默认 8；1 为逐张下载\n";
 
 struct Arguments {
     MoveOptions options = {1, 1, 0};  // the window's defaults
     int quiet = 0;
+    int connections = 0;  // the job's default
     const char *paths[2] = {NULL, NULL};
     int pathCount = 0;
 };
@@ -88,12 +91,22 @@ static int *optionSetting(const char *arg, Arguments *a, int *value) {
     return NULL;
 }
 
+/* The number after --connections; 0 when it is not one the job takes. */
+static int connectionCount(const char *text) {
+    char *end;
+    long n = text ? strtol(text, &end, 10) : 0;
+    return text && *text && !*end && n >= 1 && n <= MOVE_CONNECTIONS_MAX ? (int)n : 0;
+}
+
 static ParseResult parseArguments(int argc, char **argv, Arguments *a) {
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
         int value, *setting = optionSetting(arg, a, &value);
         if (!strcmp(arg, "--help") || !strcmp(arg, "-h")) return PARSE_HELP;
-        if (setting) *setting = value;
+        if (!strcmp(arg, "--connections")) {
+            a->connections = connectionCount(argv[++i]);  // argv[argc] is NULL
+            if (!a->connections) return PARSE_BAD;
+        } else if (setting) *setting = value;
         else if (arg[0] == '-' && arg[1]) return PARSE_BAD;
         else if (a->pathCount < 2) a->paths[a->pathCount++] = arg;
         else return PARSE_BAD;
@@ -179,6 +192,7 @@ int main(int argc, char **argv) {
     setProcessHooks(&HOOKS);
     MoveJob job{};
     job.options = a.options;
+    job.connections = a.connections;
     if (!setJobPaths(&job, a)) return STATUS_REFUSED;
     LoadedPackage package;
     int status = loadJobPackage(job, &package);

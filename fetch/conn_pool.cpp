@@ -4,9 +4,10 @@
  * outs and refused or failed connects are counted per host and port, and so
  * are replies that never came; a reply removes the count, a bare connect
  * does not (a host that accepts and then stays silent must be skipped too).
- * Lookup failures never count. The pool is a short array of connections
- * stamped with their last use, searched in full: it never holds more than
- * POOL_CONNECTION_LIMIT. */
+ * Lookup failures never count. The pool is a short array of idle
+ * connections, the longest idle first, searched in full: it never holds
+ * more than POOL_CONNECTION_LIMIT, nor more than CONNECTIONS_PER_HOST for
+ * one host and port. A connection in use is not in it. */
 #include "conn_pool.h"
 
 #include <stdint.h>
@@ -24,17 +25,16 @@
 
 namespace {
 
-/* One pooled connection. */
-struct PooledConnection {
+/* One idle pooled connection, owned by the pool until it is handed out. */
+struct IdleConnection {
     std::string key;    // "host:port"
     SocketHandle sock;  // connected, never 0
-    uint64_t lastUse;   // the pool's use counter when last handed out
 };
 
 }  // namespace
 
-static std::vector<PooledConnection> connPool;
-static uint64_t poolUses;
+static std::vector<IdleConnection> idlePool;  // under poolLock; the longest idle first
+static NetLock *poolLock;
 static StrMap *connFailCounts;
 static NetLock *failCountLock;
 static int connectTimeoutMs = NET_TIMEOUT_MS;
@@ -42,6 +42,7 @@ static int ioTimeoutMs = NET_TIMEOUT_MS;
 
 void initConnTables(void) {
     if (connFailCounts) return;
+    poolLock = netLockCreate();
     connFailCounts = strMapCreateDefault(strMapHash, strMapKeyEquals);
     failCountLock = netLockCreate();
 }
@@ -83,9 +84,13 @@ void countHostFailure(const char *host, int port) {
     countFailure(tableKey(host, port));
 }
 
+/* A host refused stays refused until the counts are reset, even when a
+ * download begun before its fifth failure is answered after it. */
 void hostAnswered(const char *host, int port) {
+    std::string key = tableKey(host, port);
     netLockAcquire(failCountLock);
-    strMapRemove(connFailCounts, tableKey(host, port).c_str());
+    if ((intptr_t)strMapGet(connFailCounts, key.c_str()) < CONNECT_FAILURE_LIMIT)
+        strMapRemove(connFailCounts, key.c_str());
     netLockRelease(failCountLock);
 }
 
@@ -160,48 +165,72 @@ SocketHandle connectHost(const char *host, int port, char *errMsg) {
     return s;
 }
 
-/* Makes room for one more connection: closes the least recently used one
- * when the pool is full. */
-static void evictLeastRecent(void) {
-    if (connPool.size() < (size_t)POOL_CONNECTION_LIMIT) return;
-    size_t oldest = 0;
-    for (size_t i = 1; i < connPool.size(); i++)
-        if (connPool[i].lastUse < connPool[oldest].lastUse) oldest = i;
-    netClose(connPool[oldest].sock);
-    connPool.erase(connPool.begin() + (long)oldest);
+/* Makes room for one more idle connection: takes the least recently used
+ * one out of a full pool and returns it for closing (0 when there is room).
+ * Called under poolLock. */
+static SocketHandle takeLeastRecent(void) {
+    if (idlePool.size() < (size_t)POOL_CONNECTION_LIMIT) return 0;
+    SocketHandle s = idlePool.front().sock;
+    idlePool.erase(idlePool.begin());
+    return s;
 }
 
 SocketHandle poolAcquire(const char *host, int port, char *errMsg) {
     std::string key = tableKey(host, port);
-    for (PooledConnection &c : connPool) {
-        if (c.key != key) continue;
-        c.lastUse = ++poolUses;
-        return c.sock;
+    SocketHandle pooled = 0;
+    netLockAcquire(poolLock);
+    for (size_t i = idlePool.size(); i-- > 0;) {  // the most recently used first
+        if (idlePool[i].key != key) continue;
+        pooled = idlePool[i].sock;
+        idlePool.erase(idlePool.begin() + (long)i);
+        break;
     }
+    netLockRelease(poolLock);
+    if (pooled) return pooled;
     char line[ERR_MSG_SIZE];
     snprintf(line, sizeof line, "%s:%d --- new socket()", host, port);
     appendLog(line);
-    SocketHandle s = connectHost(host, port, errMsg);
-    if (!s) return 0;
-    evictLeastRecent();
-    connPool.push_back({key, s, ++poolUses});
-    return s;
+    return connectHost(host, port, errMsg);
+}
+
+void poolKeep(const char *host, int port, SocketHandle s) {
+    std::string key = tableKey(host, port);
+    SocketHandle closed = s;
+    netLockAcquire(poolLock);
+    int idle = 0;
+    for (const IdleConnection &c : idlePool) idle += c.key == key;
+    if (idle < CONNECTIONS_PER_HOST) {
+        closed = takeLeastRecent();
+        idlePool.push_back({key, s});
+    }
+    netLockRelease(poolLock);
+    netClose(closed);
 }
 
 void poolRelease(const char *host, int port) {
     std::string key = tableKey(host, port);
-    for (size_t i = 0; i < connPool.size(); i++) {
-        if (connPool[i].key != key) continue;
-        connPool.erase(connPool.begin() + (long)i);
-        return;
+    std::vector<SocketHandle> closed;
+    netLockAcquire(poolLock);
+    for (size_t i = idlePool.size(); i-- > 0;) {
+        if (idlePool[i].key != key) continue;
+        closed.push_back(idlePool[i].sock);
+        idlePool.erase(idlePool.begin() + (long)i);
     }
+    netLockRelease(poolLock);
+    for (SocketHandle s : closed) netClose(s);
 }
 
 int poolSize(void) {
-    return (int)connPool.size();
+    netLockAcquire(poolLock);
+    int size = (int)idlePool.size();
+    netLockRelease(poolLock);
+    return size;
 }
 
 void poolCloseAll(void) {
-    for (PooledConnection &c : connPool) netClose(c.sock);
-    connPool.clear();
+    std::vector<IdleConnection> closed;
+    netLockAcquire(poolLock);
+    closed.swap(idlePool);
+    netLockRelease(poolLock);
+    for (IdleConnection &c : closed) netClose(c.sock);
 }

@@ -1,10 +1,11 @@
-/* Connections to image hosts: bounded connects, a keep-alive pool of one
- * socket per host and port, and a count of consecutive failed connects (or
+/* Connections to image hosts: bounded connects, a keep-alive pool of idle
+ * sockets per host and port, and a count of consecutive failed connects (or
  * replies that never came) that stops trying a host and port after five.
  *
- * Both tables are process-wide and keyed "host:port". The pool is used by
- * the move job's thread alone; the failure counts are shared with the
- * update check and every read-and-update of them holds one lock. */
+ * Both tables are process-wide and keyed "host:port", each behind its own
+ * lock: the move job's downloaders share the pool, and the failure counts
+ * are shared with the update check. A pooled socket belongs to one caller
+ * at a time: poolAcquire takes it out of the pool, poolKeep gives it back. */
 #ifndef LUMORA_CONN_POOL_H
 #define LUMORA_CONN_POOL_H
 
@@ -19,10 +20,14 @@ enum { NET_TIMEOUT_MS = 10000 };
 /* Consecutive counted failures after which a host and port is refused. */
 enum { CONNECT_FAILURE_LIMIT = 5 };
 
-/* The most connections the pool keeps open. Beyond it the least recently
- * used one is closed: a package that links to many hosts must not use up
- * the descriptors that the image files need. */
+/* The most idle connections the pool keeps open. Beyond it the least
+ * recently used one is closed: a package that links to many hosts must not
+ * use up the descriptors that the image files need. */
 enum { POOL_CONNECTION_LIMIT = 16 };
+
+/* Connections to one host and port at a time: in use by the move job's
+ * downloaders, and idle in the pool. */
+enum { CONNECTIONS_PER_HOST = 4 };
 
 /* Creates both tables (once; later calls do nothing). */
 void initConnTables(void);
@@ -38,14 +43,20 @@ void setNetTimeouts(int connectMs, int ioMs);
  * message in errMsg (ERR_MSG_SIZE bytes). */
 SocketHandle connectHost(const char *host, int port, char *errMsg);
 
-/* The pooled socket for host and port, or a new connection that is pooled;
- * 0 with a message in errMsg when none can be had. */
+/* An idle pooled socket for host and port, taken out of the pool, or a new
+ * connection; 0 with a message in errMsg when none can be had. The caller
+ * owns the socket: it hands a sound one back with poolKeep, else closes it. */
 SocketHandle poolAcquire(const char *host, int port, char *errMsg);
 
-/* Takes host and port's socket out of the pool; the caller closes it. */
+/* Gives a sound keep-alive socket back to the pool for the next download
+ * from host and port; closes it when CONNECTIONS_PER_HOST are idle already.
+ * A full pool closes its least recently used connection to make room. */
+void poolKeep(const char *host, int port, SocketHandle s);
+
+/* Closes the idle pooled sockets of host and port. */
 void poolRelease(const char *host, int port);
 
-/* The number of pooled connections. */
+/* The number of idle pooled connections. */
 int poolSize(void);
 
 /* Closes every pooled connection and empties the pool. */

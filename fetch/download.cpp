@@ -296,11 +296,11 @@ static std::string workingLink(const char *url) {
     return link;
 }
 
-/* Lets go of the connection: a pooled one stays pooled when keep is set. */
+/* Lets go of the connection: back to the pool when keep is set, else closed. */
 static void dropConnection(Attempt &a, int keep) {
-    if (!a.sock || keep) return;
-    if (a.keepAlive) poolRelease(a.parts.host, a.parts.port);
-    netClose(a.sock);
+    if (keep && a.sock) poolKeep(a.parts.host, a.parts.port, a.sock);
+    else netClose(a.sock);
+    a.sock = 0;
 }
 
 /* Closes the file; removes it unless it is to be kept. Returns 0 when a

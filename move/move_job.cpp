@@ -4,28 +4,43 @@
  * at most once per job: movedImages remembers where it went, or "" when it
  * failed, and later occurrences only add to the item's failure lists. A
  * fatal local-file error sets abortRequested, which ends the walk like a
- * confirmed close; the links moved by then are still written back. */
+ * confirmed close; the links moved by then are still written back.
+ *
+ * Ahead of that pass a second cursor walks the same links and queues each
+ * new one, with its local name, for the downloaders (download_pool.h), up
+ * to a window of tasks; the pass then waits for each task at its turn. With
+ * one connection the window is one task and the job's own thread downloads
+ * it, which is the move made one image at a time. */
 #include "move_job.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
+#include <string>
+#include <unordered_map>
+
 #include "app_log.h"
 #include "conn_pool.h"
 #include "deployment.h"
 #include "download.h"
+#include "download_pool.h"
 #include "file_helpers.h"
 #include "link_rewrite.h"
 #include "local_naming.h"
 #include "package_writer.h"
 #include "paths.h"
 #include "text_utils.h"
+#include "url.h"
 
 std::atomic<int> jobRunning{0};
 std::atomic<int> abortRequested{0};
 
 enum { PROGRESS_TEXT_SIZE = 256, FAILURE_LOG_SIZE = 2048, MOVED_PER_ITEM = 32 };
+
+/* Links queued ahead of the one the job waits for, with several connections. */
+enum { TASK_WINDOW = 256 };
 
 namespace {
 
@@ -39,6 +54,12 @@ struct JobState {
     int done = 0;         // items finished; also the index of the item in hand
     int failedCount = 0;  // distinct links that failed
     char errMsg[ERR_MSG_SIZE];
+    DownloadPool *pool;
+    size_t window;        // tasks queued and not yet recorded, at most
+    std::unordered_map<std::string, std::unique_ptr<ImageTask>> tasks;  // by link, until recorded
+    int fillItem = 0;     // the queueing cursor: item, its mobile links or not, link
+    int fillMobile = 0;
+    int fillIndex = 0;
 };
 
 }  // namespace
@@ -82,19 +103,13 @@ static void remember(JobState &s, const char *url, const char *path) {
     free(value);
 }
 
-/* Downloads the link into a fresh local path; a description image whose
- * file cannot be created gets one more try under a new name. */
-static int download(JobState &s, const char *url, ImageKind kind, char *path, size_t size) {
-    const char *extension = imageExtension(url);
-    for (int attempt = 1;; attempt++) {
-        s.errMsg[0] = '\0';
-        int result = DOWNLOAD_CREATE_ERROR;
-        if (freeLocalPath(s.job->targetFolder, kind, s.start, extension, s.takenUpTo, path, size))
-            result = downloadToFile(url, path, s.errMsg, 1, 0);
-        else  // a path beyond the platform's limit is a file that cannot be created
-            snprintf(s.errMsg, sizeof s.errMsg, "图片搬家失败：无法创建新文件。");
-        if (result != DOWNLOAD_CREATE_ERROR || kind != DESCRIPTION_IMAGE || attempt == 2) return result;
-    }
+/* Downloads the link into a fresh local path on the job's thread. */
+static int downloadNamed(JobState &s, const char *url, ImageKind kind, char *path, size_t size) {
+    s.errMsg[0] = '\0';
+    if (freeLocalPath(s.job->targetFolder, kind, s.start, imageExtension(url), s.takenUpTo, path, size))
+        return downloadToFile(url, path, s.errMsg, 1, 0);
+    snprintf(s.errMsg, sizeof s.errMsg, "图片搬家失败：无法创建新文件。");  // a path beyond the platform's limit
+    return DOWNLOAD_CREATE_ERROR;
 }
 
 /* Records a link that could not be fetched. */
@@ -107,15 +122,9 @@ static void recordFailure(JobState &s, ItemRecord *item, const char *url, ImageK
     appendLog(line);
 }
 
-/* Moves one link of an item, unless this job has met it before. */
-static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKind kind) {
-    const char *known = (const char *)strMapGet(s.movedImages, url);
-    if (known) {
-        if (!*known) listFailure(item, kind, url);
-        return;
-    }
-    char path[PATH_SIZE];
-    int result = download(s, url, kind, path, sizeof path);
+/* Acts on the result of a link's download, the message in s.errMsg. */
+static void recordResult(JobState &s, ItemRecord *item, const char *url, ImageKind kind, const char *path,
+                         int result) {
     char text[PATH_SIZE];
     if (result == 1 && pathToText(path, text, sizeof text)) {
         remember(s, url, text);  // the package names the file in its own GBK text
@@ -129,6 +138,97 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
         fatalMessage(s, s.errMsg);
     else
         recordFailure(s, item, url, kind);
+}
+
+/* "host:port" of a link; empty when it does not parse. */
+static std::string hostKey(const char *url) {
+    UrlParts parts;
+    if (!parseUrl(url, &parts)) return "";
+    std::string key = std::string(parts.host) + ":" + std::to_string(parts.port);
+    freeUrlParts(&parts);
+    return key;
+}
+
+/* Names the link's local file and queues it. */
+static void queueTask(JobState &s, const char *url, ImageKind kind) {
+    std::unique_ptr<ImageTask> task(new ImageTask);
+    task->url = url;
+    task->kind = kind;
+    char path[PATH_SIZE];
+    if (freeLocalPath(s.job->targetFolder, kind, s.start, imageExtension(url), s.takenUpTo, path, sizeof path)) {
+        task->path = path;
+        task->hostKey = hostKey(url);
+        downloadPoolAdd(s.pool, task.get());
+    } else {  // a path beyond the platform's limit is a file that cannot be created
+        task->state = TASK_DONE;
+        task->result = DOWNLOAD_CREATE_ERROR;
+        task->errMsg = "图片搬家失败：无法创建新文件。";
+    }
+    s.tasks[url] = std::move(task);
+}
+
+/* The next selected link under the queueing cursor; 0 at the end. */
+static int nextLink(JobState &s, const char **url, ImageKind *kind) {
+    while (s.fillItem < s.itemCount) {
+        ItemRecord *item = (ItemRecord *)s.job->items->items[s.fillItem];
+        PtrVector *list = s.fillMobile ? item->mobileLinks : item->descLinks;
+        *kind = s.fillMobile ? MOBILE_IMAGE : DESCRIPTION_IMAGE;
+        if (list && s.fillIndex < list->count) {
+            *url = (const char *)list->items[s.fillIndex++];
+            if (linkSelected(s.job->options, *url, *kind)) return 1;
+            continue;
+        }
+        s.fillIndex = 0;
+        s.fillItem += s.fillMobile;
+        s.fillMobile = !s.fillMobile;
+    }
+    return 0;
+}
+
+/* Queues new links ahead of the job until the window is full. */
+static void fillQueue(JobState &s) {
+    const char *url;
+    ImageKind kind;
+    while (s.tasks.size() < s.window && !abortRequested && !downloadPoolFatal(s.pool) && nextLink(s, &url, &kind))
+        if (!strMapGet(s.movedImages, url) && !s.tasks.count(url)) queueTask(s, url, kind);
+}
+
+/* The walk meets a link that will not be fetched: the job was stopped, by
+ * a close or by a download whose local file failed, which is shown now. */
+static void stopAtFatal(JobState &s) {
+    ImageTask *fatal = downloadPoolFatal(s.pool);
+    if (abortRequested || !fatal) {
+        abortRequested = 1;
+        return;
+    }
+    snprintf(s.errMsg, sizeof s.errMsg, "%s", fatal->errMsg.c_str());
+    recordResult(s, NULL, fatal->url.c_str(), fatal->kind, fatal->path.c_str(), fatal->result);
+}
+
+/* Moves one link of an item, unless this job has met it before. */
+static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKind kind) {
+    const char *known = (const char *)strMapGet(s.movedImages, url);
+    if (known) {
+        if (!*known) listFailure(item, kind, url);
+        return;
+    }
+    fillQueue(s);
+    auto found = s.tasks.find(url);
+    if (found != s.tasks.end()) downloadPoolAwait(s.pool, found->second.get());
+    if (found == s.tasks.end() || found->second->state != TASK_DONE) {
+        stopAtFatal(s);
+        return;
+    }
+    ImageTask &task = *found->second;
+    char path[PATH_SIZE];
+    snprintf(path, sizeof path, "%s", task.path.c_str());
+    snprintf(s.errMsg, sizeof s.errMsg, "%s", task.errMsg.c_str());
+    int result = task.result;
+    s.tasks.erase(found);
+    // a description image whose file cannot be created gets one more try under a new name
+    if (result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE)
+        result = downloadNamed(s, url, kind, path, sizeof path);
+    recordResult(s, item, url, kind, path, result);
 }
 
 /* Walks one item's links; returns 0 when the job was stopped meanwhile. */
@@ -185,9 +285,24 @@ static void showOutcome(JobState &s, int changed) {
     view->showMessage(view->context, text.c_str(), warn ? "提示" : "完成", warn ? MESSAGE_WARNING : MESSAGE_INFO);
 }
 
+/* Ends the downloads; after a stop, the images that arrived ahead of the
+ * walk are kept and written back like the rest. */
+static void endDownloads(JobState &s) {
+    downloadPoolDestroy(s.pool);
+    s.pool = NULL;
+    for (auto &entry : s.tasks) {
+        const ImageTask &task = *entry.second;
+        char text[PATH_SIZE];
+        if (task.state == TASK_DONE && task.result == 1 && pathToText(task.path.c_str(), text, sizeof text))
+            remember(s, task.url.c_str(), text);
+    }
+    s.tasks.clear();
+}
+
 /* Rewrites and writes the package; ends the job. */
 static int finishJob(JobState &s) {
     MoveJob *job = s.job;
+    endDownloads(s);
     showProgress(s, ", 正在更新csv文件...");
     int changed = rewriteLinks(&job->packageText, s.movedImages, job->options.blankForFailed, {reportRewrite, &s});
     if (changed) writePackage(job->packagePath, job->packageText);
@@ -218,6 +333,10 @@ int runMoveJob(MoveJob *job) {
     s.itemCount = job->items->count;
     int capacity = s.itemCount > 0 && s.itemCount < INT32_MAX / MOVED_PER_ITEM ? s.itemCount * MOVED_PER_ITEM : 1;
     s.movedImages = strMapCreate(strMapHash, strMapKeyEquals, capacity, 0.75f);
+    int connections = job->connections > 0 ? job->connections : MOVE_CONNECTIONS;
+    s.pool = downloadPoolCreate(connections > 1 ? connections : 0,
+                                connections < CONNECTIONS_PER_HOST ? connections : CONNECTIONS_PER_HOST);
+    s.window = connections > 1 ? TASK_WINDOW : 1;
     walkItems(s);
     return finishJob(s);
 }

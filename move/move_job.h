@@ -4,7 +4,12 @@
  *
  * The links already moved are written into the package however the job
  * ends, so moving the same package again resumes where a job stopped: the
- * moved links are local paths, which link extraction no longer finds. */
+ * moved links are local paths, which link extraction no longer finds.
+ *
+ * Several images download at once, yet the outcome is that of a move made
+ * one image at a time: local names follow link order, results are recorded
+ * and items finished in package order, and each distinct link is fetched
+ * once per job. */
 #ifndef LUMORA_MOVE_JOB_H
 #define LUMORA_MOVE_JOB_H
 
@@ -21,6 +26,10 @@ struct MoveOptions {
     int blankForFailed; /* replace images that failed to move by a blank image */
 };
 
+/* Downloads at once: the default, and the most a front end may ask for. One
+ * downloads on the job's own thread, one image after another. */
+enum { MOVE_CONNECTIONS = 8, MOVE_CONNECTIONS_MAX = 64 };
+
 struct MoveJob {
     char packagePath[PATH_SIZE];   /* the package's CSV file */
     char *packageText;             /* the loaded text; the job takes it over and frees it */
@@ -29,6 +38,7 @@ struct MoveJob {
     char programDir[PATH_SIZE];    /* the program's folder, which holds the backups */
     MoveOptions options;
     const MoveView *view;
+    int connections;               /* downloads at once, 1 to MOVE_CONNECTIONS_MAX; 0: MOVE_CONNECTIONS */
 };
 
 /* 1 when the options have a link of the kind moved: a description link by

@@ -16,5 +16,6 @@ lumora_install() {
 
 LUMORA_NATIVE_PACKAGES=(g++ cmake ninja-build libpcre3-dev googletest libc-bin bc)
 
-# The fetcher benchmark's local image server and its baseline client.
-LUMORA_BENCH_PACKAGES=(nginx wget)
+# The fetcher benchmark's local image server and its baseline clients (wget
+# one link after another, aria2c several at once).
+LUMORA_BENCH_PACKAGES=(nginx wget aria2)

@@ -78,7 +78,7 @@ class MoveProcess {
 public:
     MoveProcess(const ScratchDir &dir, Strings args, const Strings &settings = {})
         : outPath(dir.file("stdout.txt")), errPath(dir.file("stderr.txt")) {
-        args.insert(args.begin(), LUMORA_MOVE_PATH);
+        args.insert(args.begin(), {LUMORA_MOVE_PATH, "--connections", "1"});  // as the scripted connections expect
         Strings env = environment(settings);
         std::vector<char *> argv = pointers(args), envp = pointers(env);
         posix_spawn_file_actions_t files;
@@ -216,7 +216,9 @@ static bool contains(const std::string &text, const std::string &piece) {
 TEST_F(ConsoleMove, BadCommandLinesEndWithOneAndTheUsage) {
     writePackage({itemRow(u"a", u"")});
     for (const Strings &args : {Strings{}, Strings{package}, Strings{package, target, target},
-                                Strings{"--blank", package, target}, Strings{"-q", package, target}}) {
+                                Strings{"--blank", package, target}, Strings{"-q", package, target},
+                                Strings{"--connections", "0", package, target},
+                                Strings{"--connections", "65", package, target}, Strings{package, target, "--connections"}}) {
         Outcome o = run(args);
         EXPECT_EQ(o.status, 1) << args.size();
         EXPECT_TRUE(contains(o.err, utf8("用法：lumora-move"))) << o.err;

@@ -20,6 +20,7 @@
 #include "paths.h"
 #include "test_server.h"
 #include "test_support.h"
+#include "view_recorder.h"
 
 static const std::string JPEG = std::string("\xFF\xD8\xFF\xE0", 4) + "jpeg";
 static const std::string PNG = std::string("\x89PNG", 4) + "png";
@@ -29,34 +30,6 @@ static std::string ok(const std::string &body) {
 }
 static const std::string NOT_FOUND = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
 
-/* A view that writes down every call. */
-struct Recorder {
-    std::vector<std::string> events;
-    int abortAfterItem = -1;  // acts as a confirmed close once this item is finished
-    bool abortAtLastLabel = false;  // ... or as the job shows its last label
-    MoveView view = {this, started, finished, progress, failures, message, ended};
-
-    static Recorder &of(void *c) { return *(Recorder *)c; }
-    static void started(void *c, int i) { of(c).events.push_back("start " + std::to_string(i)); }
-    static void finished(void *c, int i, const ItemRecord *item, int done) {
-        auto count = [](const PtrVector *v) { return v ? std::to_string(v->count) : std::string("-"); };
-        of(c).events.push_back("finish " + std::to_string(i) + " pc " + count(item->pcFailures) + " mobile " +
-                               count(item->mobileFailures) + " done " + std::to_string(done));
-        if (i == of(c).abortAfterItem) abortRequested = 1;
-    }
-    static void progress(void *c, const char *text) {
-        std::vector<std::string> &events = of(c).events;
-        bool last = !events.empty() && events.back().find("(100%)") != std::string::npos;
-        if (last && of(c).abortAtLastLabel) abortRequested = 1;
-        events.push_back(std::string("label ") + text);
-    }
-    static void failures(void *c, int i) { of(c).events.push_back("failures " + std::to_string(i)); }
-    static void message(void *c, const char *text, const char *caption, MessageIcon) {
-        of(c).events.push_back(std::string("message ") + caption + " " + text);
-    }
-    static void ended(void *c) { of(c).events.push_back("ended"); }
-};
-
 class MoveJobTest : public testing::Test {
 protected:
     ScratchDir dir;
@@ -64,6 +37,7 @@ protected:
     std::string package = dir.file("package.csv"), images = dir.file("images");
     Recorder recorder;
     PtrVector *items = ptrVectorCreate(256, 64);
+    int connections = 1;  // one image at a time, as the scripted connections expect
 
     void SetUp() override {
         openAppLog(dir.path().c_str());
@@ -96,6 +70,7 @@ protected:
         job.items = items;
         job.options = options;
         job.view = &recorder.view;
+        job.connections = connections;
         return runMoveJob(&job);
     }
     std::vector<std::string> remoteLinks() { return ::remoteLinks(package); }

@@ -29,15 +29,20 @@ TestServer::~TestServer() {
     netClose(listener);
 }
 
+/* The steps that send a reply once its request is read. */
+static void addReplySteps(std::vector<Step> *steps, const Reply &r) {
+    for (size_t i = 0; i < r.pieces.size(); i++) {
+        if (i > 0 && r.pauseMs > 0) steps->push_back({Step::PAUSE, "", r.pauseMs});
+        steps->push_back({Step::SEND, r.pieces[i], 0});
+    }
+    if (r.close) steps->push_back({Step::CLOSE, "", 0});
+}
+
 void TestServer::script(const std::vector<Reply> &replies) {
     std::vector<Step> steps;
     for (const Reply &r : replies) {
         steps.push_back({Step::REQUEST, "", 0});
-        for (size_t i = 0; i < r.pieces.size(); i++) {
-            if (i > 0 && r.pauseMs > 0) steps.push_back({Step::PAUSE, "", r.pauseMs});
-            steps.push_back({Step::SEND, r.pieces[i], 0});
-        }
-        if (r.close) steps.push_back({Step::CLOSE, "", 0});
+        addReplySteps(&steps, r);
     }
     scriptSteps(steps);
 }
@@ -50,6 +55,11 @@ void TestServer::scriptSteps(const std::vector<Step> &steps) {
 void TestServer::forgetScripts() {
     std::lock_guard<std::mutex> hold(mutex);
     scripts.clear();
+}
+
+void TestServer::answerBy(std::function<Reply(const std::string &request)> answer) {
+    std::lock_guard<std::mutex> hold(mutex);
+    answerer = answer;
 }
 
 std::vector<std::string> TestServer::requests(size_t atLeast) {
@@ -71,11 +81,14 @@ void TestServer::acceptLoop() {
         accepted++;
         netSetTimeouts(s, SEND_LIMIT_MS);  // a client that stops reading ends a flood
         std::vector<Step> steps;
+        std::function<Reply(const std::string &)> answer;
         {
             std::lock_guard<std::mutex> hold(mutex);
             if (!scripts.empty()) {
                 steps = scripts.front();
                 scripts.pop_front();
+            } else {
+                answer = answerer;
             }
         }
         for (auto w = workers.begin(); w != workers.end();) {
@@ -87,8 +100,8 @@ void TestServer::acceptLoop() {
             w = workers.erase(w);
         }
         Worker &w = workers.emplace_back();
-        w.thread = std::thread([this, s, steps, &w] {
-            serve(s, steps);
+        w.thread = std::thread([this, s, steps, answer, &w] {
+            serve(s, steps, answer);
             w.done = true;
         });
     }
@@ -116,40 +129,57 @@ void TestServer::pause(int ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms - waited < POLL_MS ? ms - waited : POLL_MS));
 }
 
-void TestServer::serve(SocketHandle s, std::vector<Step> steps) {
-    for (const Step &step : steps) {
-        std::string request;
-        switch (step.kind) {
-        case Step::REQUEST:
-            if (!readRequest(s, &request)) return netClose(s);
-            {
-                std::lock_guard<std::mutex> hold(mutex);
-                received.push_back(request);
-            }
-            break;
-        case Step::SEND:
-            netSend(s, step.bytes.data(), (int)step.bytes.size());
-            break;
-        case Step::PAUSE:
-            pause(step.ms);
-            break;
-        case Step::DRIP:
-            for (size_t i = 0; i < step.bytes.size() && !stopping; i++) {
-                if (i > 0) pause(step.ms);
-                if (netSend(s, &step.bytes[i], 1) <= 0) break;
-            }
-            break;
-        case Step::FLOOD:
-            for (long long sent = 0; sent < FLOOD_MAX_BYTES && !stopping; sent += (long long)step.bytes.size()) {
-                pause(step.ms);
-                if (netSend(s, step.bytes.data(), (int)step.bytes.size()) <= 0) break;
-            }
-            break;
-        case Step::CLOSE:
-            return netClose(s);
-        case Step::RESET:
-            return netAbort(s);
+/* Runs one step; false once the connection is closed. A request read is
+ * recorded and left in *request. */
+bool TestServer::runStep(SocketHandle s, const Step &step, std::string *request) {
+    switch (step.kind) {
+    case Step::REQUEST:
+        request->clear();
+        if (!readRequest(s, request)) break;
+        {
+            std::lock_guard<std::mutex> hold(mutex);
+            received.push_back(*request);
         }
+        return true;
+    case Step::SEND:
+        netSend(s, step.bytes.data(), (int)step.bytes.size());
+        return true;
+    case Step::PAUSE:
+        pause(step.ms);
+        return true;
+    case Step::DRIP:
+        for (size_t i = 0; i < step.bytes.size() && !stopping; i++) {
+            if (i > 0) pause(step.ms);
+            if (netSend(s, &step.bytes[i], 1) <= 0) break;
+        }
+        return true;
+    case Step::FLOOD:
+        for (long long sent = 0; sent < FLOOD_MAX_BYTES && !stopping; sent += (long long)step.bytes.size()) {
+            pause(step.ms);
+            if (netSend(s, step.bytes.data(), (int)step.bytes.size()) <= 0) break;
+        }
+        return true;
+    case Step::CLOSE:
+        break;
+    case Step::RESET:
+        netAbort(s);
+        return false;
+    }
+    netClose(s);
+    return false;
+}
+
+void TestServer::serve(SocketHandle s, std::vector<Step> steps, std::function<Reply(const std::string &)> answer) {
+    std::string request;
+    for (const Step &step : steps)
+        if (!runStep(s, step, &request)) return;
+    // served by request: each request gets the reply made for it
+    while (answer) {
+        if (!runStep(s, {Step::REQUEST, "", 0}, &request)) return;
+        std::vector<Step> replySteps;
+        addReplySteps(&replySteps, answer(request));
+        for (const Step &step : replySteps)
+            if (!runStep(s, step, &request)) return;
     }
     // hold the connection until the client closes it
     char sink[4096];

@@ -4,13 +4,16 @@
  * a request (up to the blank line, recorded exactly as received), send
  * bytes, pause, drip bytes slowly, flood, close or reset. After its last
  * step a connection is held open until the client closes it. A connection
- * without a script is closed at once. Every wait is bounded, and the
- * destructor stops all threads. */
+ * without a script is closed at once, unless the server answers by request:
+ * then such a connection is served by the answer function, whose reply
+ * depends on the request alone, whatever connection it comes on. Every wait
+ * is bounded, and the destructor stops all threads. */
 #ifndef LUMORA_TESTS_TEST_SERVER_H
 #define LUMORA_TESTS_TEST_SERVER_H
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <string>
@@ -62,6 +65,8 @@ public:
     void scriptSteps(const std::vector<Step> &steps);
     /* Drops the scripts that no connection has taken yet. */
     void forgetScripts();
+    /* Serves the connections that have no script by this function. */
+    void answerBy(std::function<Reply(const std::string &request)> answer);
     /* Every request received so far, in order, after waiting up to two
      * seconds for at least atLeast of them (the server runs on its own). */
     std::vector<std::string> requests(size_t atLeast = 0);
@@ -76,7 +81,8 @@ private:
     };
 
     void acceptLoop();
-    void serve(SocketHandle s, std::vector<Step> steps);
+    void serve(SocketHandle s, std::vector<Step> steps, std::function<Reply(const std::string &)> answer);
+    bool runStep(SocketHandle s, const Step &step, std::string *request);
     bool readRequest(SocketHandle s, std::string *request);
     void pause(int ms);
 
@@ -86,6 +92,7 @@ private:
     std::atomic<int> accepted{0};
     std::mutex mutex;
     std::deque<std::vector<Step>> scripts;
+    std::function<Reply(const std::string &)> answerer;
     std::vector<std::string> received;
     std::list<Worker> workers;  // finished ones are joined as new ones start
     std::thread acceptor;

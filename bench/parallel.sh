@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Times the move job with one connection and with its default against
+# aria2c -j8 -x4 on the same links, from a delaying loopback server that
+# adds D ms to every new connection and every response: 2,000 images of
+# 20 KB spread over 2 and over 20 hosts (loopback ports), for D = 10 and 50.
+# One connection moves the images one after another, so its time grows with
+# the count alone: it is timed on the first ONE_AT_A_TIME_IMAGES links and
+# scaled to the whole list, which keeps the run to about two minutes.
+#   bench/parallel.sh [BUILD_DIR]   (default build/native)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/native}
+bench=$build/bench/fetch_bench
+server=$build/bench/delay_server
+. "$root/scripts/deps.sh"
+. "$root/scripts/nginx.sh"  # stopProcess
+lumora_install "${LUMORA_BENCH_PACKAGES[@]}"
+
+IMAGES=2000
+ONE_AT_A_TIME_IMAGES=${ONE_AT_A_TIME_IMAGES:-400}
+RUN_LIMIT_SECONDS=150  # one tool's pass over the list
+MEMORY_KIB=524288
+
+# Files in memory where /dev/shm has room, so that the figures are the
+# fetchers' own and not the file system's (see bench/fetch.sh).
+tmp=${TMPDIR:-/tmp}
+if [ -d /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 { print $4 }')" -gt "$MEMORY_KIB" ]; then
+    tmp=/dev/shm
+fi
+work=$(mktemp -d -p "$tmp")
+serverPid=
+cleanup() {
+    [ -z "$serverPid" ] || stopProcess "$serverPid"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+seconds() {  # COMMAND...: runs it, prints the wall time in seconds
+    local t0 t1
+    t0=$(date +%s.%N)
+    "$@" >/dev/null 2>&1 || true
+    t1=$(date +%s.%N)
+    echo "$t1 - $t0" | bc
+}
+
+lumoraSeconds() {  # LIST CONNECTIONS: prints the job's own time
+    local dir figures
+    dir=$(mktemp -d -p "$work")
+    figures=$(timeout "$RUN_LIMIT_SECONDS" "$bench" move "$1" "$dir" "$2" || true)
+    rm -rf "$dir"
+    read -r _ _ _ done _ secs <<<"$figures"
+    [ "${done:-0}" -eq "$(wc -l <"$1")" ] || echo "lumora moved ${done:-0} of $(wc -l <"$1")" >&2
+    echo "${secs:-nan}"
+}
+
+aria2Seconds() {  # LIST
+    local dir secs
+    dir=$(mktemp -d -p "$work")
+    secs=$(seconds timeout "$RUN_LIMIT_SECONDS" aria2c -j8 -x4 -i "$1" -d "$dir" --quiet=true \
+        --file-allocation=none --auto-file-renaming=false --allow-overwrite=true)
+    [ "$(find "$dir" -name '*.jpg' | wc -l)" -eq "$(wc -l <"$1")" ] || echo "aria2c missed some images" >&2
+    rm -rf "$dir"
+    echo "$secs"
+}
+
+printf '%-22s %12s %12s %12s %10s %10s\n' "delay, hosts" "lumora N=1" "default" "aria2c" "N=1/dflt" "dflt/aria"
+for delay in 10 50; do
+    for hosts in 2 20; do
+        "$server" "$delay" "$hosts" "$work/ports" &
+        serverPid=$!
+        for _ in $(seq 50); do [ -f "$work/ports" ] && [ "$(wc -l <"$work/ports")" -eq "$hosts" ] && break; sleep 0.1; done
+        mapfile -t ports <"$work/ports"
+        for ((i = 1; i <= IMAGES; i++)); do
+            echo "http://127.0.0.1:${ports[i % hosts]}/img$i.jpg"
+        done >"$work/links"
+        head -n "$ONE_AT_A_TIME_IMAGES" "$work/links" >"$work/first-links"
+        one=$(lumoraSeconds "$work/first-links" 1)
+        one=$(echo "$one * $IMAGES / $ONE_AT_A_TIME_IMAGES" | bc -l)
+        default=$(lumoraSeconds "$work/links" 0)
+        aria=$(aria2Seconds "$work/links")
+        awk -v d="$delay" -v h="$hosts" -v one="$one" -v dflt="$default" -v aria="$aria" 'BEGIN {
+            printf "%-22s %10.2f s %10.2f s %10.2f s %10.2f %10.2f\n", d " ms, " h " hosts", one, dflt, aria, one / dflt, dflt / aria
+        }'
+        stopProcess "$serverPid"
+        serverPid=
+        rm -f "$work/ports"
+    done
+done
+echo "N=1 timed on the first $ONE_AT_A_TIME_IMAGES of $IMAGES links and scaled; targets: N=1/dflt at least 4 at 50 ms, dflt/aria at most 1.2"

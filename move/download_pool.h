@@ -1,0 +1,57 @@
+/* The move job's downloaders: a few worker threads that take image tasks in
+ * package order from a bounded queue that the job fills ahead of itself.
+ *
+ * The job names each task's local file before it queues it, so names follow
+ * link order whatever order the downloads end in; it then waits for the
+ * tasks one by one, in the same order, and records their results itself. A
+ * worker takes the first queued task whose host has fewer than the per-host
+ * limit in flight. Everything the workers share sits behind one lock. */
+#ifndef LUMORA_DOWNLOAD_POOL_H
+#define LUMORA_DOWNLOAD_POOL_H
+
+#include <string>
+
+#include "local_naming.h"
+
+/* Where a task stands. */
+enum TaskState {
+    TASK_QUEUED,    /* waiting for a downloader */
+    TASK_RUNNING,   /* being downloaded */
+    TASK_DONE,      /* result and errMsg hold the outcome */
+    TASK_CANCELLED, /* the pool stopped before it ran; nothing was fetched */
+};
+
+/* One distinct link of a job, as the job queues it. */
+struct ImageTask {
+    std::string url;      /* as found in the package text */
+    ImageKind kind;       /* the kind of its first occurrence */
+    std::string path;     /* the local file named for it */
+    std::string hostKey;  /* "host:port", for the per-host limit */
+    TaskState state = TASK_QUEUED;
+    int result = 0;       /* downloadToFile's result, once done */
+    std::string errMsg;   /* its message when the result is not 1 */
+};
+
+struct DownloadPool;
+
+/* Starts that many worker threads; with 0 the caller downloads each task when
+ * it waits for it, one at a time, in its order. perHost bounds the tasks
+ * of one host and port in flight at once. Free with downloadPoolDestroy. */
+DownloadPool *downloadPoolCreate(int workers, int perHost);
+
+/* Queues a task; the pool does not own it. */
+void downloadPoolAdd(DownloadPool *pool, ImageTask *task);
+
+/* Returns when the task is done or cancelled, or when abortRequested is
+ * set (the task may then still be queued or running). */
+void downloadPoolAwait(DownloadPool *pool, ImageTask *task);
+
+/* The first task whose result stopped the pool (a local file that cannot be
+ * written, or a mobile image's that cannot be created), or NULL. */
+ImageTask *downloadPoolFatal(DownloadPool *pool);
+
+/* Stops the workers: queued tasks are cancelled, running ones end, then the
+ * threads are joined and the pool freed. Accepts NULL. */
+void downloadPoolDestroy(DownloadPool *pool);
+
+#endif
