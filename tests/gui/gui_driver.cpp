@@ -397,11 +397,11 @@ TEST_F(UpdateNotice, EndsTheProgramWhenANewVersionIsRequired) {
 /* "must" during a move: the program ends once the job has written the links
  * it moved, so every image on disk is named in the package. */
 TEST_F(UpdateNotice, ARequiredUpdateDuringAMoveEndsAfterTheWriteBack) {
-    std::vector<PackageRow> rows;
-    for (int i = 1; i <= 8; i++)
+    std::vector<PackageRow> rows;  // four at a time, the move outlasts the reply below
+    for (int i = 1; i <= 32; i++)
         rows.push_back(itemRow(u"宝贝" + widen(std::to_string(i)), img(link("/" + std::to_string(i) + ".jpg"))));
     ASSERT_NO_FATAL_FAILURE(writePackage(package, rows));
-    host.script(std::vector<Reply>(rows.size(), slowImage()));
+    host.answerBy([](const std::string &) { return slowImage(); });
     service.reset(new TestServer(LUMORA_UPDATE_PORT));
     ASSERT_TRUE(service->listening()) << "port " << LUMORA_UPDATE_PORT << " is taken";
     Reply late;  // a byte every 100 ms: the reply is complete once the move runs
