@@ -41,9 +41,9 @@ void setNetTimeouts(int connectMs, int ioMs) {
     ioTimeoutMs = ioMs;
 }
 
-/* "host:port", the key of both tables; any length. */
-static std::string tableKey(const char *host, int port) {
-    return std::string(host) + ":" + std::to_string(port);
+/* "scheme://host:port", the key of both tables; any length. */
+static std::string tableKey(int https, const char *host, int port) {
+    return std::string(https ? "https://" : "http://") + host + ":" + std::to_string(port);
 }
 
 static intptr_t failCount(const std::string &key) {
@@ -96,12 +96,12 @@ static int awaitConnect(SocketHandle s, int started, const std::string &key, cha
     return (int)failConnect(s, key, state != -2);
 }
 
-SocketHandle connectHost(const char *host, int port, char *errMsg) {
+SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
     if (!host) {
         snprintf(errMsg, ERR_MSG_SIZE, "域名 = null");
         return 0;
     }
-    std::string key = tableKey(host, port);
+    std::string key = tableKey(https, host, port);
     if (failCount(key) >= CONNECT_FAILURE_LIMIT) {
         snprintf(errMsg, ERR_MSG_SIZE, "%s:%d - 连接失败已连续发生5次+", host, port);
         return 0;
@@ -141,19 +141,69 @@ SocketHandle connectHost(const char *host, int port, char *errMsg) {
     return s;
 }
 
-SocketHandle poolAcquire(const char *host, int port, char *errMsg) {
-    std::string key = tableKey(host, port);
-    SocketHandle pooled = (SocketHandle)strMapGet(connPool, key.c_str());
-    if (pooled) return pooled;
+/* Opens the link's connection; TLS_UNTRUSTED in *outcome when an https
+ * link's certificate does not verify (logged, with the message left). */
+static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome) {
+    *outcome = TLS_NO_SESSION;
+    SocketHandle s = connectHost(parts->https, parts->host, parts->port, errMsg);
+    if (!s) return NULL;
+    if (!parts->https) return transportPlain(s);
+    Transport *t = NULL;
+    char detail[TLS_DETAIL_SIZE] = {0};
+    *outcome = transportStartTls(s, parts->host, &t, detail);
+    if (*outcome == TLS_AGREED) return t;
     char line[ERR_MSG_SIZE];
-    snprintf(line, sizeof line, "%s:%d --- new socket()", host, port);
+    snprintf(line, sizeof line, "%s:%d TLS: %s", parts->host, parts->port, detail);
     appendLog(line);
-    SocketHandle s = connectHost(host, port, errMsg);
-    char *copy = s ? copyBytes(key.data(), key.size()) : NULL;
-    if (copy) strMapPut(connPool, copy, (void *)s);
-    return s;
+    if (*outcome == TLS_UNTRUSTED) snprintf(errMsg, ERR_MSG_SIZE, "图片服务器的 HTTPS 证书未通过验证，为安全起见不下载。");
+    else snprintf(errMsg, ERR_MSG_SIZE, "无法建立 TLS 连接: %s", detail);
+    return NULL;
 }
 
-void poolRelease(const char *host, int port) {
-    strMapRemove(connPool, tableKey(host, port).c_str());
+/* The one place that decides a fallback to plain HTTP: the https attempt
+ * failed, and not for its certificate. */
+static int fallBack(UrlParts *parts, int outcome, const char *why) {
+    if (!parts->https || outcome == TLS_UNTRUSTED) return 0;
+    int from = parts->port, onDefault = parts->port == defaultPort(parts);
+    parts->https = 0;
+    if (onDefault) parts->port = defaultPort(parts);
+    char line[ERR_MSG_SIZE];
+    snprintf(line, sizeof line, "https://%s:%d 不可用，改用 http 端口 %d: %s", parts->host, from, parts->port, why);
+    appendLog(line);
+    return 1;
+}
+
+/* A connection for the link, from the pool when pooled is set; at most two
+ * rounds: the https attempt and its fallback. */
+static Transport *linkConnection(UrlParts *parts, int pooled, char *errMsg) {
+    for (;;) {
+        std::string key = tableKey(parts->https, parts->host, parts->port);
+        Transport *t = pooled ? (Transport *)strMapGet(connPool, key.c_str()) : NULL;
+        if (t) return t;
+        if (pooled) {
+            char line[ERR_MSG_SIZE];
+            snprintf(line, sizeof line, "%s:%d --- new socket()", parts->host, parts->port);
+            appendLog(line);
+        }
+        int outcome;
+        t = openLink(parts, errMsg, &outcome);
+        if (t) {
+            char *copy = pooled ? copyBytes(key.data(), key.size()) : NULL;
+            if (copy) strMapPut(connPool, copy, t);
+            return t;
+        }
+        if (!fallBack(parts, outcome, errMsg)) return NULL;
+    }
+}
+
+Transport *connectLink(UrlParts *parts, char *errMsg) {
+    return linkConnection(parts, 0, errMsg);
+}
+
+Transport *poolAcquire(UrlParts *parts, char *errMsg) {
+    return linkConnection(parts, 1, errMsg);
+}
+
+Transport *poolRelease(const UrlParts *parts) {
+    return (Transport *)strMapRemove(connPool, tableKey(parts->https, parts->host, parts->port).c_str());
 }

@@ -40,8 +40,8 @@ struct Attempt {
     char *errMsg;
     int keepAlive;
     int redirected;
-    UrlParts parts = {NULL, NULL, 0};
-    SocketHandle sock = 0;
+    UrlParts parts = {NULL, NULL, 0, 0};
+    Transport *conn = NULL;
     FILE *file = NULL;
     HttpHeader header;
     char buffer[HTTP_BUFFER_SIZE + 1];
@@ -81,7 +81,7 @@ static int isImageData(const unsigned char *b) {
 /* Reads into the buffer behind keep bytes. Returns the bytes now held, or 0
  * or less (the read's result) when nothing came; the data is terminated. */
 static int refill(Attempt &a, int keep) {
-    a.lastRead = netRecv(a.sock, a.buffer + keep, HTTP_BUFFER_SIZE - keep);
+    a.lastRead = transportRecv(a.conn, a.buffer + keep, HTTP_BUFFER_SIZE - keep);
     if (a.lastRead <= 0) return a.lastRead;
     a.buffer[keep + a.lastRead] = '\0';
     return keep + a.lastRead;
@@ -139,7 +139,7 @@ static int32_t chunkSize(const char *line) {
  * write error. */
 static int readChunkRest(Attempt &a, int32_t missing) {
     while (missing > 0) {
-        a.lastRead = netRecv(a.sock, a.buffer, missing < HTTP_BUFFER_SIZE ? missing : HTTP_BUFFER_SIZE);
+        a.lastRead = transportRecv(a.conn, a.buffer, missing < HTTP_BUFFER_SIZE ? missing : HTTP_BUFFER_SIZE);
         if (a.lastRead <= 0) return 0;
         if (!writeBody(a, a.buffer, a.lastRead)) return DOWNLOAD_WRITE_ERROR;
         a.received += a.lastRead;
@@ -192,7 +192,7 @@ static int readPlain(Attempt &a, int pos, int end) {
     if (!writeBody(a, a.buffer + pos, first)) return DOWNLOAD_WRITE_ERROR;
     a.received = first;
     while ((uint32_t)a.received != a.expected) {
-        a.lastRead = netRecv(a.sock, a.buffer, HTTP_BUFFER_SIZE);
+        a.lastRead = transportRecv(a.conn, a.buffer, HTTP_BUFFER_SIZE);
         if (a.lastRead <= 0) break;
         a.received += a.lastRead;
         if (a.received > HTTP_BODY_LIMIT)
@@ -255,17 +255,16 @@ static int readStatus(Attempt &a, int held, int headerLength) {
 /* Connects, sends the request, creates the file and reads the response. */
 static int exchange(Attempt &a) {
     char connectMessage[ERR_MSG_SIZE] = {0};
-    const char *host = a.parts.host;
-    a.sock = a.keepAlive ? poolAcquire(host, a.parts.port, connectMessage) : connectHost(host, a.parts.port, connectMessage);
-    if (!a.sock) return fail(a, DOWNLOAD_FAILED, "%s", connectMessage);
-    if (!sendAll(a.sock, httpRequest(a.parts, a.keepAlive))) return fail(a, DOWNLOAD_FAILED, "下载图片失败: send() failed");
+    a.conn = a.keepAlive ? poolAcquire(&a.parts, connectMessage) : connectLink(&a.parts, connectMessage);
+    if (!a.conn) return fail(a, DOWNLOAD_FAILED, "%s", connectMessage);
+    if (!sendAll(a.conn, httpRequest(a.parts, a.keepAlive))) return fail(a, DOWNLOAD_FAILED, "下载图片失败: send() failed");
     a.file = fopen(a.filePath, "wb");
     if (!a.file) return fail(a, DOWNLOAD_CREATE_ERROR, "图片搬家失败：无法创建新文件。");
     setvbuf(a.file, NULL, _IOFBF, FILE_BUFFER_SIZE);  // most images reach the disk in one write
     memset(a.buffer, 0, sizeof a.buffer);
     memset(&a.header, 0, sizeof a.header);
     int held = 0, headerLength = 0;
-    HeaderRead header = readHeader(a.sock, a.buffer, &held, &a.lastRead, &headerLength);
+    HeaderRead header = readHeader(a.conn, a.buffer, &held, &a.lastRead, &headerLength);
     if (header == HEADER_TOO_LARGE)
         return fail(a, DOWNLOAD_FAILED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
     if (header == HEADER_CUT_SHORT) {
@@ -291,9 +290,9 @@ static std::string workingLink(const char *url) {
 
 /* Lets go of the connection: a pooled one stays pooled when keep is set. */
 static void dropConnection(Attempt &a, int keep) {
-    if (!a.sock || keep) return;
-    if (a.keepAlive) poolRelease(a.parts.host, a.parts.port);
-    netClose(a.sock);
+    if (!a.conn || keep) return;
+    if (a.keepAlive) poolRelease(&a.parts);
+    transportClose(a.conn);
 }
 
 /* Closes the file; removes it unless it is to be kept. Returns 0 when a
@@ -323,7 +322,7 @@ int downloadToFile(const char *url, const char *filePath, char *errMsg, int useK
         snprintf(errMsg, ERR_MSG_SIZE, "无法parse下载图片地址");
         return DOWNLOAD_FAILED;
     }
-    if (a.parts.port == 443) a.parts.port = 80;  // https links are fetched over plain HTTP
+    if (!a.parts.https && a.parts.port == HTTPS_DEFAULT_PORT) a.parts.port = HTTP_DEFAULT_PORT;  // as it always was
     int result = exchange(a);
     if (result == DOWNLOAD_DONE) {
         dropConnection(a, a.keepAlive && !equalsNoCase(a.header.connection, "close"));

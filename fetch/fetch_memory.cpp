@@ -32,7 +32,7 @@ static std::string sizeMessage(uint32_t expected, int received, int lastRead) {
 
 /* Takes the body of a 200 response whose header is buffer[0, headerLength)
  * and whose first body bytes follow it up to held. */
-static FetchResult *readBody(FetchResult *r, SocketHandle s, char *buffer, int held, int headerLength) {
+static FetchResult *readBody(FetchResult *r, Transport *t, char *buffer, int held, int headerLength) {
     r->header = copyBytes(buffer, (size_t)headerLength);
     HttpHeader header;
     memset(&header, 0, sizeof header);
@@ -56,7 +56,7 @@ static FetchResult *readBody(FetchResult *r, SocketHandle s, char *buffer, int h
     memcpy(body, buffer + headerLength + 4, (size_t)first);
     int received = first, lastRead = 0;
     while ((uint32_t)received < length) {
-        lastRead = netRecv(s, body + received, (int)(length - (uint32_t)received));
+        lastRead = transportRecv(t, body + received, (int)(length - (uint32_t)received));
         if (lastRead <= 0) break;
         received += lastRead;
     }
@@ -71,10 +71,10 @@ static FetchResult *readBody(FetchResult *r, SocketHandle s, char *buffer, int h
 }
 
 /* Reads the response on a connected socket that has the request. */
-static FetchResult *readResponse(FetchResult *r, SocketHandle s) {
+static FetchResult *readResponse(FetchResult *r, Transport *t) {
     char buffer[HTTP_BUFFER_SIZE + 1] = {0};
     int held = 0, lastRead = 0, headerLength = 0;
-    HeaderRead header = readHeader(s, buffer, &held, &lastRead, &headerLength);
+    HeaderRead header = readHeader(t, buffer, &held, &lastRead, &headerLength);
     if (header == HEADER_TOO_LARGE)
         return failWith(r, FETCH_REFUSED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
     if (header == HEADER_CUT_SHORT) return failWith(r, FETCH_REFUSED, sizeMessage(0xFFFFFFFFu, held, lastRead));
@@ -82,7 +82,7 @@ static FetchResult *readResponse(FetchResult *r, SocketHandle s) {
         buffer[256] = '\0';
         return failWith(r, FETCH_REFUSED, std::string("返回错误的http状态码:\n") + buffer);
     }
-    return readBody(r, s, buffer, held, headerLength);
+    return readBody(r, t, buffer, held, headerLength);
 }
 
 FetchResult *fetchToMemory(const char *url) {
@@ -91,11 +91,11 @@ FetchResult *fetchToMemory(const char *url) {
     UrlParts parts;
     if (!parseUrl(url, &parts)) return failWith(r, FETCH_NO_EXCHANGE, "无法parse下载图片地址");
     char connectMessage[ERR_MSG_SIZE] = {0};
-    SocketHandle s = connectHost(parts.host, parts.port, connectMessage);
-    if (!s) failWith(r, FETCH_NO_EXCHANGE, connectMessage);
-    else if (!sendAll(s, httpRequest(parts, 0))) failWith(r, FETCH_NO_EXCHANGE, "socket send() failed");
-    else readResponse(r, s);
-    netClose(s);
+    Transport *t = connectLink(&parts, connectMessage);
+    if (!t) failWith(r, FETCH_NO_EXCHANGE, connectMessage);
+    else if (!sendAll(t, httpRequest(parts, 0))) failWith(r, FETCH_NO_EXCHANGE, "socket send() failed");
+    else readResponse(r, t);
+    transportClose(t);
     freeUrlParts(&parts);
     return r;
 }

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "net.h"
+#include "transport.h"
 #include "url.h"
 
 /* The receive buffer: the whole header must fit, and no read asks for
@@ -21,7 +21,7 @@ enum { HTTP_BODY_LIMIT = 10485760 };
 std::string httpRequest(const UrlParts &parts, int keepAlive);
 
 /* Sends all of the text; 1 when it went out, 0 on a send error. */
-int sendAll(SocketHandle s, const std::string &text);
+int sendAll(Transport *t, const std::string &text);
 
 /* Outcome of reading a response header. */
 enum HeaderRead { HEADER_COMPLETE, HEADER_CUT_SHORT, HEADER_TOO_LARGE };
@@ -30,6 +30,6 @@ enum HeaderRead { HEADER_COMPLETE, HEADER_CUT_SHORT, HEADER_TOO_LARGE };
  * blank line that ends the header. *held receives the bytes read and
  * *lastRead the result of the last read; on HEADER_COMPLETE *headerLength
  * is the offset of the blank line's "\r\n\r\n". */
-HeaderRead readHeader(SocketHandle s, char *buffer, int *held, int *lastRead, int *headerLength);
+HeaderRead readHeader(Transport *t, char *buffer, int *held, int *lastRead, int *headerLength);
 
 #endif

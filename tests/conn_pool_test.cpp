@@ -27,7 +27,7 @@ protected:
     /* Connects to 127.0.0.1 at port; returns the message, "" on success. */
     std::string attempt(int port) {
         message[0] = '\0';
-        SocketHandle s = connectHost("127.0.0.1", port, message);
+        SocketHandle s = connectHost(0, "127.0.0.1", port, message);
         netClose(s);
         return s ? "" : message;
     }
@@ -85,27 +85,28 @@ TEST_F(ConnPool, RefusedConnectsAreFailuresButLookupsAreNot) {
     netClose(netListenLoopback(1, &port));  // a port with nobody listening
     for (int i = 0; i < 5; i++) EXPECT_EQ(attempt(port).rfind("使用非阻塞方式连接发生错误，错误码:", 0), 0u);
     EXPECT_EQ(attempt(port), "127.0.0.1:" + std::to_string(port) + " - 连接失败已连续发生5次+");
-    for (int i = 0; i < 6; i++) EXPECT_EQ(connectHost("", port, message), 0u);
+    for (int i = 0; i < 6; i++) EXPECT_EQ(connectHost(0, "", port, message), 0u);
     EXPECT_STREQ(message, "无法解析域名: ");
-    EXPECT_EQ(connectHost(NULL, port, message), 0u);
+    EXPECT_EQ(connectHost(0, NULL, port, message), 0u);
     EXPECT_STREQ(message, "域名 = null");
 }
 
 TEST_F(ConnPool, OneSocketIsPooledPerHostAndPort) {
     TestServer a, b;
-    SocketHandle first = poolAcquire("127.0.0.1", a.port(), message);
-    ASSERT_NE(first, 0u);
-    EXPECT_EQ(poolAcquire("127.0.0.1", a.port(), message), first);
-    SocketHandle other = poolAcquire("127.0.0.1", b.port(), message);
+    UrlParts atA = {(char *)"127.0.0.1", (char *)"/", a.port(), 0};
+    UrlParts atB = {(char *)"127.0.0.1", (char *)"/", b.port(), 0};
+    Transport *first = poolAcquire(&atA, message);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(poolAcquire(&atA, message), first);
+    Transport *other = poolAcquire(&atB, message);
     EXPECT_NE(other, first);
-    poolRelease("127.0.0.1", a.port());
-    netClose(first);
-    SocketHandle again = poolAcquire("127.0.0.1", a.port(), message);
-    EXPECT_NE(again, 0u);
-    poolRelease("127.0.0.1", a.port());
-    poolRelease("127.0.0.1", b.port());
-    netClose(again);
-    netClose(other);
+    EXPECT_EQ(poolRelease(&atA), first);
+    EXPECT_EQ(poolRelease(&atA), nullptr);
+    transportClose(first);
+    Transport *again = poolAcquire(&atA, message);
+    EXPECT_NE(again, nullptr);
+    transportClose(poolRelease(&atA));
+    transportClose(poolRelease(&atB));
     std::string log = readFile(dir.file("app.log"));
     auto count = [&](int port) {
         std::string line = " 127.0.0.1:" + std::to_string(port) + " --- new socket()\r\n";

@@ -60,7 +60,7 @@ TEST_F(Download, RequestsTheLinkAsWrittenAndKeepsTheConnection) {
               "GET /a%20b.jpg?x=1&y=2 HTTP/1.1\r\nAccept: */*\r\nAccept-Language: zh-cn\r\nUser-Agent: Mozilla/4.0 "
               "(compatible; MSIE 8.0; Windows NT 5.2; Trident/4.0; CIBA)\r\nHost: 127.0.0.1:" +
                   std::to_string(server.port()) + "\r\nConnection: keep-alive\r\n\r\n");
-    poolRelease("127.0.0.1", server.port());
+    closePooled(url("/"));
 }
 
 TEST_F(Download, FailedKeepAliveAttemptIsRepeatedOnceWithoutIt) {
@@ -97,7 +97,7 @@ TEST_F(Download, FollowsOneRedirectWithKeepAlive) {
     EXPECT_EQ(readFile(target), JPEG);
     ASSERT_EQ(server.requests().size(), 2u);
     EXPECT_EQ(server.requests()[1].rfind("GET /b.jpg HTTP/1.1\r\n", 0), 0u);
-    poolRelease("127.0.0.1", server.port());
+    closePooled(url("/"));
 
     const std::string again = "HTTP/1.1 302 Found\r\nLocation: " + url("/c.jpg") + "\r\n\r\n";
     for (int i = 0; i < 3; i++) once(again);  // first, its redirect, and that one's repetition
@@ -158,7 +158,7 @@ TEST_F(Download, ChunkedBodyCutAtAnyByteDecodesTheSame) {
         server.script({split});
         ASSERT_EQ(get("/chunked.jpg", 1), 1) << "cut at " << cut << ": " << message;
         ASSERT_EQ(readFile(target), DECODED) << "cut at " << cut;
-        poolRelease("127.0.0.1", server.port());
+        closePooled(url("/"));
     }
 }
 
@@ -192,5 +192,5 @@ TEST_F(Download, ConnectionClosedByTheServerIsReplaced) {
     EXPECT_EQ(server.connections(), 3);
     EXPECT_EQ(logLines("/2.png(useKeepAlive:1)"), 1);
     EXPECT_EQ(logLines(" --- new socket()"), 2);
-    poolRelease("127.0.0.1", server.port());
+    closePooled(url("/"));
 }

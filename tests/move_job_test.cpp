@@ -70,7 +70,7 @@ protected:
     void TearDown() override {
         itemListClear(items);
         ptrVectorDestroy(items, 0);
-        poolRelease("127.0.0.1", server.port());
+        closePooled("http://127.0.0.1:" + std::to_string(server.port()) + "/");
         setNetTimeouts(NET_TIMEOUT_MS, NET_TIMEOUT_MS);
         abortRequested = 0;
     }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "conn_pool.h"
 #include "platform.h"
 #include "process_hooks.h"
 
@@ -41,6 +42,13 @@ std::string readFile(const std::string &path) {
     for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
     fclose(f);
     return bytes;
+}
+
+void closePooled(const std::string &link) {
+    UrlParts parts;
+    if (!parseUrl(link.c_str(), &parts)) return;
+    transportClose(poolRelease(&parts));
+    freeUrlParts(&parts);
 }
 
 static std::string hex(const std::string &bytes) {

@@ -25,6 +25,10 @@ private:
 /* The whole content of a file; empty when it cannot be read. */
 std::string readFile(const std::string &path);
 
+/* Closes and forgets the pooled connection of the link's scheme, host and
+ * port, if there is one. */
+void closePooled(const std::string &link);
+
 /* Installs hooks that print each message as "MESSAGE <caption> <text>" in
  * hex to standard error and end the process at once with the status. */
 void installRecordingHooks();
