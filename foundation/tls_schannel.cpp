@@ -123,6 +123,18 @@ static const char *certificateError(DWORD error) {
     }
 }
 
+/* The error of a chain that does not end at a trusted root or holds a
+ * certificate out of its time, else 0. Checked here as well as by the SSL
+ * policy, since Wine's policy lets a chain that ends at no known root (a
+ * partial chain) pass. Revocation is not asked for, so it is not judged. */
+static DWORD chainError(DWORD status) {
+    status &= ~(DWORD)(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
+    if (!status) return 0;
+    if (status & CERT_TRUST_IS_NOT_TIME_VALID) return (DWORD)CERT_E_EXPIRED;
+    if (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT)) return (DWORD)CERT_E_UNTRUSTEDROOT;
+    return (DWORD)CERT_E_CHAINING;
+}
+
 /* Checks the peer's certificate chain and the host name; 0 with the
  * reason in detail when they do not verify. */
 static int verifyPeer(TlsSession *t, char *detail) {
@@ -139,6 +151,7 @@ static int verifyPeer(TlsSession *t, char *detail) {
     PCCERT_CHAIN_CONTEXT chain = NULL;
     DWORD error = CertGetCertificateChain(NULL, cert, NULL, cert->hCertStore, &chainPara, 0, NULL, &chain)
                       ? 0 : GetLastError();
+    if (!error && (error = chainError(chain->TrustStatus.dwErrorStatus)) != 0) CertFreeCertificateChain(chain);
     if (!error) {
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl;
         memset(&ssl, 0, sizeof ssl);
