@@ -237,6 +237,7 @@ int main(int argc, char **argv) {
         EVP_PKEY *issuerKey = front.stranger ? strangerKey : caKey;
         X509 *cert = makeCert(key, front.host, issuer, issuerKey, front.fromDays, front.toDays);
         front.ctx = serverContext(key, cert);
+        X509_free(cert);
         front.listener = listenLoopback(&front.port);
     }
     close(listenLoopback(&plainPort));  // a free port for the test's plain server
@@ -252,5 +253,11 @@ int main(int argc, char **argv) {
     }
     int status = child > 0 ? run(child) : 1;
     unlink(pemPath);
+    for (Front &front : fronts) SSL_CTX_free(front.ctx);  // sessions still open hold their own reference
+    X509_free(ca);
+    X509_free(stranger);
+    EVP_PKEY_free(caKey);
+    EVP_PKEY_free(strangerKey);
+    EVP_PKEY_free(key);
     return status;
 }
