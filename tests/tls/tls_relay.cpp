@@ -32,7 +32,7 @@
 #include <thread>
 #include <vector>
 
-enum { RUN_LIMIT_S = 900, IDLE_LIMIT_MS = 20000, STEP_MS = 50, IO_TIMEOUT_S = 5, DAY_S = 86400 };
+enum { RUN_LIMIT_S = 900, IDLE_LIMIT_MS = 20000, STEP_MS = 50, IO_TIMEOUT_S = 5, DAY_S = 86400, RELAY_BUFFER = 16384 };
 
 struct Front {
     const char *name;
@@ -141,7 +141,7 @@ static void finish(SSL *ssl, int s, bool cut) {
 /* Carries bytes both ways until either side closes or nothing moves for
  * IDLE_LIMIT_MS. */
 static void relay(SSL *ssl, int s, int plain, bool cut) {
-    char buffer[16384];
+    char buffer[RELAY_BUFFER];
     for (int idle = 0; idle < IDLE_LIMIT_MS;) {
         struct pollfd p[2] = {{s, POLLIN, 0}, {plain, POLLIN, 0}};
         int ready = SSL_pending(ssl) > 0 ? 1 : poll(p, 2, STEP_MS);
