@@ -70,7 +70,7 @@ static FetchResult *readBody(FetchResult *r, Transport *t, char *buffer, int hel
     return r;
 }
 
-/* Reads the response on a connected socket that has the request. */
+/* Reads the response on a connection that has the request. */
 static FetchResult *readResponse(FetchResult *r, Transport *t) {
     char buffer[HTTP_BUFFER_SIZE + 1] = {0};
     int held = 0, lastRead = 0, headerLength = 0;

@@ -85,6 +85,8 @@ TEST_F(ConnPool, RefusedConnectsAreFailuresButLookupsAreNot) {
     netClose(netListenLoopback(1, &port));  // a port with nobody listening
     for (int i = 0; i < 5; i++) EXPECT_EQ(attempt(port).rfind("使用非阻塞方式连接发生错误，错误码:", 0), 0u);
     EXPECT_EQ(attempt(port), "127.0.0.1:" + std::to_string(port) + " - 连接失败已连续发生5次+");
+    EXPECT_EQ(connectHost(1, "127.0.0.1", port, message), 0u);  // https is counted apart: still tried
+    EXPECT_EQ(std::string(message).rfind("使用非阻塞方式连接发生错误，错误码:", 0), 0u);
     for (int i = 0; i < 6; i++) EXPECT_EQ(connectHost(0, "", port, message), 0u);
     EXPECT_STREQ(message, "无法解析域名: ");
     EXPECT_EQ(connectHost(0, NULL, port, message), 0u);
