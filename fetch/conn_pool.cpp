@@ -1,12 +1,13 @@
 /* Connections and the keep-alive pool; see conn_pool.h.
  *
  * A connect runs non-blocking and waits a bounded time to complete. Time-
- * outs and refused or failed connects are counted per host and port, and so
- * are replies that never came; a reply removes the count, a bare connect
- * does not (a host that accepts and then stays silent must be skipped too).
- * Lookup failures never count. The pool is a short array of connections
- * stamped with their last use, searched in full: it never holds more than
- * POOL_CONNECTION_LIMIT. */
+ * outs and refused or failed connects are counted per scheme, host and
+ * port, and so are replies that never came; a reply removes the count, a
+ * bare connect does not (a host that accepts and then stays silent must be
+ * skipped too). Lookup failures never count. The pool is a short array of
+ * connections stamped with their last use, searched in full: it never holds
+ * more than POOL_CONNECTION_LIMIT. An https link's connection is pooled
+ * under the scheme and port it ended up on, after a fallback too. */
 #include "conn_pool.h"
 
 #include <stdint.h>
@@ -26,9 +27,9 @@ namespace {
 
 /* One pooled connection. */
 struct PooledConnection {
-    std::string key;    // "host:port"
-    SocketHandle sock;  // connected, never 0
-    uint64_t lastUse;   // the pool's use counter when last handed out
+    std::string key;   // "scheme://host:port"
+    Transport *conn;   // connected, never NULL
+    uint64_t lastUse;  // the pool's use counter when last handed out
 };
 
 }  // namespace
@@ -57,9 +58,13 @@ void setNetTimeouts(int connectMs, int ioMs) {
     ioTimeoutMs = ioMs;
 }
 
-/* "host:port", the key of both tables; any length. */
-static std::string tableKey(const char *host, int port) {
-    return std::string(host) + ":" + std::to_string(port);
+/* "scheme://host:port", the key of both tables; any length. */
+static std::string tableKey(int https, const char *host, int port) {
+    return std::string(https ? "https://" : "http://") + host + ":" + std::to_string(port);
+}
+
+static std::string linkKey(const UrlParts *parts) {
+    return tableKey(parts->https, parts->host, parts->port);
 }
 
 static intptr_t failCount(const std::string &key) {
@@ -79,13 +84,13 @@ static void countFailure(const std::string &key) {
     netLockRelease(failCountLock);
 }
 
-void countHostFailure(const char *host, int port) {
-    countFailure(tableKey(host, port));
+void countHostFailure(const UrlParts *parts) {
+    countFailure(linkKey(parts));
 }
 
-void hostAnswered(const char *host, int port) {
+void hostAnswered(const UrlParts *parts) {
     netLockAcquire(failCountLock);
-    strMapRemove(connFailCounts, tableKey(host, port).c_str());
+    strMapRemove(connFailCounts, linkKey(parts).c_str());
     netLockRelease(failCountLock);
 }
 
@@ -116,12 +121,12 @@ static int awaitConnect(SocketHandle s, int started, const std::string &key, cha
     return (int)failConnect(s, key, state != -2);
 }
 
-SocketHandle connectHost(const char *host, int port, char *errMsg) {
+SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
     if (!host) {
         snprintf(errMsg, ERR_MSG_SIZE, "域名 = null");
         return 0;
     }
-    std::string key = tableKey(host, port);
+    std::string key = tableKey(https, host, port);
     if (failCount(key) >= CONNECT_FAILURE_LIMIT) {
         snprintf(errMsg, ERR_MSG_SIZE, "%s:%d - 连接失败已连续发生5次+", host, port);
         return 0;
@@ -160,6 +165,50 @@ SocketHandle connectHost(const char *host, int port, char *errMsg) {
     return s;
 }
 
+/* Opens the link's connection; TLS_UNTRUSTED in *outcome when an https
+ * link's certificate does not verify (logged, with the message left). */
+static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome) {
+    *outcome = TLS_NO_SESSION;
+    SocketHandle s = connectHost(parts->https, parts->host, parts->port, errMsg);
+    if (!s) return NULL;
+    if (!parts->https) return transportPlain(s);
+    Transport *t = NULL;
+    char detail[TLS_DETAIL_SIZE] = {0};
+    *outcome = transportStartTls(s, parts->host, &t, detail);
+    if (*outcome == TLS_AGREED) return t;
+    // a TLS port that never agrees costs a handshake per image: skip it after five, like a silent host
+    if (*outcome == TLS_NO_SESSION) countFailure(linkKey(parts));
+    char line[ERR_MSG_SIZE];
+    snprintf(line, sizeof line, "%s:%d TLS: %s", parts->host, parts->port, detail);
+    appendLog(line);
+    if (*outcome == TLS_UNTRUSTED) snprintf(errMsg, ERR_MSG_SIZE, "图片服务器的 HTTPS 证书未通过验证，为安全起见不下载。");
+    else snprintf(errMsg, ERR_MSG_SIZE, "无法建立 TLS 连接: %s", detail);
+    return NULL;
+}
+
+/* The one place that decides a fallback to plain HTTP: the https attempt
+ * failed, and not for its certificate. */
+static int fallBack(UrlParts *parts, int outcome, const char *why) {
+    if (!parts->https || outcome == TLS_UNTRUSTED) return 0;
+    int from = parts->port, onDefault = parts->port == defaultPort(parts);
+    parts->https = 0;
+    if (onDefault) parts->port = defaultPort(parts);
+    char line[ERR_MSG_SIZE];
+    snprintf(line, sizeof line, "https://%s:%d 不可用，改用 http 端口 %d: %s", parts->host, from, parts->port, why);
+    appendLog(line);
+    return 1;
+}
+
+/* The pooled connection under key, marked as just used; NULL when none. */
+static Transport *pooled(const std::string &key) {
+    for (PooledConnection &c : connPool) {
+        if (c.key != key) continue;
+        c.lastUse = ++poolUses;
+        return c.conn;
+    }
+    return NULL;
+}
+
 /* Makes room for one more connection: closes the least recently used one
  * when the pool is full. */
 static void evictLeastRecent(void) {
@@ -167,34 +216,52 @@ static void evictLeastRecent(void) {
     size_t oldest = 0;
     for (size_t i = 1; i < connPool.size(); i++)
         if (connPool[i].lastUse < connPool[oldest].lastUse) oldest = i;
-    netClose(connPool[oldest].sock);
+    transportClose(connPool[oldest].conn);
     connPool.erase(connPool.begin() + (long)oldest);
 }
 
-SocketHandle poolAcquire(const char *host, int port, char *errMsg) {
-    std::string key = tableKey(host, port);
-    for (PooledConnection &c : connPool) {
-        if (c.key != key) continue;
-        c.lastUse = ++poolUses;
-        return c.sock;
+/* A connection for the link, from the pool when usePool is set; at most two
+ * rounds: the https attempt and its fallback. */
+static Transport *linkConnection(UrlParts *parts, int usePool, char *errMsg) {
+    for (;;) {
+        std::string key = linkKey(parts);
+        Transport *t = usePool ? pooled(key) : NULL;
+        if (t) return t;
+        if (usePool) {
+            char line[ERR_MSG_SIZE];
+            snprintf(line, sizeof line, "%s:%d --- new socket()", parts->host, parts->port);
+            appendLog(line);
+        }
+        int outcome;
+        t = openLink(parts, errMsg, &outcome);
+        if (t) {
+            if (usePool) {
+                evictLeastRecent();
+                connPool.push_back({key, t, ++poolUses});
+            }
+            return t;
+        }
+        if (!fallBack(parts, outcome, errMsg)) return NULL;
     }
-    char line[ERR_MSG_SIZE];
-    snprintf(line, sizeof line, "%s:%d --- new socket()", host, port);
-    appendLog(line);
-    SocketHandle s = connectHost(host, port, errMsg);
-    if (!s) return 0;
-    evictLeastRecent();
-    connPool.push_back({key, s, ++poolUses});
-    return s;
 }
 
-void poolRelease(const char *host, int port) {
-    std::string key = tableKey(host, port);
+Transport *connectLink(UrlParts *parts, char *errMsg) {
+    return linkConnection(parts, 0, errMsg);
+}
+
+Transport *poolAcquire(UrlParts *parts, char *errMsg) {
+    return linkConnection(parts, 1, errMsg);
+}
+
+Transport *poolRelease(const UrlParts *parts) {
+    std::string key = linkKey(parts);
     for (size_t i = 0; i < connPool.size(); i++) {
         if (connPool[i].key != key) continue;
+        Transport *t = connPool[i].conn;
         connPool.erase(connPool.begin() + (long)i);
-        return;
+        return t;
     }
+    return NULL;
 }
 
 int poolSize(void) {
@@ -202,6 +269,6 @@ int poolSize(void) {
 }
 
 void poolCloseAll(void) {
-    for (PooledConnection &c : connPool) netClose(c.sock);
+    for (PooledConnection &c : connPool) transportClose(c.conn);
     connPool.clear();
 }

@@ -1,14 +1,22 @@
-/* Connections to image hosts: bounded connects, a keep-alive pool of one
- * socket per host and port, and a count of consecutive failed connects (or
- * replies that never came) that stops trying a host and port after five.
+/* Connections to image hosts: bounded connects, TLS for https links, a
+ * keep-alive pool of one connection per scheme, host and port, and a count
+ * of consecutive failed connects (or replies that never came) that stops
+ * trying a scheme, host and port after five.
  *
- * Both tables are process-wide and keyed "host:port". The pool is used by
- * the move job's thread alone; the failure counts are shared with the
- * update check and every read-and-update of them holds one lock. */
+ * Both tables are process-wide and keyed "scheme://host:port". The pool is
+ * used by the move job's thread alone; the failure counts are shared with
+ * the update check and every read-and-update of them holds one lock.
+ *
+ * An https link whose TLS port cannot be reached, or whose host agrees on no
+ * TLS session, is fetched over plain HTTP as earlier versions did (on port
+ * 80 for the default port), and the log says why. A certificate that does
+ * not verify is never a reason for that: the connection fails. */
 #ifndef LUMORA_CONN_POOL_H
 #define LUMORA_CONN_POOL_H
 
 #include "net.h"
+#include "transport.h"
+#include "url.h"
 
 /* The size of the message buffers that fetcher calls fill on failure. */
 enum { ERR_MSG_SIZE = 1024 };
@@ -33,17 +41,24 @@ void resetConnFailCounts(void);
 /* Changes the connect and the send/receive time-outs (tests shorten them). */
 void setNetTimeouts(int connectMs, int ioMs);
 
-/* Resolves host and connects to it within the time-out. Returns the
- * connected socket (with send and receive time-outs set), or 0 with a
- * message in errMsg (ERR_MSG_SIZE bytes). */
-SocketHandle connectHost(const char *host, int port, char *errMsg);
+/* Resolves host and connects to it within the time-out, counting failures
+ * under the scheme (https 1 or 0), host and port. Returns the connected
+ * socket (with send and receive time-outs set), or 0 with a message in
+ * errMsg (ERR_MSG_SIZE bytes). */
+SocketHandle connectHost(int https, const char *host, int port, char *errMsg);
 
-/* The pooled socket for host and port, or a new connection that is pooled;
- * 0 with a message in errMsg when none can be had. */
-SocketHandle poolAcquire(const char *host, int port, char *errMsg);
+/* A new connection for the parsed link: TLS for https, else plain. When it
+ * falls back to plain HTTP, parts is changed to the scheme and port used.
+ * NULL with a message in errMsg when none can be had. */
+Transport *connectLink(UrlParts *parts, char *errMsg);
 
-/* Takes host and port's socket out of the pool; the caller closes it. */
-void poolRelease(const char *host, int port);
+/* As connectLink, but the pooled connection for the link's scheme, host and
+ * port when there is one; a new connection is pooled. */
+Transport *poolAcquire(UrlParts *parts, char *errMsg);
+
+/* Takes the link's connection out of the pool and returns it (NULL when
+ * none was pooled); the caller closes it. */
+Transport *poolRelease(const UrlParts *parts);
 
 /* The number of pooled connections. */
 int poolSize(void);
@@ -52,10 +67,10 @@ int poolSize(void);
 void poolCloseAll(void);
 
 /* Counts a connection on which no reply came in time like a failed
- * connect. */
-void countHostFailure(const char *host, int port);
+ * connect, under the link's scheme, host and port. */
+void countHostFailure(const UrlParts *parts);
 
-/* Forgets host and port's failures: it has answered. */
-void hostAnswered(const char *host, int port);
+/* Forgets the link's scheme, host and port's failures: it has answered. */
+void hostAnswered(const UrlParts *parts);
 
 #endif

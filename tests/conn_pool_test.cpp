@@ -27,7 +27,7 @@ protected:
     /* Connects to 127.0.0.1 at port; returns the message, "" on success. */
     std::string attempt(int port) {
         message[0] = '\0';
-        SocketHandle s = connectHost("127.0.0.1", port, message);
+        SocketHandle s = connectHost(0, "127.0.0.1", port, message);
         netClose(s);
         return s ? "" : message;
     }
@@ -81,10 +81,11 @@ TEST_F(ConnPool, FiveTimeOutsStopTheAttemptsUntilReset) {
 TEST_F(ConnPool, AnAnswerStartsTheCountAgain) {
     FullListener full;
     EXPECT_NE(attempt(full.port), "");
-    countHostFailure("127.0.0.1", full.port);  // a silent host counts as well
+    UrlParts link = {(char *)"127.0.0.1", (char *)"/", full.port, 0};
+    countHostFailure(&link);  // a silent host counts as well
     netClose(netAccept(full.listener, 1000));  // room for one more
     EXPECT_EQ(attempt(full.port), "");
-    hostAnswered("127.0.0.1", full.port);
+    hostAnswered(&link);
     for (int i = 0; i < 4; i++) EXPECT_EQ(attempt(full.port), "使用非阻塞方式连接超时。");
     EXPECT_EQ(attempt(full.port), "使用非阻塞方式连接超时。");  // the fifth in a row is still tried
     EXPECT_EQ(attempt(full.port), "127.0.0.1:" + std::to_string(full.port) + " - 连接失败已连续发生5次+");
@@ -95,48 +96,51 @@ TEST_F(ConnPool, RefusedConnectsAreFailuresButLookupsAreNot) {
     netClose(netListenLoopback(1, &port));  // a port with nobody listening
     for (int i = 0; i < 5; i++) EXPECT_EQ(attempt(port).rfind("使用非阻塞方式连接发生错误，错误码:", 0), 0u);
     EXPECT_EQ(attempt(port), "127.0.0.1:" + std::to_string(port) + " - 连接失败已连续发生5次+");
-    for (int i = 0; i < 6; i++) EXPECT_EQ(connectHost("", port, message), 0u);
+    EXPECT_EQ(connectHost(1, "127.0.0.1", port, message), 0u);  // https is counted apart: still tried
+    EXPECT_EQ(std::string(message).rfind("使用非阻塞方式连接发生错误，错误码:", 0), 0u);
+    for (int i = 0; i < 6; i++) EXPECT_EQ(connectHost(0, "", port, message), 0u);
     EXPECT_STREQ(message, "无法解析域名: ");
-    EXPECT_EQ(connectHost(NULL, port, message), 0u);
+    EXPECT_EQ(connectHost(0, NULL, port, message), 0u);
     EXPECT_STREQ(message, "域名 = null");
 }
 
 TEST_F(ConnPool, OneSocketIsPooledPerHostAndPort) {
     TestServer a, b;
-    SocketHandle first = poolAcquire("127.0.0.1", a.port(), message);
-    ASSERT_NE(first, 0u);
-    EXPECT_EQ(poolAcquire("127.0.0.1", a.port(), message), first);
-    SocketHandle other = poolAcquire("127.0.0.1", b.port(), message);
+    UrlParts atA = {(char *)"127.0.0.1", (char *)"/", a.port(), 0};
+    UrlParts atB = {(char *)"127.0.0.1", (char *)"/", b.port(), 0};
+    Transport *first = poolAcquire(&atA, message);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(poolAcquire(&atA, message), first);
+    Transport *other = poolAcquire(&atB, message);
     EXPECT_NE(other, first);
-    poolRelease("127.0.0.1", a.port());
-    netClose(first);
-    SocketHandle again = poolAcquire("127.0.0.1", a.port(), message);
-    EXPECT_NE(again, 0u);
-    poolRelease("127.0.0.1", a.port());
-    poolRelease("127.0.0.1", b.port());
-    netClose(again);
-    netClose(other);
+    EXPECT_EQ(poolRelease(&atA), first);
+    EXPECT_EQ(poolRelease(&atA), nullptr);
+    transportClose(first);
+    Transport *again = poolAcquire(&atA, message);
+    EXPECT_NE(again, nullptr);
+    transportClose(poolRelease(&atA));
+    transportClose(poolRelease(&atB));
     EXPECT_EQ(newSockets(a.port()), 2);  // the second acquire reused the socket
     EXPECT_EQ(newSockets(b.port()), 1);
 }
 
 TEST_F(ConnPool, ThePoolClosesItsLeastRecentlyUsedConnectionBeyondItsLimit) {
     std::vector<SocketHandle> listeners;
-    std::vector<int> ports;
+    std::vector<UrlParts> links;
     for (int i = 0; i <= POOL_CONNECTION_LIMIT; i++) {
         int port = 0;
         listeners.push_back(netListenLoopback(1, &port));
-        ports.push_back(port);
+        links.push_back({(char *)"127.0.0.1", (char *)"/", port, 0});
     }
-    SocketHandle first = poolAcquire("127.0.0.1", ports[0], message);
-    for (int i = 1; i < POOL_CONNECTION_LIMIT; i++) poolAcquire("127.0.0.1", ports[i], message);
-    EXPECT_EQ(poolAcquire("127.0.0.1", ports[0], message), first);  // now the second is the oldest
-    poolAcquire("127.0.0.1", ports[POOL_CONNECTION_LIMIT], message);
+    Transport *first = poolAcquire(&links[0], message);
+    for (int i = 1; i < POOL_CONNECTION_LIMIT; i++) poolAcquire(&links[i], message);
+    EXPECT_EQ(poolAcquire(&links[0], message), first);  // now the second is the oldest
+    poolAcquire(&links[POOL_CONNECTION_LIMIT], message);
     EXPECT_EQ(poolSize(), (int)POOL_CONNECTION_LIMIT);
-    EXPECT_EQ(poolAcquire("127.0.0.1", ports[0], message), first);
-    poolAcquire("127.0.0.1", ports[1], message);  // it was closed, so it is connected anew
-    EXPECT_EQ(newSockets(ports[0]), 1);
-    EXPECT_EQ(newSockets(ports[1]), 2);
+    EXPECT_EQ(poolAcquire(&links[0], message), first);
+    poolAcquire(&links[1], message);  // it was closed, so it is connected anew
+    EXPECT_EQ(newSockets(links[0].port), 1);
+    EXPECT_EQ(newSockets(links[1].port), 2);
     poolCloseAll();
     for (SocketHandle l : listeners) netClose(l);
 }
