@@ -176,6 +176,7 @@ static int runJob(MoveJob *job, const Arguments &a, LoadedPackage *package) {
     fatalStatus = STATUS_ABORTED;
     catchStopSignals();
     int outcome = runMoveJob(job);
+    poolCloseAll();  // no other job follows: end the kept sessions
     if (outcome != MOVE_FINISHED) printMessage(&progress, stderr, "搬家已中止，已搬好的图片地址已写入数据包。");
     endProgressLine(&progress);
     int failedItems = printFailureReport(package->items);

@@ -1,13 +1,15 @@
 /* Connections and the keep-alive pool; see conn_pool.h.
  *
  * A connect runs non-blocking and waits a bounded time to complete. Time-
- * outs and refused or failed connects are counted per host and port, and so
- * are replies that never came; a reply removes the count, a bare connect
- * does not (a host that accepts and then stays silent must be skipped too).
- * Lookup failures never count. The pool is a short array of idle
- * connections, the longest idle first, searched in full: it never holds
- * more than POOL_CONNECTION_LIMIT, nor more than CONNECTIONS_PER_HOST for
- * one host and port. A connection in use is not in it. */
+ * outs and refused or failed connects are counted per scheme, host and
+ * port, and so are replies that never came; a reply removes the count, a
+ * bare connect does not (a host that accepts and then stays silent must be
+ * skipped too). Lookup failures never count. The pool is a short array of
+ * idle connections, the longest idle first, searched in full: it never
+ * holds more than POOL_CONNECTION_LIMIT, nor more than CONNECTIONS_PER_HOST
+ * for one scheme, host and port. A connection in use is not in it. An https
+ * link's connection is pooled under the scheme and port it ended up on,
+ * after a fallback too. */
 #include "conn_pool.h"
 
 #include <stdint.h>
@@ -27,8 +29,8 @@ namespace {
 
 /* One idle pooled connection, owned by the pool until it is handed out. */
 struct IdleConnection {
-    std::string key;    // "host:port"
-    SocketHandle sock;  // connected, never 0
+    std::string key;  // "scheme://host:port"
+    Transport *conn;  // connected, never NULL
 };
 
 }  // namespace
@@ -58,9 +60,13 @@ void setNetTimeouts(int connectMs, int ioMs) {
     ioTimeoutMs = ioMs;
 }
 
-/* "host:port", the key of both tables; any length. */
-static std::string tableKey(const char *host, int port) {
-    return std::string(host) + ":" + std::to_string(port);
+/* "scheme://host:port", the key of both tables; any length. */
+static std::string tableKey(int https, const char *host, int port) {
+    return std::string(https ? "https://" : "http://") + host + ":" + std::to_string(port);
+}
+
+static std::string linkKey(const UrlParts *parts) {
+    return tableKey(parts->https, parts->host, parts->port);
 }
 
 static intptr_t failCount(const std::string &key) {
@@ -80,14 +86,14 @@ static void countFailure(const std::string &key) {
     netLockRelease(failCountLock);
 }
 
-void countHostFailure(const char *host, int port) {
-    countFailure(tableKey(host, port));
+void countHostFailure(const UrlParts *parts) {
+    countFailure(linkKey(parts));
 }
 
 /* A host refused stays refused until the counts are reset, even when a
  * download begun before its fifth failure is answered after it. */
-void hostAnswered(const char *host, int port) {
-    std::string key = tableKey(host, port);
+void hostAnswered(const UrlParts *parts) {
+    std::string key = linkKey(parts);
     netLockAcquire(failCountLock);
     if ((intptr_t)strMapGet(connFailCounts, key.c_str()) < CONNECT_FAILURE_LIMIT)
         strMapRemove(connFailCounts, key.c_str());
@@ -121,12 +127,12 @@ static int awaitConnect(SocketHandle s, int started, const std::string &key, cha
     return (int)failConnect(s, key, state != -2);
 }
 
-SocketHandle connectHost(const char *host, int port, char *errMsg) {
+SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
     if (!host) {
         snprintf(errMsg, ERR_MSG_SIZE, "域名 = null");
         return 0;
     }
-    std::string key = tableKey(host, port);
+    std::string key = tableKey(https, host, port);
     if (failCount(key) >= CONNECT_FAILURE_LIMIT) {
         snprintf(errMsg, ERR_MSG_SIZE, "%s:%d - 连接失败已连续发生5次+", host, port);
         return 0;
@@ -165,59 +171,116 @@ SocketHandle connectHost(const char *host, int port, char *errMsg) {
     return s;
 }
 
-/* Makes room for one more idle connection: takes the least recently used
- * one out of a full pool and returns it for closing (0 when there is room).
- * Called under poolLock. */
-static SocketHandle takeLeastRecent(void) {
-    if (idlePool.size() < (size_t)POOL_CONNECTION_LIMIT) return 0;
-    SocketHandle s = idlePool.front().sock;
-    idlePool.erase(idlePool.begin());
-    return s;
+/* Opens the link's connection; TLS_UNTRUSTED in *outcome when an https
+ * link's certificate does not verify (logged, with the message left). */
+static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome) {
+    *outcome = TLS_NO_SESSION;
+    SocketHandle s = connectHost(parts->https, parts->host, parts->port, errMsg);
+    if (!s) return NULL;
+    if (!parts->https) return transportPlain(s);
+    Transport *t = NULL;
+    char detail[TLS_DETAIL_SIZE] = {0};
+    *outcome = transportStartTls(s, parts->host, &t, detail);
+    if (*outcome == TLS_AGREED) return t;
+    // a TLS port that never agrees costs a handshake per image: skip it after five, like a silent host
+    if (*outcome == TLS_NO_SESSION) countFailure(linkKey(parts));
+    char line[ERR_MSG_SIZE];
+    snprintf(line, sizeof line, "%s:%d TLS: %s", parts->host, parts->port, detail);
+    appendLog(line);
+    if (*outcome == TLS_UNTRUSTED) snprintf(errMsg, ERR_MSG_SIZE, "图片服务器的 HTTPS 证书未通过验证，为安全起见不下载。");
+    else snprintf(errMsg, ERR_MSG_SIZE, "无法建立 TLS 连接: %s", detail);
+    return NULL;
 }
 
-SocketHandle poolAcquire(const char *host, int port, char *errMsg) {
-    std::string key = tableKey(host, port);
-    SocketHandle pooled = 0;
+/* The one place that decides a fallback to plain HTTP: the https attempt
+ * failed, and not for its certificate. */
+static int fallBack(UrlParts *parts, int outcome, const char *why) {
+    if (!parts->https || outcome == TLS_UNTRUSTED) return 0;
+    int from = parts->port, onDefault = parts->port == defaultPort(parts);
+    parts->https = 0;
+    if (onDefault) parts->port = defaultPort(parts);
+    char line[ERR_MSG_SIZE];
+    snprintf(line, sizeof line, "https://%s:%d 不可用，改用 http 端口 %d: %s", parts->host, from, parts->port, why);
+    appendLog(line);
+    return 1;
+}
+
+/* Takes the most recently used idle connection under key out of the pool;
+ * NULL when there is none. */
+static Transport *takeIdle(const std::string &key) {
+    Transport *t = NULL;
     netLockAcquire(poolLock);
-    for (size_t i = idlePool.size(); i-- > 0;) {  // the most recently used first
+    for (size_t i = idlePool.size(); i-- > 0;) {
         if (idlePool[i].key != key) continue;
-        pooled = idlePool[i].sock;
+        t = idlePool[i].conn;
         idlePool.erase(idlePool.begin() + (long)i);
         break;
     }
     netLockRelease(poolLock);
-    if (pooled) return pooled;
-    char line[ERR_MSG_SIZE];
-    snprintf(line, sizeof line, "%s:%d --- new socket()", host, port);
-    appendLog(line);
-    return connectHost(host, port, errMsg);
+    return t;
 }
 
-void poolKeep(const char *host, int port, SocketHandle s) {
-    std::string key = tableKey(host, port);
-    SocketHandle closed = s;
+/* Makes room for one more idle connection: takes the least recently used
+ * one out of a full pool and returns it for closing (NULL when there is
+ * room). Called under poolLock. */
+static Transport *takeLeastRecent(void) {
+    if (idlePool.size() < (size_t)POOL_CONNECTION_LIMIT) return NULL;
+    Transport *t = idlePool.front().conn;
+    idlePool.erase(idlePool.begin());
+    return t;
+}
+
+/* A connection for the link, an idle pooled one when usePool is set; at
+ * most two rounds: the https attempt and its fallback. */
+static Transport *linkConnection(UrlParts *parts, int usePool, char *errMsg) {
+    for (;;) {
+        Transport *t = usePool ? takeIdle(linkKey(parts)) : NULL;
+        if (t) return t;
+        if (usePool) {
+            char line[ERR_MSG_SIZE];
+            snprintf(line, sizeof line, "%s:%d --- new socket()", parts->host, parts->port);
+            appendLog(line);
+        }
+        int outcome;
+        t = openLink(parts, errMsg, &outcome);
+        if (t) return t;
+        if (!fallBack(parts, outcome, errMsg)) return NULL;
+    }
+}
+
+Transport *connectLink(UrlParts *parts, char *errMsg) {
+    return linkConnection(parts, 0, errMsg);
+}
+
+Transport *poolAcquire(UrlParts *parts, char *errMsg) {
+    return linkConnection(parts, 1, errMsg);
+}
+
+void poolKeep(const UrlParts *parts, Transport *t) {
+    std::string key = linkKey(parts);
+    Transport *closed = t;
     netLockAcquire(poolLock);
     int idle = 0;
     for (const IdleConnection &c : idlePool) idle += c.key == key;
     if (idle < CONNECTIONS_PER_HOST) {
         closed = takeLeastRecent();
-        idlePool.push_back({key, s});
+        idlePool.push_back({key, t});
     }
     netLockRelease(poolLock);
-    netClose(closed);
+    transportClose(closed);
 }
 
-void poolRelease(const char *host, int port) {
-    std::string key = tableKey(host, port);
-    std::vector<SocketHandle> closed;
+void poolRelease(const UrlParts *parts) {
+    std::string key = linkKey(parts);
+    std::vector<Transport *> closed;
     netLockAcquire(poolLock);
     for (size_t i = idlePool.size(); i-- > 0;) {
         if (idlePool[i].key != key) continue;
-        closed.push_back(idlePool[i].sock);
+        closed.push_back(idlePool[i].conn);
         idlePool.erase(idlePool.begin() + (long)i);
     }
     netLockRelease(poolLock);
-    for (SocketHandle s : closed) netClose(s);
+    for (Transport *t : closed) transportClose(t);
 }
 
 int poolSize(void) {
@@ -232,5 +295,5 @@ void poolCloseAll(void) {
     netLockAcquire(poolLock);
     closed.swap(idlePool);
     netLockRelease(poolLock);
-    for (IdleConnection &c : closed) netClose(c.sock);
+    for (IdleConnection &c : closed) transportClose(c.conn);
 }

@@ -1,15 +1,24 @@
-/* Connections to image hosts: bounded connects, a keep-alive pool of idle
- * sockets per host and port, and a count of consecutive failed connects (or
- * replies that never came) that stops trying a host and port after five.
+/* Connections to image hosts: bounded connects, TLS for https links, a
+ * keep-alive pool of idle connections per scheme, host and port, and a
+ * count of consecutive failed connects (or replies that never came) that
+ * stops trying a scheme, host and port after five.
  *
- * Both tables are process-wide and keyed "host:port", each behind its own
- * lock: the move job's downloaders share the pool, and the failure counts
- * are shared with the update check. A pooled socket belongs to one caller
- * at a time: poolAcquire takes it out of the pool, poolKeep gives it back. */
+ * Both tables are process-wide and keyed "scheme://host:port", each behind
+ * its own lock: the move job's downloaders share the pool, and the failure
+ * counts are shared with the update check. A pooled connection belongs to
+ * one caller at a time: poolAcquire takes it out of the pool, poolKeep
+ * gives it back.
+ *
+ * An https link whose TLS port cannot be reached, or whose host agrees on no
+ * TLS session, is fetched over plain HTTP as earlier versions did (on port
+ * 80 for the default port), and the log says why. A certificate that does
+ * not verify is never a reason for that: the connection fails. */
 #ifndef LUMORA_CONN_POOL_H
 #define LUMORA_CONN_POOL_H
 
 #include "net.h"
+#include "transport.h"
+#include "url.h"
 
 /* The size of the message buffers that fetcher calls fill on failure. */
 enum { ERR_MSG_SIZE = 1024 };
@@ -38,23 +47,30 @@ void resetConnFailCounts(void);
 /* Changes the connect and the send/receive time-outs (tests shorten them). */
 void setNetTimeouts(int connectMs, int ioMs);
 
-/* Resolves host and connects to it within the time-out. Returns the
- * connected socket (with send and receive time-outs set), or 0 with a
- * message in errMsg (ERR_MSG_SIZE bytes). */
-SocketHandle connectHost(const char *host, int port, char *errMsg);
+/* Resolves host and connects to it within the time-out, counting failures
+ * under the scheme (https 1 or 0), host and port. Returns the connected
+ * socket (with send and receive time-outs set), or 0 with a message in
+ * errMsg (ERR_MSG_SIZE bytes). */
+SocketHandle connectHost(int https, const char *host, int port, char *errMsg);
 
-/* An idle pooled socket for host and port, taken out of the pool, or a new
- * connection; 0 with a message in errMsg when none can be had. The caller
- * owns the socket: it hands a sound one back with poolKeep, else closes it. */
-SocketHandle poolAcquire(const char *host, int port, char *errMsg);
+/* A new connection for the parsed link: TLS for https, else plain. When it
+ * falls back to plain HTTP, parts is changed to the scheme and port used.
+ * NULL with a message in errMsg when none can be had. */
+Transport *connectLink(UrlParts *parts, char *errMsg);
 
-/* Gives a sound keep-alive socket back to the pool for the next download
- * from host and port; closes it when CONNECTIONS_PER_HOST are idle already.
- * A full pool closes its least recently used connection to make room. */
-void poolKeep(const char *host, int port, SocketHandle s);
+/* As connectLink, but an idle pooled connection for the link's scheme, host
+ * and port when there is one, taken out of the pool. The caller owns the
+ * connection: it hands a sound one back with poolKeep, else closes it. */
+Transport *poolAcquire(UrlParts *parts, char *errMsg);
 
-/* Closes the idle pooled sockets of host and port. */
-void poolRelease(const char *host, int port);
+/* Gives a sound keep-alive connection back to the pool for the next
+ * download from the link's scheme, host and port (as poolAcquire left
+ * parts); closes it when CONNECTIONS_PER_HOST are idle already. A full pool
+ * closes its least recently used connection to make room. */
+void poolKeep(const UrlParts *parts, Transport *t);
+
+/* Closes the idle pooled connections of the link's scheme, host and port. */
+void poolRelease(const UrlParts *parts);
 
 /* The number of idle pooled connections. */
 int poolSize(void);
@@ -63,10 +79,10 @@ int poolSize(void);
 void poolCloseAll(void);
 
 /* Counts a connection on which no reply came in time like a failed
- * connect. */
-void countHostFailure(const char *host, int port);
+ * connect, under the link's scheme, host and port. */
+void countHostFailure(const UrlParts *parts);
 
-/* Forgets host and port's failures: it has answered. */
-void hostAnswered(const char *host, int port);
+/* Forgets the link's scheme, host and port's failures: it has answered. */
+void hostAnswered(const UrlParts *parts);
 
 #endif

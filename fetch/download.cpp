@@ -49,8 +49,8 @@ struct Attempt {
     int keepAlive;
     int redirected;
     TransferClock clock;
-    UrlParts parts = {NULL, NULL, 0};
-    SocketHandle sock = 0;
+    UrlParts parts = {NULL, NULL, 0, 0};
+    Transport *conn = NULL;
     FILE *file = NULL;
     HttpHeader header = {};
     char buffer[HTTP_BUFFER_SIZE + 1];
@@ -77,7 +77,7 @@ __attribute__((format(printf, 3, 4))) static int fail(Attempt &a, int result, co
 
 /* One receive into the buffer behind keep bytes. */
 static int receiveInto(Attempt &a, int keep) {
-    a.lastRead = receive(a.sock, a.buffer + keep, HTTP_BUFFER_SIZE - keep, &a.clock);
+    a.lastRead = receive(a.conn, a.buffer + keep, HTTP_BUFFER_SIZE - keep, &a.clock);
     return a.lastRead;
 }
 
@@ -219,7 +219,7 @@ static int dropRedirectBody(Attempt &a, int pos, int end) {
     int32_t length = a.header.contentLength;
     if (a.header.isChunked || length < 0 || length > REDIRECT_BODY_LIMIT || end - pos > length) return 0;
     for (int32_t left = length - (end - pos); left > 0; left -= a.lastRead) {
-        a.lastRead = receive(a.sock, a.buffer, left < HTTP_BUFFER_SIZE ? left : HTTP_BUFFER_SIZE, &a.clock);
+        a.lastRead = receive(a.conn, a.buffer, left < HTTP_BUFFER_SIZE ? left : HTTP_BUFFER_SIZE, &a.clock);
         if (a.lastRead <= 0) return 0;
     }
     return 1;
@@ -245,7 +245,7 @@ static int readStatus(Attempt &a, int held, int headerLength) {
  * counted like one that cannot be reached. */
 static int headerCutShort(Attempt &a, int held) {
     if (a.clock.stop == TRANSFER_TIMED_OUT || a.clock.stop == TRANSFER_TOO_SLOW)
-        countHostFailure(a.parts.host, a.parts.port);
+        countHostFailure(&a.parts);
     if (a.clock.stop == TRANSFER_TIMED_OUT)
         return fail(a, DOWNLOAD_FAILED, "等待 HTTP Head 超时, 已收到 %d 字节", held);
     a.received = held;
@@ -255,21 +255,20 @@ static int headerCutShort(Attempt &a, int held) {
 /* Connects, sends the request, creates the file and reads the response. */
 static int exchange(Attempt &a) {
     char connectMessage[ERR_MSG_SIZE] = {0};
-    const char *host = a.parts.host;
-    a.sock = a.keepAlive ? poolAcquire(host, a.parts.port, connectMessage) : connectHost(host, a.parts.port, connectMessage);
-    if (!a.sock) return fail(a, DOWNLOAD_FAILED, "%s", connectMessage);
-    if (!sendAll(a.sock, httpRequest(a.parts, a.keepAlive))) return fail(a, DOWNLOAD_FAILED, "下载图片失败: send() failed");
+    a.conn = a.keepAlive ? poolAcquire(&a.parts, connectMessage) : connectLink(&a.parts, connectMessage);
+    if (!a.conn) return fail(a, DOWNLOAD_FAILED, "%s", connectMessage);
+    if (!sendAll(a.conn, httpRequest(a.parts, a.keepAlive))) return fail(a, DOWNLOAD_FAILED, "下载图片失败: send() failed");
     a.file = fopen(a.filePath, "wb");
     if (!a.file) return fail(a, DOWNLOAD_CREATE_ERROR, "图片搬家失败：无法创建新文件。");
     setvbuf(a.file, NULL, _IOFBF, FILE_BUFFER_SIZE);  // most images reach the disk in one write
     memset(a.buffer, 0, sizeof a.buffer);
     memset(&a.header, 0, sizeof a.header);
     int held = 0, headerLength = 0;
-    HeaderRead header = readHeader(a.sock, a.buffer, &held, &a.lastRead, &headerLength, &a.clock);
+    HeaderRead header = readHeader(a.conn, a.buffer, &held, &a.lastRead, &headerLength, &a.clock);
     if (header == HEADER_TOO_LARGE)
         return fail(a, DOWNLOAD_FAILED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
     if (header == HEADER_CUT_SHORT) return headerCutShort(a, held);
-    hostAnswered(host, a.parts.port);
+    hostAnswered(&a.parts);
     std::string headerText(a.buffer, (size_t)headerLength);
     parseHttpHeader(&headerText[0], &a.header);
     a.reusable = replyKeepsConnection(a.buffer, a.header);
@@ -298,9 +297,9 @@ static std::string workingLink(const char *url) {
 
 /* Lets go of the connection: back to the pool when keep is set, else closed. */
 static void dropConnection(Attempt &a, int keep) {
-    if (keep && a.sock) poolKeep(a.parts.host, a.parts.port, a.sock);
-    else netClose(a.sock);
-    a.sock = 0;
+    if (keep && a.conn) poolKeep(&a.parts, a.conn);
+    else transportClose(a.conn);
+    a.conn = NULL;
 }
 
 /* Closes the file; removes it unless it is to be kept. Returns 0 when a
@@ -319,7 +318,7 @@ static int downloadBefore(const char *url, const char *filePath, char *errMsg, i
  * keep-alive attempt may be tried again without keep-alive. */
 static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) {
     if (!parseUrl(link, &a.parts)) return fail(a, DOWNLOAD_FAILED, "无法parse下载图片地址");
-    if (a.parts.port == 443) a.parts.port = 80;  // https links are fetched over plain HTTP
+    if (!a.parts.https && a.parts.port == HTTPS_DEFAULT_PORT) a.parts.port = HTTP_DEFAULT_PORT;  // as it always was
     int result = clockNow() > deadline ? clockStopped(a) : exchange(a);
     int stopped = a.clock.stop == TRANSFER_TOO_SLOW || a.clock.stop == TRANSFER_TOO_LONG;
     if (stopped && result != DOWNLOAD_WRITE_ERROR) result = clockStopped(a);

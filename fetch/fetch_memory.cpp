@@ -32,7 +32,7 @@ static std::string sizeMessage(uint32_t expected, int received, int lastRead) {
 
 /* Takes the body of a 200 response whose header is buffer[0, headerLength)
  * and whose first body bytes follow it up to held. */
-static FetchResult *readBody(FetchResult *r, SocketHandle s, char *buffer, int held, int headerLength) {
+static FetchResult *readBody(FetchResult *r, Transport *t, char *buffer, int held, int headerLength) {
     r->header = copyBytes(buffer, (size_t)headerLength);
     HttpHeader header;
     memset(&header, 0, sizeof header);
@@ -56,7 +56,7 @@ static FetchResult *readBody(FetchResult *r, SocketHandle s, char *buffer, int h
     memcpy(body, buffer + headerLength + 4, (size_t)first);
     int received = first, lastRead = 0;
     while ((uint32_t)received < length) {
-        lastRead = receive(s, body + received, (int)(length - (uint32_t)received), NULL);
+        lastRead = receive(t, body + received, (int)(length - (uint32_t)received), NULL);
         if (lastRead <= 0) break;
         received += lastRead;
     }
@@ -70,18 +70,18 @@ static FetchResult *readBody(FetchResult *r, SocketHandle s, char *buffer, int h
     return r;
 }
 
-/* Reads the response on a connected socket that has the request. */
-static FetchResult *readResponse(FetchResult *r, SocketHandle s, const UrlParts &parts) {
+/* Reads the response on a connection that has the request. */
+static FetchResult *readResponse(FetchResult *r, Transport *t, const UrlParts &parts) {
     char buffer[HTTP_BUFFER_SIZE + 1] = {0};
     int held = 0, lastRead = 0, headerLength = 0;
-    HeaderRead header = readHeader(s, buffer, &held, &lastRead, &headerLength, NULL);
+    HeaderRead header = readHeader(t, buffer, &held, &lastRead, &headerLength, NULL);
     if (header == HEADER_TOO_LARGE)
         return failWith(r, FETCH_REFUSED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
     if (header == HEADER_CUT_SHORT) return failWith(r, FETCH_REFUSED, sizeMessage(0xFFFFFFFFu, held, lastRead));
-    hostAnswered(parts.host, parts.port);
+    hostAnswered(&parts);
     if (!startsWith(buffer, "HTTP/1.1 200 OK") && !startsWith(buffer, "HTTP/1.0 200 OK"))
         return failWith(r, FETCH_REFUSED, statusMessage(buffer, headerLength));
-    return readBody(r, s, buffer, held, headerLength);
+    return readBody(r, t, buffer, held, headerLength);
 }
 
 FetchResult *fetchToMemory(const char *url) {
@@ -90,11 +90,11 @@ FetchResult *fetchToMemory(const char *url) {
     UrlParts parts;
     if (!parseUrl(url, &parts)) return failWith(r, FETCH_NO_EXCHANGE, "无法parse下载图片地址");
     char connectMessage[ERR_MSG_SIZE] = {0};
-    SocketHandle s = connectHost(parts.host, parts.port, connectMessage);
-    if (!s) failWith(r, FETCH_NO_EXCHANGE, connectMessage);
-    else if (!sendAll(s, httpRequest(parts, 0))) failWith(r, FETCH_NO_EXCHANGE, "socket send() failed");
-    else readResponse(r, s, parts);
-    netClose(s);
+    Transport *t = connectLink(&parts, connectMessage);
+    if (!t) failWith(r, FETCH_NO_EXCHANGE, connectMessage);
+    else if (!sendAll(t, httpRequest(parts, 0))) failWith(r, FETCH_NO_EXCHANGE, "socket send() failed");
+    else readResponse(r, t, parts);
+    transportClose(t);
     freeUrlParts(&parts);
     return r;
 }

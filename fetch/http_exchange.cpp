@@ -45,10 +45,13 @@ static int withinBounds(TransferClock *clock, int n) {
     return 0;
 }
 
-int receive(SocketHandle s, char *buffer, int length, TransferClock *clock) {
-    int n = netRecv(s, buffer, length);
+int receive(Transport *t, char *buffer, int length, TransferClock *clock) {
+    int n = transportRecv(t, buffer, length);
+    if (n == TRANSPORT_TIMED_OUT) {
+        if (clock) clock->stop = TRANSFER_TIMED_OUT;
+        n = TRANSPORT_FAILED;  // the messages show every failed read as -1
+    }
     if (!clock) return n;
-    if (n < 0 && netTimedOut()) clock->stop = TRANSFER_TIMED_OUT;
     if (n > 0 && !withinBounds(clock, n)) return -1;
     return n;
 }
@@ -62,21 +65,21 @@ std::string httpRequest(const UrlParts &parts, int keepAlive) {
     request += "\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 8.0; Windows NT 5.2; Trident/4.0; CIBA)";
     request += "\r\nHost: ";
     request += parts.host;
-    if (parts.port != 80) request += ":" + std::to_string(parts.port);
+    if (parts.port != defaultPort(&parts)) request += ":" + std::to_string(parts.port);
     request += keepAlive ? "\r\nConnection: keep-alive\r\n\r\n" : "\r\nConnection: close\r\n\r\n";
     return request;
 }
 
-int sendAll(SocketHandle s, const std::string &text) {
+int sendAll(Transport *t, const std::string &text) {
     for (size_t sent = 0; sent < text.size();) {
-        int n = netSend(s, text.data() + sent, (int)(text.size() - sent));
+        int n = transportSend(t, text.data() + sent, (int)(text.size() - sent));
         if (n <= 0) return 0;
         sent += (size_t)n;
     }
     return 1;
 }
 
-HeaderRead readHeader(SocketHandle s, char *buffer, int *held, int *lastRead, int *headerLength,
+HeaderRead readHeader(Transport *t, char *buffer, int *held, int *lastRead, int *headerLength,
                       TransferClock *clock) {
     *held = 0;
     for (;;) {
@@ -86,7 +89,7 @@ HeaderRead readHeader(SocketHandle s, char *buffer, int *held, int *lastRead, in
             return HEADER_COMPLETE;
         }
         if (*held >= HTTP_BUFFER_SIZE) return HEADER_TOO_LARGE;
-        *lastRead = receive(s, buffer + *held, HTTP_BUFFER_SIZE - *held, clock);
+        *lastRead = receive(t, buffer + *held, HTTP_BUFFER_SIZE - *held, clock);
         if (*lastRead <= 0) return HEADER_CUT_SHORT;
         *held += *lastRead;
     }

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "http_header.h"
-#include "net.h"
+#include "transport.h"
 #include "url.h"
 
 /* The receive buffer: the whole header must fit, and no read asks for
@@ -67,14 +67,14 @@ TransferClock transferClock(int64_t deadline);
 /* One receive: the byte count, 0 when the peer closed in order, or less
  * than 0 when it failed or the clock (unless NULL) stopped the transfer;
  * clock->stop then says why. Bytes that arrive past a bound are dropped. */
-int receive(SocketHandle s, char *buffer, int length, TransferClock *clock);
+int receive(Transport *t, char *buffer, int length, TransferClock *clock);
 
 /* The GET request for the parsed link: HTTP/1.1 asking for keep-alive, or
  * HTTP/1.0 with "Connection: close". Any length: a long link is served. */
 std::string httpRequest(const UrlParts &parts, int keepAlive);
 
 /* Sends all of the text; 1 when it went out, 0 on a send error. */
-int sendAll(SocketHandle s, const std::string &text);
+int sendAll(Transport *t, const std::string &text);
 
 /* Outcome of reading a response header. */
 enum HeaderRead { HEADER_COMPLETE, HEADER_CUT_SHORT, HEADER_TOO_LARGE };
@@ -83,7 +83,7 @@ enum HeaderRead { HEADER_COMPLETE, HEADER_CUT_SHORT, HEADER_TOO_LARGE };
  * blank line that ends the header. *held receives the bytes read and
  * *lastRead the result of the last read; on HEADER_COMPLETE *headerLength
  * is the offset of the blank line's "\r\n\r\n". clock may be NULL. */
-HeaderRead readHeader(SocketHandle s, char *buffer, int *held, int *lastRead, int *headerLength,
+HeaderRead readHeader(Transport *t, char *buffer, int *held, int *lastRead, int *headerLength,
                       TransferClock *clock);
 
 /* The wrong-status message: the header's first 256 bytes at most, never a

@@ -6,6 +6,18 @@
 
 #include "text_utils.h"
 
+static int httpPort = HTTP_DEFAULT_PORT;
+static int httpsPort = HTTPS_DEFAULT_PORT;
+
+void setDefaultPorts(int http, int https) {
+    httpPort = http;
+    httpsPort = https;
+}
+
+int defaultPort(const UrlParts *parts) {
+    return parts->https ? httpsPort : httpPort;
+}
+
 int parseUrl(const char *url, UrlParts *parts) {
     if (!startsWithNoCase(url, "http") && !startsWithNoCase(url, "//")) return 0;
     if (strpbrk(url, "\r\n")) return 0;
@@ -25,7 +37,8 @@ int parseUrl(const char *url, UrlParts *parts) {
     }
     parts->host = host;
     parts->path = path;
-    parts->port = colon ? leadingDecimal(colon + 1) : startsWith(url, "https:") ? 443 : 80;
+    parts->https = startsWithNoCase(url, "https:");
+    parts->port = colon ? leadingDecimal(colon + 1) : defaultPort(parts);
     return 1;
 }
 

@@ -11,8 +11,18 @@
 struct UrlParts {
     char *host; /* as written, without port; may be empty; owned */
     char *path; /* from the first "/" after the host to the end; owned */
-    int port;   /* the explicit port, else 443 for "https:" and 80 otherwise */
+    int port;   /* the explicit port, else the scheme's default */
+    int https;  /* 1 for an "https:" link (in any letter case), fetched over TLS */
 };
+
+/* The ports that links without one use. */
+enum { HTTP_DEFAULT_PORT = 80, HTTPS_DEFAULT_PORT = 443 };
+
+/* Changes the default ports (tests point them at loopback servers). */
+void setDefaultPorts(int http, int https);
+
+/* The default port of the link's scheme. */
+int defaultPort(const UrlParts *parts);
 
 /* Fills parts from url. Returns 1, or 0 (nothing allocated, parts untouched)
  * when the link has the wrong scheme, no path, or a CR or LF anywhere, which

@@ -3,9 +3,12 @@
 # in a folder of its own, serving one folder of files with keep-alive and
 # without logging requests. Sourced by the scripts that start one.
 
-# Writes DIR/nginx.conf for a server on LISTEN (address:port) serving ROOT.
-writeNginxConfig() {  # DIR LISTEN ROOT
+# Writes DIR/nginx.conf for a server on LISTEN (address:port) serving ROOT;
+# over TLS 1.3 with the certificate CERT and its key KEY when they are given.
+writeNginxConfig() {  # DIR LISTEN ROOT [CERT KEY]
     mkdir -p "$1"
+    local tls=
+    [ $# -ge 5 ] && tls="ssl_certificate $4; ssl_certificate_key $5; ssl_protocols TLSv1.3;"
     cat >"$1/nginx.conf" <<EOF_CONF
 daemon off;
 user root;
@@ -25,8 +28,9 @@ http {
     uwsgi_temp_path $1/uwsgi;
     scgi_temp_path $1/scgi;
     server {
-        listen $2;
+        listen $2${tls:+ ssl};
         root $3;
+        $tls
     }
 }
 EOF_CONF

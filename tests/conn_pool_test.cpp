@@ -1,6 +1,6 @@
 /* Connections and the pool: counted connect failures (time-outs and
- * refusals) against loopback listeners, and the idle sockets pooled per host
- * and port. Waits are shortened; the program waits 10 s. */
+ * refusals) against loopback listeners, and the idle connections pooled per
+ * scheme, host and port. Waits are shortened; the program waits 10 s. */
 #include <gtest/gtest.h>
 
 #include <string>
@@ -27,7 +27,7 @@ protected:
     /* Connects to 127.0.0.1 at port; returns the message, "" on success. */
     std::string attempt(int port) {
         message[0] = '\0';
-        SocketHandle s = connectHost("127.0.0.1", port, message);
+        SocketHandle s = connectHost(0, "127.0.0.1", port, message);
         netClose(s);
         return s ? "" : message;
     }
@@ -81,13 +81,14 @@ TEST_F(ConnPool, FiveTimeOutsStopTheAttemptsUntilReset) {
 TEST_F(ConnPool, AnAnswerStartsTheCountAgain) {
     FullListener full;
     EXPECT_NE(attempt(full.port), "");
-    countHostFailure("127.0.0.1", full.port);  // a silent host counts as well
+    UrlParts link = {(char *)"127.0.0.1", (char *)"/", full.port, 0};
+    countHostFailure(&link);  // a silent host counts as well
     netClose(netAccept(full.listener, 1000));  // room for one more
     EXPECT_EQ(attempt(full.port), "");
-    hostAnswered("127.0.0.1", full.port);
+    hostAnswered(&link);
     for (int i = 0; i < 4; i++) EXPECT_EQ(attempt(full.port), "使用非阻塞方式连接超时。");
     EXPECT_EQ(attempt(full.port), "使用非阻塞方式连接超时。");  // the fifth in a row is still tried
-    hostAnswered("127.0.0.1", full.port);  // a download begun before the fifth failure
+    hostAnswered(&link);  // a download begun before the fifth failure
     EXPECT_EQ(attempt(full.port), "127.0.0.1:" + std::to_string(full.port) + " - 连接失败已连续发生5次+");
 }
 
@@ -96,51 +97,55 @@ TEST_F(ConnPool, RefusedConnectsAreFailuresButLookupsAreNot) {
     netClose(netListenLoopback(1, &port));  // a port with nobody listening
     for (int i = 0; i < 5; i++) EXPECT_EQ(attempt(port).rfind("使用非阻塞方式连接发生错误，错误码:", 0), 0u);
     EXPECT_EQ(attempt(port), "127.0.0.1:" + std::to_string(port) + " - 连接失败已连续发生5次+");
-    for (int i = 0; i < 6; i++) EXPECT_EQ(connectHost("", port, message), 0u);
+    EXPECT_EQ(connectHost(1, "127.0.0.1", port, message), 0u);  // https is counted apart: still tried
+    EXPECT_EQ(std::string(message).rfind("使用非阻塞方式连接发生错误，错误码:", 0), 0u);
+    for (int i = 0; i < 6; i++) EXPECT_EQ(connectHost(0, "", port, message), 0u);
     EXPECT_STREQ(message, "无法解析域名: ");
-    EXPECT_EQ(connectHost(NULL, port, message), 0u);
+    EXPECT_EQ(connectHost(0, NULL, port, message), 0u);
     EXPECT_STREQ(message, "域名 = null");
 }
 
 TEST_F(ConnPool, PooledSocketsServeOneCallerAtATime) {
     TestServer a, b;
-    SocketHandle first = poolAcquire("127.0.0.1", a.port(), message);
-    SocketHandle second = poolAcquire("127.0.0.1", a.port(), message);  // the first is in use
-    SocketHandle other = poolAcquire("127.0.0.1", b.port(), message);
+    UrlParts atA = {(char *)"127.0.0.1", (char *)"/", a.port(), 0};
+    UrlParts atB = {(char *)"127.0.0.1", (char *)"/", b.port(), 0};
+    Transport *first = poolAcquire(&atA, message);
+    Transport *second = poolAcquire(&atA, message);  // the first is in use
+    Transport *other = poolAcquire(&atB, message);
     ASSERT_TRUE(first && second && other);
     EXPECT_NE(first, second);
-    poolKeep("127.0.0.1", a.port(), first);
-    EXPECT_EQ(poolAcquire("127.0.0.1", a.port(), message), first);
-    std::vector<SocketHandle> kept = {first, second};
-    for (int i = 2; i <= CONNECTIONS_PER_HOST; i++) kept.push_back(poolAcquire("127.0.0.1", a.port(), message));
-    for (SocketHandle s : kept) poolKeep("127.0.0.1", a.port(), s);  // one more than the pool keeps: closed
-    for (int i = 0; i < CONNECTIONS_PER_HOST; i++) kept[(size_t)i] = poolAcquire("127.0.0.1", a.port(), message);
-    for (int i = 0; i < CONNECTIONS_PER_HOST; i++) poolKeep("127.0.0.1", a.port(), kept[(size_t)i]);
-    poolRelease("127.0.0.1", a.port());  // closes the idle ones: the next acquire connects anew
-    netClose(poolAcquire("127.0.0.1", a.port(), message));
-    netClose(other);
+    poolKeep(&atA, first);
+    EXPECT_EQ(poolAcquire(&atA, message), first);
+    std::vector<Transport *> kept = {first, second};
+    for (int i = 2; i <= CONNECTIONS_PER_HOST; i++) kept.push_back(poolAcquire(&atA, message));
+    for (Transport *t : kept) poolKeep(&atA, t);  // one more than the pool keeps: closed
+    for (int i = 0; i < CONNECTIONS_PER_HOST; i++) kept[(size_t)i] = poolAcquire(&atA, message);
+    for (int i = 0; i < CONNECTIONS_PER_HOST; i++) poolKeep(&atA, kept[(size_t)i]);
+    poolRelease(&atA);  // closes the idle ones: the next acquire connects anew
+    transportClose(poolAcquire(&atA, message));
+    transportClose(other);
     EXPECT_EQ(newSockets(a.port()), CONNECTIONS_PER_HOST + 2);
     EXPECT_EQ(newSockets(b.port()), 1);
 }
 
 TEST_F(ConnPool, ThePoolClosesItsLeastRecentlyUsedConnectionBeyondItsLimit) {
     std::vector<SocketHandle> listeners;
-    std::vector<int> ports;
+    std::vector<UrlParts> links;
     for (int i = 0; i <= POOL_CONNECTION_LIMIT; i++) {
         int port = 0;
         listeners.push_back(netListenLoopback(1, &port));
-        ports.push_back(port);
+        links.push_back({(char *)"127.0.0.1", (char *)"/", port, 0});
     }
-    std::vector<SocketHandle> idle;
-    for (int i = 0; i < POOL_CONNECTION_LIMIT; i++) idle.push_back(poolAcquire("127.0.0.1", ports[i], message));
-    for (int i = 0; i < POOL_CONNECTION_LIMIT; i++) poolKeep("127.0.0.1", ports[i], idle[(size_t)i]);
-    poolKeep("127.0.0.1", ports[0], poolAcquire("127.0.0.1", ports[0], message));  // now the second is the oldest
-    poolKeep("127.0.0.1", ports[POOL_CONNECTION_LIMIT], poolAcquire("127.0.0.1", ports[POOL_CONNECTION_LIMIT], message));
+    std::vector<Transport *> idle;
+    for (int i = 0; i < POOL_CONNECTION_LIMIT; i++) idle.push_back(poolAcquire(&links[i], message));
+    for (int i = 0; i < POOL_CONNECTION_LIMIT; i++) poolKeep(&links[i], idle[(size_t)i]);
+    poolKeep(&links[0], poolAcquire(&links[0], message));  // now the second is the oldest
+    poolKeep(&links[POOL_CONNECTION_LIMIT], poolAcquire(&links[POOL_CONNECTION_LIMIT], message));
     EXPECT_EQ(poolSize(), (int)POOL_CONNECTION_LIMIT);
-    netClose(poolAcquire("127.0.0.1", ports[0], message));
-    netClose(poolAcquire("127.0.0.1", ports[1], message));  // it was closed, so it is connected anew
-    EXPECT_EQ(newSockets(ports[0]), 1);
-    EXPECT_EQ(newSockets(ports[1]), 2);
+    transportClose(poolAcquire(&links[0], message));
+    transportClose(poolAcquire(&links[1], message));  // it was closed, so it is connected anew
+    EXPECT_EQ(newSockets(links[0].port), 1);
+    EXPECT_EQ(newSockets(links[1].port), 2);
     poolCloseAll();
     for (SocketHandle l : listeners) netClose(l);
 }

@@ -50,7 +50,7 @@ protected:
     void TearDown() override {
         itemListClear(items);
         ptrVectorDestroy(items, 0);
-        poolRelease("127.0.0.1", server.port());
+        poolCloseAll();
         setNetTimeouts(NET_TIMEOUT_MS, NET_TIMEOUT_MS);
         abortRequested = 0;
     }

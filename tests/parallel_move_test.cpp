@@ -199,7 +199,7 @@ protected:
         job.view = &recorder.view;
         job.connections = connections;
         int outcome = runMoveJob(&job);
-        for (auto &port : ports) poolRelease("127.0.0.1", port.second);
+        poolCloseAll();
         return outcome;
     }
     Outcome move(int connections) {

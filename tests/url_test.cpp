@@ -9,25 +9,28 @@
 #include "url.h"
 
 TEST(ParseUrl, SplitsHostPortAndPath) {
-    struct Case { const char *url; const char *host; int port; const char *path; };
+    struct Case { const char *url; const char *host; int port; const char *path; int https; };
     const Case cases[] = {
-        {"http://h/a.jpg", "h", 80, "/a.jpg"},
-        {"https://h/a.jpg", "h", 443, "/a.jpg"},
-        {"//h/p?q=1#f", "h", 80, "/p?q=1#f"},
-        {"http://h:8080/x", "h", 8080, "/x"},
-        {"http://h:/x", "h", 0, "/x"},
-        {"http://:81/x", "", 81, "/x"},
-        {"http:///x", "", 80, "/x"},
-        {"HTTP://h/x", "h", 80, "/x"},
-        {"HTTPS://h/x", "h", 80, "/x"},
-        {"http://h:99999999999/x", "h", 2147483647, "/x"},
+        {"http://h/a.jpg", "h", 80, "/a.jpg", 0},
+        {"https://h/a.jpg", "h", 443, "/a.jpg", 1},
+        {"//h/p?q=1#f", "h", 80, "/p?q=1#f", 0},
+        {"http://h:8080/x", "h", 8080, "/x", 0},
+        {"http://h:/x", "h", 0, "/x", 0},
+        {"http://:81/x", "", 81, "/x", 0},
+        {"http:///x", "", 80, "/x", 0},
+        {"HTTP://h/x", "h", 80, "/x", 0},
+        {"HTTPS://h/x", "h", 443, "/x", 1},
+        {"hTtPs://h:80/x", "h", 80, "/x", 1},
+        {"httpsx://h/x", "h", 80, "/x", 0},
+        {"http://h:99999999999/x", "h", 2147483647, "/x", 0},
     };
     for (const Case &c : cases) {
-        UrlParts parts = {NULL, NULL, -7};
+        UrlParts parts = {NULL, NULL, -7, 0};
         ASSERT_EQ(parseUrl(c.url, &parts), 1) << c.url;
         EXPECT_STREQ(parts.host, c.host) << c.url;
         EXPECT_EQ(parts.port, c.port) << c.url;
         EXPECT_STREQ(parts.path, c.path) << c.url;
+        EXPECT_EQ(parts.https, c.https) << c.url;
         freeUrlParts(&parts);
         freeUrlParts(&parts);
     }
@@ -35,7 +38,7 @@ TEST(ParseUrl, SplitsHostPortAndPath) {
 
 TEST(ParseUrl, RefusesWhatCannotBeRequested) {
     for (const char *url : {"http://h", "ftp://h/x", "http:/", "", "http://h/a\r\nX-Injected: 1", "//h/a\n"}) {
-        UrlParts parts = {NULL, NULL, -7};
+        UrlParts parts = {NULL, NULL, -7, 0};
         EXPECT_EQ(parseUrl(url, &parts), 0) << url;
         EXPECT_EQ(parts.port, -7);  // untouched
     }
@@ -89,11 +92,16 @@ TEST(HttpHeaderParse, TakesTheFiveFacts) {
 
 TEST(HttpRequestText, AsksForKeepAliveOrClose) {
     char host[] = "img.example", path[] = "/a.jpg?x=1";
-    UrlParts parts = {host, path, 80};
+    UrlParts parts = {host, path, 80, 0};
     const std::string agent = "\r\nAccept: */*\r\nAccept-Language: zh-cn\r\nUser-Agent: Mozilla/4.0 (compatible; "
                               "MSIE 8.0; Windows NT 5.2; Trident/4.0; CIBA)";
     EXPECT_EQ(httpRequest(parts, 1),
               "GET /a.jpg?x=1 HTTP/1.1" + agent + "\r\nHost: img.example\r\nConnection: keep-alive\r\n\r\n");
     parts.port = 8080;
     EXPECT_EQ(httpRequest(parts, 0), "GET /a.jpg?x=1 HTTP/1.0" + agent + "\r\nHost: img.example:8080\r\nConnection: close\r\n\r\n");
+    parts.https = 1;  // the port is named unless it is the scheme's own
+    parts.port = 443;
+    EXPECT_NE(httpRequest(parts, 0).find("\r\nHost: img.example\r\n"), std::string::npos);
+    parts.port = 80;
+    EXPECT_NE(httpRequest(parts, 0).find("\r\nHost: img.example:80\r\n"), std::string::npos);
 }
