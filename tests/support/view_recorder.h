@@ -4,10 +4,14 @@
 #ifndef LUMORA_TESTS_VIEW_RECORDER_H
 #define LUMORA_TESTS_VIEW_RECORDER_H
 
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <string>
 #include <vector>
 
 #include "move_job.h"
+#include "package_reader.h"
 
 /* A view that writes down every call. */
 struct Recorder {
@@ -36,5 +40,33 @@ struct Recorder {
     }
     static void ended(void *c) { of(c).events.push_back("ended"); }
 };
+
+/* Loads the package afresh and runs a job over it into folder; the log and
+ * the backups go to programDir. */
+static inline int runJob(const std::string &package, const std::string &folder, const std::string &programDir,
+                         MoveOptions options, int connections, Recorder &recorder, PtrVector *items) {
+    itemListClear(items);
+    MoveJob job = {};
+    if (loadPackage(package.c_str(), items, &job.packageText) != 1) return -1;
+    snprintf(job.packagePath, sizeof job.packagePath, "%s", package.c_str());
+    snprintf(job.targetFolder, sizeof job.targetFolder, "%s", folder.c_str());
+    snprintf(job.programDir, sizeof job.programDir, "%s", programDir.c_str());
+    job.items = items;
+    job.options = options;
+    job.view = &recorder.view;
+    job.connections = connections;
+    return runMoveJob(&job);
+}
+
+/* The package's text as a fresh load reads it; empty if it cannot be read. */
+static inline std::string loadedText(const std::string &package) {
+    PtrVector *items = ptrVectorCreate(4, 4);
+    char *text = NULL;
+    std::string out = loadPackage(package.c_str(), items, &text) == 1 && text ? text : "";
+    free(text);
+    itemListClear(items);
+    ptrVectorDestroy(items, 0);
+    return out;
+}
 
 #endif
