@@ -1,14 +1,9 @@
 /* The move job with several connections against the same move made one
- * image at a time: the same package and the same server answers (by link,
- * whatever connection asks), and everything a seller can see compared: the
- * local names and files, the package text, the failure lists, the view's
- * calls and final message, and the log. The cases are files in
- * tests/data/parallel; a generated case adds 2,000 links over 20 hosts with
- * random delays and failures. Also: an abort with downloads in flight, and
- * the resume after it. */
+ * image at a time, with the same answers per link: everything a seller can
+ * see must match (files, package, failure lists, view calls, log). Cases are
+ * files in tests/data/parallel plus a generated one of 2,000 links. */
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -23,9 +18,7 @@
 #include "app_log.h"
 #include "conn_pool.h"
 #include "local_naming.h"
-#include "move_job.h"
 #include "package_builder.h"
-#include "package_reader.h"
 #include "paths.h"
 #include "test_server.h"
 #include "test_support.h"
@@ -126,6 +119,7 @@ protected:
     MoveCase c;
     std::map<std::string, std::unique_ptr<TestServer>> servers;
     std::map<std::string, int> ports;
+    PtrVector *items = ptrVectorCreate(256, 64);
 
     void SetUp() override {
         initConnTables();
@@ -135,6 +129,8 @@ protected:
     void TearDown() override {
         setNetTimeouts(NET_TIMEOUT_MS, NET_TIMEOUT_MS);
         abortRequested = 0;
+        itemListClear(items);
+        ptrVectorDestroy(items, 0);
     }
 
     std::string url(const std::string &link) {
@@ -185,20 +181,9 @@ protected:
         makeFolder(dir.file("images").c_str());
     }
     /* Runs a job in dir over its package as it stands. */
-    int run(const ScratchDir &dir, int connections, Recorder &recorder, PtrVector *items) {
+    int run(const ScratchDir &dir, int connections, Recorder &recorder) {
         openAppLog(dir.path().c_str());
-        itemListClear(items);
-        MoveJob job = {};
-        std::string package = dir.file("package.csv");
-        if (loadPackage(package.c_str(), items, &job.packageText) != 1) return -1;
-        snprintf(job.packagePath, sizeof job.packagePath, "%s", package.c_str());
-        snprintf(job.targetFolder, sizeof job.targetFolder, "%s", dir.file("images").c_str());
-        snprintf(job.programDir, sizeof job.programDir, "%s", dir.path().c_str());
-        job.items = items;
-        job.options = c.options;
-        job.view = &recorder.view;
-        job.connections = connections;
-        int outcome = runMoveJob(&job);
+        int outcome = runJob(dir.file("package.csv"), dir.file("images"), dir.path(), c.options, connections, recorder, items);
         poolCloseAll();
         return outcome;
     }
@@ -206,16 +191,12 @@ protected:
         ScratchDir dir;
         writePackageIn(dir);
         Recorder recorder;
-        PtrVector *items = ptrVectorCreate(256, 64);
         imageCounter = 1;
         resetConnFailCounts();
-        EXPECT_EQ(run(dir, connections, recorder, items), MOVE_FINISHED);
-        Outcome o = collect(dir, recorder, items);
-        itemListClear(items);
-        ptrVectorDestroy(items, 0);
-        return o;
+        EXPECT_EQ(run(dir, connections, recorder), MOVE_FINISHED);
+        return collect(dir, recorder);
     }
-    Outcome collect(const ScratchDir &dir, const Recorder &recorder, PtrVector *items) {
+    Outcome collect(const ScratchDir &dir, const Recorder &recorder) {
         Outcome o;
         std::string folder = dir.file("images"), prefix;
         for (auto &file : fs::directory_iterator(folder)) {
@@ -231,13 +212,8 @@ protected:
         };
         for (std::string &file : o.files) file = normal(file);
         std::sort(o.files.begin(), o.files.end());
-        PtrVector *again = ptrVectorCreate(256, 64);
-        char *text = NULL;
-        EXPECT_EQ(loadPackage(dir.file("package.csv").c_str(), again, &text), 1);
-        o.package = normal(text ? text : "");
-        free(text);
-        itemListClear(again);
-        ptrVectorDestroy(again, 0);
+        o.package = normal(loadedText(dir.file("package.csv")));
+        EXPECT_FALSE(o.package.empty());
         o.events = recorder.events;
         for (int32_t i = 0; i < items->count; i++) {
             const ItemRecord *item = (const ItemRecord *)items->items[i];
@@ -307,25 +283,18 @@ TEST_F(ParallelMove, AnAbortWithDownloadsInFlightThenTheResumeMoveTheWholePackag
     writePackageIn(dir);
     Recorder recorder;
     recorder.abortAfterItem = 2;
-    PtrVector *items = ptrVectorCreate(256, 64);
-    ASSERT_EQ(run(dir, 8, recorder, items), MOVE_ABORTED);
+    ASSERT_EQ(run(dir, 8, recorder), MOVE_ABORTED);
     size_t left = remoteLinks(dir.file("package.csv")).size();
     EXPECT_GT(left, 0u);
     EXPECT_LE(left, 170u);  // three items were finished; downloads ahead of them are written back too
     abortRequested = 0;
     recorder.abortAfterItem = -1;
-    ASSERT_EQ(run(dir, 8, recorder, items), MOVE_FINISHED);
+    ASSERT_EQ(run(dir, 8, recorder), MOVE_FINISHED);
     EXPECT_TRUE(remoteLinks(dir.file("package.csv")).empty());
     // every link fetched once over both jobs, at most four at a time over kept connections
     EXPECT_EQ(servers["a"]->requests(200).size(), 200u);
     EXPECT_LE(servers["a"]->connections(), 2 * CONNECTIONS_PER_HOST);
-    std::string text;
-    char *loaded = NULL;
-    itemListClear(items);
-    ASSERT_EQ(loadPackage(dir.file("package.csv").c_str(), items, &loaded), 1);
-    text = loaded;
-    free(loaded);
-    std::string folder = dir.file("images");  // each file holds the image of the link it replaced
+    std::string text = loadedText(dir.file("package.csv")), folder = dir.file("images");  // each file holds the image of the link it replaced
     size_t at = 0;
     for (int i = 0; i < 200; i++) {
         at = text.find(folder, at);
@@ -334,8 +303,6 @@ TEST_F(ParallelMove, AnAbortWithDownloadsInFlightThenTheResumeMoveTheWholePackag
         EXPECT_EQ(readFile(text.substr(at, end - at)), "\xFF\xD8" "a/" + std::to_string(i) + ".jpg");
         at = end;
     }
-    itemListClear(items);
-    ptrVectorDestroy(items, 0);
 }
 
 TEST_F(ParallelMove, AFileThatCannotBeCreatedStopsNewDownloadsAtOnce) {
@@ -347,12 +314,9 @@ TEST_F(ParallelMove, AFileThatCannotBeCreatedStopsNewDownloadsAtOnce) {
     writePackageIn(dir);
     fs::remove(dir.file("images"));
     Recorder recorder;
-    PtrVector *items = ptrVectorCreate(4, 4);
-    ASSERT_EQ(run(dir, 8, recorder, items), MOVE_ABORTED);
+    ASSERT_EQ(run(dir, 8, recorder), MOVE_ABORTED);
     ASSERT_GE(recorder.events.size(), 2u);
     EXPECT_EQ(recorder.events[1], "message 错误 图片搬家失败：无法创建新文件。");
     EXPECT_LE(servers["a"]->requests().size(), (size_t)CONNECTIONS_PER_HOST);
     EXPECT_EQ(remoteLinks(dir.file("package.csv")).size(), 40u);
-    itemListClear(items);
-    ptrVectorDestroy(items, 0);
 }
