@@ -146,11 +146,9 @@ protected:
         if (kind[0] == "404") bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
         if (kind[0] == "html") bytes = head + "Content-Length: 6\r\n\r\n<html>";
         if (kind[0] == "redirect") bytes = "HTTP/1.1 302 Found\r\nLocation: " + url(kind[1]) + "\r\nContent-Length: 0\r\n\r\n";
-        if (kind[0] == "chunked") {
-            char size[16];
-            snprintf(size, sizeof size, "%zx\r\n", body.size());
-            bytes = head + "Transfer-Encoding: chunked\r\n\r\n" + size + body + "\r\n0\r\n\r\n";
-        }
+        char size[16];
+        snprintf(size, sizeof size, "%zx\r\n", body.size());
+        if (kind[0] == "chunked") bytes = head + "Transfer-Encoding: chunked\r\n\r\n" + size + body + "\r\n0\r\n\r\n";
         Reply r = reply(bytes, kind[0] == "die");
         if (kind[0] == "die") r.pieces.clear();
         auto delay = c.delays.find(link);
@@ -238,7 +236,20 @@ protected:
         std::sort(o.log.begin(), o.log.end());  // the lines of concurrent downloads interleave
         return o;
     }
-    void expectSameAsOneAtATime(int connections) {
+    /* n links on the one host a, perItem to an item, in the descriptions or
+     * the mobile details, each answered after delayMs. */
+    void oneHost(int n, int perItem, bool mobile, int delayMs) {
+        c.hosts = {"a"};
+        for (int i = 0; i < n; i++) {
+            std::string link = "a/" + std::to_string(i) + ".jpg";
+            if (i % perItem == 0) c.items.push_back({});
+            (mobile ? c.items.back().second : c.items.back().first).push_back(link);
+            if (delayMs) c.delays[link] = delayMs;
+        }
+        startHosts();
+    }
+    void expectSameAsOneAtATime(const MoveCase &next, int connections) {
+        c = next;
         startHosts();
         Outcome one = move(1), many = move(connections);
         EXPECT_EQ(many.files, one.files);
@@ -248,37 +259,26 @@ protected:
         EXPECT_EQ(many.log, one.log);
         EXPECT_FALSE(one.files.empty());
         EXPECT_TRUE(c.refused.empty() || many.skipped > 0);  // with several downloads to it in flight
+        servers.clear();
     }
 };
 
 TEST_F(ParallelMove, CasesEndAsWhenMovedOneImageAtATime) {
     for (auto &file : fs::directory_iterator(LUMORA_TEST_DATA "/parallel")) {
         SCOPED_TRACE(file.path().filename().string());
-        c = readCase(file.path().string());
-        ASSERT_FALSE(c.items.empty());
-        expectSameAsOneAtATime(8);
-        servers.clear();
+        expectSameAsOneAtATime(readCase(file.path().string()), 8);
     }
 }
 
 TEST_F(ParallelMove, ThousandsOfLinksOverManyHostsEndAsOneAtATime) {
     for (unsigned seed = 1; seed <= STRESS_SEEDS; seed++) {
         SCOPED_TRACE(seed);
-        c = stressCase(seed);
-        expectSameAsOneAtATime(seed == 3 ? MOVE_CONNECTIONS_MAX : 0);
-        servers.clear();
+        expectSameAsOneAtATime(stressCase(seed), seed == 3 ? MOVE_CONNECTIONS_MAX : 0);
     }
 }
 
 TEST_F(ParallelMove, AnAbortWithDownloadsInFlightThenTheResumeMoveTheWholePackage) {
-    for (int i = 0; i < 200; i++) {
-        std::string link = "a/" + std::to_string(i) + ".jpg";
-        if (i % 10 == 0) c.items.push_back({});
-        c.items.back().first.push_back(link);
-        c.delays[link] = 5;
-    }
-    c.hosts = {"a"};
-    startHosts();
+    oneHost(200, 10, false, 5);
     ScratchDir dir;
     writePackageIn(dir);
     Recorder recorder;
@@ -294,7 +294,8 @@ TEST_F(ParallelMove, AnAbortWithDownloadsInFlightThenTheResumeMoveTheWholePackag
     // every link fetched once over both jobs, at most four at a time over kept connections
     EXPECT_EQ(servers["a"]->requests(200).size(), 200u);
     EXPECT_LE(servers["a"]->connections(), 2 * CONNECTIONS_PER_HOST);
-    std::string text = loadedText(dir.file("package.csv")), folder = dir.file("images");  // each file holds the image of the link it replaced
+    // each file holds the image of the link it replaced
+    std::string text = loadedText(dir.file("package.csv")), folder = dir.file("images");
     size_t at = 0;
     for (int i = 0; i < 200; i++) {
         at = text.find(folder, at);
@@ -306,10 +307,7 @@ TEST_F(ParallelMove, AnAbortWithDownloadsInFlightThenTheResumeMoveTheWholePackag
 }
 
 TEST_F(ParallelMove, AFileThatCannotBeCreatedStopsNewDownloadsAtOnce) {
-    c.hosts = {"a"};
-    c.items.push_back({{}, {}});
-    for (int i = 0; i < 40; i++) c.items.back().second.push_back("a/" + std::to_string(i) + ".jpg");
-    startHosts();
+    oneHost(40, 40, true, 0);
     ScratchDir dir;
     writePackageIn(dir);
     fs::remove(dir.file("images"));
