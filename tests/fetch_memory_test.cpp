@@ -17,7 +17,6 @@ protected:
     void SetUp() override {
         openAppLog(dir.path().c_str());
         initConnTables();
-        resetConnFailCounts();
     }
     FetchResult *fetch(const Reply &r) {
         server.script({r});
