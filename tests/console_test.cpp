@@ -271,105 +271,84 @@ TEST_F(ConsoleMove, MissingPackageOrRefusedChoicesEndWithOneBeforeAnyDownload) {
 
 // ---- moves that run to their final message: status 0, or 4 with failures ----
 
-TEST_F(ConsoleMove, MovesEveryLinkOnceAndWritesAbsoluteLocalPaths) {
-    writePackage({itemRow(u"第一件", img("/a.jpg") + img("/shared.jpg"), mobile("/m.jpg")),
-                  itemRow(u"第二件", img("/shared.jpg") + u"<p style=\"background:url(" + link("/b.png") + u")\"></p>")});
-    server.script({reply(IMAGE), reply(IMAGE), reply(IMAGE), reply(IMAGE)});
-    // relative to the test's folder: the package must name the images from anywhere
-    Outcome o = run({package, fs::relative(target).string()});
-    ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(o.out, utf8(std::string(DONE) + "\n"));
-    EXPECT_EQ(o.err, utf8("宝贝 1/2  已搬图片 3  失败 0  第一件\n宝贝 2/2  已搬图片 4  失败 0  第二件\n"));
-    EXPECT_EQ(server.requests(4).size(), 4u);
-    EXPECT_EQ(imagesMoved(), 4u);
-    Reloaded after(package);
-    ASSERT_EQ(after.result, 1);
-    EXPECT_EQ(after.links(0), Strings{});
-    EXPECT_EQ(after.links(1), Strings{});
-    int paths = 0;
-    const std::string folder = fs::canonical(target).string() + "/";
-    for (const char *at = strstr(after.text, folder.c_str()); at; at = strstr(at + 1, folder.c_str())) paths++;
-    EXPECT_EQ(paths, 5);
-}
-
-TEST_F(ConsoleMove, QuietMovePrintsOnlyTheFinalMessage) {
-    writePackage({itemRow(u"无图", u"<p>纯文字描述</p>")});
-    Outcome o = run({"--quiet", package, target});
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, utf8("没有找到需要搬家的图片。\n"));
-    EXPECT_EQ(o.err, "");
-}
-
-TEST_F(ConsoleMove, FailedLinksAreReportedUnderTheirItem) {
-    writePackage({itemRow(u"好的", img("/ok.jpg")), itemRow(u"坏的", img("/gone.jpg"), mobile("/gone-m.jpg"))});
-    // a 404 on the kept connection is asked again on a fresh one, then fails
-    server.script({reply(IMAGE), reply(NOT_FOUND)});
-    server.script({reply(NOT_FOUND, true)});
-    server.script({reply(NOT_FOUND)});
-    server.script({reply(NOT_FOUND, true)});
-    Outcome o = run({package, target});
-    ASSERT_EQ(o.status, 4) << o.err;
-    EXPECT_TRUE(contains(o.out, utf8(std::string(DONE) + "\n\n注意：有部分图片搬家失败！")));
+/* Each case: the flags, the package, the scripted connections, then the
+ * status, the progress lines, what the final message says and must not say,
+ * the requests made and the links each item has left to move. */
+TEST_F(ConsoleMove, MovesReportAndWriteBackWhatTheyMoved) {
     const std::string heading = "图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：\n";
-    std::string report = utf8("\n2. 坏的\n[宝贝描述]" + heading) + url("/gone.jpg") + "\n\n" +
-                         utf8("[无线详情]" + heading) + url("/gone-m.jpg") + "\n";
-    EXPECT_EQ(o.out.substr(o.out.size() - std::min(o.out.size(), report.size())), report);
-    EXPECT_EQ(o.err, utf8("宝贝 1/2  已搬图片 1  失败 0  好的\n宝贝 2/2  已搬图片 1  失败 2  坏的\n"));
-    EXPECT_EQ(Reloaded(package).links(1), urls({"/gone.jpg", "/gone-m.jpg"}));
-}
-
-/* What the console says in place of the window's check boxes and item list,
- * for one item with two images of which the server has one. */
-TEST_F(ConsoleMove, SpeaksInFlagsAndTellsFailuresByStatus) {
+    const std::string done = std::string(DONE) + "\n";
+    // a 404 on the kept connection is asked again on a fresh one, then fails
+    const std::vector<Reply> okThenGone = {reply(IMAGE), reply(NOT_FOUND)}, goneAgain = {reply(NOT_FOUND, true)};
+    const std::u16string twoSources = img("/img.alicdn.com/i1/space.jpg") + img("/album/other.jpg");
+    const std::u16string quoted = u"说\"好\"的";  // the quotes go in doubled
     struct Case {
         Strings flags;
-        Strings shown, notShown;
+        std::vector<PackageRow> rows;
+        std::vector<std::vector<Reply>> connections;
+        int status;
+        size_t images;
+        int localPaths;
+        std::string err;
+        Strings shown, notShown, asked;
+        std::vector<Strings> left;
     } cases[] = {
         {{},
-         {"复制下面列出的搬家失败的图片地址", "注意：搬家时加上 --blank-failed 选项。",
-          "宝贝 1/1  已搬图片 1  失败 1  说\"好\"的\n", "\n1. 说\"好\"的\n"},
-         {"打上钩", "在宝贝列表中", "\"\""}},
-        {{"--blank-failed"}, {std::string(DONE) + "\n\n1. 说\"好\"的\n"}, {"注意"}},
+         {itemRow(u"第一件", img("/a.jpg") + img("/shared.jpg"), mobile("/m.jpg")),
+          itemRow(u"第二件", img("/shared.jpg") + u"<p style=\"background:url(" + link("/b.png") + u")\"></p>")},
+         {{reply(IMAGE), reply(IMAGE), reply(IMAGE), reply(IMAGE)}}, 0, 4, 5,
+         "宝贝 1/2  已搬图片 3  失败 0  第一件\n宝贝 2/2  已搬图片 4  失败 0  第二件\n", {done}, {"注意"},
+         {"GET /a.jpg", "GET /shared.jpg", "GET /m.jpg", "GET /b.png"}, {{}, {}}},
+        {{"--quiet"}, {itemRow(u"无图", u"<p>纯文字描述</p>")}, {}, 0, 0, 0, "", {"没有找到需要搬家的图片。\n"}, {}, {}, {{}}},
+        {{},
+         {itemRow(u"好的", img("/ok.jpg")), itemRow(u"坏的", img("/gone.jpg"), mobile("/gone-m.jpg"))},
+         {okThenGone, goneAgain, {reply(NOT_FOUND)}, goneAgain}, 4, 1, 1,
+         "宝贝 1/2  已搬图片 1  失败 0  好的\n宝贝 2/2  已搬图片 1  失败 2  坏的\n",
+         {done + "\n注意：有部分图片搬家失败！",
+          "\n2. 坏的\n[宝贝描述]" + heading + url("/gone.jpg") + "\n\n[无线详情]" + heading + url("/gone-m.jpg") + "\n"},
+         {"1. 好的"}, {"GET /ok.jpg", "GET /gone.jpg", "GET /gone.jpg", "GET /gone-m.jpg", "GET /gone-m.jpg"},
+         {{}, {"/gone.jpg", "/gone-m.jpg"}}},
+        // the console's words in place of the window's check boxes and item list
+        {{}, {itemRow(quoted, img("/ok.jpg") + img("/gone.jpg"))}, {okThenGone, goneAgain}, 4, 1, 1,
+         "宝贝 1/1  已搬图片 1  失败 1  说\"好\"的\n",
+         {"复制下面列出的搬家失败的图片地址", "注意：搬家时加上 --blank-failed 选项。", "\n1. 说\"好\"的\n"},
+         {"打上钩", "在宝贝列表中", "\"\""}, {"GET /ok.jpg", "GET /gone.jpg", "GET /gone.jpg"}, {{"/gone.jpg"}}},
+        {{"--blank-failed"}, {itemRow(quoted, img("/ok.jpg") + img("/gone.jpg"))}, {okThenGone, goneAgain}, 4, 1, 1,
+         "宝贝 1/1  已搬图片 1  失败 1  说\"好\"的\n", {done + "\n1. 说\"好\"的\n"}, {"注意"},
+         {"GET /ok.jpg", "GET /gone.jpg", "GET /gone.jpg"}, {{}}},
+        // the mobile link goes with the image space, whatever its host
+        {{"--no-other-albums"}, {itemRow(u"两种相册", twoSources, mobile("/album/wap.jpg"))}, {{reply(IMAGE), reply(IMAGE)}}, 0, 2, 2,
+         "宝贝 1/1  已搬图片 2  失败 0  两种相册\n", {done}, {}, {"GET /img.alicdn.com/i1/space.jpg", "GET /album/wap.jpg"},
+         {{"/album/other.jpg"}}},
+        {{"--no-image-space"}, {itemRow(u"两种相册", twoSources, mobile("/album/wap.jpg"))}, {{reply(IMAGE)}}, 0, 1, 1,
+         "宝贝 1/1  已搬图片 1  失败 0  两种相册\n", {done}, {}, {"GET /album/other.jpg"},
+         {{"/img.alicdn.com/i1/space.jpg", "/album/wap.jpg"}}},
     };
     for (const Case &c : cases) {
-        writePackage({itemRow(u"说\"好\"的", img("/ok.jpg") + img("/gone.jpg"))});  // the quotes go in doubled
-        server.script({reply(IMAGE), reply(NOT_FOUND)});
-        server.script({reply(NOT_FOUND, true)});  // the 404 asked again on a fresh connection
-        Strings args = c.flags;
-        args.insert(args.end(), {package, target});
-        Outcome o = run(args);
-        EXPECT_EQ(o.status, 4) << o.err;
-        for (const std::string &piece : c.shown) EXPECT_TRUE(contains(o.out + o.err, utf8(piece))) << o.out << o.err;
-        for (const std::string &piece : c.notShown) EXPECT_FALSE(contains(o.out + o.err, utf8(piece))) << piece;
-    }
-}
-
-/* An item with an image-space link, an other-album link and a mobile link
- * (which goes with the image space, whatever its host), moved with one
- * source switched off: only the links moved are asked for. */
-TEST_F(ConsoleMove, SourceSwitchesMoveOnlyTheirLinks) {
-    struct Case {
-        const char *flag;
-        Strings asked, left;
-    } cases[] = {
-        {"--no-other-albums", {"GET /img.alicdn.com/i1/space.jpg", "GET /album/wap.jpg"}, {"/album/other.jpg"}},
-        {"--no-image-space", {"GET /album/other.jpg"}, {"/img.alicdn.com/i1/space.jpg", "/album/wap.jpg"}},
-    };
-    for (const Case &c : cases) {
+        SCOPED_TRACE(c.asked.size() ? c.asked[0] : "no request");
         fs::remove_all(target);
         fs::create_directory(target);
-        writePackage({itemRow(u"两种相册", img("/img.alicdn.com/i1/space.jpg") + img("/album/other.jpg"),
-                              mobile("/album/wap.jpg"))});
-        server.script(std::vector<Reply>(c.asked.size(), reply(IMAGE)));
+        writePackage(c.rows);
+        for (const std::vector<Reply> &connection : c.connections) server.script(connection);
         const size_t before = server.requests().size();
-        Outcome o = run({c.flag, package, target});
-        ASSERT_EQ(o.status, 0) << o.err;
-        EXPECT_EQ(o.err, utf8("宝贝 1/1  已搬图片 " + std::to_string(c.asked.size()) + "  失败 0  两种相册\n"));
+        Strings args = c.flags;
+        // relative to the test's folder: the package must name the images from anywhere
+        args.insert(args.end(), {package, fs::relative(target).string()});
+        Outcome o = run(args);
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_EQ(o.err, utf8(c.err));
+        for (const std::string &piece : c.shown) EXPECT_TRUE(contains(o.out, utf8(piece))) << o.out;
+        for (const std::string &piece : c.notShown) EXPECT_FALSE(contains(o.out + o.err, utf8(piece))) << piece;
         Strings all = server.requests(before + c.asked.size()), asked;
         for (size_t k = before; k < all.size(); k++) asked.push_back(all[k].substr(0, all[k].find(" HTTP/")));
-        EXPECT_EQ(asked, c.asked) << c.flag;
-        EXPECT_EQ(Reloaded(package).links(0), urls(c.left));
-        EXPECT_EQ(imagesMoved(), c.asked.size());
+        EXPECT_EQ(asked, c.asked);
+        Reloaded after(package);
+        ASSERT_EQ(after.result, 1);
+        for (size_t i = 0; i < c.left.size(); i++) EXPECT_EQ(after.links(i), urls(c.left[i])) << i;
+        EXPECT_EQ(imagesMoved(), c.images);
+        int paths = 0;
+        const std::string folder = fs::canonical(target).string() + "/";
+        for (const char *at = strstr(after.text, folder.c_str()); at; at = strstr(at + 1, folder.c_str())) paths++;
+        EXPECT_EQ(paths, c.localPaths);
     }
 }
 
