@@ -70,7 +70,7 @@ static Strings environment(const Strings &settings) {
 }
 
 /* lumora-move running with the arguments, output to files in the folder,
- * SIGINT and SIGTERM at their defaults; killed if still running at the end. */
+ * every signal at its default; killed if still running at the end. */
 class MoveProcess {
 public:
     MoveProcess(const ScratchDir &dir, Strings args, const Strings &settings = {})
@@ -83,16 +83,14 @@ public:
         posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        sigset_t none, stops;
+        sigset_t none, all;
         sigemptyset(&none);
-        sigemptyset(&stops);
-        sigaddset(&stops, SIGINT);
-        sigaddset(&stops, SIGTERM);
+        sigfillset(&all);
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setsigdefault(&attributes, &stops);
+        posix_spawnattr_setsigdefault(&attributes, &all);
         if (posix_spawn(&pid, LUMORA_MOVE_PATH, &files, &attributes, argv.data(), envp.data()) != 0) pid = -1;
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&files);
@@ -124,28 +122,24 @@ private:
     std::string outPath, errPath;
 };
 
-/* A package loaded back after a move. */
-struct Reloaded {
-    int result = -1;
+/* The package loaded back: each item's links still to be moved, description
+ * then mobile, and its text; the load's result. */
+static int loadBack(const std::string &path, std::vector<Strings> *links, std::string *text) {
     PtrVector *items = ptrVectorCreateDefault();
-    char *text = nullptr;
-    explicit Reloaded(const std::string &path) { result = loadPackage(path.c_str(), items, &text); }
-    ~Reloaded() {
-        itemListClear(items);
-        ptrVectorDestroy(items, 0);
-        free(text);
-    }
-    Reloaded(const Reloaded &) = delete;
-    Reloaded &operator=(const Reloaded &) = delete;
-    /* The links of item i still to be moved, description then mobile. */
-    Strings links(int i) const {
-        const ItemRecord *item = (const ItemRecord *)ptrVectorGet(items, i);
-        Strings out;
+    char *loaded = nullptr;
+    int result = loadPackage(path.c_str(), items, &loaded);
+    for (int32_t i = 0; i < items->count; i++) {
+        const ItemRecord *item = (const ItemRecord *)items->items[i];
+        links->emplace_back();
         for (const PtrVector *list : {item->descLinks, item->mobileLinks})
-            for (int32_t k = 0; list && k < list->count; k++) out.push_back((const char *)list->items[k]);
-        return out;
+            for (int32_t k = 0; list && k < list->count; k++) links->back().push_back((const char *)list->items[k]);
     }
-};
+    *text = loaded ? loaded : "";
+    free(loaded);
+    itemListClear(items);
+    ptrVectorDestroy(items, 0);
+    return result;
+}
 
 struct Outcome {
     int status;
@@ -341,13 +335,15 @@ TEST_F(ConsoleMove, MovesReportAndWriteBackWhatTheyMoved) {
         Strings all = server.requests(before + c.asked.size()), asked;
         for (size_t k = before; k < all.size(); k++) asked.push_back(all[k].substr(0, all[k].find(" HTTP/")));
         EXPECT_EQ(asked, c.asked);
-        Reloaded after(package);
-        ASSERT_EQ(after.result, 1);
-        for (size_t i = 0; i < c.left.size(); i++) EXPECT_EQ(after.links(i), urls(c.left[i])) << i;
+        std::vector<Strings> links, left;
+        std::string text;
+        ASSERT_EQ(loadBack(package, &links, &text), 1);
+        for (const Strings &paths : c.left) left.push_back(urls(paths));
+        EXPECT_EQ(links, left);
         EXPECT_EQ(imagesMoved(), c.images);
         int paths = 0;
         const std::string folder = fs::canonical(target).string() + "/";
-        for (const char *at = strstr(after.text, folder.c_str()); at; at = strstr(at + 1, folder.c_str())) paths++;
+        for (size_t at = text.find(folder); at != std::string::npos; at = text.find(folder, at + 1)) paths++;
         EXPECT_EQ(paths, c.localPaths);
     }
 }
@@ -374,10 +370,10 @@ TEST_F(ConsoleMove, InterruptOrTerminationEndsWithThreeAndWritesWhatMoved) {
         EXPECT_EQ(move.out(), "");
         EXPECT_EQ(server.requests().size(), before + 2);
         EXPECT_EQ(imagesMoved(), 2u);
-        Reloaded after(package);
-        EXPECT_EQ(after.links(0), Strings{});
-        EXPECT_EQ(after.links(1), Strings{});
-        EXPECT_EQ(after.links(2), urls({"/3.jpg"}));
+        std::vector<Strings> links;
+        std::string text;
+        EXPECT_EQ(loadBack(package, &links, &text), 1);
+        EXPECT_EQ(links, (std::vector<Strings>{{}, {}, urls({"/3.jpg"})}));
     }
 }
 
