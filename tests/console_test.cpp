@@ -1,11 +1,8 @@
 /* lumora-move as a process, the way a seller or a script runs it: the exit
- * status of every way it can end, the messages it prints (the window's
- * texts, converted to UTF-8), the options reaching the job, and what a move
- * leaves behind: the images, the rewritten package, the failure report.
- *
- * The program is started with posix_spawn, its output going to files, and
- * every wait is bounded; images come from the scripted server on 127.0.0.1.
- * POSIX only: the Windows build runs the console by hand. */
+ * status of every way it ends, the messages it prints (the window's texts in
+ * UTF-8), the options reaching the job, and what a move leaves behind.
+ * Started with posix_spawn, output to files, every wait bounded; images come
+ * from the scripted server on 127.0.0.1. POSIX only. */
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -37,11 +34,11 @@ typedef std::vector<std::string> Strings;
 enum { RUN_LIMIT_MS = 30000, POLL_MS = 10, SLOW_REPLY_PAUSE_MS = 1500 };
 
 static const std::string JPEG = std::string("\xFF\xD8\xFF\xE0", 4) + "jpeg body";
-static const char PC_HEADING[] = "[宝贝描述]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：";
-static const char MOBILE_HEADING[] = "[无线详情]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：";
+static const std::string IMAGE = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(JPEG.size()) + "\r\n\r\n" + JPEG;
+static const std::string NOT_FOUND = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+static const char DONE[] = "图片搬家已完成，数据包(package.csv)已更新。";
 
-/* A program text (GBK, as this file's literals are) as the program prints
- * it on Linux. */
+/* A program text (GBK, as this file's literals are) as printed on Linux. */
 static std::string utf8(const std::string &gbk) {
     std::string out(gbk.size() * 3 + 1, '\0');
     size_t written = 0;
@@ -50,8 +47,9 @@ static std::string utf8(const std::string &gbk) {
     return out;
 }
 
-static const std::string IMAGE = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(JPEG.size()) + "\r\n\r\n" + JPEG;
-static const std::string NOT_FOUND = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+static bool contains(const std::string &text, const std::string &piece) {
+    return text.find(piece) != std::string::npos;
+}
 
 static std::vector<char *> pointers(Strings &texts) {
     std::vector<char *> out;
@@ -60,8 +58,7 @@ static std::vector<char *> pointers(Strings &texts) {
     return out;
 }
 
-/* This process's environment with the NAME=value settings put in place of
- * those of the same names. */
+/* This process's environment with the NAME=value settings replacing theirs. */
 static Strings environment(const Strings &settings) {
     Strings out = settings;
     for (char **e = environ; *e; e++) {
@@ -72,8 +69,8 @@ static Strings environment(const Strings &settings) {
     return out;
 }
 
-/* lumora-move running with the arguments, its standard output and error
- * going to files in the folder; killed if it is still running at the end. */
+/* lumora-move running with the arguments, output to files in the folder,
+ * every signal at its default; killed if still running at the end. */
 class MoveProcess {
 public:
     MoveProcess(const ScratchDir &dir, Strings args, const Strings &settings = {})
@@ -86,8 +83,14 @@ public:
         posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        sigset_t none, all;
+        sigemptyset(&none);
+        sigfillset(&all);
         posix_spawnattr_t attributes;
-        defaultSignals(&attributes);
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &all);
         if (posix_spawn(&pid, LUMORA_MOVE_PATH, &files, &attributes, argv.data(), envp.data()) != 0) pid = -1;
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&files);
@@ -115,51 +118,28 @@ public:
     std::string err() const { return readFile(errPath); }
 
 private:
-    /* The child takes SIGINT and SIGTERM unblocked and with their default
-     * action, whatever the test runner does with them. */
-    static void defaultSignals(posix_spawnattr_t *attributes) {
-        sigset_t none, stops;
-        sigemptyset(&none);
-        sigemptyset(&stops);
-        sigaddset(&stops, SIGINT);
-        sigaddset(&stops, SIGTERM);
-        posix_spawnattr_init(attributes);
-        posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        posix_spawnattr_setsigmask(attributes, &none);
-        posix_spawnattr_setsigdefault(attributes, &stops);
-    }
-
     pid_t pid = -1;
     std::string outPath, errPath;
 };
 
-/* A package loaded back after a move. */
-struct Reloaded {
-    int result = -1;
+/* The package loaded back: each item's links still to be moved, description
+ * then mobile, and its text; the load's result. */
+static int loadBack(const std::string &path, std::vector<Strings> *links, std::string *text) {
     PtrVector *items = ptrVectorCreateDefault();
-    char *text = nullptr;
-    explicit Reloaded(const std::string &path) { result = loadPackage(path.c_str(), items, &text); }
-    ~Reloaded() {
-        itemListClear(items);
-        ptrVectorDestroy(items, 0);
-        free(text);
-    }
-    Reloaded(const Reloaded &) = delete;
-    Reloaded &operator=(const Reloaded &) = delete;
-    /* The links of item i still to be moved, description then mobile. */
-    Strings links(int i) const {
-        const ItemRecord *item = (const ItemRecord *)ptrVectorGet(items, i);
-        Strings out;
+    char *loaded = nullptr;
+    int result = loadPackage(path.c_str(), items, &loaded);
+    for (int32_t i = 0; i < items->count; i++) {
+        const ItemRecord *item = (const ItemRecord *)items->items[i];
+        links->emplace_back();
         for (const PtrVector *list : {item->descLinks, item->mobileLinks})
-            for (int32_t k = 0; list && k < list->count; k++) out.push_back((const char *)list->items[k]);
-        return out;
+            for (int32_t k = 0; list && k < list->count; k++) links->back().push_back((const char *)list->items[k]);
     }
-    int occurrences(const std::string &piece) const {
-        int n = 0;
-        for (const char *at = strstr(text, piece.c_str()); at; at = strstr(at + 1, piece.c_str())) n++;
-        return n;
-    }
-};
+    *text = loaded ? loaded : "";
+    free(loaded);
+    itemListClear(items);
+    ptrVectorDestroy(items, 0);
+    return result;
+}
 
 struct Outcome {
     int status;
@@ -185,9 +165,7 @@ protected:
         return std::u16string(ascii.begin(), ascii.end());
     }
     std::u16string img(const std::string &path) const { return u"<img src=\"" + link(path) + u"\">"; }
-    std::u16string mobile(const std::string &path) const {
-        return u"<wapDesc><img>" + link(path) + u"</img></wapDesc>";
-    }
+    std::u16string mobile(const std::string &path) const { return u"<wapDesc><img>" + link(path) + u"</img></wapDesc>"; }
     void writePackage(const std::vector<PackageRow> &rows) {
         ASSERT_TRUE(writeFile(package, packageBytes(packageText(rows))));
     }
@@ -205,13 +183,14 @@ protected:
         }
         return n;
     }
+    Strings urls(const Strings &paths) const {
+        Strings out;
+        for (const std::string &p : paths) out.push_back(url(p));
+        return out;
+    }
 };
 
-static bool contains(const std::string &text, const std::string &piece) {
-    return text.find(piece) != std::string::npos;
-}
-
-// ---- refusals: the status, the window's message, and nothing touched ----
+// ---- refusals: the status, the window's message, nothing touched ----
 
 TEST_F(ConsoleMove, BadCommandLinesEndWithOneAndTheUsage) {
     writePackage({itemRow(u"a", u"")});
@@ -227,14 +206,6 @@ TEST_F(ConsoleMove, BadCommandLinesEndWithOneAndTheUsage) {
     Outcome help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(contains(help.out, utf8("--blank-failed     将搬家失败的图片替换为空白图片")));
-}
-
-TEST_F(ConsoleMove, MissingPackageEndsWithOneAndTheWindowsMessage) {
-    std::string missing = dir.file("none.csv");
-    Outcome o = run({missing, target});
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, utf8(packagePathProblem(missing.c_str()) + "\n"));
-    EXPECT_EQ(run({"", target}).err, utf8(packagePathProblem("") + "\n"));
 }
 
 TEST_F(ConsoleMove, PackagesThatLoadingRefusesEndWithTwo) {
@@ -260,19 +231,20 @@ TEST_F(ConsoleMove, PackagesThatLoadingRefusesEndWithTwo) {
     EXPECT_EQ(server.connections(), 0);
 }
 
-TEST_F(ConsoleMove, RefusedChoicesEndWithOneBeforeAnyDownload) {
+TEST_F(ConsoleMove, MissingPackageOrRefusedChoicesEndWithOneBeforeAnyDownload) {
     writePackage({itemRow(u"a", img("/a.jpg"))});
-    const std::string bytes = readFile(package);
+    const std::string bytes = readFile(package), missing = dir.file("none.csv");
     const std::string home = fs::canonical(dir.path()).string(), desktop = home + "/Desktop";
-    fs::create_directory(desktop);
     const std::string korean = dir.file(u8"한국");
+    fs::create_directory(desktop);
     fs::create_directory(korean);
-    const Strings desktopHome = {"HOME=" + home, "XDG_DESKTOP_DIR="};
     MoveOptions defaults = {1, 1, 0};
     struct Case {
         Strings args;
         std::string message;
     } cases[] = {
+        {{missing, target}, packagePathProblem(missing.c_str())},
+        {{"", target}, packagePathProblem("")},
         {{"--no-image-space", "--no-other-albums", package, target},
          "--no-image-space 与 --no-other-albums 不能同时使用，至少需搬其中一种来源的图片"},
         {{package, dir.file("missing")}, moveChoicesProblem(defaults, dir.file("missing").c_str(), "")},
@@ -283,7 +255,7 @@ TEST_F(ConsoleMove, RefusedChoicesEndWithOneBeforeAnyDownload) {
         {{package, dir.file("target/../Desktop/")}, moveChoicesProblem(defaults, desktop.c_str(), desktop.c_str())},
     };
     for (const Case &c : cases) {
-        Outcome o = run(c.args, desktopHome);
+        Outcome o = run(c.args, {"HOME=" + home, "XDG_DESKTOP_DIR="});
         EXPECT_EQ(o.status, 1) << c.args.back();
         EXPECT_EQ(o.err, utf8(c.message + "\n"));
         EXPECT_EQ(readFile(package), bytes);
@@ -293,143 +265,116 @@ TEST_F(ConsoleMove, RefusedChoicesEndWithOneBeforeAnyDownload) {
 
 // ---- moves that run to their final message: status 0, or 4 with failures ----
 
-TEST_F(ConsoleMove, MovesEveryLinkOnceAndWritesAbsoluteLocalPaths) {
-    writePackage({itemRow(u"第一件", img("/a.jpg") + img("/shared.jpg"), mobile("/m.jpg")),
-                  itemRow(u"第二件", img("/shared.jpg") + u"<p style=\"background:url(" + link("/b.png") + u")\"></p>")});
-    server.script({reply(IMAGE), reply(IMAGE), reply(IMAGE), reply(IMAGE)});
-    // relative to the test's folder: the package must name the images from anywhere
-    Outcome o = run({package, fs::relative(target).string()});
-    ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(o.out, utf8("图片搬家已完成，数据包(package.csv)已更新。\n"));
-    EXPECT_EQ(o.err, utf8("宝贝 1/2  已搬图片 3  失败 0  第一件\n宝贝 2/2  已搬图片 4  失败 0  第二件\n"));
-    EXPECT_EQ(server.requests(4).size(), 4u);
-    EXPECT_EQ(imagesMoved(), 4u);
-    Reloaded after(package);
-    ASSERT_EQ(after.result, 1);
-    EXPECT_EQ(after.links(0), Strings{});
-    EXPECT_EQ(after.links(1), Strings{});
-    EXPECT_EQ(after.occurrences(fs::canonical(target).string() + "/"), 5);
-}
-
-TEST_F(ConsoleMove, QuietMovePrintsOnlyTheFinalMessage) {
-    writePackage({itemRow(u"无图", u"<p>纯文字描述</p>")});
-    Outcome o = run({"--quiet", package, target});
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, utf8("没有找到需要搬家的图片。\n"));
-    EXPECT_EQ(o.err, "");
-}
-
-TEST_F(ConsoleMove, FailedLinksAreReportedUnderTheirItem) {
-    writePackage({itemRow(u"好的", img("/ok.jpg")),
-                  itemRow(u"坏的", img("/gone.jpg"), mobile("/gone-m.jpg"))});
+/* Each case: the flags, the package, the scripted connections, then the
+ * status, the progress lines, what the final message says and must not say,
+ * the requests made and the links each item has left to move. */
+TEST_F(ConsoleMove, MovesReportAndWriteBackWhatTheyMoved) {
+    const std::string heading = "图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：\n";
+    const std::string done = std::string(DONE) + "\n";
     // a 404 on the kept connection is asked again on a fresh one, then fails
-    server.script({reply(IMAGE), reply(NOT_FOUND)});
-    server.script({reply(NOT_FOUND, true)});
-    server.script({reply(NOT_FOUND)});
-    server.script({reply(NOT_FOUND, true)});
-    Outcome o = run({package, target});
-    ASSERT_EQ(o.status, 4) << o.err;
-    EXPECT_TRUE(contains(o.out, utf8("图片搬家已完成，数据包(package.csv)已更新。\n\n注意：有部分图片搬家失败！")));
-    std::string report = utf8(std::string("\n2. 坏的\n") + PC_HEADING + "\n") + url("/gone.jpg") + "\n\n" +
-                         utf8(std::string(MOBILE_HEADING) + "\n") + url("/gone-m.jpg") + "\n";
-    EXPECT_EQ(o.out.substr(o.out.size() - std::min(o.out.size(), report.size())), report);
-    EXPECT_EQ(o.err, utf8("宝贝 1/2  已搬图片 1  失败 0  好的\n宝贝 2/2  已搬图片 1  失败 2  坏的\n"));
-    Reloaded after(package);
-    EXPECT_EQ(after.links(1), (Strings{url("/gone.jpg"), url("/gone-m.jpg")}));
-}
-
-/* What the console says in place of the window's check boxes and item
- * list, and the status that tells a move with failures from a perfect one.
- * The package is one item with two images, of which the server has one. */
-TEST_F(ConsoleMove, SpeaksInFlagsAndTellsFailuresByStatus) {
+    const std::vector<Reply> okThenGone = {reply(IMAGE), reply(NOT_FOUND)}, goneAgain = {reply(NOT_FOUND, true)};
+    const std::u16string twoSources = img("/img.alicdn.com/i1/space.jpg") + img("/album/other.jpg");
+    const std::u16string quoted = u"说\"好\"的";  // the quotes go in doubled
     struct Case {
         Strings flags;
+        std::vector<PackageRow> rows;
+        std::vector<std::vector<Reply>> connections;
         int status;
-        Strings shown, notShown;
+        size_t images;
+        int localPaths;
+        std::string err;
+        Strings shown, notShown, asked;
+        std::vector<Strings> left;
     } cases[] = {
-        {{}, 4,
-         {"复制下面列出的搬家失败的图片地址", "注意：搬家时加上 --blank-failed 选项。",
-          "宝贝 1/1  已搬图片 1  失败 1  说\"好\"的\n", "\n1. 说\"好\"的\n"},
-         {"打上钩", "在宝贝列表中", "\"\""}},
-        {{"--blank-failed"}, 4, {"图片搬家已完成，数据包(package.csv)已更新。\n\n1. 说\"好\"的\n"}, {"注意"}},
+        {{},
+         {itemRow(u"第一件", img("/a.jpg") + img("/shared.jpg"), mobile("/m.jpg")),
+          itemRow(u"第二件", img("/shared.jpg") + u"<p style=\"background:url(" + link("/b.png") + u")\"></p>")},
+         {{reply(IMAGE), reply(IMAGE), reply(IMAGE), reply(IMAGE)}}, 0, 4, 5,
+         "宝贝 1/2  已搬图片 3  失败 0  第一件\n宝贝 2/2  已搬图片 4  失败 0  第二件\n", {done}, {"注意"},
+         {"GET /a.jpg", "GET /shared.jpg", "GET /m.jpg", "GET /b.png"}, {{}, {}}},
+        {{"--quiet"}, {itemRow(u"无图", u"<p>纯文字描述</p>")}, {}, 0, 0, 0, "", {"没有找到需要搬家的图片。\n"}, {}, {}, {{}}},
+        {{},
+         {itemRow(u"好的", img("/ok.jpg")), itemRow(u"坏的", img("/gone.jpg"), mobile("/gone-m.jpg"))},
+         {okThenGone, goneAgain, {reply(NOT_FOUND)}, goneAgain}, 4, 1, 1,
+         "宝贝 1/2  已搬图片 1  失败 0  好的\n宝贝 2/2  已搬图片 1  失败 2  坏的\n",
+         {done + "\n注意：有部分图片搬家失败！",
+          "\n2. 坏的\n[宝贝描述]" + heading + url("/gone.jpg") + "\n\n[无线详情]" + heading + url("/gone-m.jpg") + "\n"},
+         {"1. 好的"}, {"GET /ok.jpg", "GET /gone.jpg", "GET /gone.jpg", "GET /gone-m.jpg", "GET /gone-m.jpg"},
+         {{}, {"/gone.jpg", "/gone-m.jpg"}}},
+        // the console's words in place of the window's check boxes and item list
+        {{}, {itemRow(quoted, img("/ok.jpg") + img("/gone.jpg"))}, {okThenGone, goneAgain}, 4, 1, 1,
+         "宝贝 1/1  已搬图片 1  失败 1  说\"好\"的\n",
+         {"复制下面列出的搬家失败的图片地址", "注意：搬家时加上 --blank-failed 选项。", "\n1. 说\"好\"的\n"},
+         {"打上钩", "在宝贝列表中", "\"\""}, {"GET /ok.jpg", "GET /gone.jpg", "GET /gone.jpg"}, {{"/gone.jpg"}}},
+        {{"--blank-failed"}, {itemRow(quoted, img("/ok.jpg") + img("/gone.jpg"))}, {okThenGone, goneAgain}, 4, 1, 1,
+         "宝贝 1/1  已搬图片 1  失败 1  说\"好\"的\n", {done + "\n1. 说\"好\"的\n"}, {"注意"},
+         {"GET /ok.jpg", "GET /gone.jpg", "GET /gone.jpg"}, {{}}},
+        // the mobile link goes with the image space, whatever its host
+        {{"--no-other-albums"}, {itemRow(u"两种相册", twoSources, mobile("/album/wap.jpg"))}, {{reply(IMAGE), reply(IMAGE)}}, 0, 2, 2,
+         "宝贝 1/1  已搬图片 2  失败 0  两种相册\n", {done}, {}, {"GET /img.alicdn.com/i1/space.jpg", "GET /album/wap.jpg"},
+         {{"/album/other.jpg"}}},
+        {{"--no-image-space"}, {itemRow(u"两种相册", twoSources, mobile("/album/wap.jpg"))}, {{reply(IMAGE)}}, 0, 1, 1,
+         "宝贝 1/1  已搬图片 1  失败 0  两种相册\n", {done}, {}, {"GET /album/other.jpg"},
+         {{"/img.alicdn.com/i1/space.jpg", "/album/wap.jpg"}}},
     };
     for (const Case &c : cases) {
-        writePackage({itemRow(u"说\"好\"的", img("/ok.jpg") + img("/gone.jpg"))});  // the quotes go in doubled
-        server.script({reply(IMAGE), reply(NOT_FOUND)});
-        server.script({reply(NOT_FOUND, true)});  // the 404 asked again on a fresh connection
+        SCOPED_TRACE(c.asked.size() ? c.asked[0] : "no request");
+        fs::remove_all(target);
+        fs::create_directory(target);
+        writePackage(c.rows);
+        for (const std::vector<Reply> &connection : c.connections) server.script(connection);
+        const size_t before = server.requests().size();
         Strings args = c.flags;
-        args.insert(args.end(), {package, target});
+        // relative to the test's folder: the package must name the images from anywhere
+        args.insert(args.end(), {package, fs::relative(target).string()});
         Outcome o = run(args);
-        EXPECT_EQ(o.status, c.status) << o.err;
-        for (const std::string &piece : c.shown) EXPECT_TRUE(contains(o.out + o.err, utf8(piece))) << o.out << o.err;
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_EQ(o.err, utf8(c.err));
+        for (const std::string &piece : c.shown) EXPECT_TRUE(contains(o.out, utf8(piece))) << o.out;
         for (const std::string &piece : c.notShown) EXPECT_FALSE(contains(o.out + o.err, utf8(piece))) << piece;
+        Strings all = server.requests(before + c.asked.size()), asked;
+        for (size_t k = before; k < all.size(); k++) asked.push_back(all[k].substr(0, all[k].find(" HTTP/")));
+        EXPECT_EQ(asked, c.asked);
+        std::vector<Strings> links, left;
+        std::string text;
+        ASSERT_EQ(loadBack(package, &links, &text), 1);
+        for (const Strings &paths : c.left) left.push_back(urls(paths));
+        EXPECT_EQ(links, left);
+        EXPECT_EQ(imagesMoved(), c.images);
+        int paths = 0;
+        const std::string folder = fs::canonical(target).string() + "/";
+        for (size_t at = text.find(folder); at != std::string::npos; at = text.find(folder, at + 1)) paths++;
+        EXPECT_EQ(paths, c.localPaths);
     }
-}
-
-class SourceOptions : public ConsoleMove {
-public:
-    /* Moves an item with an image-space link, an other-album link and a
-     * mobile-details link (which goes with the image space, whatever its
-     * host) with one source switched off: only the links moved are asked. */
-    void moveWith(const std::string &flag, const Strings &moved, const Strings &left) {
-        writePackage({itemRow(u"两种相册", img("/img.alicdn.com/i1/space.jpg") + img("/album/other.jpg"),
-                              mobile("/album/wap.jpg"))});
-        server.script(std::vector<Reply>(moved.size(), reply(IMAGE)));
-        Outcome o = run({flag, package, target});
-        ASSERT_EQ(o.status, 0) << o.err;
-        EXPECT_EQ(o.err, utf8("宝贝 1/1  已搬图片 " + std::to_string(moved.size()) + "  失败 0  两种相册\n"));
-        Strings asked;
-        for (const std::string &request : server.requests(moved.size()))
-            asked.push_back(request.substr(0, request.find(" HTTP/")));
-        EXPECT_EQ(asked, moved);
-        Strings leftLinks;
-        for (const std::string &path : left) leftLinks.push_back(url(path));
-        EXPECT_EQ(Reloaded(package).links(0), leftLinks);
-        EXPECT_EQ(imagesMoved(), moved.size());
-    }
-};
-
-TEST_F(SourceOptions, ImageSpaceAlone) {
-    moveWith("--no-other-albums", {"GET /img.alicdn.com/i1/space.jpg", "GET /album/wap.jpg"}, {"/album/other.jpg"});
-}
-
-TEST_F(SourceOptions, OtherAlbumsAlone) {
-    moveWith("--no-image-space", {"GET /album/other.jpg"}, {"/img.alicdn.com/i1/space.jpg", "/album/wap.jpg"});
 }
 
 // ---- moves that end early: status 3, the links moved so far written ----
 
-class StoppedMove : public ConsoleMove {
-public:
-    /* Stops a move of three items with the signal while the second image
-     * is half received: that download completes, the third is not asked. */
-    void stopWith(int number) {
+/* Stopped while the second of three images is half received: that download
+ * completes, the third is not asked for. */
+TEST_F(ConsoleMove, InterruptOrTerminationEndsWithThreeAndWritesWhatMoved) {
+    for (int number : {SIGINT, SIGTERM}) {
+        fs::remove_all(target);
+        fs::create_directory(target);
         writePackage({itemRow(u"一", img("/1.jpg")), itemRow(u"二", img("/2.jpg")), itemRow(u"三", img("/3.jpg"))});
         Reply slow;
         slow.pieces = {IMAGE.substr(0, IMAGE.size() - 4), IMAGE.substr(IMAGE.size() - 4)};
         slow.pauseMs = SLOW_REPLY_PAUSE_MS;
         server.script({reply(IMAGE), slow, reply(IMAGE)});
+        const size_t before = server.requests().size();
         MoveProcess move(dir, {package, target});
-        ASSERT_EQ(server.requests(2).size(), 2u);
+        ASSERT_EQ(server.requests(before + 2).size(), before + 2);
         move.signal(number);
-        EXPECT_EQ(move.wait(), 3);
+        EXPECT_EQ(move.wait(), 3) << number;
         EXPECT_TRUE(contains(move.err(), utf8("搬家已中止，已搬好的图片地址已写入数据包。\n"))) << move.err();
         EXPECT_EQ(move.out(), "");
-        EXPECT_EQ(server.requests().size(), 2u);
+        EXPECT_EQ(server.requests().size(), before + 2);
         EXPECT_EQ(imagesMoved(), 2u);
-        Reloaded after(package);
-        EXPECT_EQ(after.links(0), Strings{});
-        EXPECT_EQ(after.links(1), Strings{});
-        EXPECT_EQ(after.links(2), Strings{url("/3.jpg")});
+        std::vector<Strings> links;
+        std::string text;
+        EXPECT_EQ(loadBack(package, &links, &text), 1);
+        EXPECT_EQ(links, (std::vector<Strings>{{}, {}, urls({"/3.jpg"})}));
     }
-};
-
-TEST_F(StoppedMove, ByInterrupt) {
-    stopWith(SIGINT);
-}
-
-TEST_F(StoppedMove, ByTermination) {
-    stopWith(SIGTERM);
 }
 
 TEST_F(ConsoleMove, FileThatCannotBeCreatedEndsWithThree) {

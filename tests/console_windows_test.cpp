@@ -1,11 +1,11 @@
-/* lumora-move.exe as a process on Windows (under Wine here): it moves a
- * generated package end to end and refuses a package that is no export.
- * The thorough process tests of the console run on POSIX systems; this one
- * shows the same program works as a Windows console program. */
+/* lumora-move.exe as a Windows console program (under Wine here): it moves
+ * a generated package end to end and refuses a package that is no export.
+ * The thorough process tests of the console run on POSIX systems. */
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 #include "deployment.h"
@@ -17,24 +17,12 @@
 
 static const std::string JPEG = std::string("\xFF\xD8\xFF\xE0", 4) + "jpeg body";
 
-/* The program's path as Windows sees the build folder (drive Z: is /). */
-static std::string programPath() {
-    std::string path = std::string("Z:") + LUMORA_MOVE_PATH;
-    for (char &c : path)
-        if (c == '/') c = '\\';
-    return path;
-}
-
-static std::string slashes(std::string path) {
-    for (char &c : path)
-        if (c == '\\') c = '/';
-    return path;
-}
-
-/* Runs lumora-move with the arguments, its output into out; the exit code. */
+/* Runs lumora-move (drive Z: is /) with the arguments, its output into out;
+ * the exit code. */
 static int runMove(const std::string &arguments, const std::string &out) {
-    std::string command = "\"\"" + programPath() + "\" " + arguments + " > \"" + out + "\" 2>&1\"";
-    return system(command.c_str());
+    std::string program = std::string("Z:") + LUMORA_MOVE_PATH;
+    std::replace(program.begin(), program.end(), '/', '\\');
+    return system(("\"\"" + program + "\" " + arguments + " > \"" + out + "\" 2>&1\"").c_str());
 }
 
 TEST(ConsoleOnWindows, MovesAPackageAndRefusesWhatIsNoPackage) {
@@ -47,7 +35,9 @@ TEST(ConsoleOnWindows, MovesAPackageAndRefusesWhatIsNoPackage) {
     ASSERT_EQ(makeFolder(images.c_str()), 1);
     server.script({reply("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(JPEG.size()) + "\r\n\r\n" + JPEG)});
     // named with forward slashes, as Windows allows: the backup finds the file's name
-    ASSERT_EQ(runMove("--quiet \"" + slashes(package) + "\" \"" + slashes(images) + "\"", out), 0) << readFile(out);
+    std::string forward = "\"" + package + "\" \"" + images + "\"";
+    std::replace(forward.begin(), forward.end(), '\\', '/');
+    ASSERT_EQ(runMove("--quiet " + forward, out), 0) << readFile(out);
     EXPECT_NE(readFile(out).find("图片搬家已完成，数据包(package.csv)已更新。"), std::string::npos) << readFile(out);
     PtrVector *items = ptrVectorCreate(4, 4);
     char *text = NULL;
@@ -57,7 +47,6 @@ TEST(ConsoleOnWindows, MovesAPackageAndRefusesWhatIsNoPackage) {
     free(text);
     itemListClear(items);
     ptrVectorDestroy(items, 0);
-
     ASSERT_TRUE(writeFile(package, "version 1.00\r\n"));
     EXPECT_EQ(runMove("\"" + package + "\" \"" + images + "\"", out), 2);
     EXPECT_NE(readFile(out).find(std::string("详细操作指南：") + PRODUCT_SITE + "convert.html"), std::string::npos);
