@@ -21,9 +21,14 @@ struct Loaded {
     char *text = nullptr;
     Loaded() = default;
     Loaded(const Loaded &) = delete;
-    ~Loaded() { itemListClear(items), ptrVectorDestroy(items, 0), free(text); }
+    ~Loaded() { itemListClear(items); ptrVectorDestroy(items, 0); free(text); }
     ItemRecord *item(int i) const { return (ItemRecord *)ptrVectorGet(items, i); }
 };
+
+static std::string bytesOf(const std::vector<PackageRow> &rows,
+                           const std::vector<PackageColumn> &columns = standardColumns()) {
+    return packageBytes(packageText(rows, columns));
+}
 
 class PackageReader : public testing::Test {
 protected:
@@ -37,7 +42,7 @@ protected:
     }
     void load(Loaded &out, const std::vector<PackageRow> &rows,
               const std::vector<PackageColumn> &columns = standardColumns()) {
-        loadBytes(out, packageBytes(packageText(rows, columns)));
+        loadBytes(out, bytesOf(rows, columns));
     }
 };
 
@@ -92,11 +97,6 @@ TEST_F(PackageReader, OptionalColumnsMayBeMissing) {
     load(noSelling, {itemRow(u"a", DESCRIPTION, MOBILE)}, columnsWithout({u"宝贝卖点"}));
     ASSERT_EQ(noSelling.result, 1);
     EXPECT_EQ(links(noSelling.item(0)->mobileLinks), MOBILE_LINKS);
-}
-
-static std::string bytesOf(const std::vector<PackageRow> &rows,
-                           const std::vector<PackageColumn> &columns = standardColumns()) {
-    return packageBytes(packageText(rows, columns));
 }
 
 /* Headers without usable columns, unquoted or unclosed fields, and files not
