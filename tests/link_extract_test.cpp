@@ -17,69 +17,55 @@ static std::vector<std::string> toStrings(PtrVector *list) {
     return out;
 }
 
-static std::vector<std::string> description(const std::string &field) {
-    PtrVector *list = ptrVectorCreate(32, 16);
-    EXPECT_EQ(extractDescriptionLinks(field.c_str(), field.size(), list), 1);
-    return toStrings(list);
-}
-
-static std::vector<std::string> mobile(const std::string &field) {
-    PtrVector *list = ptrVectorCreate(16, 8);
-    EXPECT_EQ(extractMobileLinks(field.c_str(), field.size(), list), 1);
-    return toStrings(list);
-}
-
 typedef std::vector<std::string> Links;
 
-/* Raw description fields (as they stand in the package, quotes doubled) and
- * the addresses they yield. */
-TEST(DescriptionLinks, EveryFormOfEveryPattern) {
-    struct Case { const char *field; Links links; };
+static Links extracted(int (*extract)(const char *, size_t, PtrVector *), const std::string &field) {
+    PtrVector *list = ptrVectorCreate(4, 4);
+    EXPECT_EQ(extract(field.c_str(), field.size(), list), 1);
+    return toStrings(list);
+}
+
+static std::string skippedHosts() {
+    std::string out;
+    for (const char *marker : SKIPPED_HOST_MARKERS) out += std::string("<img src=\"\"http://img") + marker + "a.jpg\"\">";
+    return out;
+}
+
+/* Raw fields (as they stand in the package, quotes doubled) and the
+ * addresses they yield, in pattern order without repeats. */
+TEST(Links, EveryFormOrderRepeatsAndFilters) {
+    const std::string blank = BLANK_IMAGE_URL;
+    struct Case { bool mobile; std::string field; Links links; };
     const Case cases[] = {
-        {"\"<IMG SRC=\"\"HTTP://a.example/1.jpg\"\">\"", {"HTTP://a.example/1.jpg"}},
-        {"\"<img alt=\"\"x\"\" src=\"\" https://a.example/2.jpg\"\" />\"", {"https://a.example/2.jpg"}},
-        {"\"<img src='http://a.example/3.jpg'>\"", {"http://a.example/3.jpg"}},
-        {"\"<img src=//a.example/4.jpg width=1><img src=http://a.example/5.jpg|x>\"",
+        {0, "\"<IMG SRC=\"\"HTTP://a.example/1.jpg\"\">\"", {"HTTP://a.example/1.jpg"}},
+        {0, "\"<img alt=\"\"x\"\" src=\"\" https://a.example/2.jpg\"\" />\"", {"https://a.example/2.jpg"}},
+        {0, "\"<img src='http://a.example/3.jpg'>\"", {"http://a.example/3.jpg"}},
+        {0, "\"<img src=//a.example/4.jpg width=1><img src=http://a.example/5.jpg|x>\"",
          {"//a.example/4.jpg", "http://a.example/5.jpg"}},
-        {"\"<img src=http://a.example/6.jpg>\"", {"http://a.example/6.jpg"}},
-        {"\"<td background=\"\"http://a.example/7.jpg\"\">\"", {"http://a.example/7.jpg"}},
-        {"\"<td background='http://a.example/8.jpg'><td BACKGROUND=http://a.example/9.jpg>\"",
+        {0, "\"<img src=http://a.example/6.jpg>\"", {"http://a.example/6.jpg"}},
+        {0, "\"<td background=\"\"http://a.example/7.jpg\"\">\"", {"http://a.example/7.jpg"}},
+        {0, "\"<td background='http://a.example/8.jpg'><td BACKGROUND=http://a.example/9.jpg>\"",
          {"http://a.example/8.jpg", "http://a.example/9.jpg"}},
-        {"\"<div style=\"\"background:url(&quot;x&quot;);background : url( http://a.example/10.jpg)\"\">\"",
+        {0, "\"<div style=\"\"background:url(&quot;x&quot;);background : url( http://a.example/10.jpg)\"\">\"",
          {"http://a.example/10.jpg"}},
-        {"\"<p style='background:url(\"\"http://a.example/11.jpg\"\")'>\"", {"http://a.example/11.jpg"}},
-        {"\"<p style=\"\"background:url('//a.example/12.jpg')\"\">\"", {"//a.example/12.jpg"}},
-        {"\"<img src=\"\"ftp://a.example/13.jpg\"\"><img src=\"\"a.jpg\"\">\"", {}},
+        {0, "\"<p style='background:url(\"\"http://a.example/11.jpg\"\")'>\"", {"http://a.example/11.jpg"}},
+        {0, "\"<p style=\"\"background:url('//a.example/12.jpg')\"\">\"", {"//a.example/12.jpg"}},
+        {0, "\"<img src=\"\"ftp://a.example/13.jpg\"\"><img src=\"\"a.jpg\"\">\"", {}},
+        {0, "\"<table background=\"\"http://a.example/bg.jpg\"\"><img src=\"\"http://a.example/1.jpg\"\">"
+            "<img src=\"\"http://a.example/bg.jpg\"\"><img src=\"\"http://a.example/1.jpg\"\">"
+            "<img src='http://a.example/1.jpg'>\"",
+         {"http://a.example/1.jpg", "http://a.example/bg.jpg"}},
+        {0, "\"" + skippedHosts() + "<img src=\"\"" + blank + "\"\"><img src=\"\"" + blank + "?x\"\">\"", {blank + "?x"}},
+        // mobile details keep marketplace hosts and the blank image
+        {1, "\"<wapDesc><img>http://img.taobao.com/a.jpg</img><img>" + blank + "</img></wapDesc>\"",
+         {"http://img.taobao.com/a.jpg", blank}},
+        {1, "\"<wapDesc><img size=\"\"750x1000\"\">https://m.example/1.jpg</img><txt>说明</txt>"
+            "<IMG>//m.example/2.jpg</IMG><img>http://m.example/3.jpg<txt>x</txt></img>"
+            "<img>https://m.example/1.jpg</img><img>not-a-link</img></wapDesc>\"",
+         {"https://m.example/1.jpg", "//m.example/2.jpg"}},
     };
-    for (const Case &c : cases) EXPECT_EQ(description(c.field), c.links) << c.field;
-}
-
-TEST(DescriptionLinks, OrderFollowsPatternsAndRepeatsAreDropped) {
-    std::string field =
-        "\"<table background=\"\"http://a.example/bg.jpg\"\"><img src=\"\"http://a.example/1.jpg\"\">"
-        "<img src=\"\"http://a.example/bg.jpg\"\"><img src=\"\"http://a.example/1.jpg\"\">"
-        "<img src='http://a.example/1.jpg'>\"";
-    EXPECT_EQ(description(field), (Links{"http://a.example/1.jpg", "http://a.example/bg.jpg"}));
-}
-
-TEST(DescriptionLinks, MarketplaceHostsAndBlankImageStayOut) {
-    std::string field = "\"";
-    for (const char *marker : SKIPPED_HOST_MARKERS)
-        field += std::string("<img src=\"\"http://img") + marker + "a.jpg\"\">";
-    field += std::string("<img src=\"\"") + BLANK_IMAGE_URL + "\"\"><img src=\"\"" + BLANK_IMAGE_URL +
-             "?x\"\">\"";
-    EXPECT_EQ(description(field), Links{std::string(BLANK_IMAGE_URL) + "?x"});
-    std::string mobileField = std::string("\"<wapDesc><img>http://img.taobao.com/a.jpg</img><img>") +
-                              BLANK_IMAGE_URL + "</img></wapDesc>\"";
-    EXPECT_EQ(mobile(mobileField), (Links{"http://img.taobao.com/a.jpg", BLANK_IMAGE_URL}));
-}
-
-TEST(MobileLinks, OnlyClosedImgElementsCount) {
-    std::string field =
-        "\"<wapDesc><img size=\"\"750x1000\"\">https://m.example/1.jpg</img><txt>说明</txt>"
-        "<IMG>//m.example/2.jpg</IMG><img>http://m.example/3.jpg<txt>x</txt></img>"
-        "<img>https://m.example/1.jpg</img><img>not-a-link</img></wapDesc>\"";
-    EXPECT_EQ(mobile(field), (Links{"https://m.example/1.jpg", "//m.example/2.jpg"}));
+    for (const Case &c : cases)
+        EXPECT_EQ(extracted(c.mobile ? extractMobileLinks : extractDescriptionLinks, c.field), c.links) << c.field;
 }
 
 TEST(ScanFailures, AreLoggedAndKeepWhatWasFound) {
@@ -92,12 +78,6 @@ TEST(ScanFailures, AreLoggedAndKeepWhatWasFound) {
     EXPECT_EQ(toStrings(list), Links{"http://a.example/1.jpg"});
     std::string log = readFile(dir.file("app.log"));
     EXPECT_NE(log.find(" PCRE compilation failed at offset 1: missing )\r\n"), std::string::npos) << log;
-}
-
-TEST(ScanFailures, OtherPatternsAreCompiledForTheScan) {
-    PtrVector *list = ptrVectorCreate(4, 4);
-    EXPECT_EQ(scanDescriptionPattern("<a href=http://a.example/x>", 27, list, "href=(http://[^>]*)", 1, 1), 1);
-    EXPECT_EQ(toStrings(list), Links{"http://a.example/x"});
 }
 
 /* Fields built at random from the pieces the patterns care about, read by

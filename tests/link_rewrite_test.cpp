@@ -88,56 +88,35 @@ static Rewritten reference(std::string t, const Moved &moved, int blank) {
     return {t, changed, {}};
 }
 
-struct Case {
-    const char *text;
-    std::vector<std::pair<std::string, std::string>> moved;
-    int blank;
-    const char *expected;
-};
-
+/* Two faults once seen in real packages; the generated packages below cover
+ * the other link forms. */
 TEST(LinkRewrite, OnlyWholeLinksAreReplacedLongestFirst) {
+    struct Case { const char *text; std::vector<std::pair<std::string, std::string>> moved; const char *expected; };
     const Case cases[] = {
         // a moved link inside a longer one that failed, or was never reached
         {"<img src=\"\"http://h/a.jpg\"\"><img src=\"\"http://h/a.jpg_400x400.jpg\"\">",
-         {{"http://h/a.jpg", "D:\\p\\1.jpg"}, {"http://h/a.jpg_400x400.jpg", ""}}, 0,
+         {{"http://h/a.jpg", "D:\\p\\1.jpg"}, {"http://h/a.jpg_400x400.jpg", ""}},
          "<img src=\"\"D:\\p\\1.jpg\"\"><img src=\"\"http://h/a.jpg_400x400.jpg\"\">"},
         {"<img>http://h/a.jpg_400x400.jpg</img> url(//h/a.jpg) src='http://h/a.jpg?v=2'",
-         {{"http://h/a.jpg", "D:\\p\\1.jpg"}, {"//h/a.jpg", "D:\\p\\2.jpg"}}, 0,
+         {{"http://h/a.jpg", "D:\\p\\1.jpg"}, {"//h/a.jpg", "D:\\p\\2.jpg"}},
          "<img>http://h/a.jpg_400x400.jpg</img> url(D:\\p\\2.jpg) src='http://h/a.jpg?v=2'"},
-        // the scheme-relative twin stays inside the full link, and the other way round
-        {"src=\"\"http://h/x\"\" src=//h/x>", {{"//h/x", "/o/1.jpg"}}, 0, "src=\"\"http://h/x\"\" src=/o/1.jpg>"},
-        // an attribute's "=" opens a link, a query's does not
-        {"<img src=http://h/x|> <a href=\"\"http://p/?u=http://h/x\"\">", {{"http://h/x", "/o/1.jpg"}}, 0,
-         "<img src=/o/1.jpg|> <a href=\"\"http://p/?u=http://h/x\"\">"},
-        // in text between blanks it is whole; glued to Chinese text it is not
-        {"见 http://h/x 图 图http://h/x", {{"http://h/x", "/o/1.jpg"}}, 0, "见 /o/1.jpg 图 图http://h/x"},
-        // both moved: each becomes its own path
-        {"'http://h/a.jpg_400x400.jpg' 'http://h/a.jpg'",
-         {{"http://h/a.jpg", "/o/1.jpg"}, {"http://h/a.jpg_400x400.jpg", "/o/2.jpg"}}, 0, "'/o/2.jpg' '/o/1.jpg'"},
     };
     for (const Case &c : cases) {
         Moved moved;
         for (const auto &m : c.moved) moved.add(m.first, m.second);
-        EXPECT_EQ(rewrite(c.text, moved, c.blank).text, c.expected) << c.text;
+        EXPECT_EQ(rewrite(c.text, moved, 0).text, c.expected) << c.text;
     }
 }
 
-TEST(LinkRewrite, FailedLinksAreBlankedOnlyWhenAsked) {
+/* The generated packages check the blanked text against the reference. */
+TEST(LinkRewrite, ProgressStepsPerLinkAndBlankedLinksChangeThePackage) {
     Moved moved;
     moved.add("http://b.example/gone.jpg", "").add("http://b.example/ok.jpg", "/o/1.jpg");
-    const std::string text = "\"<img src=\"\"http://b.example/gone.jpg\"\">\"\t\"<wapDesc><img>http://b.example/gone.jpg"
-                             "</img><img>http://b.example/ok.jpg</img></wapDesc>\"";
-    Rewritten kept = rewrite(text, moved, 0);
-    EXPECT_EQ(kept.text, "\"<img src=\"\"http://b.example/gone.jpg\"\">\"\t\"<wapDesc><img>http://b.example/gone.jpg"
-                         "</img><img>/o/1.jpg</img></wapDesc>\"");
-    EXPECT_EQ(kept.percents, (std::vector<int>{50, 100}));
-    Rewritten blanked = rewrite(text, moved, 1);
-    EXPECT_EQ(blanked.text, std::string("\"<img src=\"\"") + BLANK_IMAGE_URL +
-                                "\"\">\"\t\"<wapDesc><img>/o/1.jpg</img></wapDesc>\"");
+    EXPECT_EQ(rewrite("<img>http://b.example/ok.jpg</img>", moved, 0).percents, (std::vector<int>{50, 100}));
     Moved failedOnly;
     failedOnly.add("http://b.example/gone.jpg", "");
     EXPECT_EQ(rewrite("no links here", failedOnly, 0).changed, 0);
-    EXPECT_EQ(rewrite("no links here", failedOnly, 1).changed, 1);  // a blanked link changes the package
+    EXPECT_EQ(rewrite("no links here", failedOnly, 1).changed, 1);
 }
 
 /* A package built at random from the links of a few images (prefixes,

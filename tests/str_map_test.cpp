@@ -16,13 +16,13 @@ static std::vector<std::string> keysOf(const StrMap *map) {
     return keys;
 }
 
-static char *key(int n) { return strdup(("http://img.example/" + std::to_string(n) + ".jpg").c_str()); }
+static std::string name(int n) { return "http://img.example/" + std::to_string(n) + ".jpg"; }
+static char *key(int n) { return strdup(name(n).c_str()); }
 
 TEST(StrMap, HashMatchesItsDefinition) {
-    EXPECT_EQ(strMapHash(""), 0u);
-    EXPECT_EQ(strMapHash("a"), 103u);
-    EXPECT_EQ(strMapHash("ab"), 3323u);
-    EXPECT_EQ(strMapHash("\xB1"), 4059098965u);  // high bytes count as negative
+    // high bytes count as negative
+    const std::pair<const char *, uint32_t> cases[] = {{"", 0u}, {"a", 103u}, {"ab", 3323u}, {"\xB1", 4059098965u}};
+    for (const auto &c : cases) EXPECT_EQ(strMapHash(c.first), c.second) << c.first;
 }
 
 TEST(StrMap, DefaultMapDoublesAtTwelfthKeyAndFindsEveryKey) {
@@ -37,11 +37,7 @@ TEST(StrMap, DefaultMapDoublesAtTwelfthKeyAndFindsEveryKey) {
     for (intptr_t i = 0; i < 1000; i++) strMapPut(map, key(100 + i), (void *)i);
     EXPECT_EQ(map->entryCount, 1012);
     EXPECT_EQ(map->bucketCount, 2048);
-    for (intptr_t i = 0; i < 12; i++) {
-        char *k = key(i);
-        EXPECT_EQ(strMapGet(map, k), (void *)(i + 1));
-        free(k);
-    }
+    for (intptr_t i = 0; i < 12; i++) EXPECT_EQ(strMapGet(map, name(i).c_str()), (void *)(i + 1));
     EXPECT_EQ(keysOf(map).size(), 1012u);
     strMapDestroy(map, 0);
 }
@@ -53,9 +49,9 @@ TEST(StrMap, CapacityRoundsUpToPowerOfTwo) {
     strMapPut(tiny, key(1), NULL);
     EXPECT_EQ(tiny->bucketCount, 2);
     EXPECT_EQ(tiny->threshold, 1);
+    strMapDestroy(tiny, 0);
     StrMap *odd = strMapCreate(strMapHash, strMapKeyEquals, 17, 0.75f);
     EXPECT_EQ(odd->bucketCount, 32);
-    strMapDestroy(tiny, 0);
     strMapDestroy(odd, 0);
 }
 
@@ -82,11 +78,11 @@ TEST(StrMap, ChainKeepsInsertionOrderAcrossDoubling) {
     EXPECT_GT(map->bucketCount, 2);
     std::vector<std::string> keys = keysOf(map);
     ASSERT_EQ(keys.size(), 6u);
-    for (int i = 0; i < 6; i++) EXPECT_EQ(keys[i], "http://img.example/" + std::to_string(i) + ".jpg");
-    EXPECT_EQ(strMapRemove(map, "http://img.example/3.jpg"), nullptr);  // stored value was NULL
-    EXPECT_EQ(strMapRemove(map, "http://img.example/3.jpg"), nullptr);  // absent now
+    for (int i = 0; i < 6; i++) EXPECT_EQ(keys[i], name(i));
+    EXPECT_EQ(strMapRemove(map, name(3).c_str()), nullptr);  // stored value was NULL
+    EXPECT_EQ(strMapRemove(map, name(3).c_str()), nullptr);  // absent now
     EXPECT_EQ(map->entryCount, 5);
-    EXPECT_EQ(keysOf(map)[3], "http://img.example/4.jpg");
+    EXPECT_EQ(keysOf(map)[3], name(4));
     strMapClear(map, 0);
     EXPECT_EQ(strMapKeys(map), nullptr);
     strMapDestroy(map, 0);

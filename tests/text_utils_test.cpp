@@ -16,18 +16,13 @@ static std::string replaced(const char *text, const char *pattern, const char *r
     return result;
 }
 
-TEST(ReplaceAll, ReplacesLeftToRightWithoutOverlapOrRecursion) {
-    EXPECT_EQ(replaced("aaa", "aa", "b"), "ba");
-    EXPECT_EQ(replaced("ab", "a", "aa"), "aab");
-    EXPECT_EQ(replaced("x_.webpy_.webp", "_.webp", ""), "xy");
-    EXPECT_EQ(replaced("abc", "abc", ""), "");
-}
-
-TEST(ReplaceAll, ReturnsNullInsteadOfACopy) {
-    EXPECT_EQ(replaced("abc", "x", "y"), "<null>");
-    EXPECT_EQ(replaced("", "a", "b"), "<null>");
-    EXPECT_EQ(replaced("abc", "", "b"), "<null>");
-    EXPECT_EQ(replaced("abc", "a", NULL), "<null>");
+/* Left to right, without overlap or recursion; NULL instead of a copy. */
+TEST(ReplaceAll, ReplacesLeftToRightOrReturnsNull) {
+    struct Case { const char *text, *pattern, *replacement, *expected; };
+    const Case cases[] = {{"aaa", "aa", "b", "ba"},    {"ab", "a", "aa", "aab"},  {"x_.webpy_.webp", "_.webp", "", "xy"},
+                          {"abc", "abc", "", ""},      {"abc", "x", "y", "<null>"}, {"", "a", "b", "<null>"},
+                          {"abc", "", "b", "<null>"}, {"abc", "a", NULL, "<null>"}};
+    for (const Case &c : cases) EXPECT_EQ(replaced(c.text, c.pattern, c.replacement), c.expected) << c.text;
 }
 
 TEST(ReplaceAll, ManyOccurrencesGrowAndShrinkToExactSize) {
@@ -37,8 +32,7 @@ TEST(ReplaceAll, ManyOccurrencesGrowAndShrinkToExactSize) {
         longer += "<img src=\"D:\\images\\" + std::to_string(i) + ".jpg\">";
         shorter += "<img src=\"" + std::to_string(i) + ".jpg\">";
     }
-    std::string once = replaced(text.c_str(), "http://a.example/", "D:\\images\\");
-    EXPECT_EQ(once, longer);
+    EXPECT_EQ(replaced(text.c_str(), "http://a.example/", "D:\\images\\"), longer);
     EXPECT_EQ(replaced(text.c_str(), "http://a.example/", ""), shorter);
 }
 
@@ -51,16 +45,16 @@ TEST(NextToken, CutsInPlaceAndYieldsEmptyTokens) {
 }
 
 TEST(Affixes, CaseRulesAndEmptyAffixes) {
-    EXPECT_EQ(startsWithNoCase("Content-Length: 12", "content-length:"), 1);
-    EXPECT_EQ(startsWith("Content-Length: 12", "content-length:"), 0);
-    EXPECT_EQ(startsWith("HTTP/1.1", "HTTP/"), 1);
-    EXPECT_EQ(endsWithNoCase("photo.JPG", ".jpg"), 1);
-    EXPECT_EQ(endsWithNoCase("jpg", ".jpg"), 0);      // shorter than the suffix
-    EXPECT_EQ(startsWith("abc", ""), 0);              // empty prefix matches only empty text
-    EXPECT_EQ(startsWith("", ""), 1);
-    EXPECT_EQ(endsWithNoCase("", ""), 1);
-    EXPECT_EQ(startsWithNoCase("宝贝", "宝"), 1);
-    EXPECT_EQ(endsWithNoCase("\xC4\xE3", "\xE4\xC3"), 0);  // only ASCII letters fold
+    struct Case { int (*test)(const char *, const char *); const char *text, *affix; int result; };
+    const Case cases[] = {
+        {startsWithNoCase, "Content-Length: 12", "content-length:", 1}, {startsWith, "Content-Length: 12", "content-length:", 0},
+        {startsWith, "HTTP/1.1", "HTTP/", 1}, {endsWithNoCase, "photo.JPG", ".jpg", 1},
+        {endsWithNoCase, "jpg", ".jpg", 0},  // shorter than the suffix
+        {startsWith, "abc", "", 0},          // empty prefix matches only empty text
+        {startsWith, "", "", 1}, {endsWithNoCase, "", "", 1}, {startsWithNoCase, "宝贝", "宝", 1},
+        {endsWithNoCase, "\xC4\xE3", "\xE4\xC3", 0},  // only ASCII letters fold
+    };
+    for (const Case &c : cases) EXPECT_EQ(c.test(c.text, c.affix), c.result) << c.text << " " << c.affix;
 }
 
 /* "繽" ends in the byte "_": its "_.webp" is no suffix to cut. */
