@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the native build, tests and benchmarks need,
-# asking apt only when one is missing. Sourced by the other scripts.
+# asking apt only when one is missing, and the Windows test build's settings.
+# Sourced by the other scripts.
 lumora_install() {
     local missing=()
     for pkg in "$@"; do
@@ -19,3 +20,10 @@ LUMORA_NATIVE_PACKAGES=(g++ cmake ninja-build libpcre3-dev libssl-dev openssl go
 # The fetcher benchmark's local image server and its baseline clients (wget
 # one link after another, aria2c several at once).
 LUMORA_BENCH_PACKAGES=(nginx wget aria2)
+
+# The Windows test build, shared by scripts/test.sh and scripts/gui-test.sh:
+# its Lumora.exe asks for updates on a loopback port that the window tests
+# serve (a release keeps the product site's reserved default).
+LUMORA_GUI_UPDATE_PORT=47831
+LUMORA_WIN32_TEST_ARGS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/cmake/toolchain-mingw-i686.cmake"
+    "-DLUMORA_UPDATE_SERVICE=http://127.0.0.1:$LUMORA_GUI_UPDATE_PORT/check")

@@ -2,9 +2,9 @@
 # Runs the window tests: the real Lumora.exe under 32-bit Wine on a virtual
 # X display (Xvfb), driven by the test driver of tests/gui.
 #
-# It builds its own folder, build/win32-gui, whose Lumora.exe asks for
-# updates at http://127.0.0.1:47831/ (a port the driver serves in its
-# update tests; the product site keeps its reserved default), and it runs
+# It builds in the Windows test folder, build/win32, whose Lumora.exe asks
+# for updates on a loopback port (scripts/deps.sh) that the driver serves in
+# its update tests (the product site keeps its reserved default), and it runs
 # Wine in a prefix of its own, .cache/wine-gui, with Wine's virtual desktop
 # switched on: Wine then draws the windows' frames and handles activation
 # itself, as Windows does, where a bare X server has no window manager. The
@@ -14,7 +14,7 @@
 #
 # The driver asks for screenshots at chosen moments (tests/gui/screenshot.h)
 # and this script takes them with ImageMagick's import, cut to the window:
-# page-one.png, moving.png and failures.png, into build/win32-gui/screenshots
+# page-one.png, moving.png and failures.png, into build/win32/screenshots
 # or, with --docs, into docs/. Every step is bounded by a time-out; Xvfb and
 # the Wine processes are stopped on exit whatever happens. The driver's
 # output (GoogleTest's, converted from GBK) is printed; the exit status is
@@ -23,8 +23,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build="$root/build/win32-gui"
-update_port=47831
+build="$root/build/win32"
 shots="$build/screenshots"
 if [[ "${1:-}" == "--docs" ]]; then
     shots="$root/docs"
@@ -64,9 +63,7 @@ cleanup() {
 trap cleanup EXIT
 
 log "building $build"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA_BENCH=OFF \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
-    "-DLUMORA_UPDATE_SERVICE=http://127.0.0.1:$update_port/check" >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DLUMORA_BENCH=OFF "${LUMORA_WIN32_TEST_ARGS[@]}" >/dev/null
 if ! timeout 1200 ninja -C "$build" lumora_gui_driver >"$work/build.log" 2>&1; then
     cat "$work/build.log" >&2
     exit 1

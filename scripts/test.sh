@@ -11,36 +11,68 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
 
 jobs=$(nproc)
-stage() {  # NAME COMMAND...: runs one stage and reports how long it took
+failed_stages=()
+stage() {  # NAME COMMAND...: runs one stage, reports its time, and notes a failure
     local name=$1 start=$SECONDS
     shift
     echo "== $name"
-    "$@"
+    "$@" || failed_stages+=("$name")
     echo "== $name: $((SECONDS - start)) s"
 }
 suite() {  # NAME CMAKE_ARGS... [-- CTEST_ARGS...]: configures, builds and tests one build folder
-    local dir=$root/build/$1 cmake_args=() ctest_args=()
+    local dir=$root/build/$1 cmake_args=() ctest_args=() targets=()
     shift
     while (($#)) && [[ $1 != -- ]]; do cmake_args+=("$1"); shift; done
     (($#)) && shift && ctest_args=("$@")
-    cmake -S "$root" -B "$dir" -G Ninja -DLUMORA_BENCH=OFF "${cmake_args[@]}" >/dev/null
-    ninja -C "$dir" -j "$jobs"
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_args[@]}" | tee "$dir/ctest-output.txt"
+    cmake -S "$root" -B "$dir" -G Ninja -DLUMORA_BENCH=OFF "${cmake_args[@]}" >/dev/null || return 1
+    # with a test selection, only the selected tests' programs are built
+    if ((${#ctest_args[@]})); then
+        mapfile -t targets < <(ctest --test-dir "$dir" -N "${ctest_args[@]}" | sed -n 's/^ *Test *#[0-9]*: //p')
+    fi
+    ninja -C "$dir" -j "$jobs" "${targets[@]}" || return 1
+    rm -rf "$dir/cases"
+    GTEST_OUTPUT="xml:$dir/cases/" ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_args[@]}" |
+        tee "$dir/ctest-output.txt"
+}
+# "PASSED FAILED SKIPPED" of one build folder: the cases in the GoogleTest
+# reports, and a program that wrote none (a crash, a corpus replay) as one.
+count_suite() {
+    local dir=$1
+    {
+        cat "$dir"/cases/*.xml 2>/dev/null | sed -n 's/^ *<testsuite .* tests="\([0-9]*\)" failures="\([0-9]*\)" disabled="\([0-9]*\)" skipped="\([0-9]*\)".*/\1 \2 \3 \4/p' |
+            awk '{ print $1 - $2 - $3 - $4, $2, $3 + $4 }'
+        sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) \.*[ *]*\([A-Za-z]*\).*/\1 \2/p' "$dir/ctest-output.txt" |
+            while read -r name result; do
+                [[ -e "$dir/cases/$name.xml" ]] && continue
+                [[ $result == Passed ]] && echo "1 0 0" || echo "0 1 0"
+            done
+    }
+}
+# The same from a GoogleTest program's printed summary.
+count_printed() {
+    sed -n -e 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1 0 0/p' -e 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\},.*/0 \1 0/p' \
+        -e 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\},.*/0 0 \1/p' "$1"
 }
 
+rm -f "$root"/build/{gui,release-gui}-output.txt
 stage "set-up" lumora_install "${LUMORA_NATIVE_PACKAGES[@]}"
 stage "native" suite native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     stage "sanitizers" suite sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMORA_SANITIZE=ON -DLUMORA_FUZZ_REPLAY=ON
 TSAN_OPTIONS=halt_on_error=1 stage "threads" suite tsan -DCMAKE_BUILD_TYPE=Debug -DLUMORA_TSAN=ON -- -L threads
 stage "windows set-up" bash -c "'$root/scripts/windows-deps.sh' && '$root/scripts/wine-env.sh'"
-stage "windows under wine" suite win32 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"
+stage "windows under wine" suite win32 "${LUMORA_WIN32_TEST_ARGS[@]}"
 stage "window under wine and xvfb" bash -c "set -o pipefail; '$root/scripts/gui-test.sh' | tee '$root/build/gui-output.txt'"
 stage "release packages under wine" "$root/scripts/release-test.sh"
 
-# One closing count over every stage (a failure has stopped the script).
-passed=$( (cat "$root"/build/{native,sanitize,tsan,win32}/ctest-output.txt |
-    sed -n 's/.*tests failed out of \([0-9]*\)$/\1/p'
-    sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\.$/\1/p' "$root/build/gui-output.txt") | awk '{ n += $1 } END { print n + 0 }')
-echo "$passed passed, 0 failed"
+# One closing count of test cases over every stage.
+{
+    for dir in native sanitize tsan win32; do count_suite "$root/build/$dir"; done
+    for output in gui-output.txt release-gui-output.txt; do
+        if [[ -e "$root/build/$output" ]]; then count_printed "$root/build/$output"; fi
+    done
+} | awk '{ p += $1; f += $2; s += $3 } END { printf "%d passed, %d failed, %d skipped\n", p, f, s }'
+if ((${#failed_stages[@]})); then
+    echo "failed: ${failed_stages[*]}"
+    exit 1
+fi
