@@ -4,22 +4,21 @@
  * server with TLS ports whose certificates are good and bad. A chunked body is
  * also cut at many bytes.
  *
- * A case file has a server part and a client part; "#" lines are comments,
- * the first of them names the case. Texts take \r \n \t \\ \xHH, \{N:C} for
- * N copies of C, {port} for the server's port, {closed} for a port nobody
- * listens at and {good} {wronghost} {expired} {stranger} {cut} {fin} for the
- * relay's fronts; expected messages and log texts are written in UTF-8 and
- * compared in GBK.
+ * A case file has a server part and a client part; "#" lines are comments.
+ * Texts take \r \n \t \\ \xHH, \{N:C} for N copies of C, {port} for the
+ * server's port, {closed} for a port nobody listens at and {good} {wronghost}
+ * {expired} {stranger} {cut} {fin} for the relay's fronts; expected messages
+ * and log texts are UTF-8, compared in GBK.
  *   server:  timeouts CONNECT_MS IO_MS | limits WINDOW_MS DEADLINE_MS |
- *            default-ports HTTP HTTPS | connection (starts the next
- *            connection's steps) | request | send TEXT | pause MS |
- *            drip MS TEXT | flood MS TEXT | close | reset
- *   client:  get keep-alive|close PATH-OR-LINK, or fetch PATH-OR-LINK (into
- *            memory), then what it must give: result N | message TEXT |
+ *            default-ports HTTP HTTPS | connection (starts the next one's
+ *            steps) | request | send TEXT | pause MS | drip MS TEXT |
+ *            flood MS TEXT | close | reset
+ *   client:  get keep-alive|close PATH-OR-LINK | fetch PATH-OR-LINK (into
+ *            memory) | target NAME (the file the next get writes), each get or
+ *            fetch followed by what it must give: result N | message TEXT |
  *            message-starts TEXT | kind no-exchange|refused | header TEXT|none |
- *            target NAME (the file to write, before get) | file none |
- *            file TEXT | size N | pooled N | connections N | requests N |
- *            request I TEXT (request I holds TEXT) | log N TEXT */
+ *            file none | file TEXT | size N | pooled N | connections N |
+ *            requests N | request I TEXT (request I holds TEXT) | log N TEXT */
 #include <gtest/gtest.h>
 #ifdef _WIN32
 #include <windows.h>
@@ -31,7 +30,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <iterator>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -89,27 +87,6 @@ static int occurrences(const std::string &text, const std::string &part) {
     return n;
 }
 
-/* One line of a case: its word and the rest. */
-struct CaseLine {
-    int number;
-    std::string word, rest;
-};
-
-/* The case's lines, comments and blank lines left out; name gets the first
- * comment. */
-static std::vector<CaseLine> readCase(const std::string &path, std::string *name) {
-    std::ifstream in(path);
-    std::vector<CaseLine> lines;
-    std::string line;
-    for (int number = 1; std::getline(in, line); number++) {
-        if (!line.empty() && line[0] == '#' && name->empty()) *name = line.substr(line.find_first_not_of("# "));
-        if (line.empty() || line[0] == '#') continue;
-        size_t space = line.find(' ');
-        lines.push_back({number, line.substr(0, space), space == std::string::npos ? "" : line.substr(space + 1)});
-    }
-    return lines;
-}
-
 /* The step words in the order of Step::Kind. */
 static const char *const STEP_WORDS[] = {"request", "send", "pause", "drip", "flood", "close", "reset"};
 
@@ -155,38 +132,35 @@ protected:
         setTransferLimits(LOW_SPEED_WINDOW_MS, IMAGE_DEADLINE_MS);
         setDefaultPorts(HTTP_DEFAULT_PORT, HTTPS_DEFAULT_PORT);
     }
-    void serverLine(const CaseLine &l, std::vector<std::vector<Step>> *scripts);
-    void clientLine(const CaseLine &l, TestServer &server);
+    void serverLine(const std::string &word, const std::string &text, std::vector<std::vector<Step>> *scripts);
+    void clientLine(const std::string &word, const std::string &text, TestServer &server);
     void runCase(const std::string &path, int listenPort);
     void runCases(bool tls, int listenPort);
 };
 
 /* Applies one line of the server part: a setting or a step. */
-void Download::serverLine(const CaseLine &l, std::vector<std::vector<Step>> *scripts) {
-    std::string text = unescape(l.rest);
+void Download::serverLine(const std::string &word, const std::string &text, std::vector<std::vector<Step>> *scripts) {
     int a = atoi(text.c_str()), b = atoi(text.c_str() + text.find(' ') + 1);
-    size_t step = std::find(std::begin(STEP_WORDS), std::end(STEP_WORDS), l.word) - std::begin(STEP_WORDS);
+    size_t step = std::find(std::begin(STEP_WORDS), std::end(STEP_WORDS), word) - std::begin(STEP_WORDS);
     bool timed = step == Step::PAUSE || step == Step::DRIP || step == Step::FLOOD;
-    if (l.word == "timeouts") setNetTimeouts(a, b);
-    else if (l.word == "limits") setTransferLimits(a, b);
-    else if (l.word == "default-ports") setDefaultPorts(a, b);
-    else if (l.word == "connection") scripts->push_back({});
-    else if (l.word == "server") return;
-    else if (scripts->empty() || step == std::size(STEP_WORDS)) ADD_FAILURE() << "line " << l.number << ": " << l.word;
+    if (word == "timeouts") setNetTimeouts(a, b);
+    else if (word == "limits") setTransferLimits(a, b);
+    else if (word == "default-ports") setDefaultPorts(a, b);
+    else if (word == "connection") scripts->push_back({});
+    else if (scripts->empty() || step == sizeof STEP_WORDS / sizeof *STEP_WORDS) ADD_FAILURE() << "unknown: " << word;
     else scripts->back().push_back({(Step::Kind)step, timed ? text.substr(text.find(' ') + 1) : text, timed ? a : 0});
 }
 
 /* Makes one download or fetch, or checks one expectation of the last. */
-void Download::clientLine(const CaseLine &l, TestServer &server) {
-    SCOPED_TRACE("line " + std::to_string(l.number));
-    std::string text = unescape(l.rest), after = text.substr(text.find(' ') + 1), link = l.word == "get" ? after : text;
+void Download::clientLine(const std::string &word, const std::string &text, TestServer &server) {
+    std::string after = text.substr(text.find(' ') + 1), link = word == "get" ? after : text;
     if (link[0] == '/') link = "http://127.0.0.1:" + vars["port"] + link;
     int n = atoi(text.c_str());
-    if (l.word == "get") {
+    if (word == "get") {
         char message[ERR_MSG_SIZE] = {0};
         result = downloadToFile(link.c_str(), target.c_str(), message, text.rfind("keep-alive", 0) == 0, 0);
         said = message;
-    } else if (l.word == "fetch") {
+    } else if (word == "fetch") {
         FetchResult *r = fetchToMemory(link.c_str());
         result = r->ok;
         kind = r->failKind;
@@ -194,39 +168,47 @@ void Download::clientLine(const CaseLine &l, TestServer &server) {
         header = r->header ? r->header : "none";
         freeFetchResult(r);
     }
-    else if (l.word == "result") EXPECT_EQ(result, n) << said;
-    else if (l.word == "message") EXPECT_EQ(said, gbk(text));
-    else if (l.word == "message-starts") EXPECT_EQ(said.rfind(gbk(text), 0), 0u) << said;
-    else if (l.word == "kind") EXPECT_EQ(kind, text == "refused" ? FETCH_REFUSED : text == "no-exchange" ? FETCH_NO_EXCHANGE : 0);
-    else if (l.word == "header") EXPECT_EQ(header, text);
-    else if (l.word == "target") target = dir.file(text);
-    else if (l.word == "file" && text == "none") EXPECT_EQ(fileExists(target.c_str()), 0);
-    else if (l.word == "file") EXPECT_EQ(readFile(target), text);
-    else if (l.word == "size") EXPECT_EQ(fileLength(target.c_str()), n);
-    else if (l.word == "pooled") EXPECT_EQ(poolSize(), n);
-    else if (l.word == "connections") EXPECT_EQ(server.connections(), n);
-    else if (l.word == "requests") EXPECT_EQ(server.requests((size_t)n).size(), (size_t)n);
-    else if (l.word == "request") EXPECT_NE((server.requests((size_t)n + 1).size() > (size_t)n ? server.requests()[(size_t)n] : "").find(after), std::string::npos);
-    else if (l.word == "log") EXPECT_EQ(occurrences(readFile(dir.file("app.log")).substr(logStart), gbk(after)), n) << after;
-    else ADD_FAILURE() << "unknown word " << l.word;
+    else if (word == "result") EXPECT_EQ(result, n) << said;
+    else if (word == "message") EXPECT_EQ(said, gbk(text));
+    else if (word == "message-starts") EXPECT_EQ(said.rfind(gbk(text), 0), 0u) << said;
+    else if (word == "kind") EXPECT_EQ(kind, text == "refused" ? FETCH_REFUSED : text == "no-exchange" ? FETCH_NO_EXCHANGE : 0);
+    else if (word == "header") EXPECT_EQ(header, text);
+    else if (word == "target") target = dir.file(text);
+    else if (word == "file" && text == "none") EXPECT_EQ(fileExists(target.c_str()), 0);
+    else if (word == "file") EXPECT_EQ(readFile(target), text);
+    else if (word == "size") EXPECT_EQ(fileLength(target.c_str()), n);
+    else if (word == "pooled") EXPECT_EQ(poolSize(), n);
+    else if (word == "connections") EXPECT_EQ(server.connections(), n);
+    else if (word == "requests") EXPECT_EQ(server.requests((size_t)n).size(), (size_t)n);
+    else if (word == "request") EXPECT_NE((server.requests((size_t)n + 1).size() > (size_t)n ? server.requests()[(size_t)n] : "").find(after), std::string::npos);
+    else if (word == "log") EXPECT_EQ(occurrences(readFile(dir.file("app.log")).substr(logStart), gbk(after)), n) << after;
+    else ADD_FAILURE() << "unknown word " << word;
 }
 
 void Download::runCase(const std::string &path, int listenPort) {
-    std::string name;
-    std::vector<CaseLine> lines = readCase(path, &name);
-    SCOPED_TRACE(path + ": " + name);
     TestServer server(listenPort);
     ASSERT_TRUE(server.listening());
     vars["port"] = std::to_string(server.port());
     setNetTimeouts(1000, 1000);
-    std::vector<std::vector<Step>> scripts;
-    size_t i = 0;
-    for (; i < lines.size() && lines[i].word != "client"; i++) serverLine(lines[i], &scripts);
-    for (const std::vector<Step> &steps : scripts) server.scriptSteps(steps);
     target = dir.file("image.jpg");
     remove(target.c_str());
     logStart = readFile(dir.file("app.log")).size();
-    for (i++; i < lines.size(); i++) clientLine(lines[i], server);
+    std::ifstream in(path);
+    ASSERT_TRUE(in.is_open()) << path;
+    std::vector<std::vector<Step>> scripts;
+    bool client = false;
+    std::string line;
+    for (int number = 1; std::getline(in, line); number++) {
+        SCOPED_TRACE(path + ":" + std::to_string(number));
+        size_t space = line.find(' ');
+        std::string word = line.substr(0, space), text = space == std::string::npos ? "" : unescape(line.substr(space + 1));
+        if (word == "client")
+            for (const std::vector<Step> &steps : scripts) server.scriptSteps(steps);
+        client = client || word == "client";
+        if (line.empty() || line[0] == '#' || word == "server" || word == "client") continue;
+        if (client) clientLine(word, text, server);
+        else serverLine(word, text, &scripts);
+    }
     poolCloseAll();
     resetConnFailCounts();
     TearDown();
