@@ -1,8 +1,7 @@
 /* Image downloads and fetches into memory against the scripted loopback
  * server: the cases are files under data/download run by one engine here; the
  * tls-*.case files run only as tls_test, through tls_relay, which fronts the
- * server with TLS ports whose certificates are good and bad. A chunked body is
- * also cut at many bytes.
+ * server with TLS ports whose certificates are good and bad.
  *
  * A case file has a server part and a client part; "#" lines are comments.
  * Texts take \r \n \t \\ \xHH, \{N:C} for N copies of C, {port} for the
@@ -233,27 +232,4 @@ TEST_F(Download, HttpsCasesThroughTheRelay) {
     trust(true);
     runCases(true, plain);
     trust(false);
-}
-
-/* A chunked response: sizes as hex with "0x", an extension, a chunk larger
- * than the buffer; the body it decodes to. */
-static const std::string BIG(20000, 'b');
-static const std::string CHUNKED = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n\xFF\xD8" "abc\r\n"
-                                   "1a;name=value\r\nabcdefghijklmnopqrstuvwxyz\r\n0x3\r\nxyz\r\n4e20\r\n" + BIG + "\r\n0\r\n\r\n";
-static const std::string DECODED = "\xFF\xD8" "abcabcdefghijklmnopqrstuvwxyzxyz" + BIG;
-
-TEST_F(Download, ChunkedBodyCutAtAnyByteDecodesTheSame) {
-    TestServer server;
-    std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/chunked.jpg";
-    char message[ERR_MSG_SIZE] = {0};
-    size_t bodyStart = CHUNKED.find("\r\n\r\n") + 4, tail = CHUNKED.size() - 12;
-    for (size_t cut = bodyStart - 2; cut < CHUNKED.size(); cut = cut == bodyStart + 70 ? tail : cut + 1) {
-        Reply split;
-        split.pieces = {CHUNKED.substr(0, cut), CHUNKED.substr(cut)};
-        split.pauseMs = 5;
-        server.script({split});
-        ASSERT_EQ(downloadToFile(url.c_str(), target.c_str(), message, 1, 0), 1) << "cut at " << cut << ": " << message;
-        ASSERT_EQ(readFile(target), DECODED) << "cut at " << cut;
-        poolCloseAll();
-    }
 }

@@ -36,19 +36,17 @@ enum { RUN_LIMIT_S = 900, IDLE_LIMIT_MS = 20000, STEP_MS = 50, IO_TIMEOUT_S = 5,
 /* How a front ends a connection whose plain side closed. */
 enum End { NOTIFY, CUT, FIN };
 
-struct Front {
+/* good, wronghost, expired, stranger (signed by an authority the client does not know), cut, fin */
+static struct Front {
     const char *host;  // the certificate's name
     long fromDays, toDays;
-    bool stranger;  // signed by an authority the client does not know
+    bool stranger;
     End end;
-    SSL_CTX *ctx = NULL;
-    int listener = -1, port = 0;
-};
-
-/* good, wronghost, expired, stranger, cut, fin */
-static Front fronts[] = {{"localhost", -1, 30, false, NOTIFY}, {"wrong.example", -1, 30, false, NOTIFY},
-                         {"localhost", -30, -2, false, NOTIFY}, {"localhost", -1, 30, true, NOTIFY},
-                         {"localhost", -1, 30, false, CUT},     {"localhost", -1, 30, false, FIN}};
+    SSL_CTX *ctx;
+    int listener, port;
+} fronts[] = {{"localhost", -1, 30, false, NOTIFY, NULL, -1, 0},     {"wrong.example", -1, 30, false, NOTIFY, NULL, -1, 0},
+              {"localhost", -30, -2, false, NOTIFY, NULL, -1, 0},   {"localhost", -1, 30, true, NOTIFY, NULL, -1, 0},
+              {"localhost", -1, 30, false, CUT, NULL, -1, 0},       {"localhost", -1, 30, false, FIN, NULL, -1, 0}};
 enum { FRONTS = sizeof fronts / sizeof *fronts };
 
 static int plainPort;
@@ -131,7 +129,7 @@ static void serve(Front *front, int s) {
     SSL_set_fd(ssl, s);
     int plain = SSL_accept(ssl) == 1 ? loopback(&plainPort, false) : -1;
     if (plain >= 0) relay(ssl, s, plain, front->end);
-    if (plain >= 0) close(plain);
+    close(plain);
     SSL_free(ssl);
     close(s);
 }
