@@ -5,9 +5,10 @@
  * with it, so that the same front serves native tests and Windows tests run
  * under Wine.
  *
- *   tls_relay COMMAND [ARGS...]
+ *   tls_relay PEM-FILE COMMAND [ARGS...]
  *
- * The command's environment gets SSL_CERT_FILE (the authority, PEM),
+ * The command's environment gets SSL_CERT_FILE (the authority, written to
+ * PEM-FILE),
  * LUMORA_TLS_CA (the authority, DER in hex) and LUMORA_TLS_PORTS: the plain
  * port, then the TLS ports in the order of the fronts below. Once the plain
  * side has closed, a front sends close_notify, except the "cut" front, which
@@ -169,7 +170,7 @@ static int run(pid_t child) {
 }
 
 int main(int argc, char **argv) {
-    if (argc < 2) die("usage: tls_relay COMMAND [ARGS...]");
+    if (argc < 3) die("usage: tls_relay PEM-FILE COMMAND [ARGS...]");
     signal(SIGPIPE, SIG_IGN);
     key = EVP_RSA_gen(2048);
     strangerKey = EVP_RSA_gen(2048);
@@ -184,17 +185,11 @@ int main(int argc, char **argv) {
         f.listener = loopback(&f.port, true);
     }
     close(loopback(&plainPort, true));  // a free port for the test's plain server
-    char pemPath[] = "/tmp/lumora-tls-ca-XXXXXX";
-    int fd = mkstemp(pemPath);
-    if (fd < 0) die("temporary file");
-    close(fd);
-    publish(pemPath);
+    publish(argv[1]);
     pid_t child = fork();
     if (child == 0) {
-        execvp(argv[1], argv + 1);
+        execvp(argv[2], argv + 2);
         _exit(127);
     }
-    int status = child > 0 ? run(child) : 1;
-    unlink(pemPath);
-    return status;
+    return child > 0 ? run(child) : 1;
 }
