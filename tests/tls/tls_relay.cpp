@@ -152,21 +152,9 @@ static void publish(const char *pemPath) {
     setenv("LUMORA_TLS_PORTS", ports.c_str(), 1);
 }
 
-/* Accepts on every front until the command ends; returns its status. */
-static int run(pid_t child) {
-    for (time_t start = time(NULL); time(NULL) - start < RUN_LIMIT_S;) {
-        int status;
-        if (waitpid(child, &status, WNOHANG) == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-        struct pollfd p[FRONTS];
-        for (int i = 0; i < FRONTS; i++) p[i] = {fronts[i].listener, POLLIN, 0};
-        if (poll(p, FRONTS, STEP_MS) <= 0) continue;
-        for (int i = 0, s; i < FRONTS; i++)
-            if ((p[i].revents & POLLIN) && (s = accept(fronts[i].listener, NULL, NULL)) >= 0)
-                std::thread(serve, &fronts[i], s).detach();
-    }
-    fprintf(stderr, "tls_relay: the command ran past %d s\n", RUN_LIMIT_S);
-    kill(child, SIGKILL);
-    return 1;
+/* Accepts on a front for as long as the relay runs. */
+static void accepting(Front *front) {
+    for (int s; (s = accept(front->listener, NULL, NULL)) >= 0;) std::thread(serve, front, s).detach();
 }
 
 int main(int argc, char **argv) {
@@ -188,8 +176,11 @@ int main(int argc, char **argv) {
     publish(argv[1]);
     pid_t child = fork();
     if (child == 0) {
+        alarm(RUN_LIMIT_S);  // kept across exec: ends a command that runs too long
         execvp(argv[2], argv + 2);
         _exit(127);
     }
-    return child > 0 ? run(child) : 1;
+    for (Front &f : fronts) std::thread(accepting, &f).detach();
+    int status = 1;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
