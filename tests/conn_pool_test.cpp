@@ -23,10 +23,10 @@ protected:
         setNetTimeouts(300, 2000);
     }
     void TearDown() override { setNetTimeouts(NET_TIMEOUT_MS, NET_TIMEOUT_MS); }
-    /* Connects to 127.0.0.1 at port; returns the message, "" on success. */
-    std::string attempt(int port) {
+    /* Connects to host at port; returns the message, "" on success. */
+    std::string attempt(int port, const char *host = "127.0.0.1", int https = 0) {
         message[0] = '\0';
-        SocketHandle s = connectHost(0, "127.0.0.1", port, message);
+        SocketHandle s = connectHost(https, host, port, message);
         netClose(s);
         return s ? "" : message;
     }
@@ -66,31 +66,26 @@ struct FullListener {
 /* Steps against a listener that never answers: t an attempt that times out, g
  * one given up without trying, o one that connects; R counts reset, F a
  * silent host counted, X room for one connection, A the host answered (as a
- * download begun before the fifth failure does). */
+ * download begun before the fifth failure does). Against a port nobody
+ * listens at: r a refused attempt, G one given up, s an https one (counted
+ * apart) and n a host that cannot be looked up (never counted). */
 TEST_F(ConnPool, FiveFailuresInARowStopTheAttemptsUntilAnAnswerOrAReset) {
     FullListener full;
+    int refused = 0;
+    netClose(netListenLoopback(1, &refused));
     UrlParts link = {(char *)"127.0.0.1", (char *)"/", full.port, 0};
-    const std::string steps = "tttttggRtFXoAtttttAg";
+    const std::string steps = "tttttggRtFXoAtttttAg" "rrrrrGsnnnnnn";
     for (size_t i = 0; i < steps.size(); i++) {
-        if (steps[i] == 'R') resetConnFailCounts();
-        else if (steps[i] == 'F') countHostFailure(&link);
-        else if (steps[i] == 'X') netClose(netAccept(full.listener, 1000));
-        else if (steps[i] == 'A') hostAnswered(&link);
-        else EXPECT_EQ(attempt(full.port), steps[i] == 't' ? "使用非阻塞方式连接超时。" : steps[i] == 'g' ? givenUp(full.port) : "") << i;
+        const char c = steps[i];
+        if (c == 'R') resetConnFailCounts();
+        else if (c == 'F') countHostFailure(&link);
+        else if (c == 'X') netClose(netAccept(full.listener, 1000));
+        else if (c == 'A') hostAnswered(&link);
+        else if (c == 'G') EXPECT_EQ(attempt(refused), givenUp(refused));
+        else if (c == 'r' || c == 's') EXPECT_EQ(attempt(refused, "127.0.0.1", c == 's').rfind(CONNECT_ERROR, 0), 0u) << i;
+        else if (c == 'n') EXPECT_EQ(attempt(refused, ""), "无法解析域名: ");
+        else EXPECT_EQ(attempt(full.port), c == 't' ? "使用非阻塞方式连接超时。" : c == 'g' ? givenUp(full.port) : "") << i;
     }
-}
-
-TEST_F(ConnPool, RefusedConnectsAreFailuresButLookupsAreNot) {
-    int port = 0;
-    netClose(netListenLoopback(1, &port));  // a port with nobody listening
-    for (int i = 0; i < 5; i++) EXPECT_EQ(attempt(port).rfind(CONNECT_ERROR, 0), 0u);
-    EXPECT_EQ(attempt(port), givenUp(port));
-    EXPECT_EQ(connectHost(1, "127.0.0.1", port, message), 0u);  // https is counted apart: still tried
-    EXPECT_EQ(std::string(message).rfind(CONNECT_ERROR, 0), 0u);
-    for (int i = 0; i < 6; i++) EXPECT_EQ(connectHost(0, "", port, message), 0u);
-    EXPECT_STREQ(message, "无法解析域名: ");
-    EXPECT_EQ(connectHost(0, NULL, port, message), 0u);
-    EXPECT_STREQ(message, "域名 = null");
 }
 
 TEST_F(ConnPool, PooledSocketsServeOneCallerAtATime) {

@@ -3,9 +3,9 @@
 
 #include <chrono>
 
-/* Polling step; longest wait for a request; largest request; longest
- * blocked send; most bytes one flood sends. */
-enum { POLL_MS = 20, REQUEST_LIMIT_MS = 15000, REQUEST_MAX_BYTES = 65536, SEND_LIMIT_MS = 2000 };
+/* Polling step; longest wait for a request, and for the connections' threads
+ * to end; largest request; longest blocked send; most bytes one flood sends. */
+enum { POLL_MS = 20, REQUEST_LIMIT_MS = 15000, STOP_LIMIT_MS = 20000, REQUEST_MAX_BYTES = 65536, SEND_LIMIT_MS = 2000 };
 static const long long FLOOD_MAX_BYTES = 64LL << 20;
 
 Reply reply(const std::string &bytes, bool close) {
@@ -15,34 +15,56 @@ Reply reply(const std::string &bytes, bool close) {
     return r;
 }
 
+/* The steps that send a reply once its request is read. */
+static std::vector<Step> replySteps(const Reply &r) {
+    std::vector<Step> steps;
+    for (size_t i = 0; i < r.pieces.size(); i++) {
+        if (i > 0) steps.push_back({Step::PAUSE, "", r.pauseMs});
+        steps.push_back({Step::SEND, r.pieces[i], 0});
+    }
+    if (r.close) steps.push_back({Step::CLOSE, "", 0});
+    return steps;
+}
+
 TestServer::TestServer(int port) : listenPort(port) {
     uint16_t version;
     netStartup(&version);
     listener = netListenLoopback(16, &listenPort);
-    if (listener) acceptor = std::thread([this] { acceptLoop(); });
+    if (!listener) return;
+    acceptor = std::thread([this] {
+        while (!stopping) {
+            SocketHandle s = netAccept(listener, POLL_MS);
+            if (!s) continue;
+            accepted++;
+            serving++;
+            netSetTimeouts(s, SEND_LIMIT_MS);  // a client that stops reading ends a flood
+            std::vector<Step> steps;
+            std::function<Reply(const std::string &)> answer;
+            std::lock_guard<std::mutex> hold(mutex);
+            if (scripts.empty()) answer = answerer;
+            else steps = scripts.front();
+            if (!scripts.empty()) scripts.pop_front();
+            std::thread([this, s, steps, answer] {
+                serve(s, steps, answer);
+                serving--;
+            }).detach();
+        }
+    });
 }
 
 TestServer::~TestServer() {
     stopping = true;
     if (acceptor.joinable()) acceptor.join();
-    for (Worker &w : workers) w.thread.join();
+    for (int waited = 0; serving > 0 && waited < STOP_LIMIT_MS; waited += POLL_MS)
+        std::this_thread::sleep_for(std::chrono::milliseconds(POLL_MS));
     netClose(listener);
-}
-
-/* The steps that send a reply once its request is read. */
-static void addReplySteps(std::vector<Step> *steps, const Reply &r) {
-    for (size_t i = 0; i < r.pieces.size(); i++) {
-        if (i > 0 && r.pauseMs > 0) steps->push_back({Step::PAUSE, "", r.pauseMs});
-        steps->push_back({Step::SEND, r.pieces[i], 0});
-    }
-    if (r.close) steps->push_back({Step::CLOSE, "", 0});
 }
 
 void TestServer::script(const std::vector<Reply> &replies) {
     std::vector<Step> steps;
     for (const Reply &r : replies) {
         steps.push_back({Step::REQUEST, "", 0});
-        addReplySteps(&steps, r);
+        for (const Step &step : replySteps(r)) steps.push_back(step);
     }
     scriptSteps(steps);
 }
@@ -63,64 +85,9 @@ void TestServer::answerBy(std::function<Reply(const std::string &request)> answe
 }
 
 std::vector<std::string> TestServer::requests(size_t atLeast) {
-    for (int waited = 0; waited < 2000; waited += POLL_MS) {
-        {
-            std::lock_guard<std::mutex> hold(mutex);
-            if (received.size() >= atLeast) break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(POLL_MS));
-    }
-    std::lock_guard<std::mutex> hold(mutex);
+    std::unique_lock<std::mutex> hold(mutex);
+    arrived.wait_for(hold, std::chrono::seconds(2), [&] { return received.size() >= atLeast; });
     return received;
-}
-
-void TestServer::acceptLoop() {
-    while (!stopping) {
-        SocketHandle s = netAccept(listener, POLL_MS);
-        if (!s) continue;
-        accepted++;
-        netSetTimeouts(s, SEND_LIMIT_MS);  // a client that stops reading ends a flood
-        std::vector<Step> steps;
-        std::function<Reply(const std::string &)> answer;
-        {
-            std::lock_guard<std::mutex> hold(mutex);
-            if (!scripts.empty()) {
-                steps = scripts.front();
-                scripts.pop_front();
-            } else {
-                answer = answerer;
-            }
-        }
-        for (auto w = workers.begin(); w != workers.end();) {
-            if (!w->done) {
-                ++w;
-                continue;
-            }
-            w->thread.join();
-            w = workers.erase(w);
-        }
-        Worker &w = workers.emplace_back();
-        w.thread = std::thread([this, s, steps, answer, &w] {
-            serve(s, steps, answer);
-            w.done = true;
-        });
-    }
-}
-
-/* Reads one request up to its blank line; false when the client closed,
- * the server stops or the request takes too long. */
-bool TestServer::readRequest(SocketHandle s, std::string *request) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(REQUEST_LIMIT_MS);
-    char chunk[4096];
-    while (request->find("\r\n\r\n") == std::string::npos) {
-        if (stopping || std::chrono::steady_clock::now() > deadline || request->size() > REQUEST_MAX_BYTES)
-            return false;
-        if (netWaitReadable(s, POLL_MS) <= 0) continue;
-        int n = netRecv(s, chunk, sizeof chunk);
-        if (n <= 0) return false;
-        request->append(chunk, (size_t)n);
-    }
-    return true;
 }
 
 /* Waits ms in short slices, so that the server can stop meanwhile. */
@@ -129,63 +96,57 @@ void TestServer::pause(int ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms - waited < POLL_MS ? ms - waited : POLL_MS));
 }
 
-/* Runs one step; false once the connection is closed. A request read is
- * recorded and left in *request. */
-bool TestServer::runStep(SocketHandle s, const Step &step, std::string *request) {
+/* Runs one step; false once the connection is to be closed (*s is 0 when it
+ * was reset). A request read is recorded and left in *request. */
+bool TestServer::runStep(SocketHandle *s, const Step &step, std::string *request) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(REQUEST_LIMIT_MS);
+    char chunk[4096];
+    bool drip = step.kind == Step::DRIP, flood = step.kind == Step::FLOOD;
+    long long piece = drip ? 1 : (long long)step.bytes.size(), size = (long long)step.bytes.size();
+    long long limit = flood && size ? FLOOD_MAX_BYTES : size;
     switch (step.kind) {
     case Step::REQUEST:
-        request->clear();
-        if (!readRequest(s, request)) break;
+        for (request->clear(); request->find("\r\n\r\n") == std::string::npos;) {
+            if (stopping || std::chrono::steady_clock::now() > deadline || request->size() > REQUEST_MAX_BYTES) return false;
+            if (netWaitReadable(*s, POLL_MS) <= 0) continue;
+            int n = netRecv(*s, chunk, sizeof chunk);
+            if (n <= 0) return false;
+            request->append(chunk, (size_t)n);
+        }
         {
             std::lock_guard<std::mutex> hold(mutex);
             received.push_back(*request);
         }
-        return true;
-    case Step::SEND:
-        netSend(s, step.bytes.data(), (int)step.bytes.size());
+        arrived.notify_all();
         return true;
     case Step::PAUSE:
         pause(step.ms);
         return true;
+    case Step::SEND:
     case Step::DRIP:
-        for (size_t i = 0; i < step.bytes.size() && !stopping; i++) {
-            if (i > 0) pause(step.ms);
-            if (netSend(s, &step.bytes[i], 1) <= 0) break;
-        }
-        return true;
     case Step::FLOOD:
-        for (long long sent = 0; sent < FLOOD_MAX_BYTES && !stopping; sent += (long long)step.bytes.size()) {
+        for (long long sent = 0; sent < limit && !stopping; sent += piece) {
             pause(step.ms);
-            if (netSend(s, step.bytes.data(), (int)step.bytes.size()) <= 0) break;
+            if (netSend(*s, step.bytes.data() + (drip ? sent : 0), (int)piece) <= 0) break;
         }
         return true;
-    case Step::CLOSE:
-        break;
     case Step::RESET:
-        netAbort(s);
+        netAbort(*s);
+        *s = 0;
+        return false;
+    default:
         return false;
     }
-    netClose(s);
-    return false;
 }
 
 void TestServer::serve(SocketHandle s, std::vector<Step> steps, std::function<Reply(const std::string &)> answer) {
     std::string request;
-    for (const Step &step : steps)
-        if (!runStep(s, step, &request)) return;
-    // served by request: each request gets the reply made for it
-    while (answer) {
-        if (!runStep(s, {Step::REQUEST, "", 0}, &request)) return;
-        std::vector<Step> replySteps;
-        addReplySteps(&replySteps, answer(request));
-        for (const Step &step : replySteps)
-            if (!runStep(s, step, &request)) return;
-    }
-    // hold the connection until the client closes it
-    char sink[4096];
-    while (!steps.empty() && !stopping) {
-        int ready = netWaitReadable(s, POLL_MS);
-        if (ready < 0 || (ready > 0 && netRecv(s, sink, sizeof sink) <= 0)) break;
-    }
+    bool open = true;
+    for (size_t i = 0; open && i < steps.size(); i++) open = runStep(&s, steps[i], &request);
+    while (open && answer && (open = runStep(&s, {Step::REQUEST, "", 0}, &request)))
+        for (const Step &step : replySteps(answer(request))) open = open && runStep(&s, step, &request);
+    char sink[4096];  // holds the connection until the client closes it
+    for (int ready = 0; open && !steps.empty() && !stopping && ready >= 0;)
+        if ((ready = netWaitReadable(s, POLL_MS)) > 0 && netRecv(s, sink, sizeof sink) <= 0) break;
     netClose(s);
 }

@@ -5,9 +5,10 @@
  * with it, so that the same front serves native tests and Windows tests run
  * under Wine.
  *
- *   tls_relay COMMAND [ARGS...]
+ *   tls_relay PEM-FILE COMMAND [ARGS...]
  *
- * The command's environment gets SSL_CERT_FILE (the authority, PEM),
+ * The command's environment gets SSL_CERT_FILE (the authority, written to
+ * PEM-FILE),
  * LUMORA_TLS_CA (the authority, DER in hex) and LUMORA_TLS_PORTS: the plain
  * port, then the TLS ports in the order of the fronts below. Once the plain
  * side has closed, a front sends close_notify, except the "cut" front, which
@@ -23,7 +24,6 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -31,33 +31,28 @@
 
 #include <string>
 #include <thread>
-#include <vector>
 
 enum { RUN_LIMIT_S = 900, IDLE_LIMIT_MS = 20000, STEP_MS = 50, IO_TIMEOUT_S = 5, DAY_S = 86400, RELAY_BUFFER = 16384 };
 
 /* How a front ends a connection whose plain side closed. */
 enum End { NOTIFY, CUT, FIN };
 
-struct Front {
-    const char *name;
-    const char *host; /* the certificate's name */
+/* good, wronghost, expired, stranger (signed by an authority the client does not know), cut, fin */
+static struct Front {
+    const char *host;  // the certificate's name
     long fromDays, toDays;
-    bool stranger; /* signed by an authority the client does not know */
+    bool stranger;
     End end;
-    SSL_CTX *ctx = NULL;
-    int listener = -1, port = 0;
-};
-
-static Front fronts[] = {
-    {"good", "localhost", -1, 30, false, NOTIFY},
-    {"wronghost", "wrong.example", -1, 30, false, NOTIFY},
-    {"expired", "localhost", -30, -2, false, NOTIFY},
-    {"stranger", "localhost", -1, 30, true, NOTIFY},
-    {"cut", "localhost", -1, 30, false, CUT},
-    {"fin", "localhost", -1, 30, false, FIN},
-};
+    SSL_CTX *ctx;
+    int listener, port;
+} fronts[] = {{"localhost", -1, 30, false, NOTIFY, NULL, -1, 0},     {"wrong.example", -1, 30, false, NOTIFY, NULL, -1, 0},
+              {"localhost", -30, -2, false, NOTIFY, NULL, -1, 0},   {"localhost", -1, 30, true, NOTIFY, NULL, -1, 0},
+              {"localhost", -1, 30, false, CUT, NULL, -1, 0},       {"localhost", -1, 30, false, FIN, NULL, -1, 0}};
+enum { FRONTS = sizeof fronts / sizeof *fronts };
 
 static int plainPort;
+static EVP_PKEY *key, *strangerKey;  // the authority and the servers share a key
+static X509 *authority, *stranger;
 
 static void die(const char *what) {
     fprintf(stderr, "tls_relay: %s\n", what);
@@ -65,16 +60,8 @@ static void die(const char *what) {
     exit(2);
 }
 
-static void addExtension(X509 *cert, X509 *issuer, int nid, const char *value) {
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, issuer, cert, NULL, NULL, 0);
-    X509_EXTENSION *ext = X509V3_EXT_conf_nid(NULL, &ctx, nid, value);
-    if (!ext || !X509_add_ext(cert, ext, -1)) die("extension");
-    X509_EXTENSION_free(ext);
-}
-
-/* A certificate for key named cn, signed by issuer (itself when NULL). */
+/* A certificate for key named cn, signed by issuer; an authority when issuer
+ * is NULL, signed by itself. */
 static X509 *makeCert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey, long fromDays, long toDays) {
     static long serial = (long)time(NULL);
     X509 *cert = X509_new();
@@ -84,30 +71,28 @@ static X509 *makeCert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *iss
     X509_gmtime_adj(X509_getm_notAfter(cert), toDays * DAY_S);
     X509_set_pubkey(cert, key);
     X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC, (const unsigned char *)cn, -1, -1, 0);
-    X509 *signer = issuer ? issuer : cert;
-    X509_set_issuer_name(cert, X509_get_subject_name(signer));
-    addExtension(cert, signer, NID_subject_key_identifier, "hash");
-    if (!issuer) {
-        addExtension(cert, cert, NID_basic_constraints, "critical,CA:TRUE");
-        addExtension(cert, cert, NID_key_usage, "critical,keyCertSign,cRLSign");
-    } else {
-        std::string names = std::string("DNS:") + cn + (strcmp(cn, "localhost") == 0 ? ",IP:127.0.0.1" : "");
-        addExtension(cert, signer, NID_authority_key_identifier, "keyid:always");
-        addExtension(cert, signer, NID_basic_constraints, "CA:FALSE");
-        addExtension(cert, signer, NID_key_usage, "critical,digitalSignature,keyEncipherment");
-        addExtension(cert, signer, NID_ext_key_usage, "serverAuth");
-        addExtension(cert, signer, NID_subject_alt_name, names.c_str());
-    }
-    if (!X509_sign(cert, issuerKey ? issuerKey : key, EVP_sha256())) die("signing");
+    X509_set_issuer_name(cert, X509_get_subject_name(issuer ? issuer : cert));
+    std::string names = std::string("DNS:") + cn;
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, issuer ? issuer : cert, cert, NULL, NULL, 0);
+    X509_EXTENSION *ext = issuer ? X509V3_EXT_conf_nid(NULL, &ctx, NID_subject_alt_name, names.c_str())
+                                 : X509V3_EXT_conf_nid(NULL, &ctx, NID_basic_constraints, "critical,CA:TRUE");
+    if (!ext || !X509_add_ext(cert, ext, -1) || !X509_sign(cert, issuerKey ? issuerKey : key, EVP_sha256()))
+        die("certificate");
+    X509_EXTENSION_free(ext);
     return cert;
 }
 
-static int listenLoopback(int *port) {
+/* A loopback socket listening at a free port, or connected to port. */
+static int loopback(int *port, bool listening) {
     int s = socket(AF_INET, SOCK_STREAM, 0);
     struct sockaddr_in at = {};
     at.sin_family = AF_INET;
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons((uint16_t)*port);
     socklen_t size = sizeof at;
+    if (!listening) return s >= 0 && connect(s, (struct sockaddr *)&at, sizeof at) == 0 ? s : (close(s), -1);
     if (s < 0 || bind(s, (struct sockaddr *)&at, sizeof at) != 0 || listen(s, 16) != 0 ||
         getsockname(s, (struct sockaddr *)&at, &size) != 0)
         die("listen");
@@ -115,153 +100,87 @@ static int listenLoopback(int *port) {
     return s;
 }
 
-static int connectPlain(void) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in at = {};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    at.sin_port = htons((uint16_t)plainPort);
-    if (s >= 0 && connect(s, (struct sockaddr *)&at, sizeof at) == 0) return s;
-    if (s >= 0) close(s);
-    return -1;
-}
-
-static void setTimeouts(int s) {
-    struct timeval tv = {IO_TIMEOUT_S, 0};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-}
-
-/* Ends a connection whose plain side closed: with close_notify, with no
- * more than the close that follows, or after the header and a few bytes of
- * a record that never ends. */
-static void finish(SSL *ssl, int s, End end) {
-    if (end == NOTIFY) SSL_shutdown(ssl);
-    if (end != CUT) return;
-    static const unsigned char partial[] = {0x17, 0x03, 0x03, 0x01, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    send(s, partial, sizeof partial, MSG_NOSIGNAL);
-}
-
 /* Carries bytes both ways until either side closes or nothing moves for
- * IDLE_LIMIT_MS. */
+ * IDLE_LIMIT_MS; when the plain side closes, ends as the front does. */
 static void relay(SSL *ssl, int s, int plain, End end) {
+    static const unsigned char partial[] = {0x17, 0x03, 0x03, 0x01, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     char buffer[RELAY_BUFFER];
     for (int idle = 0; idle < IDLE_LIMIT_MS;) {
         struct pollfd p[2] = {{s, POLLIN, 0}, {plain, POLLIN, 0}};
         int ready = SSL_pending(ssl) > 0 ? 1 : poll(p, 2, STEP_MS);
-        if (ready <= 0) {
-            idle += STEP_MS;
-            continue;
-        }
-        idle = 0;
+        idle = ready <= 0 ? idle + STEP_MS : 0;
         if (SSL_pending(ssl) > 0 || (p[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             int n = SSL_read(ssl, buffer, sizeof buffer);
-            if (n <= 0) return;
-            if (send(plain, buffer, (size_t)n, MSG_NOSIGNAL) != n) return;
+            if (n <= 0 || send(plain, buffer, (size_t)n, MSG_NOSIGNAL) != n) return;
         }
         if (p[1].revents & (POLLIN | POLLHUP | POLLERR)) {
             ssize_t n = recv(plain, buffer, sizeof buffer, 0);
-            if (n <= 0) return finish(ssl, s, end);
-            if (SSL_write(ssl, buffer, (int)n) != n) return;
+            if (n <= 0 && end == NOTIFY) SSL_shutdown(ssl);
+            if (n <= 0 && end == CUT) send(s, partial, sizeof partial, MSG_NOSIGNAL);  // a record header, then little
+            if (n <= 0 || SSL_write(ssl, buffer, (int)n) != n) return;
         }
     }
 }
 
 static void serve(Front *front, int s) {
-    setTimeouts(s);
+    struct timeval tv = {IO_TIMEOUT_S, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     SSL *ssl = SSL_new(front->ctx);
     SSL_set_fd(ssl, s);
-    if (SSL_accept(ssl) == 1) {
-        int plain = connectPlain();
-        if (plain >= 0) {
-            relay(ssl, s, plain, front->end);
-            close(plain);
-        }
-    }
+    int plain = SSL_accept(ssl) == 1 ? loopback(&plainPort, false) : -1;
+    if (plain >= 0) relay(ssl, s, plain, front->end);
+    close(plain);
     SSL_free(ssl);
     close(s);
 }
 
-static SSL_CTX *serverContext(EVP_PKEY *key, X509 *cert) {
-    SSL_CTX *ctx = SSL_CTX_new(TLS_server_method());
-    if (!ctx || SSL_CTX_use_certificate(ctx, cert) != 1 || SSL_CTX_use_PrivateKey(ctx, key) != 1) die("context");
-    return ctx;
-}
-
 /* Writes the authority's PEM file and sets the environment the command
  * inherits. */
-static void publish(X509 *ca, const char *pemPath) {
+static void publish(const char *pemPath) {
     FILE *f = fopen(pemPath, "w");
-    if (!f || !PEM_write_X509(f, ca)) die("writing the authority");
+    if (!f || !PEM_write_X509(f, authority)) die("writing the authority");
     fclose(f);
     unsigned char *der = NULL;
-    int length = i2d_X509(ca, &der);
-    std::string hex;
-    for (int i = 0; i < length; i++) {
-        char two[3];
-        snprintf(two, sizeof two, "%02X", der[i]);
-        hex += two;
-    }
+    int length = i2d_X509(authority, &der);
+    std::string hex, ports = std::to_string(plainPort);
+    for (int i = 0; i < length; i++) hex += "0123456789ABCDEF"[der[i] >> 4] + std::string(1, "0123456789ABCDEF"[der[i] & 15]);
     OPENSSL_free(der);
-    std::string ports = std::to_string(plainPort);
     for (const Front &front : fronts) ports += " " + std::to_string(front.port);
     setenv("SSL_CERT_FILE", pemPath, 1);
     setenv("LUMORA_TLS_CA", hex.c_str(), 1);
     setenv("LUMORA_TLS_PORTS", ports.c_str(), 1);
 }
 
-/* Accepts on every front until the command ends; returns its status. */
-static int run(pid_t child) {
-    time_t start = time(NULL);
-    while (time(NULL) - start < RUN_LIMIT_S) {
-        int status;
-        if (waitpid(child, &status, WNOHANG) == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-        std::vector<struct pollfd> p;
-        for (const Front &front : fronts) p.push_back({front.listener, POLLIN, 0});
-        if (poll(p.data(), p.size(), STEP_MS) <= 0) continue;
-        for (size_t i = 0; i < p.size(); i++) {
-            int s = (p[i].revents & POLLIN) ? accept(fronts[i].listener, NULL, NULL) : -1;
-            if (s >= 0) std::thread(serve, &fronts[i], s).detach();
-        }
-    }
-    fprintf(stderr, "tls_relay: the command ran past %d s\n", RUN_LIMIT_S);
-    kill(child, SIGKILL);
-    return 1;
+/* Accepts on a front for as long as the relay runs. */
+static void accepting(Front *front) {
+    for (int s; (s = accept(front->listener, NULL, NULL)) >= 0;) std::thread(serve, front, s).detach();
 }
 
 int main(int argc, char **argv) {
-    if (argc < 2) die("usage: tls_relay COMMAND [ARGS...]");
+    if (argc < 3) die("usage: tls_relay PEM-FILE COMMAND [ARGS...]");
     signal(SIGPIPE, SIG_IGN);
-    EVP_PKEY *caKey = EVP_RSA_gen(2048), *strangerKey = EVP_RSA_gen(2048), *key = EVP_RSA_gen(2048);
-    if (!caKey || !strangerKey || !key) die("keys");
-    X509 *ca = makeCert(caKey, "Lumora Test Authority", NULL, NULL, -1, 30);
-    X509 *stranger = makeCert(strangerKey, "Lumora Stranger Authority", NULL, NULL, -1, 30);
-    for (Front &front : fronts) {
-        X509 *issuer = front.stranger ? stranger : ca;
-        EVP_PKEY *issuerKey = front.stranger ? strangerKey : caKey;
-        X509 *cert = makeCert(key, front.host, issuer, issuerKey, front.fromDays, front.toDays);
-        front.ctx = serverContext(key, cert);
+    key = EVP_RSA_gen(2048);
+    strangerKey = EVP_RSA_gen(2048);
+    if (!key || !strangerKey) die("keys");
+    authority = makeCert(key, "Lumora Test Authority", NULL, NULL, -1, 30);
+    stranger = makeCert(strangerKey, "Lumora Stranger Authority", NULL, NULL, -1, 30);
+    for (Front &f : fronts) {
+        X509 *cert = makeCert(key, f.host, f.stranger ? stranger : authority, f.stranger ? strangerKey : key, f.fromDays, f.toDays);
+        f.ctx = SSL_CTX_new(TLS_server_method());
+        if (!f.ctx || SSL_CTX_use_certificate(f.ctx, cert) != 1 || SSL_CTX_use_PrivateKey(f.ctx, key) != 1) die("context");
         X509_free(cert);
-        front.listener = listenLoopback(&front.port);
+        f.listener = loopback(&f.port, true);
     }
-    close(listenLoopback(&plainPort));  // a free port for the test's plain server
-    char pemPath[] = "/tmp/lumora-tls-ca-XXXXXX";
-    int fd = mkstemp(pemPath);
-    if (fd < 0) die("temporary file");
-    close(fd);
-    publish(ca, pemPath);
+    close(loopback(&plainPort, true));  // a free port for the test's plain server
+    publish(argv[1]);
     pid_t child = fork();
     if (child == 0) {
-        execvp(argv[1], argv + 1);
+        alarm(RUN_LIMIT_S);  // kept across exec: ends a command that runs too long
+        execvp(argv[2], argv + 2);
         _exit(127);
     }
-    int status = child > 0 ? run(child) : 1;
-    unlink(pemPath);
-    for (Front &front : fronts) SSL_CTX_free(front.ctx);  // sessions still open hold their own reference
-    X509_free(ca);
-    X509_free(stranger);
-    EVP_PKEY_free(caKey);
-    EVP_PKEY_free(strangerKey);
-    EVP_PKEY_free(key);
-    return status;
+    for (Front &f : fronts) std::thread(accepting, &f).detach();
+    int status = 1;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
