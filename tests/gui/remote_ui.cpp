@@ -2,23 +2,22 @@
 #include "remote_ui.h"
 
 #include <commctrl.h>
-#include <string.h>
+#include <shlobj.h>
+#include <stdio.h>
+#include <stdlib.h>
 
 #include <algorithm>
 
-enum { POLL_MS = 50, ANSWER_MS = 5000, TEXT_SLACK = 16 };
+#include "package_builder.h"
+
+enum { POLL_MS = 50, ANSWER_MS = 5000, REMOTE_SIZE = 4096, PAINT_SETTLE_MS = 300, SHOT_WAIT_MS = 20000 };
 
 bool waitUntil(const std::function<bool()> &done, int timeoutMs) {
-    ULONGLONG deadline = GetTickCount64() + (ULONGLONG)timeoutMs;
-    while (!done()) {
+    for (ULONGLONG deadline = GetTickCount64() + (ULONGLONG)timeoutMs; !done(); Sleep(POLL_MS))
         if (GetTickCount64() >= deadline) return false;
-        Sleep(POLL_MS);
-    }
     return true;
 }
 
-/* Sends a message that must be answered within ANSWER_MS; false when the
- * window did not answer. */
 static bool sendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR *result) {
     return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, ANSWER_MS, result) != 0;
 }
@@ -30,23 +29,16 @@ std::string classOf(HWND window) {
 }
 
 std::string textOf(HWND window) {
-    DWORD_PTR length = 0;
+    DWORD_PTR length = 0, copied = 0;
     if (!sendBounded(window, WM_GETTEXTLENGTH, 0, 0, &length)) return "";
-    // the length may be counted in UTF-16 units on the way across; two bytes each is always enough
-    std::string text(2 * length + TEXT_SLACK, '\0');
-    DWORD_PTR copied = 0;
+    std::string text(2 * length + 16, '\0');  // the length may be counted in UTF-16 units on the way
     if (!sendBounded(window, WM_GETTEXT, text.size(), (LPARAM)&text[0], &copied)) return "";
-    text.resize(strlen(text.c_str()));
-    return text;
+    return text.c_str();
 }
 
 bool setTextOf(HWND window, const std::string &text) {
     DWORD_PTR result = 0;
     return sendBounded(window, WM_SETTEXT, 0, (LPARAM)text.c_str(), &result) && result;
-}
-
-void postClick(HWND button) {
-    PostMessageA(button, BM_CLICK, 0, 0);
 }
 
 bool isChecked(HWND box) {
@@ -65,12 +57,6 @@ std::vector<HWND> descendantsOf(HWND parent) {
     return found;
 }
 
-HWND findDescendant(HWND parent, int id, const char *windowClass) {
-    for (HWND child : descendantsOf(parent))
-        if (GetDlgCtrlID(child) == id && lstrcmpiA(classOf(child).c_str(), windowClass) == 0) return child;
-    return NULL;
-}
-
 std::vector<HWND> topWindowsOf(DWORD pid, const char *windowClass) {
     std::vector<HWND> all, found;
     EnumWindows(collect, (LPARAM)&all);
@@ -82,71 +68,51 @@ std::vector<HWND> topWindowsOf(DWORD pid, const char *windowClass) {
     return found;
 }
 
-namespace {
-
-/* A block of memory inside another process, for one message's data. */
-class RemoteBlock {
-public:
-    enum { SIZE = 4096, TEXT_OFFSET = 256, TEXT_SIZE = SIZE - TEXT_OFFSET };
-    explicit RemoteBlock(HANDLE process)
-        : process(process),
-          base((char *)VirtualAllocEx(process, NULL, SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {}
-    ~RemoteBlock() {
-        if (base) VirtualFreeEx(process, base, 0, MEM_RELEASE);
-    }
-    RemoteBlock(const RemoteBlock &) = delete;
-    RemoteBlock &operator=(const RemoteBlock &) = delete;
-
-    char *item() const { return base; }
-    char *text() const { return base + TEXT_OFFSET; }
-    bool write(const LVITEMA &item) const {
-        SIZE_T written = 0;
-        return base && WriteProcessMemory(process, base, &item, sizeof item, &written) && written == sizeof item;
-    }
-    std::string readText(size_t length) const {
-        std::string out(std::min(length, (size_t)TEXT_SIZE), '\0');
-        SIZE_T read = 0;
-        if (out.empty() || !ReadProcessMemory(process, text(), &out[0], out.size(), &read)) return "";
-        out.resize(strnlen(out.c_str(), read));
-        return out;
-    }
-
-private:
-    HANDLE process;
-    char *base;
-};
-
-}  // namespace
-
-int RemoteListView::rowCount() const {
-    DWORD_PTR count = 0;
-    return sendBounded(list, LVM_GETITEMCOUNT, 0, 0, &count) ? (int)count : -1;
+/* Sends a list-view item message whose LVITEMA, and the text buffer after
+ * it, live in memory allocated inside the process for the call; the answer,
+ * or -1. */
+static LONG_PTR sendItem(HANDLE process, HWND list, UINT message, WPARAM row, LVITEMA item, std::string *text) {
+    char *block = (char *)VirtualAllocEx(process, NULL, REMOTE_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!block) return -1;
+    item.pszText = block + sizeof item;
+    item.cchTextMax = REMOTE_SIZE - sizeof item;
+    DWORD_PTR result = 0;
+    if (!WriteProcessMemory(process, block, &item, sizeof item, NULL) ||
+        !sendBounded(list, message, row, (LPARAM)block, &result))
+        result = (DWORD_PTR)-1;
+    char copy[REMOTE_SIZE] = "";
+    if (text && ReadProcessMemory(process, item.pszText, copy, item.cchTextMax - 1, NULL)) *text = copy;
+    VirtualFreeEx(process, block, 0, MEM_RELEASE);
+    return (LONG_PTR)result;
 }
 
-std::string RemoteListView::cell(int row, int column) const {
-    RemoteBlock block(process);
+std::vector<std::string> listColumn(HANDLE process, HWND list, int column) {
+    DWORD_PTR rows = 0;
+    std::vector<std::string> cells;
     LVITEMA item = {};
     item.iSubItem = column;
-    item.pszText = block.text();
-    item.cchTextMax = RemoteBlock::TEXT_SIZE;
-    DWORD_PTR length = 0;
-    if (!block.write(item) || !sendBounded(list, LVM_GETITEMTEXTA, (WPARAM)row, (LPARAM)block.item(), &length))
-        return "";
-    return block.readText(length);
+    for (int row = 0; sendBounded(list, LVM_GETITEMCOUNT, 0, 0, &rows) && row < (int)rows; row++) {
+        std::string text;
+        cells.push_back(sendItem(process, list, LVM_GETITEMTEXTA, row, item, &text) >= 0 ? text : "");
+    }
+    return cells;
 }
 
-std::vector<std::string> RemoteListView::column(int column) const {
-    std::vector<std::string> texts;
-    for (int row = 0, rows = rowCount(); row < rows; row++) texts.push_back(cell(row, column));
-    return texts;
-}
-
-bool RemoteListView::select(int row) const {
-    RemoteBlock block(process);
+bool selectRow(HANDLE process, HWND list, int row) {
     LVITEMA item = {};
     item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    DWORD_PTR done = 0;
-    return block.write(item) && sendBounded(list, LVM_SETITEMSTATE, (WPARAM)row, (LPARAM)block.item(), &done) && done;
+    return sendItem(process, list, LVM_SETITEMSTATE, row, item, NULL) > 0;
+}
+
+bool dropFiles(HANDLE process, HWND window, const std::vector<std::string> &paths) {
+    DROPFILES head = {sizeof head, {0, 0}, FALSE, FALSE};
+    std::string block((const char *)&head, sizeof head);
+    for (const std::string &path : paths) block += path + '\0';
+    block += '\0';
+    // DragQueryFile takes the block through GlobalLock, which accepts a plain pointer as a fixed block (and DragFinish's GlobalFree leaves one it did not allocate)
+    void *remote = VirtualAllocEx(process, NULL, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    return remote && WriteProcessMemory(process, remote, block.data(), block.size(), NULL) &&
+           PostMessageA(window, WM_DROPFILES, (WPARAM)remote, 0);
 }
 
 MessageBoxView readMessageBox(HWND box) {
@@ -169,13 +135,23 @@ MessageBoxView readMessageBox(HWND box) {
     return view;
 }
 
-int buttonLabelled(const MessageBoxView &view, const std::string &label) {
-    for (size_t i = 0; i < view.labels.size(); i++)
-        if (view.labels[i] == label) return view.buttons[i];
-    return 0;
-}
-
 bool answerMessageBox(const MessageBoxView &view, int button) {
     PostMessageA(view.box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(view.box, button));
     return waitUntil([&] { return !IsWindow(view.box) || !IsWindowVisible(view.box); });
+}
+
+void screenshot(HWND window, const char *name) {
+    const char *folder = getenv("LUMORA_GUI_SHOTS");
+    RECT r;
+    if (!folder || !folder[0] || !GetWindowRect(window, &r)) return;
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    Sleep(PAINT_SETTLE_MS);  // the program paints in its own time
+    char geometry[64];
+    snprintf(geometry, sizeof geometry, "%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+    std::string base = std::string(folder) + "\\" + name, ready = base + ".tmp", done = base + ".done";
+    // renamed once written, so the script never reads half a request
+    if (!writeFile(ready, geometry) || !MoveFileExA(ready.c_str(), (base + ".want").c_str(), MOVEFILE_REPLACE_EXISTING))
+        return;
+    waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, SHOT_WAIT_MS);
+    DeleteFileA(done.c_str());
 }
