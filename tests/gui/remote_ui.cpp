@@ -18,32 +18,14 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs) {
     return true;
 }
 
-static bool sendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR *result) {
-    return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, ANSWER_MS, result) != 0;
-}
-
-std::string classOf(HWND window) {
-    char name[256] = "";
-    GetClassNameA(window, name, sizeof name);
-    return name;
+LONG_PTR ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, ANSWER_MS, &result) ? result : -1;
 }
 
 std::string textOf(HWND window) {
-    DWORD_PTR length = 0, copied = 0;
-    if (!sendBounded(window, WM_GETTEXTLENGTH, 0, 0, &length)) return "";
-    std::string text(2 * length + 16, '\0');  // the length may be counted in UTF-16 units on the way
-    if (!sendBounded(window, WM_GETTEXT, text.size(), (LPARAM)&text[0], &copied)) return "";
-    return text.c_str();
-}
-
-bool setTextOf(HWND window, const std::string &text) {
-    DWORD_PTR result = 0;
-    return sendBounded(window, WM_SETTEXT, 0, (LPARAM)text.c_str(), &result) && result;
-}
-
-bool isChecked(HWND box) {
-    DWORD_PTR state = 0;
-    return sendBounded(box, BM_GETCHECK, 0, 0, &state) && state == BST_CHECKED;
+    char text[REMOTE_SIZE] = "";
+    return ask(window, WM_GETTEXT, sizeof text, (LPARAM)text) >= 0 ? text : "";
 }
 
 static BOOL CALLBACK collect(HWND window, LPARAM found) {
@@ -57,43 +39,35 @@ std::vector<HWND> descendantsOf(HWND parent) {
     return found;
 }
 
-std::vector<HWND> topWindowsOf(DWORD pid, const char *windowClass) {
-    std::vector<HWND> all, found;
-    EnumWindows(collect, (LPARAM)&all);
-    for (HWND window : all) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == pid && IsWindowVisible(window) && classOf(window) == windowClass) found.push_back(window);
-    }
-    return found;
+HWND topWindowOf(DWORD pid, const char *windowClass) {
+    HWND window = NULL;
+    DWORD owner = 0;
+    while ((window = FindWindowExA(NULL, window, windowClass, NULL)) != NULL)
+        if (GetWindowThreadProcessId(window, &owner) && owner == pid && IsWindowVisible(window)) return window;
+    return NULL;
 }
 
 /* Sends a list-view item message whose LVITEMA, and the text buffer after
- * it, live in memory allocated inside the process for the call; the answer,
- * or -1. */
+ * it, live in memory allocated inside the process; the answer, or -1. */
 static LONG_PTR sendItem(HANDLE process, HWND list, UINT message, WPARAM row, LVITEMA item, std::string *text) {
     char *block = (char *)VirtualAllocEx(process, NULL, REMOTE_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!block) return -1;
     item.pszText = block + sizeof item;
     item.cchTextMax = REMOTE_SIZE - sizeof item;
-    DWORD_PTR result = 0;
-    if (!WriteProcessMemory(process, block, &item, sizeof item, NULL) ||
-        !sendBounded(list, message, row, (LPARAM)block, &result))
-        result = (DWORD_PTR)-1;
+    LONG_PTR result = WriteProcessMemory(process, block, &item, sizeof item, NULL) ? ask(list, message, row, (LPARAM)block) : -1;
     char copy[REMOTE_SIZE] = "";
-    if (text && ReadProcessMemory(process, item.pszText, copy, item.cchTextMax - 1, NULL)) *text = copy;
+    if (text && result >= 0 && ReadProcessMemory(process, item.pszText, copy, item.cchTextMax - 1, NULL)) *text = copy;
     VirtualFreeEx(process, block, 0, MEM_RELEASE);
-    return (LONG_PTR)result;
+    return result;
 }
 
 std::vector<std::string> listColumn(HANDLE process, HWND list, int column) {
-    DWORD_PTR rows = 0;
     std::vector<std::string> cells;
     LVITEMA item = {};
     item.iSubItem = column;
-    for (int row = 0; sendBounded(list, LVM_GETITEMCOUNT, 0, 0, &rows) && row < (int)rows; row++) {
-        std::string text;
-        cells.push_back(sendItem(process, list, LVM_GETITEMTEXTA, row, item, &text) >= 0 ? text : "");
+    for (int row = 0; row < ask(list, LVM_GETITEMCOUNT); row++) {
+        cells.push_back("");
+        sendItem(process, list, LVM_GETITEMTEXTA, row, item, &cells.back());
     }
     return cells;
 }
@@ -109,7 +83,7 @@ bool dropFiles(HANDLE process, HWND window, const std::vector<std::string> &path
     std::string block((const char *)&head, sizeof head);
     for (const std::string &path : paths) block += path + '\0';
     block += '\0';
-    // DragQueryFile takes the block through GlobalLock, which accepts a plain pointer as a fixed block (and DragFinish's GlobalFree leaves one it did not allocate)
+    // DragQueryFile reads the block through GlobalLock, which takes a plain pointer for a fixed block (and DragFinish's GlobalFree leaves one it did not allocate)
     void *remote = VirtualAllocEx(process, NULL, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     return remote && WriteProcessMemory(process, remote, block.data(), block.size(), NULL) &&
            PostMessageA(window, WM_DROPFILES, (WPARAM)remote, 0);
@@ -122,11 +96,9 @@ MessageBoxView readMessageBox(HWND box) {
     view.caption = textOf(box);
     view.text = textOf(GetDlgItem(box, 0xFFFF));
     std::vector<std::pair<LONG, HWND>> buttons;
-    for (HWND child : descendantsOf(box)) {
-        RECT r;
-        if (lstrcmpiA(classOf(child).c_str(), "Button") == 0 && IsWindowVisible(child) && GetWindowRect(child, &r))
-            buttons.push_back({r.left, child});
-    }
+    RECT r;
+    for (HWND b = NULL; (b = FindWindowExA(box, b, "Button", NULL)) != NULL;)
+        if (IsWindowVisible(b) && GetWindowRect(b, &r)) buttons.push_back({r.left, b});
     std::sort(buttons.begin(), buttons.end());
     for (const auto &b : buttons) {
         view.buttons.push_back(GetDlgCtrlID(b.second));
