@@ -1,23 +1,18 @@
 /* The window tests: the real Lumora.exe driven as a user drives it, through
- * its controls, dropped files and message boxes, against packages written
- * for each test, an image host on 127.0.0.1 and the update service on the
- * port the build's update address names. A start costs seconds under Wine,
- * so one start carries a whole path through the program. Each test runs a
- * copy of the program in a folder of its own (it keeps its log, backups and
- * markers beside itself) from another working folder; files are read back
- * from the disk, and a page the program opens shows as its probe page
- * "temp.html" beside it (the prefix's browser is /bin/true). */
+ * its controls, dropped files and message boxes, against an image host on
+ * 127.0.0.1 and the update service on the port of the build's update address.
+ * A start costs seconds under Wine, so one start carries a whole path. Each
+ * test runs a copy of the program in a folder of its own, where it keeps its
+ * log, backups and markers, and where the probe page "temp.html" shows that a
+ * page was opened (the prefix's browser is /bin/true). */
 #include <gtest/gtest.h>
-#include <shlobj.h>
-#include <stdlib.h>
 
-#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 
 #include "lumora_version.h"
 #include "move_checks.h"
-#include "package_builder.h"
 #include "package_reader.h"
 #include "remote_ui.h"
 #include "shell_state.h"
@@ -30,7 +25,7 @@ enum { MOVE_WAIT_MS = 60000, QUIET_MS = 2000, END_MS = 5000 };
 
 static const std::string JPEG = std::string("\xFF\xD8\xFF\xE0", 4) + "jpeg", PNG = std::string("\x89PNG", 4) + "png";
 static const char MOVED[] = "图片搬家已完成，数据包(package.csv)已更新。";
-static const char OFFER[] = "需要在桌面上创建一个软件打开的快捷方式吗？";
+static const char MUST[] = "软件最近有重要升级，请到官网下载最新版使用！";
 
 static std::string ok(const std::string &body, const std::string &headers = "") {
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body;
@@ -67,7 +62,7 @@ static std::string desktop() {
     return path;
 }
 
-/* A button narrower than its text in the message font, overlapping the one
+/* A button narrower than its label in the message font, overlapping the one
  * before it or reaching out of the box; "" when there is none. */
 static std::string buttonProblem(const MessageBoxView &view) {
     NONCLIENTMETRICSA metrics = {};
@@ -80,11 +75,11 @@ static std::string buttonProblem(const MessageBoxView &view) {
     GetClientRect(view.box, &client);
     std::string problem;
     for (size_t i = 0; i < view.buttons.size() && problem.empty(); previous = r, i++) {
-        SIZE text = {0, 0};
+        SIZE label = {0, 0};
         GetWindowRect(GetDlgItem(view.box, view.buttons[i]), &r);
         MapWindowPoints(NULL, view.box, (POINT *)&r, 2);
-        GetTextExtentPoint32A(dc, view.labels[i].c_str(), (int)view.labels[i].size(), &text);
-        if (r.right - r.left <= text.cx || r.left < previous.right || r.right > client.right)
+        GetTextExtentPoint32A(dc, view.labels[i].c_str(), (int)view.labels[i].size(), &label);
+        if (r.right - r.left <= label.cx || r.left < previous.right || r.right > client.right)
             problem = view.labels[i] + " does not fit: " + std::to_string(r.right - r.left) + " wide";
     }
     SelectObject(dc, previousFont);
@@ -103,6 +98,7 @@ protected:
     std::unique_ptr<TestServer> service;  // the update service
     PROCESS_INFORMATION process = {};
     HWND frame = NULL, list = NULL;
+    std::atomic<bool> moving{false};
 
     void SetUp() override {
         if (!LUMORA_UPDATE_PORT) GTEST_SKIP() << "this build's update address is not on 127.0.0.1";
@@ -134,7 +130,6 @@ protected:
         ASSERT_TRUE(frame) << "no main window";
         list = FindWindowExA(GetParent(control(ID_FAILURES)), NULL, WC_LISTVIEWA, NULL);
     }
-    /* Scripts the update service's reply to the next start. */
     void serveUpdate(const Reply &r) {
         if (!service) service.reset(new TestServer(LUMORA_UPDATE_PORT));
         ASSERT_TRUE(service->listening()) << "port " << LUMORA_UPDATE_PORT << " is taken";
@@ -149,10 +144,10 @@ protected:
     std::string beside(const std::string &name) const { return appFolder + "\\" + name; }
     std::string link(const std::string &path) const { return "http://127.0.0.1:" + std::to_string(host.port()) + path; }
 
-    HWND control(int id) const {
-        for (HWND child : descendantsOf(frame))
-            if (GetDlgCtrlID(child) == id) return child;
-        return NULL;
+    HWND control(int id) const {  // on the window or on one of its pages
+        HWND found = GetDlgItem(frame, id);
+        for (HWND panel = NULL; !found && (panel = FindWindowExA(frame, panel, "Static", NULL));) found = GetDlgItem(panel, id);
+        return found;
     }
     std::string text(int id) const { return textOf(control(id)); }
     void click(int id) const { PostMessageA(control(id), BM_CLICK, 0, 0); }
@@ -162,7 +157,6 @@ protected:
         return waitUntil([&] { return checked(id) == on; });
     }
     void target(const std::string &folder) const { ask(control(ID_TARGET_FOLDER), WM_SETTEXT, 0, (LPARAM)folder.c_str()); }
-    bool onPageTwo() const { return IsWindowVisible(list); }
     std::vector<std::string> column(int column) const { return listColumn(process.hProcess, list, column); }
     std::string progress() const { return textOf(GetWindow(FindWindowExA(GetParent(list), NULL, PROGRESS_CLASSA, NULL), GW_HWNDNEXT)); }
     static bool writePackage(const std::string &path, const std::vector<PackageRow> &rows) {
@@ -184,7 +178,7 @@ protected:
         EXPECT_EQ(view.buttons, buttons) << view.text;
         return view;
     }
-    /* Answers the box that must come; its text. */
+    /* Answers the box; its text. */
     std::string answer(const std::string &caption, const std::vector<int> &buttons, int button, int timeoutMs = WAIT_MS) {
         MessageBoxView box = expectBox(caption, buttons, timeoutMs);
         EXPECT_TRUE(box.box && answerMessageBox(box, button)) << "the box stayed: " << box.text;
@@ -196,7 +190,7 @@ protected:
     }
     void load() const {
         click(ID_NEXT);
-        ASSERT_TRUE(waitUntil([&] { return onPageTwo(); })) << "page two did not come";
+        ASSERT_TRUE(waitUntil([&] { return IsWindowVisible(list); })) << "page two did not come";
     }
     void startMove() const {
         ASSERT_NO_FATAL_FAILURE(drop({package}));
@@ -216,40 +210,32 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
     DeleteFileA(shortcut.c_str());  // one that an earlier run made would stop the offer
     ASSERT_NO_FATAL_FAILURE(serveUpdate(update(std::string("false^") + u8"新版本下周发布，敬请期待！(V8.2)")));
     ASSERT_NO_FATAL_FAILURE(start());
-    EXPECT_EQ(answer("询问", {IDYES, IDNO, IDCANCEL}, IDCANCEL), OFFER);
+    EXPECT_EQ(answer("询问", {IDYES, IDNO, IDCANCEL}, IDCANCEL), "需要在桌面上创建一个软件打开的快捷方式吗？");
     EXPECT_TRUE(waitUntil([&] { return text(ID_NOTICE) == "新版本下周发布，敬请期待！(V8.2)"; })) << text(ID_NOTICE);
     std::vector<std::string> asked = service->requests(1);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].rfind("GET /check?version=" LUMORA_VERSION " HTTP/1.", 0), 0u) << asked[0];
 
-    EXPECT_EQ(text(ID_NEXT), "下一步");
-    EXPECT_FALSE(IsWindowVisible(control(ID_PREV)));
-    EXPECT_EQ(warningOnNext(), "请选择一个淘宝数据包(csv)文件");
-    drop({dir.file("none.csv")});
-    EXPECT_EQ(warningOnNext(), "选择的csv文件不存在，请重新选择");
-    std::string singleByte = dir.file("x.csv"), longTitle = dir.file("long.csv"), other = dir.file("other.csv");
+    EXPECT_TRUE(text(ID_NEXT) == "下一步" && !IsWindowVisible(control(ID_PREV)));
+    std::string singleByte = dir.file("x.csv"), longTitle = dir.file("long.csv"), gone = link("/gone.jpg");
     ASSERT_TRUE(writeFile(singleByte, "version 1.00\r\ntitle\tdescription\r\n"));
-    drop({singleByte});
-    click(ID_NEXT);
-    std::string refusal = answer("提示", {IDYES, IDNO}, IDNO);
-    EXPECT_EQ(refusal.rfind("[x.csv]数据格式存在问题", 0), 0u) << refusal;
-    EXPECT_EQ(refusal, loadFailureMessage(0, singleByte.c_str()));
-    EXPECT_FALSE(fs::exists(page)) << "a page was opened although the answer was no";
     ASSERT_TRUE(writePackage(longTitle, {itemRow(std::u16string(128, u'长'), u"")}));  // 256 GBK bytes
-    drop({longTitle});
-    EXPECT_EQ(warningOnNext(), loadFailureMessage(2, longTitle.c_str()));
-    EXPECT_FALSE(onPageTwo());
+    const struct {
+        std::string path, text;
+        std::vector<int> buttons;
+    } refusals[] = {{"", "请选择一个淘宝数据包(csv)文件", {IDOK}},
+                    {dir.file("none.csv"), "选择的csv文件不存在，请重新选择", {IDOK}},
+                    {singleByte, loadFailureMessage(0, singleByte.c_str()), {IDYES, IDNO}},  // open the guide?
+                    {longTitle, loadFailureMessage(2, longTitle.c_str()), {IDOK}}};
+    for (const auto &r : refusals) {
+        if (!r.path.empty()) drop({r.path});
+        click(ID_NEXT);
+        EXPECT_EQ(answer("提示", r.buttons, r.buttons.back()), r.text);
+    }
+    EXPECT_EQ(refusals[2].text.rfind("[x.csv]数据格式存在问题", 0), 0u) << refusals[2].text;
+    EXPECT_FALSE(fs::exists(page)) << "a page was opened although the answer was no";
+    EXPECT_FALSE(IsWindowVisible(list));
 
-    ASSERT_TRUE(writePackage(other, {itemRow(u"另一个", u"")}));
-    ASSERT_NO_FATAL_FAILURE(drop({other}));
-    ASSERT_NO_FATAL_FAILURE(load());
-    EXPECT_EQ(column(0), std::vector<std::string>{"另一个"});
-    EXPECT_EQ(progress(), "搬家进度(宝贝数:1)");
-    EXPECT_EQ(text(ID_NEXT), "开始搬家");
-    click(ID_PREV);
-    ASSERT_TRUE(waitUntil([&] { return !onPageTwo(); }));
-    EXPECT_EQ(text(ID_NEXT), "下一步");
-    std::string gone = link("/gone.jpg");
     ASSERT_TRUE(writePackage(package, {itemRow(u"一号宝贝", img(link("/a.jpg"))),
                                        itemRow(u"二号宝贝", img(gone) + img(link("/b.png"))),
                                        itemRow(u"三号宝贝", u"", u"<img>" + widen(link("/m.jpg")) + u"</img>")}));
@@ -257,23 +243,22 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
     ASSERT_NO_FATAL_FAILURE(drop({dir.file("notes.txt"), package}));  // only a package is taken
     screenshot(frame, "page-one");
     ASSERT_NO_FATAL_FAILURE(load());
-    EXPECT_EQ(column(0), (std::vector<std::string>{"一号宝贝", "二号宝贝", "三号宝贝"}));
-    EXPECT_EQ(column(1), std::vector<std::string>(3, "等待"));
-    EXPECT_EQ(progress(), "搬家进度(宝贝数:3)");
-    EXPECT_TRUE(IsWindowVisible(control(ID_PREV)));
-
-    EXPECT_TRUE(checked(ID_OPT_IMAGE_SPACE) && checked(ID_OPT_OTHER_ALBUMS));
-    EXPECT_FALSE(checked(ID_OPT_BLANK));
+    EXPECT_TRUE(text(ID_NEXT) == "开始搬家" && IsWindowVisible(control(ID_PREV)));
     ASSERT_TRUE(setChecked(ID_OPT_IMAGE_SPACE, false) && setChecked(ID_OPT_OTHER_ALBUMS, false));
     target(images);
     EXPECT_EQ(warningOnNext(), "[搬来自淘宝图片空间里的图片] 与 [搬来自第三方相册里的图片] 至少需选择其中一项");
-    ASSERT_TRUE(setChecked(ID_OPT_IMAGE_SPACE, true) && setChecked(ID_OPT_OTHER_ALBUMS, true));
-    target("");
+    click(ID_PREV);
+    ASSERT_TRUE(waitUntil([&] { return !IsWindowVisible(list); }));
+    EXPECT_EQ(text(ID_NEXT), "下一步");
+    ASSERT_NO_FATAL_FAILURE(load());  // again: page two as it starts, the list not doubled
+    EXPECT_EQ(column(0), (std::vector<std::string>{"一号宝贝", "二号宝贝", "三号宝贝"}));
+    EXPECT_EQ(progress(), "搬家进度(宝贝数:3)");
+    EXPECT_TRUE(checked(ID_OPT_IMAGE_SPACE) && checked(ID_OPT_OTHER_ALBUMS) && !checked(ID_OPT_BLANK));
     EXPECT_EQ(warningOnNext(), "请选择图片搬家后保存到哪一个文件夹中");
     target(dir.file("none"));
     EXPECT_EQ(warningOnNext(), "选择的文件夹不存在，请重新选择");
     target(desktop());
-    refusal = warningOnNext();
+    std::string refusal = warningOnNext();
     EXPECT_EQ(refusal.rfind("不可以将图片搬家到[桌面]上", 0), 0u) << refusal;
     EXPECT_EQ(column(1), std::vector<std::string>(3, "等待"));
     EXPECT_EQ(host.connections(), 0) << "a refused move fetched images";
@@ -316,8 +301,10 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
     EXPECT_EQ(waitForExit(), 0u) << "closing without a job ends the program at once";
 }
 
-/* Both starts are offered a new version: the first answers yes, the second no. */
-TEST_F(Window, ClosingMidMoveStopsNewDownloadsAndTheNextMoveFetchesTheRest) {
+/* A move closed by the user, then one ended by a required update, keep what
+ * they moved, named in the package; the third fetches only the rest. The
+ * starts are offered a new version, answered yes and then no. */
+TEST_F(Window, StoppedMovesKeepTheirImagesAndTheNextMoveFetchesOnlyTheRest) {
     std::vector<std::string> links;
     std::vector<PackageRow> rows;
     for (int i = 1; i <= 20; i++) {
@@ -327,7 +314,8 @@ TEST_F(Window, ClosingMidMoveStopsNewDownloadsAndTheNextMoveFetchesTheRest) {
     ASSERT_TRUE(writePackage(package, rows));
     host.answerBy([](const std::string &) { return slow(ok(JPEG), 500); });
     ASSERT_NO_FATAL_FAILURE(serveUpdate(update("true")));
-    ASSERT_NO_FATAL_FAILURE(serveUpdate(update("true")));
+    // the second start's reply, "must", comes once its move runs
+    service->answerBy([&](const std::string &) { waitUntil([&] { return moving.load(); }); return update("must"); });
     const char *offer = "检查到新的版本，是否需要进入官网下载新版本？";
     ASSERT_NO_FATAL_FAILURE(start());
     EXPECT_EQ(answer("提示", {IDYES, IDNO}, IDYES), offer);
@@ -335,7 +323,6 @@ TEST_F(Window, ClosingMidMoveStopsNewDownloadsAndTheNextMoveFetchesTheRest) {
     ASSERT_NO_FATAL_FAILURE(startMove());
     ASSERT_TRUE(waitForStatus(0, "完成"));
     screenshot(frame, "moving");
-
     PostMessageA(frame, WM_CLOSE, 0, 0);
     EXPECT_EQ(answer("确认", {IDOK, IDCANCEL}, IDCANCEL), "正在搬家，确定要关闭吗？");
     ASSERT_TRUE(waitForStatus(1, "完成")) << "the move stopped although the user kept it";
@@ -345,60 +332,52 @@ TEST_F(Window, ClosingMidMoveStopsNewDownloadsAndTheNextMoveFetchesTheRest) {
     size_t inHand = std::find(statuses.begin(), statuses.end(), "搬家中") - statuses.begin();
     ASSERT_TRUE(answerMessageBox(confirm, IDOK));
     ASSERT_EQ(waitForExit(MOVE_WAIT_MS), 0u);
-
     // the downloads in flight were finished and kept, in link order; no new one began
     std::vector<std::string> left = remoteLinks(package);
-    size_t moved = links.size() - left.size(), asked = host.requests().size();
+    size_t moved = links.size() - left.size();
     EXPECT_GE(moved, inHand + 1);
     ASSERT_LT(moved, links.size()) << "the move went on to the end";
     EXPECT_EQ(left, std::vector<std::string>(links.begin() + moved, links.end()));
     EXPECT_EQ(filesIn(images), moved);
 
+    DeleteFileA(page.c_str());
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_NO_FATAL_FAILURE(startMove());
+    moving = waitUntil([&] {
+        statuses = column(1);
+        return std::count(statuses.begin(), statuses.end(), "搬家中") > 0;
+    });
+    EXPECT_EQ(answer("提示", {IDOK}, IDOK, MOVE_WAIT_MS), MUST);
+    ASSERT_EQ(waitForExit(MOVE_WAIT_MS), 0u);
+    EXPECT_TRUE(fs::exists(page)) << "the download page was not opened";
+    left = remoteLinks(package);
+    EXPECT_GT(links.size() - left.size(), moved);
+    ASSERT_GT(left.size(), 0u) << "the move went on to the end";
+    EXPECT_EQ(filesIn(images), links.size() - left.size());
+
+    size_t asked = host.requests().size();
     host.answerBy([](const std::string &) { return reply(ok(JPEG)); });
     DeleteFileA(page.c_str());
+    ASSERT_NO_FATAL_FAILURE(serveUpdate(update("true")));
     ASSERT_NO_FATAL_FAILURE(start());
     EXPECT_EQ(answer("提示", {IDYES, IDNO}, IDNO), offer);
     ASSERT_NO_FATAL_FAILURE(startMove());
     EXPECT_EQ(answer("完成", {IDOK}, IDOK, MOVE_WAIT_MS), MOVED);
-    EXPECT_EQ(host.requests(asked + left.size()).size(), asked + left.size()) << "fetched more than the rest";
+    EXPECT_EQ(host.requests(asked + left.size()).size(), asked + left.size()) << "not only the rest was fetched";
     EXPECT_TRUE(remoteLinks(package).empty());
     EXPECT_EQ(filesIn(images), links.size());
     EXPECT_FALSE(fs::exists(page)) << "a page was opened although the answer was no";
 }
 
-/* "must" during a move: the program ends once the job has written the links
- * it moved, so every image on disk is named in the package. */
-TEST_F(Window, ARequiredUpdateDuringAMoveEndsAfterTheWriteBack) {
-    std::vector<PackageRow> rows;  // four at a time, the move outlasts the reply below
-    for (int i = 1; i <= 32; i++)
-        rows.push_back(itemRow(u"宝贝" + widen(std::to_string(i)), img(link("/" + std::to_string(i) + ".jpg"))));
-    ASSERT_TRUE(writePackage(package, rows));
-    host.answerBy([](const std::string &) { return slow(ok(JPEG), 500); });
-    ASSERT_NO_FATAL_FAILURE(serveUpdate(update("must", 1500)));  // complete once the move runs
-    ASSERT_NO_FATAL_FAILURE(start());
-    ASSERT_NO_FATAL_FAILURE(startMove());
-    EXPECT_EQ(answer("提示", {IDOK}, IDOK, MOVE_WAIT_MS), "软件最近有重要升级，请到官网下载最新版使用！");
-    ASSERT_EQ(waitForExit(MOVE_WAIT_MS), 0u);
-    size_t moved = rows.size() - remoteLinks(package).size();
-    EXPECT_GT(moved, 0u);
-    EXPECT_LT(moved, rows.size());
-    EXPECT_EQ(filesIn(images), moved);
-    EXPECT_TRUE(fs::exists(page)) << "the download page was not opened";
-}
-
 TEST_F(Window, ARequiredUpdateEndsAnIdleProgramAndAnUnknownReplyIsShownAsReceived) {
-    std::string junk;
-    for (int i = 0; i < 1000; i++) junk += (char)('a' + i % 26);
-    const struct {
-        std::string body, text;
-    } cases[] = {{"must", "软件最近有重要升级，请到官网下载最新版使用！"},
-                 {junk, "检查软件新版本时返回无法识别的数据：\n\n" + junk.substr(0, 386)}};
-    for (const auto &c : cases) {
-        ASSERT_NO_FATAL_FAILURE(serveUpdate(update(c.body)));
-        ASSERT_NO_FATAL_FAILURE(start());
-        EXPECT_EQ(answer("提示", {IDOK}, IDOK), c.text);
-        EXPECT_EQ(waitForExit(c.body == "must" ? WAIT_MS : 0), c.body == "must" ? 0u : STILL_ACTIVE) << c.body;
-    }
+    ASSERT_NO_FATAL_FAILURE(serveUpdate(update("must")));
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_EQ(answer("提示", {IDOK}, IDOK), MUST);
+    EXPECT_EQ(waitForExit(), 0u);
+    ASSERT_NO_FATAL_FAILURE(serveUpdate(update("<html>502</html>")));
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_EQ(answer("提示", {IDOK}, IDOK), "检查软件新版本时返回无法识别的数据：\n\n<html>502</html>");
+    EXPECT_TRUE(running());
 }
 
 /* The next start, without an update service, says nothing. */
@@ -407,9 +386,7 @@ TEST_F(Window, DecliningTheShortcutForGoodStopsTheOffer) {
     DeleteFileA(shortcut.c_str());
     ASSERT_NO_FATAL_FAILURE(start());
     MessageBoxView offer = expectBox("询问", {IDYES, IDNO, IDCANCEL});
-    EXPECT_EQ(offer.text, OFFER);
-    ASSERT_EQ(offer.labels.size(), 3u);
-    EXPECT_EQ(offer.labels[1] + "|" + offer.labels[2], "不用再提示|否(&N)");
+    EXPECT_EQ(offer.labels.size() == 3 ? offer.labels[1] + "|" + offer.labels[2] : "", "不用再提示|否(&N)");
     waitUntil([&] { return buttonProblem(offer).empty(); }, QUIET_MS);  // fitted once the box is laid out
     EXPECT_EQ(buttonProblem(offer), "");
     ASSERT_TRUE(answerMessageBox(offer, IDNO));
@@ -435,9 +412,9 @@ TEST_F(Window, RefusesToRunFromAnArchiveViewersFolder) {
 }
 
 /* The program where the installer put it (LUMORA_INSTALLED_PROGRAM, a
- * Windows path; skipped without one), run in place with only the system's
- * folders on the PATH, so that it must find its DLL beside itself. It moves
- * a package, which leaves a backup and a log for the uninstaller to keep. */
+ * Windows path), run in place with only the system's folders on the PATH, so
+ * that it must find its DLL beside itself. Its move leaves a backup and a log
+ * for the uninstaller to keep. */
 typedef Window Installed;
 
 TEST_F(Installed, MovesAPackageFromItsOwnFolder) {

@@ -8,27 +8,89 @@
 #define LUMORA_TESTS_GUI_REMOTE_UI_H
 
 #include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+#include <stdio.h>
+#include <stdlib.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
-enum { WAIT_MS = 15000 };
+#include "package_builder.h"
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = WAIT_MS);
+enum { WAIT_MS = 15000, POLL_MS = 50, ANSWER_MS = 5000, REMOTE_SIZE = 4096, PAINT_SETTLE_MS = 300, SHOT_WAIT_MS = 20000 };
+
+inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = WAIT_MS) {
+    for (ULONGLONG deadline = GetTickCount64() + (ULONGLONG)timeoutMs; !done(); Sleep(POLL_MS))
+        if (GetTickCount64() >= deadline) return false;
+    return true;
+}
+
 /* The window's answer to the message; -1 when it does not answer in time. */
-LONG_PTR ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
-std::string textOf(HWND window);
-std::vector<HWND> descendantsOf(HWND parent);
-/* The first visible top-level window of process pid with the class, or NULL. */
-HWND topWindowOf(DWORD pid, const char *windowClass);
+inline LONG_PTR ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, ANSWER_MS, &result) ? result : -1;
+}
 
-/* One column of a list view, top to bottom. */
-std::vector<std::string> listColumn(HANDLE process, HWND list, int column);
+inline std::string textOf(HWND window) {
+    char text[REMOTE_SIZE] = "";
+    return ask(window, WM_GETTEXT, sizeof text, (LPARAM)text) >= 0 ? text : "";
+}
+
+/* The first visible top-level window of process pid with the class, or NULL. */
+inline HWND topWindowOf(DWORD pid, const char *windowClass) {
+    HWND window = NULL;
+    DWORD owner = 0;
+    while ((window = FindWindowExA(NULL, window, windowClass, NULL)) != NULL)
+        if (GetWindowThreadProcessId(window, &owner) && owner == pid && IsWindowVisible(window)) return window;
+    return NULL;
+}
+
+/* Sends a list-view item message whose LVITEMA, and the text buffer after
+ * it, live in memory allocated inside the process; the answer, or -1. */
+inline LONG_PTR sendItem(HANDLE process, HWND list, UINT message, WPARAM row, LVITEMA item, std::string *text) {
+    char *block = (char *)VirtualAllocEx(process, NULL, REMOTE_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!block) return -1;
+    item.pszText = block + sizeof item;
+    item.cchTextMax = REMOTE_SIZE - sizeof item;
+    LONG_PTR result = WriteProcessMemory(process, block, &item, sizeof item, NULL) ? ask(list, message, row, (LPARAM)block) : -1;
+    char copy[REMOTE_SIZE] = "";
+    if (text && result >= 0 && ReadProcessMemory(process, item.pszText, copy, item.cchTextMax - 1, NULL)) *text = copy;
+    VirtualFreeEx(process, block, 0, MEM_RELEASE);
+    return result;
+}
+
+inline std::vector<std::string> listColumn(HANDLE process, HWND list, int column) {
+    std::vector<std::string> cells;
+    LVITEMA item = {};
+    item.iSubItem = column;
+    for (int row = 0; row < ask(list, LVM_GETITEMCOUNT); row++) {
+        cells.push_back("");
+        sendItem(process, list, LVM_GETITEMTEXTA, row, item, &cells.back());
+    }
+    return cells;
+}
+
 /* Selects and focuses a row, as a click on it would. */
-bool selectRow(HANDLE process, HWND list, int row);
+inline bool selectRow(HANDLE process, HWND list, int row) {
+    LVITEMA item = {};
+    item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    return sendItem(process, list, LVM_SETITEMSTATE, row, item, NULL) > 0;
+}
+
 /* Drops the files on the window, as the shell does after a drag. */
-bool dropFiles(HANDLE process, HWND window, const std::vector<std::string> &paths);
+inline bool dropFiles(HANDLE process, HWND window, const std::vector<std::string> &paths) {
+    DROPFILES head = {sizeof head, {0, 0}, FALSE, FALSE};
+    std::string block((const char *)&head, sizeof head);
+    for (const std::string &path : paths) block += path + '\0';
+    block += '\0';
+    // DragQueryFile reads the block through GlobalLock, which takes a plain pointer for a fixed block (and DragFinish's GlobalFree leaves one it did not allocate)
+    void *remote = VirtualAllocEx(process, NULL, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    return remote && WriteProcessMemory(process, remote, block.data(), block.size(), NULL) &&
+           PostMessageA(window, WM_DROPFILES, (WPARAM)remote, 0);
+}
 
 /* A standard message box: its text is the static 0xFFFF; its visible
  * buttons' identifiers and labels are listed left to right. */
@@ -38,13 +100,48 @@ struct MessageBoxView {
     std::vector<int> buttons;
     std::vector<std::string> labels;
 };
-MessageBoxView readMessageBox(HWND box);
+
+inline MessageBoxView readMessageBox(HWND box) {
+    MessageBoxView view;
+    view.box = box;
+    view.owner = GetWindow(box, GW_OWNER);
+    view.caption = textOf(box);
+    view.text = textOf(GetDlgItem(box, 0xFFFF));
+    std::vector<std::pair<LONG, HWND>> buttons;
+    RECT r;
+    for (HWND b = NULL; (b = FindWindowExA(box, b, "Button", NULL)) != NULL;)
+        if (IsWindowVisible(b) && GetWindowRect(b, &r)) buttons.push_back({r.left, b});
+    std::sort(buttons.begin(), buttons.end());
+    for (const auto &b : buttons) {
+        view.buttons.push_back(GetDlgCtrlID(b.second));
+        view.labels.push_back(textOf(b.second));
+    }
+    return view;
+}
+
 /* Answers as a click on the button would and waits until the box is gone. */
-bool answerMessageBox(const MessageBoxView &view, int button);
+inline bool answerMessageBox(const MessageBoxView &view, int button) {
+    PostMessageA(view.box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(view.box, button));
+    return waitUntil([&] { return !IsWindow(view.box) || !IsWindowVisible(view.box); });
+}
 
 /* When LUMORA_GUI_SHOTS names a folder, writes NAME.want there with the
  * window's place as WIDTHxHEIGHT+X+Y and waits for scripts/gui-test.sh to
  * take the picture and write NAME.done. */
-void screenshot(HWND window, const char *name);
+inline void screenshot(HWND window, const char *name) {
+    const char *folder = getenv("LUMORA_GUI_SHOTS");
+    RECT r;
+    if (!folder || !folder[0] || !GetWindowRect(window, &r)) return;
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    Sleep(PAINT_SETTLE_MS);  // the program paints in its own time
+    char geometry[64];
+    snprintf(geometry, sizeof geometry, "%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+    std::string base = std::string(folder) + "\\" + name, ready = base + ".tmp", done = base + ".done";
+    // renamed once written, so the script never reads half a request
+    if (!writeFile(ready, geometry) || !MoveFileExA(ready.c_str(), (base + ".want").c_str(), MOVEFILE_REPLACE_EXISTING))
+        return;
+    waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, SHOT_WAIT_MS);
+    DeleteFileA(done.c_str());
+}
 
 #endif
