@@ -1,16 +1,14 @@
 /* Driving the windows of another process, as the window tests drive
- * Lumora.exe. Nothing here may hang a test run: every message goes out
- * through SendMessageTimeout, so a window whose thread sits in a modal loop
- * fails a call instead of blocking it, and every wait polls against a
- * deadline. Messages that carry pointers (list-view items, dropped files)
- * carry them into memory allocated inside the process for the call. */
+ * Lumora.exe. Nothing here may hang a test run: messages go out through
+ * SendMessageTimeout, so a window whose thread sits in a modal loop fails a
+ * call instead of blocking it, and every wait polls against a deadline.
+ * Pointers that messages carry point into memory allocated in the process. */
 #ifndef LUMORA_TESTS_GUI_REMOTE_UI_H
 #define LUMORA_TESTS_GUI_REMOTE_UI_H
 
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
-#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -48,8 +46,7 @@ inline HWND topWindowOf(DWORD pid, const char *windowClass) {
     return NULL;
 }
 
-/* Sends a list-view item message whose LVITEMA, and the text buffer after
- * it, live in memory allocated inside the process; the answer, or -1. */
+/* Sends a list-view item message with its LVITEMA, and the text after it, inside the process. */
 inline LONG_PTR sendItem(HANDLE process, HWND list, UINT message, WPARAM row, LVITEMA item, std::string *text) {
     char *block = (char *)VirtualAllocEx(process, NULL, REMOTE_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!block) return -1;
@@ -92,30 +89,21 @@ inline bool dropFiles(HANDLE process, HWND window, const std::vector<std::string
            PostMessageA(window, WM_DROPFILES, (WPARAM)remote, 0);
 }
 
-/* A standard message box: its text is the static 0xFFFF; its visible
- * buttons' identifiers and labels are listed left to right. */
+/* A standard message box; its visible buttons listed left to right. */
 struct MessageBoxView {
     HWND box = NULL, owner = NULL;
     std::string caption, text;
     std::vector<int> buttons;
-    std::vector<std::string> labels;
 };
 
 inline MessageBoxView readMessageBox(HWND box) {
-    MessageBoxView view;
-    view.box = box;
-    view.owner = GetWindow(box, GW_OWNER);
-    view.caption = textOf(box);
-    view.text = textOf(GetDlgItem(box, 0xFFFF));
-    std::vector<std::pair<LONG, HWND>> buttons;
+    MessageBoxView view = {box, GetWindow(box, GW_OWNER), textOf(box), textOf(GetDlgItem(box, 0xFFFF)), {}};
+    std::vector<std::pair<LONG, int>> buttons;
     RECT r;
     for (HWND b = NULL; (b = FindWindowExA(box, b, "Button", NULL)) != NULL;)
-        if (IsWindowVisible(b) && GetWindowRect(b, &r)) buttons.push_back({r.left, b});
+        if (IsWindowVisible(b) && GetWindowRect(b, &r)) buttons.push_back({r.left, GetDlgCtrlID(b)});
     std::sort(buttons.begin(), buttons.end());
-    for (const auto &b : buttons) {
-        view.buttons.push_back(GetDlgCtrlID(b.second));
-        view.labels.push_back(textOf(b.second));
-    }
+    for (const auto &b : buttons) view.buttons.push_back(b.second);
     return view;
 }
 
@@ -125,17 +113,16 @@ inline bool answerMessageBox(const MessageBoxView &view, int button) {
     return waitUntil([&] { return !IsWindow(view.box) || !IsWindowVisible(view.box); });
 }
 
-/* When LUMORA_GUI_SHOTS names a folder, writes NAME.want there with the
- * window's place as WIDTHxHEIGHT+X+Y and waits for scripts/gui-test.sh to
- * take the picture and write NAME.done. */
+/* When LUMORA_GUI_SHOTS names a folder, writes NAME.want there with the window's place
+ * (WIDTHxHEIGHT+X+Y) and waits for scripts/gui-test.sh to take the picture and write NAME.done. */
 inline void screenshot(HWND window, const char *name) {
     const char *folder = getenv("LUMORA_GUI_SHOTS");
     RECT r;
     if (!folder || !folder[0] || !GetWindowRect(window, &r)) return;
     RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     Sleep(PAINT_SETTLE_MS);  // the program paints in its own time
-    char geometry[64];
-    snprintf(geometry, sizeof geometry, "%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+    std::string geometry = std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
+                           std::to_string(r.left) + "+" + std::to_string(r.top) + "\n";
     std::string base = std::string(folder) + "\\" + name, ready = base + ".tmp", done = base + ".done";
     // renamed once written, so the script never reads half a request
     if (!writeFile(ready, geometry) || !MoveFileExA(ready.c_str(), (base + ".want").c_str(), MOVEFILE_REPLACE_EXISTING))
