@@ -1,8 +1,7 @@
-/* Driving the windows of another process, as the window tests drive
- * Lumora.exe. Nothing here may hang a test run: messages go out through
- * SendMessageTimeout, so a window whose thread sits in a modal loop fails a
- * call instead of blocking it, and every wait polls against a deadline.
- * Pointers that messages carry point into memory allocated in the process. */
+/* Driving the windows of another process, as the window tests drive Lumora.exe. Nothing here may hang a
+ * test run: messages go out through SendMessageTimeout, so a window whose thread sits in a modal loop fails
+ * a call instead of blocking it; every wait polls against a deadline. Pointers that messages carry point into
+ * memory allocated in the process. */
 #ifndef LUMORA_TESTS_GUI_REMOTE_UI_H
 #define LUMORA_TESTS_GUI_REMOTE_UI_H
 
@@ -18,7 +17,8 @@
 
 #include "package_builder.h"
 
-enum { WAIT_MS = 15000, POLL_MS = 50, ANSWER_MS = 5000, REMOTE_SIZE = 4096, PAINT_SETTLE_MS = 300, SHOT_WAIT_MS = 20000 };
+enum { WAIT_MS = 15000, POLL_MS = 50, ANSWER_MS = 5000, REMOTE_SIZE = 4096 };
+enum { PAINT_SETTLE_MS = 300, SHOT_WAIT_MS = 20000 };
 
 inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = WAIT_MS) {
     for (ULONGLONG deadline = GetTickCount64() + (ULONGLONG)timeoutMs; !done(); Sleep(POLL_MS))
@@ -37,7 +37,6 @@ inline std::string textOf(HWND window) {
     return ask(window, WM_GETTEXT, sizeof text, (LPARAM)text) >= 0 ? text : "";
 }
 
-/* The first visible top-level window of process pid with the class, or NULL. */
 inline HWND topWindowOf(DWORD pid, const char *windowClass) {
     HWND window = NULL;
     DWORD owner = 0;
@@ -52,7 +51,8 @@ inline LONG_PTR sendItem(HANDLE process, HWND list, UINT message, WPARAM row, LV
     if (!block) return -1;
     item.pszText = block + sizeof item;
     item.cchTextMax = REMOTE_SIZE - sizeof item;
-    LONG_PTR result = WriteProcessMemory(process, block, &item, sizeof item, NULL) ? ask(list, message, row, (LPARAM)block) : -1;
+    LONG_PTR result = -1;
+    if (WriteProcessMemory(process, block, &item, sizeof item, NULL)) result = ask(list, message, row, (LPARAM)block);
     char copy[REMOTE_SIZE] = "";
     if (text && result >= 0 && ReadProcessMemory(process, item.pszText, copy, item.cchTextMax - 1, NULL)) *text = copy;
     VirtualFreeEx(process, block, 0, MEM_RELEASE);
@@ -70,20 +70,19 @@ inline std::vector<std::string> listColumn(HANDLE process, HWND list, int column
     return cells;
 }
 
-/* Selects and focuses a row, as a click on it would. */
 inline bool selectRow(HANDLE process, HWND list, int row) {
     LVITEMA item = {};
     item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
     return sendItem(process, list, LVM_SETITEMSTATE, row, item, NULL) > 0;
 }
 
-/* Drops the files on the window, as the shell does after a drag. */
 inline bool dropFiles(HANDLE process, HWND window, const std::vector<std::string> &paths) {
     DROPFILES head = {sizeof head, {0, 0}, FALSE, FALSE};
     std::string block((const char *)&head, sizeof head);
     for (const std::string &path : paths) block += path + '\0';
     block += '\0';
-    // DragQueryFile reads the block through GlobalLock, which takes a plain pointer for a fixed block (and DragFinish's GlobalFree leaves one it did not allocate)
+    // DragQueryFile reads it through GlobalLock, which takes a plain pointer for a fixed block (Wine's too;
+    // DragFinish's GlobalFree then leaves the block, which it did not allocate, to the program)
     void *remote = VirtualAllocEx(process, NULL, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     return remote && WriteProcessMemory(process, remote, block.data(), block.size(), NULL) &&
            PostMessageA(window, WM_DROPFILES, (WPARAM)remote, 0);
