@@ -20,7 +20,6 @@ enum { MOVE_WAIT_MS = 60000, QUIET_MS = 2000, END_MS = 5000 };
 
 static const std::string JPEG = std::string("\xFF\xD8\xFF\xE0", 4) + "jpeg", PNG = std::string("\x89PNG", 4) + "png";
 static const char MOVED[] = "图片搬家已完成，数据包(package.csv)已更新。";
-static const char MUST[] = "软件最近有重要升级，请到官网下载最新版使用！";
 
 static std::string ok(const std::string &body, const std::string &headers = "") {
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body;
@@ -81,10 +80,8 @@ protected:
     void SetUp() override {
         if (!LUMORA_UPDATE_PORT) GTEST_SKIP() << "this build's update address is not on 127.0.0.1";
         ASSERT_TRUE(service.listening()) << "port " << LUMORA_UPDATE_PORT << " is taken";
-        std::string built = std::string("Z:") + LUMORA_PROGRAM_PATH;  // drive Z: is /
-        std::replace(built.begin(), built.end(), '/', '\\');
         CreateDirectoryA(appFolder.c_str(), NULL);
-        ASSERT_TRUE(CopyFileA(built.c_str(), program.c_str(), FALSE)) << program;
+        ASSERT_TRUE(CopyFileA("Z:" LUMORA_PROGRAM_PATH, program.c_str(), FALSE)) << program;  // drive Z: is /
         ASSERT_TRUE(writeFile(marker, "") && CreateDirectoryA(images.c_str(), NULL));
     }
     void TearDown() override {
@@ -168,7 +165,6 @@ protected:
         target(images);
         click(ID_NEXT);
     }
-    /* Whether the row's status came before the program ended. */
     bool waitForStatus(size_t row, const std::string &status) const {
         auto shows = [&] { return column(1).size() > row && column(1)[row] == status; };
         return waitUntil([&] { return !running() || shows(); }, MOVE_WAIT_MS) && running();
@@ -308,7 +304,7 @@ TEST_F(Window, StoppedMovesKeepTheirImagesAndTheNextMoveFetchesOnlyTheRest) {
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_NO_FATAL_FAILURE(startMove());
     moving = waitForStatus(moved, "搬家中");
-    EXPECT_EQ(answer("提示", {IDOK}, IDOK, MOVE_WAIT_MS), MUST);
+    EXPECT_EQ(answer("提示", {IDOK}, IDOK, MOVE_WAIT_MS), "软件最近有重要升级，请到官网下载最新版使用！");
     ASSERT_EQ(waitForExit(MOVE_WAIT_MS), 0u);
     EXPECT_TRUE(fs::exists(page)) << "the download page was not opened";
     left = remoteLinks(package);
@@ -333,7 +329,7 @@ TEST_F(Window, StoppedMovesKeepTheirImagesAndTheNextMoveFetchesOnlyTheRest) {
 TEST_F(Window, ARequiredUpdateEndsAnIdleProgramAndAnUnknownReplyIsShownAsReceived) {
     service.script({update("must")});
     ASSERT_NO_FATAL_FAILURE(start());
-    EXPECT_EQ(answer("提示", {IDOK}, IDOK), MUST);
+    EXPECT_EQ(answer("提示", {IDOK}, IDOK), "软件最近有重要升级，请到官网下载最新版使用！");
     EXPECT_EQ(waitForExit(), 0u);
     service.script({update("<html>502</html>")});
     ASSERT_NO_FATAL_FAILURE(start());
@@ -350,8 +346,7 @@ TEST_F(Window, DecliningTheShortcutForGoodStopsTheOffer) {
     EXPECT_EQ(textOf(GetDlgItem(offer.box, IDNO)) + "|" + textOf(GetDlgItem(offer.box, IDCANCEL)), "不用再提示|否(&N)");
     EXPECT_TRUE(waitUntil([&] { return buttonsFit(offer); }, QUIET_MS));  // fitted once the box is laid out
     ASSERT_TRUE(answerMessageBox(offer, IDNO));
-    EXPECT_TRUE(waitUntil([&] { return fs::exists(marker); }));
-    EXPECT_FALSE(fs::exists(shortcut));
+    EXPECT_TRUE(waitUntil([&] { return fs::exists(marker); }) && !fs::exists(shortcut));
     ASSERT_NO_FATAL_FAILURE(start());
     EXPECT_FALSE(waitUntil([&] { return topWindowOf(process.dwProcessId, "#32770"); }, QUIET_MS));
     EXPECT_EQ(text(ID_NOTICE), "");
@@ -359,8 +354,7 @@ TEST_F(Window, DecliningTheShortcutForGoodStopsTheOffer) {
 
 TEST_F(Window, RefusesToRunFromAnArchiveViewersFolder) {
     std::string folder = dir.file("Temp\\Rar$EXa1.512");
-    ASSERT_TRUE(CreateDirectoryA(dir.file("Temp").c_str(), NULL) && CreateDirectoryA(folder.c_str(), NULL));
-    ASSERT_TRUE(CopyFileA(program.c_str(), (folder + "\\Lumora.exe").c_str(), FALSE));
+    ASSERT_TRUE(fs::create_directories(folder) && fs::copy_file(program, folder + "\\Lumora.exe"));
     program = folder + "\\Lumora.exe";
     ASSERT_NO_FATAL_FAILURE(start(false));
     MessageBoxView box = expectBox("提示", {IDOK});  // before the window: owned by none
@@ -381,6 +375,13 @@ TEST_F(Installed, MovesAPackageFromItsOwnFolder) {
     ASSERT_TRUE(writeFile(beside("no_shortcut.txt"), ""));
     std::string windows = getenv("SystemRoot") ? getenv("SystemRoot") : "C:\\windows";
     SetEnvironmentVariableA("PATH", (windows + "\\system32;" + windows).c_str());
+    std::vector<char> data(GetFileVersionInfoSizeA(program.c_str(), NULL) + 1);
+    VS_FIXEDFILEINFO *v = NULL;
+    UINT length = 0;
+    ASSERT_TRUE(GetFileVersionInfoA(program.c_str(), 0, data.size() - 1, data.data()) &&
+                VerQueryValueA(data.data(), "\\", (void **)&v, &length));
+    EXPECT_EQ(std::to_string(HIWORD(v->dwFileVersionMS)) + "." + std::to_string(LOWORD(v->dwFileVersionMS)) + "." +
+                  std::to_string(HIWORD(v->dwFileVersionLS)), LUMORA_VERSION_FULL);
     ASSERT_TRUE(writePackage(package, {itemRow(u"安装版", img(link("/a.jpg")))}));
     host.script({reply(ok(JPEG))});
     ASSERT_NO_FATAL_FAILURE(start());

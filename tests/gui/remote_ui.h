@@ -17,8 +17,7 @@
 
 #include "package_builder.h"
 
-enum { WAIT_MS = 15000, POLL_MS = 50, ANSWER_MS = 5000, REMOTE_SIZE = 4096 };
-enum { PAINT_SETTLE_MS = 300, SHOT_WAIT_MS = 20000 };
+enum { WAIT_MS = 15000, POLL_MS = 50, ANSWER_MS = 5000, REMOTE_SIZE = 4096, PAINT_MS = 300, SHOT_MS = 20000 };
 
 inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = WAIT_MS) {
     for (ULONGLONG deadline = GetTickCount64() + (ULONGLONG)timeoutMs; !done(); Sleep(POLL_MS))
@@ -119,14 +118,14 @@ inline void screenshot(HWND window, const char *name) {
     RECT r;
     if (!folder || !folder[0] || !GetWindowRect(window, &r)) return;
     RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
-    Sleep(PAINT_SETTLE_MS);  // the program paints in its own time
+    Sleep(PAINT_MS);  // the program paints in its own time
     std::string geometry = std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
                            std::to_string(r.left) + "+" + std::to_string(r.top) + "\n";
     std::string base = std::string(folder) + "\\" + name, ready = base + ".tmp", done = base + ".done";
     // renamed once written, so the script never reads half a request
     if (!writeFile(ready, geometry) || !MoveFileExA(ready.c_str(), (base + ".want").c_str(), MOVEFILE_REPLACE_EXISTING))
         return;
-    waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, SHOT_WAIT_MS);
+    waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, SHOT_MS);
     DeleteFileA(done.c_str());
 }
 
