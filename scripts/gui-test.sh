@@ -4,7 +4,7 @@
 #
 # It builds its own folder, build/win32-gui, whose Lumora.exe asks for
 # updates at http://127.0.0.1:47831/ (a port the driver serves in its
-# update tests; the product site keeps its reserved default), and it runs
+# tests; the product site keeps its reserved default), and it runs
 # Wine in a prefix of its own, .cache/wine-gui, with Wine's virtual desktop
 # switched on: Wine then draws the windows' frames and handles activation
 # itself, as Windows does, where a bare X server has no window manager. The

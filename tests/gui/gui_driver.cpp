@@ -71,8 +71,8 @@ protected:
     std::string appFolder = dir.file("app"), images = dir.file("images"), package = dir.file("package.csv");
     std::string program = appFolder + "\\Lumora.exe", marker = beside("no_shortcut.txt"), page = beside("temp.html");
     std::string shortcut = desktop() + "\\Lumora.lnk";
-    TestServer host;                      // the image host
-    TestServer service{LUMORA_UPDATE_PORT};  // the update service; a connection it has no reply for is closed at once
+    TestServer host;                         // the image host
+    TestServer service{LUMORA_UPDATE_PORT};  // the update service: closes a connection it has no reply for
     PROCESS_INFORMATION process = {};
     HWND frame = NULL, list = NULL;
     std::atomic<bool> moving{false};
@@ -263,8 +263,8 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
     EXPECT_EQ(waitForExit(), 0u) << "closing without a job ends the program at once";
 }
 
-/* A move closed by the user, then one ended by a required update, keep what they moved, named in the
- * package; the third fetches only the rest. The starts are offered a new version: yes, "must", no. */
+/* A move closed by the user, then one ended by "must" from the update service, keep what they moved, named
+ * in the package; the third fetches only the rest. The other two starts are offered a new version: yes, no. */
 TEST_F(Window, StoppedMovesKeepTheirImagesAndTheNextMoveFetchesOnlyTheRest) {
     std::vector<std::string> links;
     std::vector<PackageRow> rows;
