@@ -123,9 +123,8 @@ inline void screenshot(HWND window, const char *name) {
                            std::to_string(r.left) + "+" + std::to_string(r.top) + "\n";
     std::string base = std::string(folder) + "\\" + name, ready = base + ".tmp", done = base + ".done";
     // renamed once written, so the script never reads half a request
-    if (!writeFile(ready, geometry) || !MoveFileExA(ready.c_str(), (base + ".want").c_str(), MOVEFILE_REPLACE_EXISTING))
-        return;
-    waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, SHOT_MS);
+    if (writeFile(ready, geometry) && MoveFileExA(ready.c_str(), (base + ".want").c_str(), MOVEFILE_REPLACE_EXISTING))
+        waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, SHOT_MS);
     DeleteFileA(done.c_str());
 }
 
