@@ -80,8 +80,7 @@ inline bool dropFiles(HANDLE process, HWND window, const std::vector<std::string
     std::string block((const char *)&head, sizeof head);
     for (const std::string &path : paths) block += path + '\0';
     block += '\0';
-    // DragQueryFile reads it through GlobalLock, which takes a plain pointer for a fixed block (Wine's too;
-    // DragFinish's GlobalFree then leaves the block, which it did not allocate, to the program)
+    // DragQueryFile reads the block via GlobalLock, which in Wine takes any plain (non-handle) pointer as a fixed block
     void *remote = VirtualAllocEx(process, NULL, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     return remote && WriteProcessMemory(process, remote, block.data(), block.size(), NULL) &&
            PostMessageA(window, WM_DROPFILES, (WPARAM)remote, 0);
