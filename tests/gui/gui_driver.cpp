@@ -233,7 +233,7 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
 
     host.answerBy([](const std::string &request) {  // whichever of the job's connections asks
         if (request.rfind("GET /gone", 0) == 0) return reply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
-        return request.rfind("GET /b.png ", 0) == 0 ? slow(ok(PNG), 500) : reply(ok(JPEG));
+        return request.rfind("GET /b.png ", 0) == 0 ? slow(ok(PNG), 1000) : reply(ok(JPEG));
     });
     target(images);
     click(ID_NEXT);
