@@ -4,7 +4,7 @@
 #
 # It builds in the Windows test folder, build/win32, whose Lumora.exe asks
 # for updates on a loopback port (scripts/deps.sh) that the driver serves in
-# its update tests (the product site keeps its reserved default), and it runs
+# its tests (the product site keeps its reserved default), and it runs
 # Wine in a prefix of its own, .cache/wine-gui, with Wine's virtual desktop
 # switched on: Wine then draws the windows' frames and handles activation
 # itself, as Windows does, where a bare X server has no window manager. The
@@ -12,7 +12,7 @@
 # nowhere. The prefix's Wine processes are stopped before the run, so that
 # they start on this run's display, and again afterwards.
 #
-# The driver asks for screenshots at chosen moments (tests/gui/screenshot.h)
+# The driver asks for screenshots at chosen moments (tests/gui/remote_ui.h)
 # and this script takes them with ImageMagick's import, cut to the window:
 # page-one.png, moving.png and failures.png, into build/win32/screenshots
 # or, with --docs, into docs/. Every step is bounded by a time-out; Xvfb and

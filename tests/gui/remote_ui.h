@@ -1,93 +1,130 @@
-/* Driving the windows of another process, as the window tests drive
- * Lumora.exe: finding windows by class, identifier or text, reading and
- * setting texts, clicking, reading and selecting list-view rows, and the
- * standard message boxes.
- *
- * Nothing here may hang a test run. Every message goes out through
- * SendMessageTimeout, so a window whose thread sits in a modal loop fails a
- * call instead of blocking it, and every wait polls against a deadline.
- * Clicks are posted (PostMessage BM_CLICK): a click that opens a message box
- * returns only when the box is gone, so the caller posts it and then waits
- * for what the click brings. The list view's item messages carry pointers,
- * which Windows does not carry across processes; their LVITEMA and text
- * live in memory allocated inside the program for the call. */
+/* Driving the windows of another process, as the window tests drive Lumora.exe. Nothing here may hang a
+ * test run: messages go out through SendMessageTimeout, so a window whose thread sits in a modal loop fails
+ * a call instead of blocking it; every wait polls against a deadline. Pointers that messages carry point into
+ * memory allocated in the process. */
 #ifndef LUMORA_TESTS_GUI_REMOTE_UI_H
 #define LUMORA_TESTS_GUI_REMOTE_UI_H
 
 #include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+#include <stdlib.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
-/* How long a test waits for what a step should bring about. */
-enum { WAIT_MS = 15000 };
+#include "package_builder.h"
 
-/* Polls done() every 50 ms until it holds or timeoutMs have passed;
- * returns whether it held. */
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = WAIT_MS);
+enum { WAIT_MS = 15000, POLL_MS = 50, ANSWER_MS = 5000, REMOTE_SIZE = 4096, PAINT_MS = 300, SHOT_MS = 20000 };
 
-std::string classOf(HWND window);
+inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = WAIT_MS) {
+    for (ULONGLONG deadline = GetTickCount64() + (ULONGLONG)timeoutMs; !done(); Sleep(POLL_MS))
+        if (GetTickCount64() >= deadline) return false;
+    return true;
+}
 
-/* The window's text by WM_GETTEXT; "" when the window does not answer. */
-std::string textOf(HWND window);
+/* The window's answer to the message; -1 when it does not answer in time. */
+inline LONG_PTR ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, ANSWER_MS, &result) ? result : -1;
+}
 
-/* Sets the window's text by WM_SETTEXT; false when the window did not answer. */
-bool setTextOf(HWND window, const std::string &text);
+inline std::string textOf(HWND window) {
+    char text[REMOTE_SIZE] = "";
+    return ask(window, WM_GETTEXT, sizeof text, (LPARAM)text) >= 0 ? text : "";
+}
 
-/* Posts a click to a button. */
-void postClick(HWND button);
+inline HWND topWindowOf(DWORD pid, const char *windowClass) {
+    HWND window = NULL;
+    DWORD owner = 0;
+    while ((window = FindWindowExA(NULL, window, windowClass, NULL)) != NULL)
+        if (GetWindowThreadProcessId(window, &owner) && owner == pid && IsWindowVisible(window)) return window;
+    return NULL;
+}
 
-bool isChecked(HWND box);
+/* Sends a list-view item message with its LVITEMA, and the text after it, inside the process. */
+inline LONG_PTR sendItem(HANDLE process, HWND list, UINT message, WPARAM row, LVITEMA item, std::string *text) {
+    char *block = (char *)VirtualAllocEx(process, NULL, REMOTE_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!block) return -1;
+    item.pszText = block + sizeof item;
+    item.cchTextMax = REMOTE_SIZE - sizeof item;
+    LONG_PTR result = -1;
+    if (WriteProcessMemory(process, block, &item, sizeof item, NULL)) result = ask(list, message, row, (LPARAM)block);
+    char copy[REMOTE_SIZE] = "";
+    if (text && result >= 0 && ReadProcessMemory(process, item.pszText, copy, item.cchTextMax - 1, NULL)) *text = copy;
+    VirtualFreeEx(process, block, 0, MEM_RELEASE);
+    return result;
+}
 
-/* Every descendant of parent, in the order EnumChildWindows gives. */
-std::vector<HWND> descendantsOf(HWND parent);
+inline std::vector<std::string> listColumn(HANDLE process, HWND list, int column) {
+    std::vector<std::string> cells;
+    LVITEMA item = {};
+    item.iSubItem = column;
+    for (int row = 0; row < ask(list, LVM_GETITEMCOUNT); row++) {
+        cells.push_back("");
+        sendItem(process, list, LVM_GETITEMTEXTA, row, item, &cells.back());
+    }
+    return cells;
+}
 
-/* The first descendant of parent with the identifier and class (case does
- * not matter), or NULL. */
-HWND findDescendant(HWND parent, int id, const char *windowClass);
+inline bool selectRow(HANDLE process, HWND list, int row) {
+    LVITEMA item = {};
+    item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    return sendItem(process, list, LVM_SETITEMSTATE, row, item, NULL) > 0;
+}
 
-/* The visible top-level windows of process pid with the class. */
-std::vector<HWND> topWindowsOf(DWORD pid, const char *windowClass);
+inline bool dropFiles(HANDLE process, HWND window, const std::vector<std::string> &paths) {
+    DROPFILES head = {sizeof head, {0, 0}, FALSE, FALSE};
+    std::string block((const char *)&head, sizeof head);
+    for (const std::string &path : paths) block += path + '\0';
+    block += '\0';
+    // DragQueryFile reads the block via GlobalLock, which in Wine takes any plain (non-handle) pointer as a fixed block
+    void *remote = VirtualAllocEx(process, NULL, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    return remote && WriteProcessMemory(process, remote, block.data(), block.size(), NULL) &&
+           PostMessageA(window, WM_DROPFILES, (WPARAM)remote, 0);
+}
 
-/* A list view of another process, read and driven through memory in that
- * process; process needs PROCESS_VM_OPERATION, _READ and _WRITE access. */
-class RemoteListView {
-public:
-    RemoteListView(HANDLE process, HWND list) : process(process), list(list) {}
-    /* The number of rows; -1 when the list does not answer. */
-    int rowCount() const;
-    /* The text of one cell; "" when it has none or cannot be read. */
-    std::string cell(int row, int column) const;
-    /* One column's texts, top to bottom. */
-    std::vector<std::string> column(int column) const;
-    /* Selects and focuses the row, as a click on it would; false on failure. */
-    bool select(int row) const;
-
-private:
-    HANDLE process;
-    HWND list;
-};
-
-/* A standard message box as the user sees it. */
+/* A standard message box; its visible buttons listed left to right. */
 struct MessageBoxView {
-    HWND box = NULL;
-    HWND owner = NULL;
-    std::string caption;
-    std::string text;
-    std::vector<int> buttons;           // identifiers of the visible buttons, left to right
-    std::vector<std::string> labels;    // their texts, in the same order
+    HWND box = NULL, owner = NULL;
+    std::string caption, text;
+    std::vector<int> buttons;
 };
 
-/* Reads a message box: its caption, its text (the static 0xFFFF) and its
- * visible buttons. */
-MessageBoxView readMessageBox(HWND box);
+inline MessageBoxView readMessageBox(HWND box) {
+    MessageBoxView view = {box, GetWindow(box, GW_OWNER), textOf(box), textOf(GetDlgItem(box, 0xFFFF)), {}};
+    std::vector<std::pair<LONG, int>> buttons;
+    RECT r;
+    for (HWND b = NULL; (b = FindWindowExA(box, b, "Button", NULL)) != NULL;)
+        if (IsWindowVisible(b) && GetWindowRect(b, &r)) buttons.push_back({r.left, GetDlgCtrlID(b)});
+    std::sort(buttons.begin(), buttons.end());
+    for (const auto &b : buttons) view.buttons.push_back(b.second);
+    return view;
+}
 
-/* The identifier of the box's button with the label; 0 when none has it. */
-int buttonLabelled(const MessageBoxView &view, const std::string &label);
+/* Answers as a click on the button would and waits until the box is gone. */
+inline bool answerMessageBox(const MessageBoxView &view, int button) {
+    PostMessageA(view.box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(view.box, button));
+    return waitUntil([&] { return !IsWindow(view.box) || !IsWindowVisible(view.box); });
+}
 
-/* Answers the box as a click on the button would (WM_COMMAND, posted) and
- * waits until the box is gone; false when it stays. */
-bool answerMessageBox(const MessageBoxView &view, int button);
+/* When LUMORA_GUI_SHOTS names a folder, writes NAME.want there with the window's place
+ * (WIDTHxHEIGHT+X+Y) and waits for scripts/gui-test.sh to take the picture and write NAME.done. */
+inline void screenshot(HWND window, const char *name) {
+    const char *folder = getenv("LUMORA_GUI_SHOTS");
+    RECT r;
+    if (!folder || !folder[0] || !GetWindowRect(window, &r)) return;
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    Sleep(PAINT_MS);  // the program paints in its own time
+    std::string geometry = std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
+                           std::to_string(r.left) + "+" + std::to_string(r.top) + "\n";
+    std::string base = std::string(folder) + "\\" + name, ready = base + ".tmp", done = base + ".done";
+    // renamed once written, so the script never reads half a request
+    if (writeFile(ready, geometry) && MoveFileExA(ready.c_str(), (base + ".want").c_str(), MOVEFILE_REPLACE_EXISTING))
+        waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, SHOT_MS);
+    DeleteFileA(done.c_str());
+}
 
 #endif
