@@ -127,6 +127,7 @@ protected:
         vars["closed"] = std::to_string(closed);
     }
     void TearDown() override {
+        resetConnFailCounts();
         setNetTimeouts(NET_TIMEOUT_MS, NET_TIMEOUT_MS);
         setTransferLimits(LOW_SPEED_WINDOW_MS, IMAGE_DEADLINE_MS);
         setDefaultPorts(HTTP_DEFAULT_PORT, HTTPS_DEFAULT_PORT);
@@ -134,7 +135,6 @@ protected:
     void serverLine(const std::string &word, const std::string &text, std::vector<std::vector<Step>> *scripts);
     void clientLine(const std::string &word, const std::string &text, TestServer &server);
     void runCase(const std::string &path, int listenPort);
-    void runCases(bool tls, int listenPort);
 };
 
 /* Applies one line of the server part: a setting or a step. */
@@ -189,8 +189,6 @@ void Download::runCase(const std::string &path, int listenPort) {
     ASSERT_TRUE(server.listening());
     vars["port"] = std::to_string(server.port());
     setNetTimeouts(1000, 1000);
-    target = dir.file("image.jpg");
-    remove(target.c_str());
     logStart = readFile(dir.file("app.log")).size();
     std::ifstream in(path);
     ASSERT_TRUE(in.is_open()) << path;
@@ -208,28 +206,45 @@ void Download::runCase(const std::string &path, int listenPort) {
         if (client) clientLine(word, text, server);
         else serverLine(word, text, &scripts);
     }
-    poolCloseAll();
-    resetConnFailCounts();
-    TearDown();
+    poolCloseAll();  // while the server still runs
 }
 
-/* Runs the case files named tls-* or all the others. */
-void Download::runCases(bool tls, int listenPort) {
-    std::istringstream names(LUMORA_DOWNLOAD_CASES);
-    for (std::string name; std::getline(names, name, ',');)
-        if ((name.rfind("tls-", 0) == 0) == tls) runCase(std::string(LUMORA_DOWNLOAD_CASE_DIR "/") + name, listenPort);
+/* The case files named tls-* or all the others. */
+static std::vector<std::string> caseNames(bool tls) {
+    std::vector<std::string> names;
+    std::istringstream list(LUMORA_DOWNLOAD_CASES);
+    for (std::string name; std::getline(list, name, ',');)
+        if ((name.rfind("tls-", 0) == 0) == tls) names.push_back(name);
+    return names;
 }
 
-TEST_F(Download, HostileServerCases) { runCases(false, 0); }
+static std::string testName(const testing::TestParamInfo<std::string> &info) {
+    std::string name = info.param.substr(0, info.param.rfind('.'));
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
 
-/* The relay's LUMORA_TLS_PORTS: the plain port, then one per front. */
-TEST_F(Download, HttpsCasesThroughTheRelay) {
-    std::istringstream ports(getenv("LUMORA_TLS_PORTS") ? getenv("LUMORA_TLS_PORTS") : "");
+class Case : public Download, public testing::WithParamInterface<std::string> {};
+TEST_P(Case, Runs) { runCase(LUMORA_DOWNLOAD_CASE_DIR "/" + GetParam(), 0); }
+INSTANTIATE_TEST_SUITE_P(Download, Case, testing::ValuesIn(caseNames(false)), testName);
+
+/* Through tls_relay, whose LUMORA_TLS_PORTS are the plain port, then one per front. */
+class Https : public Case {
+    void SetUp() override {
+        Case::SetUp();
+        std::istringstream ports(getenv("LUMORA_TLS_PORTS") ? getenv("LUMORA_TLS_PORTS") : "");
+        ports >> plain;
+        for (const char *front : {"good", "wronghost", "expired", "stranger", "cut", "fin"}) ports >> vars[front];
+        if (ports.fail()) GTEST_SKIP() << "run through tls_relay";
+        trust(true);
+    }
+    void TearDown() override {
+        if (plain) trust(false);
+        Case::TearDown();
+    }
+
+protected:
     int plain = 0;
-    ports >> plain;
-    for (const char *front : {"good", "wronghost", "expired", "stranger", "cut", "fin"}) ports >> vars[front];
-    if (ports.fail()) GTEST_SKIP() << "run through tls_relay";
-    trust(true);
-    runCases(true, plain);
-    trust(false);
-}
+};
+TEST_P(Https, Runs) { runCase(LUMORA_DOWNLOAD_CASE_DIR "/" + GetParam(), plain); }
+INSTANTIATE_TEST_SUITE_P(Download, Https, testing::ValuesIn(caseNames(true)), testName);
