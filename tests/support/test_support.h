@@ -5,6 +5,7 @@
 #define LUMORA_TESTS_TEST_SUPPORT_H
 
 #include <string>
+#include <vector>
 
 /* A new empty folder under the system's temporary folder, removed with its
  * contents when the object goes. */
@@ -24,6 +25,14 @@ private:
 
 /* The whole content of a file; empty when it cannot be read. */
 std::string readFile(const std::string &path);
+
+/* One case of a table under tests/data: its TAB-separated fields, with the
+ * escapes \t \r \n \0 \\ and \xHH undone. */
+typedef std::vector<std::string> Case;
+
+/* The cases of tests/data/<name>, one per line; blank lines and lines
+ * opening with "#" are skipped. Ends the program if the file is missing. */
+std::vector<Case> readCases(const std::string &name);
 
 /* Installs hooks that print each message as "MESSAGE <caption> <text>" in
  * hex to standard error and end the process at once with the status. */
