@@ -70,14 +70,11 @@ std::vector<Case> readCases(const std::string &name) {
     return cases;
 }
 
-static std::string hex(const std::string &bytes) {
-    std::string out;
-    for (unsigned char c : bytes) out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
-    return out;
-}
-
+/* "MESSAGE <caption> <text>", both in hex. */
 std::string messageLine(const std::string &caption, const std::string &text) {
-    return "MESSAGE " + hex(caption) + " " + hex(text);
+    std::string out = "MESSAGE ";
+    for (unsigned char c : caption + '\0' + text) out += c ? std::string{"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]} : " ";
+    return out;
 }
 
 static void printMessage(const char *text, const char *caption, MessageIcon) {
