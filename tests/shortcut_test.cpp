@@ -20,25 +20,23 @@ static std::string readLink(const std::string &path) {
     IShellLinkA *link = NULL;
     IPersistFile *file = NULL;
     WCHAR widePath[MAX_PATH];
-    std::string out;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&link))) return out;
+    char text[5][INFOTIPSIZE] = {};
+    int icon = -1, show = -1;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&link))) return "";
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void **)&file)) &&
         MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH) > 0 && file->Load(widePath, STGM_READ) == S_OK) {
-        char text[INFOTIPSIZE] = "";
-        int icon = -1;
-        link->GetPath(text, MAX_PATH, NULL, SLGP_RAWPATH), out += text + std::string("\n");
-        link->GetArguments(text, INFOTIPSIZE), out += text + std::string("\n");
-        link->GetDescription(text, INFOTIPSIZE), out += text + std::string("\n");
-        link->GetWorkingDirectory(text, MAX_PATH), out += text + std::string("\n");
-        link->GetIconLocation(text, MAX_PATH, &icon), out += text + std::string(",") + std::to_string(icon) + "\n";
-        std::string bytes = readFile(path) + std::string(0x40, '\0');
-        int show = 0;
-        memcpy(&show, &bytes[0x3C], sizeof show);
-        out += std::to_string(show);
+        link->GetPath(text[0], MAX_PATH, NULL, SLGP_RAWPATH);
+        link->GetArguments(text[1], INFOTIPSIZE);
+        link->GetDescription(text[2], INFOTIPSIZE);
+        link->GetWorkingDirectory(text[3], MAX_PATH);
+        link->GetIconLocation(text[4], MAX_PATH, &icon);
+        memcpy(&show, (readFile(path) + std::string(0x40, '\0')).data() + 0x3C, sizeof show);
     }
     if (file) file->Release();
     link->Release();
-    return out;
+    std::string out;
+    for (const char *field : text) out += std::string(field) + "\n";
+    return out + std::to_string(icon) + " " + std::to_string(show);
 }
 
 TEST(ShellLink, RefusesALinkWithoutTargetOrPath) {
@@ -57,7 +55,7 @@ TEST(ShellLink, SavesEverythingItIsGivenAndReportsWhatItCannotSave) {
     ASSERT_EQ(createShellLink(program, "--package \"数据包.csv\"", path.c_str(), "搬家工具", SW_SHOWMAXIMIZED,
                               dir.path().c_str(), program, 2), S_OK);
     EXPECT_EQ(readLink(path), std::string(program) + "\n--package \"数据包.csv\"\n搬家工具\n" + dir.path() + "\n" + program +
-                                  ",2\n" + std::to_string(SW_SHOWMAXIMIZED));
+                                  "\n2 " + std::to_string(SW_SHOWMAXIMIZED));
     EXPECT_LT(createShellLink(program, "", missingFolder.c_str(), "", SW_SHOW, "", "", 0), 0);
     std::string tooLong = dir.path() + "\\" + std::string(400, 'n') + ".lnk";
     EXPECT_LT(createShellLink(program, "", tooLong.c_str(), "", SW_SHOW, "", "", 0), 0);

@@ -18,10 +18,9 @@ namespace fs = std::filesystem;
 ScratchDir::ScratchDir() {
     static std::atomic<int> serial{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    fs::path p = fs::temp_directory_path() / ("lumora-test-" + std::to_string(getpid()) + "-" +
-                                              std::to_string(stamp) + "-" + std::to_string(serial++));
-    fs::create_directories(p);
-    dir = p.string();
+    dir = (fs::temp_directory_path() / ("lumora-test-" + std::to_string(getpid()) + "-" + std::to_string(stamp) + "-" +
+                                        std::to_string(serial++))).string();
+    fs::create_directories(dir);
 }
 
 ScratchDir::~ScratchDir() {

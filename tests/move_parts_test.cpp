@@ -1,7 +1,10 @@
-/* Link rewrite: links replaced only where they stand whole, the blank-image
- * rule, the progress steps, and the rewrite against a plain reference (one
- * pass through the text per link, longest first) on generated packages. */
+/* The move's parts: local names (the extension a link gives, names that
+ * skip files already there while the one counter moves on), and the link
+ * rewrite: links replaced only where they stand whole, the blank-image rule,
+ * the progress steps, and the rewrite against a plain reference (one pass
+ * through the text per link, longest first) on generated packages. */
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -12,6 +15,32 @@
 
 #include "deployment.h"
 #include "link_rewrite.h"
+#include "local_naming.h"
+#include "package_builder.h"
+#include "platform.h"
+#include "test_support.h"
+
+TEST(LocalNaming, ExtensionComesFromTheLinkAlone) {
+    for (const Case &c : readCases("unit/image_extension.tsv")) EXPECT_STREQ(imageExtension(c[0].c_str()), c[1].c_str()) << c[0];
+}
+
+TEST(LocalNaming, NamesSkipExistingFilesAndShareTheCounter) {
+    ScratchDir dir;
+    const JobStartTime start = {2026, 12, 5, 9, 7};
+    imageCounter = 1;
+    for (const char *name : {"2026-12-5-9-7-1.jpg", "m-2026-12-5-9-7-3.gif", "2026-12-5-9-8-90.jpg", "x2026-12-5-9-7-80.jpg"})
+        ASSERT_TRUE(writeFile(dir.file(name), "taken"));
+    int taken = highestTakenNumber(dir.path().c_str(), start);
+    EXPECT_EQ(taken, 3);  // another minute's names and other names are no concern
+    char path[PATH_SIZE], small[16];
+    ASSERT_EQ(freeLocalPath(dir.path().c_str(), DESCRIPTION_IMAGE, start, "jpg", taken, path, sizeof path), 1);
+    EXPECT_EQ(path, dir.file("2026-12-5-9-7-2.jpg"));
+    ASSERT_EQ(freeLocalPath(dir.path().c_str(), MOBILE_IMAGE, start, "gif", taken, path, sizeof path), 1);
+    EXPECT_EQ(path, dir.file("m-2026-12-5-9-7-4.gif"));
+    EXPECT_EQ(imageCounter, 5);
+    EXPECT_EQ(freeLocalPath(dir.path().c_str(), DESCRIPTION_IMAGE, start, "jpg", taken, small, sizeof small), 0);
+    EXPECT_EQ(highestTakenNumber(dir.file("missing").c_str(), start), INT_MAX);  // then every name is looked for
+}
 
 typedef std::vector<std::pair<std::string, std::string>> Moves;  // link -> local path ("" for a failed link)
 
@@ -68,28 +97,19 @@ static Rewritten reference(std::string t, Moves links, int blank) {
     return {t, changed, {}};
 }
 
-/* Faults once seen in real packages; the generated packages below cover the
- * other link forms. */
+/* Faults once seen in real packages (tests/data/links); the generated
+ * packages below cover the other link forms. */
 TEST(LinkRewrite, OnlyWholeLinksAreReplacedLongestFirst) {
-    struct Case { const char *text; Moves moves; int blank; std::string expected; };
-    const Case cases[] = {
-        // a moved link inside a longer one that failed, or was never reached
-        {"<img src=\"\"http://h/a.jpg\"\"><img src=\"\"http://h/a.jpg_400x400.jpg\"\">",
-         {{"http://h/a.jpg", "D:\\p\\1.jpg"}, {"http://h/a.jpg_400x400.jpg", ""}}, 0,
-         "<img src=\"\"D:\\p\\1.jpg\"\"><img src=\"\"http://h/a.jpg_400x400.jpg\"\">"},
-        {"<img>http://h/a.jpg_400x400.jpg</img> url(//h/a.jpg) src='http://h/a.jpg?v=2'",
-         {{"http://h/a.jpg", "D:\\p\\1.jpg"}, {"//h/a.jpg", "D:\\p\\2.jpg"}}, 0,
-         "<img>http://h/a.jpg_400x400.jpg</img> url(D:\\p\\2.jpg) src='http://h/a.jpg?v=2'"},
-        // a failed link's element goes whole; the link inside it is not blanked again
-        {"<img>http://h/b.jpg</img><p>http://h/b.jpg<img>http://h/a.jpg</img>",
-         {{"http://h/b.jpg", ""}, {"http://h/a.jpg", "D:\\p\\1.jpg"}}, 1,
-         std::string("<p>") + BLANK_IMAGE_URL + "<img>D:\\p\\1.jpg</img>"},
-    };
-    for (const Case &c : cases) EXPECT_EQ(rewrite(c.text, c.moves, c.blank).text, c.expected) << c.text;
+    for (const Case &c : readCases("links/rewrite.tsv")) {
+        Moves moves;
+        for (size_t i = 3; i + 1 < c.size(); i += 2) moves.push_back({c[i], c[i + 1]});
+        EXPECT_EQ(rewrite(c[1], moves, c[0] == "1").text, c[2]) << c[1];
+    }
     // progress steps per link; with the blank image a failed link changes the package
-    EXPECT_EQ(rewrite("x", cases[0].moves, 0).percents, (std::vector<int>{50, 100}));
-    EXPECT_EQ(rewrite("no links here", {cases[0].moves[1]}, 0).changed, 0);
-    EXPECT_EQ(rewrite("no links here", {cases[0].moves[1]}, 1).changed, 1);
+    Moves moves = {{"http://h/a.jpg", "D:\\p\\1.jpg"}, {"http://h/b.jpg", ""}};
+    EXPECT_EQ(rewrite("x", moves, 0).percents, (std::vector<int>{50, 100}));
+    EXPECT_EQ(rewrite("no links here", {moves[1]}, 0).changed, 0);
+    EXPECT_EQ(rewrite("no links here", {moves[1]}, 1).changed, 1);
 }
 
 static unsigned nextRandom(unsigned &seed) {
