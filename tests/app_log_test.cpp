@@ -19,12 +19,11 @@ TEST(AppLog, LinesAreStampedAndWrittenUnchanged) {
     EXPECT_TRUE(std::regex_match(log, std::regex("\\d{2}:\\d{2}:\\d{2} hello\r\n.{9}\r\n.{9}two\nlines\r\n"))) << log;
 }
 
-/* A log over the limit, or past 2 GiB (a sparse file), is begun afresh. */
+/* A log over 2 MiB, or past 2 GiB (a sparse file), is begun afresh. */
 TEST(AppLog, OnlyALogOverTheLimitIsBegunAfresh) {
     ScratchDir dir;
     std::string log = dir.file("app.log");
-    const std::pair<uint64_t, uint64_t> cases[] = {{APP_LOG_MAX_BYTES, APP_LOG_MAX_BYTES + 15}, {APP_LOG_MAX_BYTES + 1, 15},
-                                                   {3ull << 30, 15}};
+    const std::pair<uint64_t, uint64_t> cases[] = {{2097152, 2097152 + 15}, {2097153, 15}, {3ull << 30, 15}};
     for (const auto &c : cases) {
         ASSERT_TRUE(writeFile(log, "x"));
         std::filesystem::resize_file(log, c.first);

@@ -113,7 +113,7 @@ TEST(Paths, NamesCutsJoinsAndTheProgramFolder) {
     EXPECT_EQ(pathToText("abcde", text, sizeof text), 0);  // no room for the end
     EXPECT_EQ(pathToText("abcd", text, sizeof text), 1);
     ASSERT_EQ(programFolder(dir, sizeof dir), 1);
-    EXPECT_TRUE(isDirectory(dir) == 1 && fileExists(dir) == 0);  // a folder is not a file
+    EXPECT_TRUE(isDirectory(dir) == 1 && fileExists(dir) == 0 && dir[strlen(dir) - 1] != PATH_SEPARATOR);
 }
 
 #ifdef _WIN32
@@ -177,7 +177,6 @@ static std::vector<std::string> keysOf(const StrMap *map) {
 }
 
 static uint32_t sameHash(const char *) { return 5; }
-static int sameText(const char *a, const char *b) { return strcmp(a, b) == 0; }
 
 TEST(StrMap, HashDoublingAndLookUp) {
     // the definition's values; high bytes count as negative
@@ -216,10 +215,4 @@ TEST(StrMap, ReplacingRemovingAndOwnership) {
     strMapClear(map, 1);
     EXPECT_EQ(strMapKeys(map), nullptr);
     strMapDestroy(map, 1);
-    char keys[3][4] = {"x", "y", "z"};  // on the stack: a release would be caught
-    StrMap *other = strMapCreateDefault(strMapHash, sameText);
-    for (auto &k : keys) strMapPut(other, k, k);
-    strMapClear(other, 1);  // another equality: keys and values are never released
-    EXPECT_TRUE(other->entryCount == 0 && other->bucketCount == 16);
-    strMapDestroy(other, 1);
 }
