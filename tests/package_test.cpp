@@ -23,15 +23,11 @@
 typedef std::vector<std::string> Links;
 typedef std::vector<PackageColumn> Columns;
 
-static Links links(const PtrVector *list) {
+/* The links in a list, which is released when taken. */
+static Links links(PtrVector *list, bool taken = false) {
     Links out;
     for (int32_t i = 0; list && i < list->count; i++) out.push_back((char *)list->items[i]);
-    return out;
-}
-
-static Links taken(PtrVector *list) {
-    Links out = links(list);
-    ptrVectorDestroy(list, 1);
+    if (taken) ptrVectorDestroy(list, 1);
     return out;
 }
 
@@ -43,7 +39,7 @@ TEST(Links, EveryFormOrderRepeatsAndFilters) {
         memcpy(field, c[1].data(), c[1].size());
         PtrVector *list = ptrVectorCreate(4, 4);
         EXPECT_EQ((c[0] == "pc" ? extractDescriptionLinks : extractMobileLinks)(field, c[1].size(), list), 1);
-        EXPECT_EQ(taken(list), Links(c.begin() + 2, c.end())) << c[1];
+        EXPECT_EQ(links(list, true), Links(c.begin() + 2, c.end())) << c[1];
         free(field);
     }
 }
@@ -51,7 +47,7 @@ TEST(Links, EveryFormOrderRepeatsAndFilters) {
 static Links scanWith(const std::string &field, const std::string &pattern, const LinkPattern &p) {
     PtrVector *list = ptrVectorCreate(4, 4);
     EXPECT_EQ(scanDescriptionPattern(field.c_str(), field.size(), list, pattern.c_str(), p.groups, p.addressGroup), 1);
-    return taken(list);
+    return links(list, true);
 }
 
 /* Fields built at random from the pieces the patterns care about, read by
@@ -103,7 +99,7 @@ TEST_F(Package, AScanFailureIsLoggedAndKeepsWhatWasFound) {
     std::string field = "\"<img src=\"\"http://a.example/1.jpg\"\">\"";
     EXPECT_EQ(extractDescriptionLinks(field.c_str(), field.size(), list), 1);
     EXPECT_EQ(scanDescriptionPattern("x", 1, list, "(", 1, 1), 0);
-    EXPECT_EQ(taken(list), Links{"http://a.example/1.jpg"});
+    EXPECT_EQ(links(list, true), Links{"http://a.example/1.jpg"});
     EXPECT_NE(readFile(dir.file("app.log")).find(" PCRE compilation failed at offset 1: missing )\r\n"), std::string::npos);
 }
 
