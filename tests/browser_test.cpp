@@ -5,27 +5,15 @@
 
 #include "browser.h"
 
-static const char IE[] = "iexplore.exe";
-
-TEST(LaunchPlan, WithoutABrowserTheShellGoesFirst) {
-    for (const char *handler : {"", "C:\\Windows\\system32\\OpenWith.exe", "C:\\WINDOWS\\SYSTEM32\\OPENWITH.EXE"}) {
-        LaunchPlan plan = launchPlan(handler);
-        EXPECT_EQ(plan.first, nullptr) << handler;
-        EXPECT_STREQ(plan.second, IE) << handler;
+TEST(LaunchPlan, AFoundBrowserFirstThenAnotherOrTheShellFirst) {
+    struct Case { const char *handler; bool handlerFirst, fallback; };
+    const Case cases[] = {{"", false, true}, {"C:\\WINDOWS\\SYSTEM32\\OPENWITH.EXE", false, true},
+                          {"D:\\软件\\浏览器\\browser.exe", true, true},
+                          {"C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE", true, false}};  // no second try of the same
+    for (const Case &c : cases) {
+        LaunchPlan plan = launchPlan(c.handler);
+        EXPECT_EQ(plan.first, c.handlerFirst ? c.handler : nullptr) << c.handler;
+        EXPECT_EQ(plan.second != nullptr, c.fallback) << c.handler;
+        EXPECT_TRUE(!plan.second || plan.second != plan.first) << c.handler;
     }
-}
-
-TEST(LaunchPlan, AFoundBrowserGoesFirst) {
-    const char firefox[] = "C:\\Program Files\\Mozilla Firefox\\firefox.exe";
-    LaunchPlan plan = launchPlan(firefox);
-    EXPECT_EQ(plan.first, firefox);
-    EXPECT_STREQ(plan.second, IE);
-
-    const char explorer[] = "C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE";
-    plan = launchPlan(explorer);
-    EXPECT_EQ(plan.first, explorer);
-    EXPECT_EQ(plan.second, nullptr);  // Internet Explorer twice would be no fallback
-
-    const char chinese[] = "D:\\软件\\浏览器\\browser.exe";
-    EXPECT_EQ(launchPlan(chinese).first, chinese);
 }

@@ -1,11 +1,12 @@
 /* The update service's reply as the program reads it: the status word and
- * the notice, the notice's conversion to GBK, and the warning shown for a
- * reply the program does not understand. */
+ * the notice (cases in tests/data/shell), the notice's conversion to GBK,
+ * and the warning shown for a reply the program does not understand. */
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "shell_state.h"
+#include "test_support.h"
 #include "update_notice.h"
 
 /* The window's state, defined by the window in the program; the shell
@@ -14,55 +15,32 @@ HWND mainWindow;
 Controls controls;
 char appDir[PATH_SIZE];
 
-static const std::string WARNING_LINE = "检查软件新版本时返回无法识别的数据：\n\n";
-
-TEST(UpdateReply, SplitsTheStatusWordFromTheNotice) {
-    struct Case { const char *body, *status, *notice; };
-    const Case cases[] = {
-        {"true^New look^ignored^too", "true", "New look"},
-        {"false", "false", ""},
-        {"must^", "must", ""},
-        {"^only a notice", "", "only a notice"},
-        {"", "", ""},
-        {"false^^second is empty", "false", ""},
-    };
-    for (const Case &c : cases) {
-        UpdateReply reply = parseUpdateReply(c.body);
-        EXPECT_EQ(reply.status, c.status) << c.body;
-        EXPECT_EQ(reply.notice, c.notice) << c.body;
+TEST(UpdateReply, SplitsTheStatusWordFromTheNoticeAndMatchesItExactly) {
+    for (const Case &c : readCases("shell/update_reply.tsv")) {
+        UpdateReply reply = parseUpdateReply(c[0].c_str());
+        EXPECT_EQ(reply.status + "|" + reply.notice, c[1] + "|" + c[2]) << c[0];
     }
-    const char *body = "true^a";
-    parseUpdateReply(body);
-    EXPECT_STREQ(body, "true^a");  // the reply is read from a copy
-}
-
-TEST(UpdateReply, MatchesTheStatusWordWholeAndExactly) {
     EXPECT_EQ(updateAction("false"), UPDATE_NONE);
     EXPECT_EQ(updateAction("true"), UPDATE_OFFERED);
     EXPECT_EQ(updateAction("must"), UPDATE_REQUIRED);
-    for (const char *word : {"", "True", "MUST", "true ", "true\r\n", "falsey", "tru", "<html>"})
+    for (const char *word : {"", "True", "true ", "true\r\n", "falsey", "tru", "<html>"})
         EXPECT_EQ(updateAction(word), UPDATE_UNRECOGNISED) << word;
 }
 
 TEST(UpdateReply, TheNoticeComesAsUtf8AndIsShownAsGbk) {
-    EXPECT_EQ(noticeText("Maintenance tonight"), "Maintenance tonight");  // as long as the buffer but for its end
-    EXPECT_EQ(noticeText("x"), "x");
-    EXPECT_EQ(noticeText(u8"今晚系统维护，请提前保存数据包。"), "今晚系统维护，请提前保存数据包。");
-    EXPECT_EQ(noticeText(u8"v8.1 新功能"), "v8.1 新功能");
-    EXPECT_EQ(noticeText(u8"笑\U0001F600脸"), "笑脸");  // no emoji in GBK
-    EXPECT_EQ(noticeText("ab\xFF" "cd"), "abcd");        // malformed bytes are skipped
-    EXPECT_EQ(noticeText(u8"半\xE4"), "半");              // cut inside a character
+    const std::pair<std::string, std::string> cases[] = {
+        {"Maintenance tonight", "Maintenance tonight"},  // as long as the buffer but for its end
+        {u8"今晚系统维护，请提前保存数据包。", "今晚系统维护，请提前保存数据包。"}, {u8"v8.1 新功能", "v8.1 新功能"},
+        {u8"笑\U0001F600脸", "笑脸"},  // no emoji in GBK
+        {"ab\xFF" "cd", "abcd"},       // malformed bytes are skipped
+        {u8"半\xE4", "半"}};            // cut inside a character
+    for (const auto &c : cases) EXPECT_EQ(noticeText(c.first.c_str()), c.second) << c.second;
 }
 
 TEST(UpdateReply, AnUnrecognisedReplyIsShownAsReceivedUpToItsLimit) {
-    EXPECT_EQ(unrecognisedReplyText("<html>502 Bad Gateway</html>"), WARNING_LINE + "<html>502 Bad Gateway</html>");
-    EXPECT_EQ(unrecognisedReplyText(""), WARNING_LINE);
-    std::string utf8 = u8"服务器错误";
-    EXPECT_EQ(unrecognisedReplyText(utf8.c_str()), WARNING_LINE + utf8);  // not converted
-
-    std::string limit(UNRECOGNISED_SHOWN_BYTES, 'a');
-    EXPECT_EQ(unrecognisedReplyText(limit.c_str()), WARNING_LINE + limit);
-    EXPECT_EQ(unrecognisedReplyText((limit + "bcd").c_str()), WARNING_LINE + limit);
-    std::string huge(1 << 20, 'z');
-    EXPECT_EQ(unrecognisedReplyText(huge.c_str()).size(), WARNING_LINE.size() + UNRECOGNISED_SHOWN_BYTES);
+    const std::string warning = "检查软件新版本时返回无法识别的数据：\n\n", utf8 = u8"服务器错误";
+    std::string limit(386, 'a');  // the most a warning shows
+    for (const std::string &reply : {std::string("<html>502 Bad Gateway</html>"), std::string(), utf8, limit})
+        EXPECT_EQ(unrecognisedReplyText(reply.c_str()), warning + reply);  // not converted
+    EXPECT_EQ(unrecognisedReplyText((limit + std::string(1 << 20, 'z')).c_str()), warning + limit);
 }

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -17,11 +18,9 @@ namespace fs = std::filesystem;
 ScratchDir::ScratchDir() {
     static std::atomic<int> serial{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    fs::path p = fs::temp_directory_path() /
-                 ("lumora-test-" + std::to_string(getpid()) + "-" + std::to_string(stamp) + "-" +
-                  std::to_string(serial++));
-    fs::create_directories(p);
-    dir = p.string();
+    dir = (fs::temp_directory_path() / ("lumora-test-" + std::to_string(getpid()) + "-" + std::to_string(stamp) + "-" +
+                                        std::to_string(serial++))).string();
+    fs::create_directories(dir);
 }
 
 ScratchDir::~ScratchDir() {
@@ -43,18 +42,38 @@ std::string readFile(const std::string &path) {
     return bytes;
 }
 
-static std::string hex(const std::string &bytes) {
-    static const char digits[] = "0123456789abcdef";
+static std::string unescape(const std::string &s) {
     std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
+    for (size_t i = 0; i < s.size(); i++) {
+        char c = s[i] == '\\' && i + 1 < s.size() ? s[++i] : 0;
+        if (c == 'x') out += (char)strtol(s.substr(i + 1, 2).c_str(), NULL, 16), i += 2;
+        else out += !c ? s[i] : c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c == '0' ? '\0' : c;
     }
     return out;
 }
 
+std::vector<Case> readCases(const std::string &name) {
+    std::string text = readFile(LUMORA_TEST_DATA "/" + name);
+    if (text.empty()) fprintf(stderr, "no cases in %s\n", name.c_str()), abort();
+    std::vector<Case> cases;
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = std::min(text.find('\n', at), text.size());
+        std::string line = text.substr(at, end - at - (end > at && text[end - 1] == '\r'));
+        if (line.empty() || line[0] == '#') continue;
+        cases.emplace_back();
+        for (size_t from = 0, tab = 0; tab != std::string::npos; from = tab + 1) {
+            tab = line.find('\t', from);
+            cases.back().push_back(unescape(line.substr(from, tab - from)));
+        }
+    }
+    return cases;
+}
+
+/* "MESSAGE <caption> <text>", both in hex. */
 std::string messageLine(const std::string &caption, const std::string &text) {
-    return "MESSAGE " + hex(caption) + " " + hex(text);
+    std::string out = "MESSAGE ";
+    for (unsigned char c : caption + '\0' + text) out += c ? std::string{"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]} : " ";
+    return out;
 }
 
 static void printMessage(const char *text, const char *caption, MessageIcon) {

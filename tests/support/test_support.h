@@ -1,10 +1,11 @@
-/* Helpers shared by the unit tests: scratch folders, reading files back, and
- * process hooks that let death tests observe the message shown before the
- * process ends. */
+/* Helpers shared by the unit tests: scratch folders, reading files and case
+ * tables back, and process hooks that let death tests observe the message
+ * shown before the process ends. */
 #ifndef LUMORA_TESTS_TEST_SUPPORT_H
 #define LUMORA_TESTS_TEST_SUPPORT_H
 
 #include <string>
+#include <vector>
 
 /* A new empty folder under the system's temporary folder, removed with its
  * contents when the object goes. */
@@ -15,8 +16,7 @@ public:
     ScratchDir(const ScratchDir &) = delete;
     ScratchDir &operator=(const ScratchDir &) = delete;
     const std::string &path() const { return dir; }
-    /* The path of name inside the folder. */
-    std::string file(const std::string &name) const;
+    std::string file(const std::string &name) const;  // the path of name inside the folder
 
 private:
     std::string dir;
@@ -25,12 +25,15 @@ private:
 /* The whole content of a file; empty when it cannot be read. */
 std::string readFile(const std::string &path);
 
-/* Installs hooks that print each message as "MESSAGE <caption> <text>" in
- * hex to standard error and end the process at once with the status. */
-void installRecordingHooks();
+/* The cases of the table tests/data/<name>: one a line, fields separated by
+ * TAB, with \t \r \n \0 \\ and \xHH undone; blank lines and lines opening
+ * with "#" are skipped. Ends the program when the table is missing. */
+typedef std::vector<std::string> Case;
+std::vector<Case> readCases(const std::string &name);
 
-/* The line that the recording hooks print for a message, for matching in a
- * death test's output. */
+/* Installs hooks that print each message as messageLine() does, to standard
+ * error, and end the process at once with the status. */
+void installRecordingHooks();
 std::string messageLine(const std::string &caption, const std::string &text);
 
 #endif

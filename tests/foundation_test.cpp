@@ -1,0 +1,218 @@
+/* The portable building blocks: link splitting and response headers, text
+ * utilities, character sets, paths, the pointer vector and the string map.
+ * Input and expected output tables live under tests/data/unit. */
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "charset.h"
+#include "file_helpers.h"
+#include "http_header.h"
+#include "paths.h"
+#include "platform.h"
+#include "ptr_vector.h"
+#include "str_map.h"
+#include "test_support.h"
+#include "text_utils.h"
+#include "url.h"
+
+static const char *orNull(const std::string &s) { return s == "(null)" ? NULL : s.c_str(); }
+static std::string shown(const char *s) { return s ? s : "(null)"; }
+
+TEST(ParseUrl, SplitsHostPortAndPathOrRefuses) {
+    for (const Case &c : readCases("unit/parse_url.tsv")) {
+        UrlParts parts = {NULL, NULL, -7, 0};
+        ASSERT_EQ(parseUrl(c[0].c_str(), &parts), c.size() > 1) << c[0];
+        if (c.size() == 1) EXPECT_EQ(parts.port, -7);  // untouched
+        else EXPECT_EQ((Case{c[0], parts.host, std::to_string(parts.port), parts.path, std::to_string(parts.https)}), c);
+        freeUrlParts(&parts);
+        freeUrlParts(&parts);  // a second free is harmless
+    }
+}
+
+TEST(UrlFileExtension, TakesTheTailAfterTheLastDot) {
+    for (const Case &c : readCases("unit/url_extension.tsv")) {
+        char ext[8] = {0};  // the eighth byte stays 0 even when cut
+        EXPECT_EQ(shown(urlFileExtension(c[0].c_str(), ext, 7)), c[1]) << c[0];
+    }
+}
+
+TEST(HttpHeaderParse, TakesTheFiveFacts) {
+    for (Case c : readCases("unit/http_header.tsv")) {
+        HttpHeader h = {};
+        parseHttpHeader(&c[0][0], &h);
+        EXPECT_EQ((Case{c[0], std::to_string(h.contentLength), std::to_string(h.isChunked), h.location, h.connection,
+                        h.contentEncoding}), c);
+    }
+}
+
+TEST(ReplaceAll, ReplacesLeftToRightOrReturnsNull) {
+    for (const Case &c : readCases("unit/replace_all.tsv")) {
+        char *out = replaceAll(c[0].c_str(), c[1].c_str(), orNull(c[2]));
+        EXPECT_EQ(shown(out), c[3]) << c[0] << " " << c[1];
+        free(out);
+    }
+    std::string text, longer, shorter;
+    for (int i = 0; i < 1000; i++) {  // past the first block of remembered offsets
+        text += "<img src=\"http://a.example/" + std::to_string(i) + ".jpg\">";
+        longer += "<img src=\"D:\\images\\" + std::to_string(i) + ".jpg\">";
+        shorter += "<img src=\"" + std::to_string(i) + ".jpg\">";
+    }
+    char *grown = replaceAll(text.c_str(), "http://a.example/", "D:\\images\\"), *shrunk = replaceAll(text.c_str(), "http://a.example/", "");
+    EXPECT_TRUE(shown(grown) == longer && shown(shrunk) == shorter);
+    free(grown);
+    free(shrunk);
+}
+
+/* "繽" ends in the byte "_": its "_.webp" is no suffix to cut. */
+TEST(ReplaceAllChars, LeavesDoubleByteCharactersWhole) {
+    char *out = replaceAllChars("繽.webp a.jpg_.webp 繽_.webp", "_.webp", "");
+    EXPECT_STREQ(out, "繽.webp a.jpg 繽");
+    free(out);
+    EXPECT_EQ(replaceAllChars("繽.webp", "_.webp", ""), nullptr);
+    EXPECT_EQ(isCharStart("繽.webp", 1), 0);
+    EXPECT_EQ(isCharStart("a繽_.webp", 3), 1);
+}
+
+TEST(TextUtils, AffixRulesAndTheInPlaceTokenizer) {
+    const std::map<std::string, int (*)(const char *, const char *)> tests = {
+        {"startsWith", startsWith}, {"startsWithNoCase", startsWithNoCase}, {"endsWithNoCase", endsWithNoCase}};
+    for (const Case &c : readCases("unit/affixes.tsv"))
+        EXPECT_EQ(tests.at(c[0])(c[1].c_str(), c[2].c_str()), std::stoi(c[3])) << c[0] << " " << c[1];
+    char text[] = "a\tb\t\t";
+    char *cursor = text;
+    for (const char *expected : {"a", "b", "", ""}) EXPECT_STREQ(nextToken(&cursor, "\t"), expected);
+    EXPECT_EQ(cursor, nullptr);
+    EXPECT_EQ(nextToken(&cursor, "\t"), nullptr);
+}
+
+TEST(Charset, ByteOrderDroppedCharactersAndFailures) {
+    for (const Case &c : readCases("unit/charset.tsv")) {
+        std::string buffer(std::stoul(c[3]), 'x');
+        size_t written = 777;
+        long result = convertCharset(c[0].c_str(), c[1].c_str(), c[2].data(), c[2].size(), &buffer[0], buffer.size(), &written);
+        EXPECT_EQ(std::to_string(result) + " " + std::to_string(written) + " " + buffer, c[4]) << c[0] << " " << c[2];
+    }
+}
+
+TEST(Paths, NamesCutsJoinsAndTheProgramFolder) {
+    for (Case c : readCases("unit/paths.tsv")) {
+        for (std::string &field : c) std::replace(field.begin(), field.end(), '/', PATH_SEPARATOR);
+        char out[16];
+        std::string got = c[0] == "name" ? fileName(c[1].c_str()) : c[1];
+        if (c[0] == "cut") cutAtLastSeparator(&got[0]), got.resize(strlen(got.c_str()));
+        if (c[0] == "join") got = joinPath(out, sizeof out, c[1].c_str(), c[2].c_str()) ? out : "(refused)" + std::string(out);
+        EXPECT_EQ(got, c.back()) << c[0] << " " << c[1];
+    }
+    char text[5], dir[PATH_SIZE];
+    EXPECT_EQ(pathToText("abcde", text, sizeof text), 0);  // no room for the end
+    EXPECT_EQ(pathToText("abcd", text, sizeof text), 1);
+    ASSERT_EQ(programFolder(dir, sizeof dir), 1);
+    EXPECT_TRUE(isDirectory(dir) == 1 && fileExists(dir) == 0 && dir[strlen(dir) - 1] != PATH_SEPARATOR);
+}
+
+#ifdef _WIN32
+TEST(Paths, WindowsTakesForwardSlashesForSeparators) {
+    EXPECT_STREQ(fileName("Z:\\data/sub\\pkg.csv"), "pkg.csv");
+    char mixed[] = "Z:/data\\sub/\x95/x";  // no GBK character ends in "/"
+    useNativeSeparators(mixed);
+    EXPECT_STREQ(mixed, "Z:\\data\\sub\\\x95\\x");
+    char out[16];
+    EXPECT_EQ(joinPath(out, sizeof out, "C:/dir/", "a"), 1);
+    EXPECT_STREQ(out, "C:/dir/a");
+}
+#endif
+
+static std::string contents(const PtrVector *v) {
+    std::string out;
+    for (int32_t i = 0; i < v->count; i++) out += (char *)v->items[i];
+    return out;
+}
+
+TEST(PtrVector, GrowsInsertsRemovesAndChecksRanges) {
+    PtrVector *defaults = ptrVectorCreate(0, -5);
+    EXPECT_TRUE(defaults->capacity == 10 && defaults->growBy == 10);
+    ptrVectorDestroy(defaults, 0);
+    PtrVector *v = ptrVectorCreate(2, 1);
+    EXPECT_EQ(ptrVectorPush(v, strdup("b")), 1);
+    EXPECT_EQ(ptrVectorInsertAt(v, -3, strdup("a")), 1);  // below 0 counts as 0
+    EXPECT_EQ(ptrVectorInsertAt(v, 99, strdup("d")), 1);  // past the end appends
+    EXPECT_EQ(ptrVectorInsertAt(v, 2, strdup("c")), 1);
+    EXPECT_EQ(ptrVectorPush(v, strdup("b")), 5);
+    EXPECT_EQ(contents(v), "abcdb");
+    EXPECT_EQ(v->capacity, 5);
+    char key[] = "b";  // equal content, another pointer
+    EXPECT_TRUE(ptrVectorContains(v, key, stringEquals) && ptrVectorFindLast(v, key, stringEquals) == 4);
+    char *removed = (char *)ptrVectorGet(v, 1);
+    EXPECT_EQ(ptrVectorRemoveFirst(v, key, stringEquals), 1);
+    free(removed);
+    EXPECT_EQ(v->items[4], nullptr);  // the vacated slot is cleared
+    free(ptrVectorRemoveAt(v, 3));
+    EXPECT_EQ(ptrVectorRemoveFirst(v, key, stringEquals), -1);
+    EXPECT_TRUE(!ptrVectorGet(v, -1) && !ptrVectorGet(v, 3) && !ptrVectorRemoveAt(v, 3));
+    ptrVectorSetAt(v, 3, key);  // out of range: the free slot after the last stays empty
+    ptrVectorSetAt(v, -1, key);
+    EXPECT_TRUE(contents(v) == "acd" && v->items[3] == nullptr);
+    ptrVectorClear(v, 1);
+    EXPECT_TRUE(v->count == 0 && v->capacity == 5 && v->items[0] == nullptr);
+    ptrVectorPush(v, NULL);
+    ptrVectorDestroy(v, 1);  // skips a NULL item
+    ptrVectorDestroy(NULL, 1);
+}
+
+static std::string name(int n) { return "http://img.example/" + std::to_string(n) + ".jpg"; }
+static char *key(int n) { return strdup(name(n).c_str()); }
+
+static std::vector<std::string> keysOf(const StrMap *map) {
+    std::vector<std::string> keys;
+    StrMapKey *list = strMapKeys(map);
+    for (StrMapKey *k = list; k; k = k->next) keys.push_back(k->key);
+    strMapFreeKeys(list);
+    return keys;
+}
+
+static uint32_t sameHash(const char *) { return 5; }
+
+TEST(StrMap, HashDoublingAndLookUp) {
+    // the definition's values; high bytes count as negative
+    const std::pair<const char *, uint32_t> hashes[] = {{"", 0u}, {"a", 103u}, {"ab", 3323u}, {"\xB1", 4059098965u}};
+    for (const auto &h : hashes) EXPECT_EQ(strMapHash(h.first), h.second) << h.first;
+    StrMap *map = strMapCreateDefault(strMapHash, strMapKeyEquals);
+    for (intptr_t i = 0; i < 11; i++) strMapPut(map, key(i), (void *)(i + 1));
+    EXPECT_EQ(map->bucketCount, 16);
+    strMapPut(map, key(11), (void *)12);  // the twelfth key doubles the buckets
+    EXPECT_TRUE(map->bucketCount == 32 && map->threshold == 24);
+    for (intptr_t i = 0; i < 1000; i++) strMapPut(map, key(100 + i), (void *)i);
+    EXPECT_TRUE(map->entryCount == 1012 && map->bucketCount == 2048 && keysOf(map).size() == 1012u);
+    for (intptr_t i = 0; i < 12; i++) EXPECT_EQ(strMapGet(map, name(i).c_str()), (void *)(i + 1));
+    strMapDestroy(map, 0);
+    StrMap *tiny = strMapCreate(strMapHash, strMapKeyEquals, 0, 0.75f), *odd = strMapCreate(strMapHash, strMapKeyEquals, 17, 0.75f);
+    strMapPut(tiny, key(1), NULL);
+    EXPECT_TRUE(tiny->bucketCount == 2 && tiny->threshold == 1 && odd->bucketCount == 32);
+    strMapDestroy(tiny, 0);
+    strMapDestroy(odd, 0);
+}
+
+TEST(StrMap, ReplacingRemovingAndOwnership) {
+    StrMap *map = strMapCreate(sameHash, strMapKeyEquals, 2, 0.75f);
+    char *first = key(0);
+    for (int i = 0; i < 6; i++) strMapPut(map, i ? key(i) : first, strdup("v1"));
+    char *again = key(0), *old = (char *)strMapPut(map, again, strdup("v2"));
+    EXPECT_STREQ(old, "v1");
+    free(old);
+    free(again);  // the caller still owns a key that was not stored
+    EXPECT_STREQ((char *)strMapGet(map, name(0).c_str()), "v2");
+    EXPECT_EQ(map->buckets[5 & (map->bucketCount - 1)].next->key, first);
+    EXPECT_EQ(keysOf(map), (std::vector<std::string>{name(0), name(1), name(2), name(3), name(4), name(5)}));
+    free(strMapRemove(map, name(3).c_str()));
+    EXPECT_EQ(strMapRemove(map, name(3).c_str()), nullptr);  // absent now
+    EXPECT_TRUE(map->entryCount == 5 && map->bucketCount > 2 && keysOf(map)[3] == name(4));
+    strMapClear(map, 1);
+    EXPECT_EQ(strMapKeys(map), nullptr);
+    strMapDestroy(map, 1);
+}
