@@ -224,14 +224,14 @@ static std::string testName(const testing::TestParamInfo<std::string> &info) {
     return name;
 }
 
-class Case : public Download, public testing::WithParamInterface<std::string> {};
-TEST_P(Case, Runs) { runCase(LUMORA_DOWNLOAD_CASE_DIR "/" + GetParam(), 0); }
-INSTANTIATE_TEST_SUITE_P(Download, Case, testing::ValuesIn(caseNames(false)), testName);
+class CaseFile : public Download, public testing::WithParamInterface<std::string> {};
+TEST_P(CaseFile, Runs) { runCase(LUMORA_DOWNLOAD_CASE_DIR "/" + GetParam(), 0); }
+INSTANTIATE_TEST_SUITE_P(Download, CaseFile, testing::ValuesIn(caseNames(false)), testName);
 
 /* Through tls_relay, whose LUMORA_TLS_PORTS are the plain port, then one per front. */
-class Https : public Case {
+class Https : public CaseFile {
     void SetUp() override {
-        Case::SetUp();
+        CaseFile::SetUp();
         std::istringstream ports(getenv("LUMORA_TLS_PORTS") ? getenv("LUMORA_TLS_PORTS") : "");
         ports >> plain;
         for (const char *front : {"good", "wronghost", "expired", "stranger", "cut", "fin"}) ports >> vars[front];
@@ -240,7 +240,7 @@ class Https : public Case {
     }
     void TearDown() override {
         if (plain) trust(false);
-        Case::TearDown();
+        CaseFile::TearDown();
     }
 
 protected:
