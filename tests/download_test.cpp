@@ -1,23 +1,6 @@
 /* Image downloads and fetches into memory against the scripted loopback
- * server: the cases are files under data/download run by one engine here; the
- * tls-*.case files run only as tls_test, through tls_relay, which fronts the
- * server with TLS ports whose certificates are good and bad.
- *
- * A case file has a server part and a client part; "#" lines are comments.
- * Texts take \r \n \t \\ \xHH, \{N:C} for N copies of C, {port} for the
- * server's port, {closed} for a port nobody listens at and {good} {wronghost}
- * {expired} {stranger} {cut} {fin} for the relay's fronts; expected messages
- * and log texts are UTF-8, compared in GBK.
- *   server:  timeouts CONNECT_MS IO_MS | limits WINDOW_MS DEADLINE_MS |
- *            default-ports HTTP HTTPS | connection (starts the next one's
- *            steps) | request | send TEXT | pause MS | drip MS TEXT |
- *            flood MS TEXT | close | reset
- *   client:  get keep-alive|close PATH-OR-LINK | fetch PATH-OR-LINK (into
- *            memory) | target NAME (the file the next get writes), each get or
- *            fetch followed by what it must give: result N | message TEXT |
- *            message-starts TEXT | kind no-exchange|refused | header TEXT|none |
- *            file none | file TEXT | size N | pooled N | connections N |
- *            requests N | request I TEXT (request I holds TEXT) | log N TEXT */
+ * server: each case is a file under data/download (format in
+ * data/DOWNLOAD-CASES.md), run by the engine here. */
 #include <gtest/gtest.h>
 #ifdef _WIN32
 #include <windows.h>
