@@ -1,9 +1,7 @@
-/* Fuzz target: the download's reply reader. The input's first byte picks
- * keep-alive; the rest is the reply that the scripted loopback server sends
- * to every request of the download (the keep-alive attempt, its repetition
- * and a redirect's) before it closes the connection. The server and the
- * log live as long as the process; each input starts with an empty pool. */
-#include <stddef.h>
+/* Fuzz target: the download's reply reader. The input's first byte picks keep-alive; the rest is the reply
+ * that the scripted loopback server sends to every request of the download (the keep-alive attempt, its
+ * repetition and a redirect's) before it closes the connection. The server and the log live as long as the
+ * process; each input starts with an empty pool. */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,8 +17,6 @@
 #include "http_exchange.h"
 #include "test_server.h"
 
-/* Scripts per input: a keep-alive attempt, its repetition, and both again
- * for a redirect to this server. */
 enum { CONNECTIONS_PER_INPUT = 4 };
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -1,6 +1,4 @@
-/* Fuzz target: response header parsing, over a header block as the
- * fetcher passes it (a writable, terminated copy). */
-#include <stddef.h>
+/* Fuzz target: response header parsing, over a header block as the fetcher passes it (a writable copy). */
 #include <stdint.h>
 #include <string.h>
 
@@ -10,8 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text((const char *)data, size);
-    HttpHeader header;
-    memset(&header, 0, sizeof header);
+    HttpHeader header = {};
     parseHttpHeader(&text[0], &header);
     // every text field stays terminated inside its bounds
     if (!memchr(header.location, 0, sizeof header.location) || !memchr(header.connection, 0, sizeof header.connection) ||

@@ -1,6 +1,4 @@
-/* Fuzz target: image-link extraction over one field's text, as a
- * description and as mobile details. */
-#include <stddef.h>
+/* Fuzz target: image-link extraction over one field's text, as a description and as mobile details. */
 #include <stdint.h>
 
 #include "link_extract.h"

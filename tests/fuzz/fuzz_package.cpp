@@ -1,11 +1,11 @@
-/* Fuzz target: loading a data package from the file's bytes. The bytes go
- * to a file of this process's own, since the reader takes a path. */
-#include <stddef.h>
+/* Fuzz target: loading a data package from the file's bytes. The bytes go to a file of this process's own,
+ * since the reader takes a path. */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 
 #include "package_reader.h"
@@ -13,10 +13,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const std::string path = "/tmp/lumora-fuzz-package-" + std::to_string(getpid()) + ".csv";
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) abort();
-    fwrite(data, 1, size, f);
-    fclose(f);
+    if (!std::ofstream(path, std::ios::binary).write((const char *)data, (std::streamsize)size)) abort();
     PtrVector *items = ptrVectorCreateDefault();
     char *text = NULL;
     if (loadPackage(path.c_str(), items, &text) == 1) free(text);

@@ -1,5 +1,4 @@
 /* Fuzz target: link parsing and the file extension of a link. */
-#include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 

@@ -37,9 +37,8 @@ inline std::string textOf(HWND window) {
 }
 
 inline HWND topWindowOf(DWORD pid, const char *windowClass) {
-    HWND window = NULL;
     DWORD owner = 0;
-    while ((window = FindWindowExA(NULL, window, windowClass, NULL)) != NULL)
+    for (HWND window = NULL; (window = FindWindowExA(NULL, window, windowClass, NULL)) != NULL;)
         if (GetWindowThreadProcessId(window, &owner) && owner == pid && IsWindowVisible(window)) return window;
     return NULL;
 }
@@ -59,13 +58,10 @@ inline LONG_PTR sendItem(HANDLE process, HWND list, UINT message, WPARAM row, LV
 }
 
 inline std::vector<std::string> listColumn(HANDLE process, HWND list, int column) {
-    std::vector<std::string> cells;
+    std::vector<std::string> cells(std::max<LONG_PTR>(0, ask(list, LVM_GETITEMCOUNT)));
     LVITEMA item = {};
     item.iSubItem = column;
-    for (int row = 0; row < ask(list, LVM_GETITEMCOUNT); row++) {
-        cells.push_back("");
-        sendItem(process, list, LVM_GETITEMTEXTA, row, item, &cells.back());
-    }
+    for (size_t row = 0; row < cells.size(); row++) sendItem(process, list, LVM_GETITEMTEXTA, row, item, &cells[row]);
     return cells;
 }
 
@@ -86,11 +82,10 @@ inline bool dropFiles(HANDLE process, HWND window, const std::vector<std::string
            PostMessageA(window, WM_DROPFILES, (WPARAM)remote, 0);
 }
 
-/* A standard message box; its visible buttons listed left to right. */
-struct MessageBoxView {
+struct MessageBoxView {  // a standard message box
     HWND box = NULL, owner = NULL;
     std::string caption, text;
-    std::vector<int> buttons;
+    std::vector<int> buttons;  // the visible ones, left to right
 };
 
 inline MessageBoxView readMessageBox(HWND box) {
@@ -110,7 +105,7 @@ inline bool answerMessageBox(const MessageBoxView &view, int button) {
     return waitUntil([&] { return !IsWindow(view.box) || !IsWindowVisible(view.box); });
 }
 
-/* When LUMORA_GUI_SHOTS names a folder, writes NAME.want there with the window's place
+/* When LUMORA_GUI_SHOTS names a folder, writes NAME.want there, whole or not at all, with the window's place
  * (WIDTHxHEIGHT+X+Y) and waits for scripts/gui-test.sh to take the picture and write NAME.done. */
 inline void screenshot(HWND window, const char *name) {
     const char *folder = getenv("LUMORA_GUI_SHOTS");
@@ -121,7 +116,6 @@ inline void screenshot(HWND window, const char *name) {
     std::string geometry = std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
                            std::to_string(r.left) + "+" + std::to_string(r.top) + "\n";
     std::string base = std::string(folder) + "\\" + name, ready = base + ".tmp", done = base + ".done";
-    // renamed once written, so the script never reads half a request
     if (writeFile(ready, geometry) && MoveFileExA(ready.c_str(), (base + ".want").c_str(), MOVEFILE_REPLACE_EXISTING))
         waitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, SHOT_MS);
     DeleteFileA(done.c_str());

@@ -1,23 +1,13 @@
-/* The tests' TLS front: a native Linux program that makes a throw-away
- * certificate authority, listens on loopback TLS ports with certificates
- * good and bad, and relays each TLS connection to a plain loopback port, where
- * the test's scripted server answers. It then runs the test command and ends
- * with it, so that the same front serves native tests and Windows tests run
- * under Wine.
- *
- *   tls_relay PEM-FILE COMMAND [ARGS...]
- *
- * The command's environment gets SSL_CERT_FILE (the authority, written to
- * PEM-FILE),
- * LUMORA_TLS_CA (the authority, DER in hex) and LUMORA_TLS_PORTS: the plain
- * port, then the TLS ports in the order of the fronts below. Once the plain
- * side has closed, a front sends close_notify, except the "cut" front, which
- * ends in the middle of a record, and the "fin" front, which just closes.
- * Nothing outlives the command, and it may run for RUN_LIMIT_S. */
+/* The tests' TLS front, run as `tls_relay PEM-FILE COMMAND [ARGS...]`: a native Linux program that makes a
+ * throw-away certificate authority, listens on loopback TLS ports with certificates good and bad, relays each
+ * TLS connection to a plain loopback port where the test's scripted server answers, and runs the command,
+ * ending with it, so that one front serves native tests and Windows tests under Wine. The command's
+ * environment gets SSL_CERT_FILE (the authority, written to PEM-FILE), LUMORA_TLS_CA (the authority, DER in
+ * hex) and LUMORA_TLS_PORTS: the plain port, then the TLS ports in the order of the fronts below. Once the
+ * plain side has closed, a front sends close_notify, except "cut", which ends in the middle of a record, and
+ * "fin", which just closes. Nothing outlives the command, and it may run for RUN_LIMIT_S. */
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
@@ -43,12 +33,11 @@ static struct Front {
     long fromDays, toDays;
     bool stranger;
     End end;
-    SSL_CTX *ctx;
-    int listener, port;
-} fronts[] = {{"localhost", -1, 30, false, NOTIFY, NULL, -1, 0},     {"wrong.example", -1, 30, false, NOTIFY, NULL, -1, 0},
-              {"localhost", -30, -2, false, NOTIFY, NULL, -1, 0},   {"localhost", -1, 30, true, NOTIFY, NULL, -1, 0},
-              {"localhost", -1, 30, false, CUT, NULL, -1, 0},       {"localhost", -1, 30, false, FIN, NULL, -1, 0}};
-enum { FRONTS = sizeof fronts / sizeof *fronts };
+    SSL_CTX *ctx = NULL;
+    int listener = -1, port = 0;
+} fronts[] = {{"localhost", -1, 30, false, NOTIFY}, {"wrong.example", -1, 30, false, NOTIFY},
+              {"localhost", -30, -2, false, NOTIFY}, {"localhost", -1, 30, true, NOTIFY},
+              {"localhost", -1, 30, false, CUT}, {"localhost", -1, 30, false, FIN}};
 
 static int plainPort;
 static EVP_PKEY *key, *strangerKey;  // the authority and the servers share a key
@@ -60,8 +49,7 @@ static void die(const char *what) {
     exit(2);
 }
 
-/* A certificate for key named cn, signed by issuer; an authority when issuer
- * is NULL, signed by itself. */
+/* A certificate for key named cn, signed by issuer; an authority signed by itself when issuer is NULL. */
 static X509 *makeCert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey, long fromDays, long toDays) {
     static long serial = (long)time(NULL);
     X509 *cert = X509_new();
@@ -72,12 +60,10 @@ static X509 *makeCert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *iss
     X509_set_pubkey(cert, key);
     X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC, (const unsigned char *)cn, -1, -1, 0);
     X509_set_issuer_name(cert, X509_get_subject_name(issuer ? issuer : cert));
-    std::string names = std::string("DNS:") + cn;
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
+    X509V3_CTX ctx = {};
     X509V3_set_ctx(&ctx, issuer ? issuer : cert, cert, NULL, NULL, 0);
-    X509_EXTENSION *ext = issuer ? X509V3_EXT_conf_nid(NULL, &ctx, NID_subject_alt_name, names.c_str())
-                                 : X509V3_EXT_conf_nid(NULL, &ctx, NID_basic_constraints, "critical,CA:TRUE");
+    X509_EXTENSION *ext = X509V3_EXT_conf_nid(NULL, &ctx, issuer ? NID_subject_alt_name : NID_basic_constraints,
+                                              issuer ? ("DNS:" + std::string(cn)).c_str() : "critical,CA:TRUE");
     if (!ext || !X509_add_ext(cert, ext, -1) || !X509_sign(cert, issuerKey ? issuerKey : key, EVP_sha256()))
         die("certificate");
     X509_EXTENSION_free(ext);
@@ -87,10 +73,7 @@ static X509 *makeCert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *iss
 /* A loopback socket listening at a free port, or connected to port. */
 static int loopback(int *port, bool listening) {
     int s = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in at = {};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    at.sin_port = htons((uint16_t)*port);
+    struct sockaddr_in at = {AF_INET, htons((uint16_t)*port), {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t size = sizeof at;
     if (!listening) return s >= 0 && connect(s, (struct sockaddr *)&at, sizeof at) == 0 ? s : (close(s), -1);
     if (s < 0 || bind(s, (struct sockaddr *)&at, sizeof at) != 0 || listen(s, 16) != 0 ||
@@ -100,8 +83,7 @@ static int loopback(int *port, bool listening) {
     return s;
 }
 
-/* Carries bytes both ways until either side closes or nothing moves for
- * IDLE_LIMIT_MS; when the plain side closes, ends as the front does. */
+/* Carries bytes both ways until either side closes or nothing moves for IDLE_LIMIT_MS. */
 static void relay(SSL *ssl, int s, int plain, End end) {
     static const unsigned char partial[] = {0x17, 0x03, 0x03, 0x01, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     char buffer[RELAY_BUFFER];
@@ -124,8 +106,7 @@ static void relay(SSL *ssl, int s, int plain, End end) {
 
 static void serve(Front *front, int s) {
     struct timeval tv = {IO_TIMEOUT_S, 0};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    for (int option : {SO_RCVTIMEO, SO_SNDTIMEO}) setsockopt(s, SOL_SOCKET, option, &tv, sizeof tv);
     SSL *ssl = SSL_new(front->ctx);
     SSL_set_fd(ssl, s);
     int plain = SSL_accept(ssl) == 1 ? loopback(&plainPort, false) : -1;
@@ -135,8 +116,7 @@ static void serve(Front *front, int s) {
     close(s);
 }
 
-/* Writes the authority's PEM file and sets the environment the command
- * inherits. */
+/* Writes the authority's PEM file and sets the environment the command inherits. */
 static void publish(const char *pemPath) {
     FILE *f = fopen(pemPath, "w");
     if (!f || !PEM_write_X509(f, authority)) die("writing the authority");
@@ -152,7 +132,6 @@ static void publish(const char *pemPath) {
     setenv("LUMORA_TLS_PORTS", ports.c_str(), 1);
 }
 
-/* Accepts on a front for as long as the relay runs. */
 static void accepting(Front *front) {
     for (int s; (s = accept(front->listener, NULL, NULL)) >= 0;) std::thread(serve, front, s).detach();
 }
@@ -160,9 +139,7 @@ static void accepting(Front *front) {
 int main(int argc, char **argv) {
     if (argc < 3) die("usage: tls_relay PEM-FILE COMMAND [ARGS...]");
     signal(SIGPIPE, SIG_IGN);
-    key = EVP_RSA_gen(2048);
-    strangerKey = EVP_RSA_gen(2048);
-    if (!key || !strangerKey) die("keys");
+    if (!(key = EVP_RSA_gen(2048)) || !(strangerKey = EVP_RSA_gen(2048))) die("keys");
     authority = makeCert(key, "Lumora Test Authority", NULL, NULL, -1, 30);
     stranger = makeCert(strangerKey, "Lumora Stranger Authority", NULL, NULL, -1, 30);
     for (Front &f : fronts) {
