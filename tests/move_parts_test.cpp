@@ -20,11 +20,8 @@
 #include "platform.h"
 #include "test_support.h"
 
-TEST(LocalNaming, ExtensionComesFromTheLinkAlone) {
+TEST(LocalNaming, ExtensionFromTheLinkAloneNamesSkipExistingFilesAndShareTheCounter) {
     for (const Case &c : readCases("unit/image_extension.tsv")) EXPECT_STREQ(imageExtension(c[0].c_str()), c[1].c_str()) << c[0];
-}
-
-TEST(LocalNaming, NamesSkipExistingFilesAndShareTheCounter) {
     ScratchDir dir;
     const JobStartTime start = {2026, 12, 5, 9, 7};
     imageCounter = 1;
@@ -110,11 +107,6 @@ TEST(LinkRewrite, OnlyWholeLinksAreReplacedLongestFirst) {
     EXPECT_EQ(rewrite("x", moves, 0).percents, (std::vector<int>{50, 100}));
     EXPECT_EQ(rewrite("no links here", {moves[1]}, 0).changed, 0);
     EXPECT_EQ(rewrite("no links here", {moves[1]}, 1).changed, 1);
-}
-
-static unsigned nextRandom(unsigned &seed) {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 16) & 0x7FFF;
 }
 
 /* The links of a few images: prefixes, "_400x400" extensions, scheme-relative

@@ -23,7 +23,6 @@
 typedef std::vector<std::string> Links;
 typedef std::vector<PackageColumn> Columns;
 
-/* The links in a list, which is released when taken. */
 static Links links(PtrVector *list, bool taken = false) {
     Links out;
     for (int32_t i = 0; list && i < list->count; i++) out.push_back((char *)list->items[i]);
@@ -61,14 +60,16 @@ TEST(Links, ScannerFindsWhatASearchFinds) {
     unsigned seed = 2026;
     for (int n = 0; n < 3000; n++) {
         std::string field = "\"";
-        for (int i = 0, count = 5 + (int)(seed % 60); i < count; i++) {
-            seed = seed * 1103515245u + 12345u;
-            field += pieces[(seed >> 16) % (sizeof pieces / sizeof *pieces)];
-        }
+        for (int i = 0, count = 5 + (int)(nextRandom(seed) % 60); i < count; i++)
+            field += pieces[nextRandom(seed) % (sizeof pieces / sizeof *pieces)];
         field += "\"";
         for (const LinkPattern &p : patterns)  // "(?:)" matches nothing, but makes the pattern one that is searched for
             ASSERT_EQ(scanWith(field, p.source, p), scanWith(field, std::string("(?:)") + p.source, p)) << p.source << "\n" << field;
     }
+}
+
+static std::string bytes(const std::vector<PackageRow> &rows, const Columns &columns = standardColumns()) {
+    return packageBytes(packageText(rows, columns));
 }
 
 struct Loaded {
@@ -90,7 +91,7 @@ protected:
         loadFile(out, dir.file("package.csv"));
     }
     void load(Loaded &out, const std::vector<PackageRow> &rows, const Columns &columns = standardColumns()) {
-        loadBytes(out, packageBytes(packageText(rows, columns)));
+        loadBytes(out, bytes(rows, columns));
     }
 };
 
@@ -156,9 +157,6 @@ TEST_F(Package, MalformedPackagesAreRefused) {
     bareMobile[u"无线详情"] = u"none";
     std::u16string open = packageText({itemRow(u"a", u"")}) + u"\"b\"";
     for (int i = 1; i < 21; i++) open += u"\t0";
-    auto bytes = [](const std::vector<PackageRow> &rows, const Columns &columns = standardColumns()) {
-        return packageBytes(packageText(rows, columns));
-    };
     std::string good = bytes({itemRow(u"a", DESCRIPTION)});
     const std::string refused[] = {
         bytes({itemRow(u"a", DESCRIPTION)}, columnsWithout({u"宝贝描述"})),
@@ -204,9 +202,7 @@ TEST_F(Package, TitleLimitAndTheEndOfTheData) {
         loadBytes(p, packageBytes(c.text));
         EXPECT_EQ(p.result, c.result) << &c - cases;
         EXPECT_EQ(p.result == 0 ? -1 : p.items->count, c.count) << &c - cases;
-        if (&c == &cases[6]) {
-            EXPECT_TRUE(p.item(1)->mobileLinks && !p.item(1)->mobileLinks->count);
-        }
+        EXPECT_TRUE(&c != &cases[6] || (p.item(1)->mobileLinks && !p.item(1)->mobileLinks->count));
     }
 }
 
@@ -228,9 +224,7 @@ TEST_F(Package, InputCutAtABoundaryLoadsOrIsRefused) {
 }
 
 TEST(QuotedField, LengthCountsDoubledQuotesAsText) {
-    const std::pair<const char *, int> cases[] = {
-        {"\"abc\"\tx", 5}, {"\"a\"\"b\"\t", 6}, {"\"\"\"\"", 4}, {"\"\"", 2}, {"\"abc", 0}, {"\"ab\"\"", 0}};
-    for (const auto &c : cases) EXPECT_EQ(quotedFieldLength(c.first), c.second) << c.first;
+    for (const Case &c : readCases("unit/quoted_field.tsv")) EXPECT_EQ(quotedFieldLength(c[0].c_str()), std::stoi(c[1])) << c[0];
 }
 
 /* Unclosed tags and long runs of blanks once stalled the scan or ended the
@@ -259,32 +253,27 @@ TEST_F(Package, BackupTakesTheFirstFreeNumber) {
     }
 }
 
+typedef Package PackageDeathTest;
+
 /* A name at the limit (255 bytes, or what MAX_PATH leaves) leaves no room
  * for a longer temporary name beside it. */
-TEST_F(Package, WrittenBackItReadsAsTheSameText) {
+TEST_F(PackageDeathTest, WrittenBackItReadsAsTheSameTextAndAFailedWriteLeavesItWhole) {
     size_t longest = std::min<size_t>(255, PATH_SIZE - 2 - dir.path().size());
     std::string package = dir.file(std::string(longest - 4, 'p') + ".csv");
-    ASSERT_TRUE(writeFile(package, packageBytes(packageText({itemRow(u"连衣裙", u"<img src=\"D:\\图片\\1.jpg\">")}))));
+    ASSERT_TRUE(writeFile(package, bytes({itemRow(u"连衣裙", u"<img src=\"D:\\图片\\1.jpg\">")})));
     Loaded before, after;
     loadFile(before, package);
     ASSERT_EQ(before.result, 1);
     writePackage(package.c_str(), before.text);
     loadFile(after, package);
-    EXPECT_TRUE(after.result == 1 && strcmp(after.text, before.text) == 0 && readFile(package).substr(0, 2) == "\xFF\xFE");
+    std::string written = readFile(package);
+    EXPECT_TRUE(after.result == 1 && strcmp(after.text, before.text) == 0 && written.substr(0, 2) == "\xFF\xFE");
     char temporary[PATH_SIZE];
     ASSERT_EQ(temporaryPath(package.c_str(), temporary, sizeof temporary), 1);
     EXPECT_EQ(fileExists(temporary), 0);
     EXPECT_EQ(std::string(temporary, fileName(temporary) - temporary), dir.path() + PATH_SEPARATOR);
-}
-
-TEST(PackageDeathTest, AFailedWriteLeavesThePackageWhole) {
-    ScratchDir dir;
-    std::string package = dir.file("package.csv");
-    ASSERT_TRUE(writeFile(package, "old contents"));
-    char temporary[PATH_SIZE];
-    ASSERT_EQ(temporaryPath(package.c_str(), temporary, sizeof temporary), 1);
     std::filesystem::create_directory(temporary);  // the new contents cannot be written
     EXPECT_EXIT(installRecordingHooks(); writePackage(package.c_str(), "new contents"), testing::ExitedWithCode(0),
                 messageLine("错误", "更新CSV文件失败：文件句柄无法打开。"));
-    EXPECT_EQ(readFile(package), "old contents");
+    EXPECT_EQ(readFile(package), written);
 }

@@ -69,6 +69,11 @@ std::vector<Case> readCases(const std::string &name) {
     return cases;
 }
 
+unsigned nextRandom(unsigned &seed) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7FFF;
+}
+
 /* "MESSAGE <caption> <text>", both in hex. */
 std::string messageLine(const std::string &caption, const std::string &text) {
     std::string out = "MESSAGE ";
