@@ -57,8 +57,7 @@ static Rewritten rewrite(const std::string &text, const Moves &moves, int blank)
     return r;
 }
 
-/* The reference. A link stands whole when the byte before it may open one
- * (or is an attribute's "=") and the byte after it may close one. */
+// the reference: a link stands whole if the byte before may open one (or is an attribute's "=") and the byte after close one
 static bool wholeAt(const std::string &t, size_t at, size_t n) {
     static const std::string OPEN = " \t\r\n\"'>(", CLOSE = " \t\r\n\"'|><)";
     if (at + n < t.size() && CLOSE.find(t[at + n]) == std::string::npos) return false;
@@ -94,8 +93,7 @@ static Rewritten reference(std::string t, Moves links, int blank) {
     return {t, changed, {}};
 }
 
-/* Faults once seen in real packages (tests/data/links); the generated
- * packages below cover the other link forms. */
+// faults once seen in real packages; the generated packages below cover the other link forms
 TEST(LinkRewrite, OnlyWholeLinksAreReplacedLongestFirst) {
     for (const Case &c : readCases("links/rewrite.tsv")) {
         Moves moves;
@@ -109,8 +107,7 @@ TEST(LinkRewrite, OnlyWholeLinksAreReplacedLongestFirst) {
     EXPECT_EQ(rewrite("no links here", {moves[1]}, 1).changed, 1);
 }
 
-/* The links of a few images: prefixes, "_400x400" extensions, scheme-relative
- * twins, links inside links. */
+// the links of a few images: prefixes, "_400x400" extensions, scheme-relative twins, links inside links
 static std::vector<std::string> linkSet(unsigned &seed) {
     std::vector<std::string> links;
     for (int image = 0, n = 1 + (int)(nextRandom(seed) % 3); image < n; image++) {
@@ -125,8 +122,7 @@ static std::vector<std::string> linkSet(unsigned &seed) {
     return links;
 }
 
-/* A package built at random from those links in the forms a description and
- * mobile details hold them, amid GBK text, and what became of each link. */
+// packages built at random from those links in a description's and mobile details' forms, amid GBK text
 TEST(LinkRewrite, EqualsOneWholeLinkReplacementPerLink) {
     static const char *forms[] = {"<img src=\"\"%\"\" />", "<img src='%'>", "<img src=%>", "<td background=%|",
                                   "background:url(%)",     "<img>%</img>", "<img size=\"\"1\"\">%</img>",

@@ -30,8 +30,7 @@ static Links links(PtrVector *list, bool taken = false) {
     return out;
 }
 
-/* Each field sits alone in a buffer of its size, so that reading past it is
- * caught under the address sanitizer. */
+// each field alone in a buffer of its size, so the address sanitizer sees a read past it
 TEST(Links, EveryFormOrderRepeatsAndFilters) {
     for (const Case &c : readCases("links/extract.tsv")) {
         char *field = (char *)malloc(c[1].size());
@@ -49,8 +48,7 @@ static Links scanWith(const std::string &field, const std::string &pattern, cons
     return links(list, true);
 }
 
-/* Fields built at random from the pieces the patterns care about, read by
- * the scanner and searched by PCRE with the same pattern. */
+// random fields of the pieces the patterns care about, scanned and searched by PCRE
 TEST(Links, ScannerFindsWhatASearchFinds) {
     static const char *pieces[] = {"<img", "<IMG", " ", "  src", "SRC", "=", "\"\"", "'", "http://a.example/",
                                    "HTTPS:", "//b.example/", "background", "BackGround", ":", "url(", ")", ">",
@@ -90,9 +88,6 @@ protected:
         ASSERT_TRUE(writeFile(dir.file("package.csv"), bytes));
         loadFile(out, dir.file("package.csv"));
     }
-    void load(Loaded &out, const std::vector<PackageRow> &rows, const Columns &columns = standardColumns()) {
-        loadBytes(out, bytes(rows, columns));
-    }
 };
 
 TEST_F(Package, AScanFailureIsLoggedAndKeepsWhatWasFound) {
@@ -118,11 +113,11 @@ static const std::u16string MOBILE = u"<wapDesc><img size=\"750x1000\">http://im
 static const Links MOBILE_LINKS = {"http://img.shop.example/m/1.jpg", "https://img.tbcdn.cn/m/2.jpg"};
 static const std::u16string SELLING = u"透气\t舒适\r\n第二行\t\"包邮\"";
 
-TEST_F(Package, LoadsEveryItemWithItsLinks) {
+TEST_F(Package, LoadsEveryItemWithItsLinksWithOrWithoutOptionalColumns) {
     Loaded p;
-    load(p, {itemRow(u"女装 连衣裙 \"显瘦\"", DESCRIPTION, MOBILE, SELLING),
-             itemRow(u"男装_.webp 繽.webp T恤", u"<img src=\"http://img.shop.example/b/1.jpg\">", u"", SELLING),
-             itemRow(u"空描述", u"")});
+    loadBytes(p, bytes({itemRow(u"女装 连衣裙 \"显瘦\"", DESCRIPTION, MOBILE, SELLING),
+                        itemRow(u"男装_.webp 繽.webp T恤", u"<img src=\"http://img.shop.example/b/1.jpg\">", u"", SELLING),
+                        itemRow(u"空描述", u"")}));
     ASSERT_EQ(p.count(), 3);
     EXPECT_STREQ(p.item(0)->title, "女装 连衣裙 \"\"显瘦\"\"");
     EXPECT_STREQ(p.item(1)->title, "男装 繽.webp T恤");  // "繽" ends in the byte "_"
@@ -135,20 +130,18 @@ TEST_F(Package, LoadsEveryItemWithItsLinks) {
     EXPECT_EQ(strstr(p.text, "jpg_.webp"), nullptr);
     EXPECT_NE(strstr(p.text, "透气\t舒适\r\n第二行"), nullptr);
     itemRecordDestroy(nullptr);  // as free() takes NULL
-}
-
-TEST_F(Package, OptionalColumnsMayBeMissing) {
-    Loaded noMobile, noSelling;
-    load(noMobile, {itemRow(u"a", DESCRIPTION, u"", SELLING)}, columnsWithout({u"无线详情"}));
-    load(noSelling, {itemRow(u"a", DESCRIPTION, MOBILE)}, columnsWithout({u"宝贝卖点"}));
+    Loaded noMobile, noSelling;  // optional columns may be missing
+    loadBytes(noMobile, bytes({itemRow(u"a", DESCRIPTION, u"", SELLING)}, columnsWithout({u"无线详情"})));
+    loadBytes(noSelling, bytes({itemRow(u"a", DESCRIPTION, MOBILE)}, columnsWithout({u"宝贝卖点"})));
     ASSERT_TRUE(noMobile.count() == 1 && noSelling.count() == 1);
     EXPECT_TRUE(!noMobile.item(0)->mobileLinks && links(noMobile.item(0)->descLinks) == DESCRIPTION_LINKS);
     EXPECT_EQ(links(noSelling.item(0)->mobileLinks), MOBILE_LINKS);
 }
 
-/* Headers without usable columns, unquoted or unclosed fields, and files not
- * in the export's form. */
-TEST_F(Package, MalformedPackagesAreRefused) {
+/* Refused: headers without usable columns, unquoted or unclosed fields, files
+ * not in the export's form. Titles over 255 bytes in any row; where the data
+ * ends; a last row cut before its description or its mobile details. */
+TEST_F(Package, MalformedRefusedTitleLimitAndTheEndOfTheData) {
     Columns descLast = columnsWithout({u"宝贝描述"}), titleInside = standardColumns();
     descLast.push_back({u"description", u"宝贝描述"});  // the last name carries the CR
     titleInside.insert(titleInside.begin(), {u"note", u"宝贝名称说明"});
@@ -157,53 +150,42 @@ TEST_F(Package, MalformedPackagesAreRefused) {
     bareMobile[u"无线详情"] = u"none";
     std::u16string open = packageText({itemRow(u"a", u"")}) + u"\"b\"";
     for (int i = 1; i < 21; i++) open += u"\t0";
-    std::string good = bytes({itemRow(u"a", DESCRIPTION)});
-    const std::string refused[] = {
-        bytes({itemRow(u"a", DESCRIPTION)}, columnsWithout({u"宝贝描述"})),
-        bytes({itemRow(u"a", DESCRIPTION)}, descLast),
-        bytes({itemRow(u"a", DESCRIPTION)}, titleInside),
-        bytes({bare}),
-        bytes({itemRow(u"a", u""), bareMobile}),
-        packageBytes(open + u"\t\"<img src=\"\"http://x.example/1.jpg\"\">"),
-        "",
-        packageBytes(u"宝贝名称\t宝贝描述\tx\r\n\"a\"\t\"\"\t0\r\n"),  // title row right after the mark
-        "version 1.00\r\n宝贝名称\t宝贝描述\r\n",                     // single-byte text
-        good.substr(0, good.size() - 1),                              // odd length: broken encoding
-        bytes({itemRow(std::u16string(u"a\0b", 3), DESCRIPTION)}),
+    std::u16string text = packageText({itemRow(u"a", DESCRIPTION, MOBILE), itemRow(u"b", DESCRIPTION)});
+    std::string good = packageBytes(text);
+    struct Case { std::string bytes; int result, count; };
+    const Case cases[] = {
+        {bytes({itemRow(u"a", DESCRIPTION)}, columnsWithout({u"宝贝描述"})), 0, -1},
+        {bytes({itemRow(u"a", DESCRIPTION)}, descLast), 0, -1},
+        {bytes({itemRow(u"a", DESCRIPTION)}, titleInside), 0, -1},
+        {bytes({bare}), 0, -1},
+        {bytes({itemRow(u"a", u""), bareMobile}), 0, -1},
+        {packageBytes(open + u"\t\"<img src=\"\"http://x.example/1.jpg\"\">"), 0, -1},
+        {"", 0, -1},
+        {packageBytes(u"宝贝名称\t宝贝描述\tx\r\n\"a\"\t\"\"\t0\r\n"), 0, -1},  // title row right after the mark
+        {"version 1.00\r\n宝贝名称\t宝贝描述\r\n", 0, -1},                     // single-byte text
+        {good.substr(0, good.size() - 1), 0, -1},                              // odd length: broken encoding
+        {bytes({itemRow(std::u16string(u"a\0b", 3), DESCRIPTION)}), 0, -1},
+        {good, 1, 2}, {packageBytes(text + u"\r"), 1, 2}, {packageBytes(text + u"\r\n\r\n"), 1, 2},
+        {packageBytes(text + u"x"), 0, -1}, {bytes({}), 1, 0}, {packageBytes(text + u"\"b\"\t0\t0"), 1, 2},
+        {packageBytes(text.substr(0, text.rfind(u"\"SKU-001\""))), 1, 2},  // the last row's mobile details cut
+        {bytes({itemRow(std::u16string(255, u'a'), u"")}), 1, 1},
+        {bytes({itemRow(std::u16string(256, u'a'), u"")}), LOAD_TITLE_TOO_LONG, 0},
+        // 256 GBK bytes; records so far stay for the caller to discard
+        {bytes({itemRow(u"短", u""), itemRow(std::u16string(128, u'长'), u"")}), LOAD_TITLE_TOO_LONG, 1},
     };
-    for (const std::string &b : refused) {
+    for (const Case &c : cases) {
         Loaded p;
-        loadBytes(p, b);
-        EXPECT_TRUE(p.result == 0 && !p.text) << &b - refused;
+        loadBytes(p, c.bytes);
+        EXPECT_EQ(p.result, c.result) << &c - cases;
+        EXPECT_EQ(p.result == 0 ? -1 : p.items->count, c.count) << &c - cases;
+        EXPECT_TRUE(p.result != 0 || !p.text) << &c - cases;
+        EXPECT_TRUE(&c != &cases[17] || (p.item(1)->mobileLinks && !p.item(1)->mobileLinks->count));
     }
     EXPECT_NE(readFile(dir.file("app.log")).find(" csv 文件编码存在问题, 无法正常的解析。\r\n"), std::string::npos);
     Loaded absent, folder;
     loadFile(absent, dir.file("absent.csv"));
     loadFile(folder, dir.path());
     EXPECT_TRUE(absent.result == 0 && folder.result == 0);
-}
-
-/* Titles over 255 bytes in any row; where the data ends; a last row cut
- * before its description (nothing to move) or its mobile details. */
-TEST_F(Package, TitleLimitAndTheEndOfTheData) {
-    std::u16string text = packageText({itemRow(u"a", DESCRIPTION, MOBILE), itemRow(u"b", DESCRIPTION)});
-    std::u16string beforeMobile = text.substr(0, text.rfind(u"\"SKU-001\""));
-    struct Case { std::u16string text; int result, count; };
-    const Case cases[] = {
-        {text, 1, 2}, {text + u"\r", 1, 2}, {text + u"\r\n\r\n", 1, 2}, {text + u"x", 0, -1},
-        {packageText({}), 1, 0}, {text + u"\"b\"\t0\t0", 1, 2}, {beforeMobile, 1, 2},
-        {packageText({itemRow(std::u16string(255, u'a'), u"")}), 1, 1},
-        {packageText({itemRow(std::u16string(256, u'a'), u"")}), LOAD_TITLE_TOO_LONG, 0},
-        // 256 GBK bytes; records so far stay for the caller to discard
-        {packageText({itemRow(u"短", u""), itemRow(std::u16string(128, u'长'), u"")}), LOAD_TITLE_TOO_LONG, 1},
-    };
-    for (const Case &c : cases) {
-        Loaded p;
-        loadBytes(p, packageBytes(c.text));
-        EXPECT_EQ(p.result, c.result) << &c - cases;
-        EXPECT_EQ(p.result == 0 ? -1 : p.items->count, c.count) << &c - cases;
-        EXPECT_TRUE(&c != &cases[6] || (p.item(1)->mobileLinks && !p.item(1)->mobileLinks->count));
-    }
 }
 
 TEST_F(Package, InputCutAtABoundaryLoadsOrIsRefused) {
@@ -227,13 +209,12 @@ TEST(QuotedField, LengthCountsDoubledQuotesAsText) {
     for (const Case &c : readCases("unit/quoted_field.tsv")) EXPECT_EQ(quotedFieldLength(c[0].c_str()), std::stoi(c[1])) << c[0];
 }
 
-/* Unclosed tags and long runs of blanks once stalled the scan or ended the
- * program; they read in time linear in the field. */
+// unclosed tags and long runs of blanks once stalled the scan or ended the program
 TEST_F(Package, HostileDescriptionsLoad) {
     std::u16string hostile = u"<img src=\"http://img.shop.example/a/1.jpg\">";
     for (int i = 0; i < 100; i++) hostile += u"<img" + std::u16string(2000, u' ') + (i % 2 ? u">" : u"");
     Loaded p;
-    load(p, {itemRow(u"a", hostile + u"<img" + std::u16string(5000, u' '))});
+    loadBytes(p, bytes({itemRow(u"a", hostile + u"<img" + std::u16string(5000, u' '))}));
     ASSERT_EQ(p.count(), 1);
     EXPECT_EQ(links(p.item(0)->descLinks), Links{"http://img.shop.example/a/1.jpg"});
 }
