@@ -33,12 +33,10 @@ static Links links(PtrVector *list, bool taken = false) {
 // each field alone in a buffer of its size, so the address sanitizer sees a read past it
 TEST(Links, EveryFormOrderRepeatsAndFilters) {
     for (const Case &c : readCases("links/extract.tsv")) {
-        char *field = (char *)malloc(c[1].size());
-        memcpy(field, c[1].data(), c[1].size());
+        std::vector<char> field(c[1].begin(), c[1].end());
         PtrVector *list = ptrVectorCreate(4, 4);
-        EXPECT_EQ((c[0] == "pc" ? extractDescriptionLinks : extractMobileLinks)(field, c[1].size(), list), 1);
+        EXPECT_EQ((c[0] == "pc" ? extractDescriptionLinks : extractMobileLinks)(field.data(), field.size(), list), 1);
         EXPECT_EQ(links(list, true), Links(c.begin() + 2, c.end())) << c[1];
-        free(field);
     }
 }
 
