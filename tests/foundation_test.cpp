@@ -35,13 +35,6 @@ TEST(ParseUrl, SplitsHostPortAndPathOrRefuses) {
     }
 }
 
-TEST(UrlFileExtension, TakesTheTailAfterTheLastDot) {
-    for (const Case &c : readCases("unit/url_extension.tsv")) {
-        char ext[8] = {0};  // the eighth byte stays 0 even when cut
-        EXPECT_EQ(shown(urlFileExtension(c[0].c_str(), ext, 7)), c[1]) << c[0];
-    }
-}
-
 TEST(HttpHeaderParse, TakesTheFiveFacts) {
     for (Case c : readCases("unit/http_header.tsv")) {
         HttpHeader h = {};
