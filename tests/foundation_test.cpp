@@ -83,9 +83,13 @@ TEST(Charset, ByteOrderDroppedCharactersAndFailures) {
 
 TEST(Paths, NamesCutsJoinsAndTheProgramFolder) {
     for (Case c : readCases("unit/paths.tsv")) {
-        for (std::string &field : c) std::replace(field.begin(), field.end(), '/', PATH_SEPARATOR);
+        bool windows = c[0][0] == '!';  // separators as written, on Windows only
+        if (windows && PATH_SEPARATOR == '/') continue;
+        if (windows) c[0].erase(0, 1);
+        else for (std::string &field : c) std::replace(field.begin(), field.end(), '/', PATH_SEPARATOR);
         char out[16];
         std::string got = c[0] == "name" ? fileName(c[1].c_str()) : c[1];
+        if (c[0] == "native") useNativeSeparators(&got[0]);
         if (c[0] == "cut") cutAtLastSeparator(&got[0]), got.resize(strlen(got.c_str()));
         if (c[0] == "join") got = joinPath(out, sizeof out, c[1].c_str(), c[2].c_str()) ? out : "(refused)" + std::string(out);
         if (c[0] == "text") got = pathToText(c[1].c_str(), out, 5) ? out : "(refused)";
@@ -95,18 +99,6 @@ TEST(Paths, NamesCutsJoinsAndTheProgramFolder) {
     ASSERT_EQ(programFolder(dir, sizeof dir), 1);
     EXPECT_TRUE(isDirectory(dir) == 1 && fileExists(dir) == 0 && dir[strlen(dir) - 1] != PATH_SEPARATOR);
 }
-
-#ifdef _WIN32
-TEST(Paths, WindowsTakesForwardSlashesForSeparators) {
-    EXPECT_STREQ(fileName("Z:\\data/sub\\pkg.csv"), "pkg.csv");
-    char mixed[] = "Z:/data\\sub/\x95/x";  // no GBK character ends in "/"
-    useNativeSeparators(mixed);
-    EXPECT_STREQ(mixed, "Z:\\data\\sub\\\x95\\x");
-    char out[16];
-    EXPECT_EQ(joinPath(out, sizeof out, "C:/dir/", "a"), 1);
-    EXPECT_STREQ(out, "C:/dir/a");
-}
-#endif
 
 static std::string contents(const PtrVector *v) {
     std::string out;
