@@ -100,20 +100,15 @@ TEST(Paths, NamesCutsJoinsAndTheProgramFolder) {
     EXPECT_TRUE(isDirectory(dir) == 1 && fileExists(dir) == 0 && dir[strlen(dir) - 1] != PATH_SEPARATOR);
 }
 
-static std::string contents(const PtrVector *v) {
-    std::string out;
-    for (int32_t i = 0; i < v->count; i++) out += (char *)v->items[i];
-    return out;
-}
-
 TEST(PtrVector, GrowsFindsRemovesAndChecksRanges) {
     PtrVector *v = ptrVectorCreate(2, 1);
     for (const char *item : {"a", "b", "c", "d"}) ptrVectorPush(v, strdup(item));
     EXPECT_EQ(ptrVectorPush(v, strdup("b")), 5);
     char b[] = "b", x[] = "x";  // equal content, another pointer
-    EXPECT_TRUE(contents(v) == "abcdb" && ptrVectorContains(v, b, stringEquals) && !ptrVectorContains(v, x, stringEquals));
+    EXPECT_EQ(strings(v), Case({"a", "b", "c", "d", "b"}));
+    EXPECT_TRUE(ptrVectorContains(v, b, stringEquals) && !ptrVectorContains(v, x, stringEquals));
     free(ptrVectorRemoveAt(v, 3));
-    EXPECT_TRUE(contents(v) == "abcb" && !ptrVectorRemoveAt(v, 4) && !ptrVectorRemoveAt(v, -1));
+    EXPECT_TRUE(strings(v) == Case({"a", "b", "c", "b"}) && !ptrVectorRemoveAt(v, 4) && !ptrVectorRemoveAt(v, -1));
     ptrVectorClear(v, 1);
     EXPECT_EQ(v->count, 0);
     ptrVectorPush(v, NULL);

@@ -23,27 +23,20 @@
 typedef std::vector<std::string> Links;
 typedef std::vector<PackageColumn> Columns;
 
-static Links links(PtrVector *list, bool taken = false) {
-    Links out;
-    for (int32_t i = 0; list && i < list->count; i++) out.push_back((char *)list->items[i]);
-    if (taken) ptrVectorDestroy(list, 1);
-    return out;
-}
-
 // each field alone in a buffer of its size, so the address sanitizer sees a read past it
 TEST(Links, EveryFormOrderRepeatsAndFilters) {
     for (const Case &c : readCases("links/extract.tsv")) {
         std::vector<char> field(c[1].begin(), c[1].end());
         PtrVector *list = ptrVectorCreate(4, 4);
         EXPECT_EQ((c[0] == "pc" ? extractDescriptionLinks : extractMobileLinks)(field.data(), field.size(), list), 1);
-        EXPECT_EQ(links(list, true), Links(c.begin() + 2, c.end())) << c[1];
+        EXPECT_EQ(strings(list, true), Links(c.begin() + 2, c.end())) << c[1];
     }
 }
 
 static Links scanWith(const std::string &field, const std::string &pattern, const LinkPattern &p) {
     PtrVector *list = ptrVectorCreate(4, 4);
     EXPECT_EQ(scanDescriptionPattern(field.c_str(), field.size(), list, pattern.c_str(), p.groups, p.addressGroup), 1);
-    return links(list, true);
+    return strings(list, true);
 }
 
 // random fields of the pieces the patterns care about, scanned and searched by PCRE
@@ -93,7 +86,7 @@ TEST_F(Package, AScanFailureIsLoggedAndKeepsWhatWasFound) {
     std::string field = "\"<img src=\"\"http://a.example/1.jpg\"\">\"";
     EXPECT_EQ(extractDescriptionLinks(field.c_str(), field.size(), list), 1);
     EXPECT_EQ(scanDescriptionPattern("x", 1, list, "(", 1, 1), 0);
-    EXPECT_EQ(links(list, true), Links{"http://a.example/1.jpg"});
+    EXPECT_EQ(strings(list, true), Links{"http://a.example/1.jpg"});
     EXPECT_NE(readFile(dir.file("app.log")).find(" PCRE compilation failed at offset 1: missing )\r\n"), std::string::npos);
 }
 
@@ -122,11 +115,11 @@ TEST_F(Package, LoadsEveryItemWithItsLinksWithOrWithoutOptionalColumns) {
     ASSERT_EQ(p.count(), 4);
     EXPECT_STREQ(p.item(0)->title, "女装 连衣裙 \"\"显瘦\"\"");
     EXPECT_STREQ(p.item(1)->title, "男装 繽.webp T恤");  // "繽" ends in the byte "_"
-    EXPECT_EQ(links(p.item(0)->descLinks), DESCRIPTION_LINKS);
-    EXPECT_EQ(links(p.item(0)->mobileLinks), MOBILE_LINKS);
-    EXPECT_EQ(links(p.item(1)->descLinks), Links{"http://img.shop.example/b/1.jpg"});
-    EXPECT_TRUE(p.item(1)->mobileLinks && links(p.item(1)->mobileLinks).empty() && links(p.item(2)->descLinks).empty());
-    EXPECT_EQ(links(p.item(3)->descLinks), Links{"http://img.shop.example/a/1.jpg"});
+    EXPECT_EQ(strings(p.item(0)->descLinks), DESCRIPTION_LINKS);
+    EXPECT_EQ(strings(p.item(0)->mobileLinks), MOBILE_LINKS);
+    EXPECT_EQ(strings(p.item(1)->descLinks), Links{"http://img.shop.example/b/1.jpg"});
+    EXPECT_TRUE(p.item(1)->mobileLinks && strings(p.item(1)->mobileLinks).empty() && strings(p.item(2)->descLinks).empty());
+    EXPECT_EQ(strings(p.item(3)->descLinks), Links{"http://img.shop.example/a/1.jpg"});
     for (int i = 0; i < 4; i++) EXPECT_TRUE(p.item(i)->index == 0 && p.item(i)->status == 0 && !p.item(i)->pcFailures);
     EXPECT_EQ(strncmp(p.text, "version 1.00\r\ntitle\t", 20), 0);
     EXPECT_EQ(strstr(p.text, "jpg_.webp"), nullptr);
@@ -135,8 +128,8 @@ TEST_F(Package, LoadsEveryItemWithItsLinksWithOrWithoutOptionalColumns) {
     loadBytes(noMobile, bytes({itemRow(u"a", DESCRIPTION, u"", SELLING)}, columnsWithout({u"无线详情"})));
     loadBytes(noSelling, bytes({itemRow(u"a", DESCRIPTION, MOBILE)}, columnsWithout({u"宝贝卖点"})));
     ASSERT_TRUE(noMobile.count() == 1 && noSelling.count() == 1);
-    EXPECT_TRUE(!noMobile.item(0)->mobileLinks && links(noMobile.item(0)->descLinks) == DESCRIPTION_LINKS);
-    EXPECT_EQ(links(noSelling.item(0)->mobileLinks), MOBILE_LINKS);
+    EXPECT_TRUE(!noMobile.item(0)->mobileLinks && strings(noMobile.item(0)->descLinks) == DESCRIPTION_LINKS);
+    EXPECT_EQ(strings(noSelling.item(0)->mobileLinks), MOBILE_LINKS);
 }
 
 /* Refused: headers without usable columns, unquoted or unclosed fields, files
@@ -200,7 +193,7 @@ TEST_F(Package, InputCutAtABoundaryLoadsOrIsRefused) {
             ASSERT_TRUE(p.result == 0 || p.result == 1) << size;
             for (int32_t i = 0; i < p.count(); i++) {
                 ASSERT_NE(p.item(i)->descLinks, nullptr);
-                for (const std::string &link : links(p.item(i)->descLinks)) EXPECT_NE(strstr(p.text, link.c_str()), nullptr);
+                for (const std::string &link : strings(p.item(i)->descLinks)) EXPECT_NE(strstr(p.text, link.c_str()), nullptr);
             }
         }
     }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ptr_vector.h"
+
 /* A new empty temporary folder, removed with its contents when the object goes. */
 class ScratchDir {
 public:
@@ -32,6 +34,9 @@ std::vector<Case> readCases(const std::string &name);
 /* Hooks that print each message as messageLine() to standard error and end
  * the process at once with the status. */
 void installRecordingHooks();
+
+/* The strings a pointer vector holds; the vector is released when taken. */
+std::vector<std::string> strings(PtrVector *list, bool taken = false);
 
 /* The next of a repeatable series of numbers from 0 to 32767. */
 unsigned nextRandom(unsigned &seed);
