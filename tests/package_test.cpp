@@ -206,8 +206,7 @@ TEST(QuotedField, LengthCountsDoubledQuotesAsText) {
 TEST_F(Package, BackupTakesTheFirstFreeNumber) {
     std::string bak = dir.file("bak") + PATH_SEPARATOR, package = dir.file("商品.csv");
     ASSERT_TRUE(writeFile(package, std::string("\xFF\xFE" "a\0b\0", 6)));
-    backupPackage(package.c_str(), dir.path().c_str());
-    backupPackage(package.c_str(), dir.path().c_str());
+    for (int i = 0; i < 2; i++) backupPackage(package.c_str(), dir.path().c_str());
     EXPECT_EQ(readFile(bak + "商品(1).csv"), readFile(package));
     EXPECT_EQ(fileExists((bak + "商品(2).csv").c_str()), 1);
     remove((bak + "商品(1).csv").c_str());
