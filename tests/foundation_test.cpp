@@ -35,13 +35,6 @@ TEST(ParseUrl, SplitsHostPortAndPathOrRefuses) {
     }
 }
 
-TEST(UrlFileExtension, TakesTheTailAfterTheLastDot) {
-    for (const Case &c : readCases("unit/url_extension.tsv")) {
-        char ext[8] = {0};  // the eighth byte stays 0 even when cut
-        EXPECT_EQ(shown(urlFileExtension(c[0].c_str(), ext, 7)), c[1]) << c[0];
-    }
-}
-
 TEST(HttpHeaderParse, TakesTheFiveFacts) {
     for (Case c : readCases("unit/http_header.tsv")) {
         HttpHeader h = {};
@@ -53,30 +46,18 @@ TEST(HttpHeaderParse, TakesTheFiveFacts) {
 
 TEST(ReplaceAll, ReplacesLeftToRightOrReturnsNull) {
     for (const Case &c : readCases("unit/replace_all.tsv")) {
-        char *out = replaceAll(c[0].c_str(), c[1].c_str(), orNull(c[2]));
+        char *out = (c.size() > 4 ? replaceAllChars : replaceAll)(c[0].c_str(), c[1].c_str(), orNull(c[2]));
         EXPECT_EQ(shown(out), c[3]) << c[0] << " " << c[1];
         free(out);
     }
-    std::string text, longer, shorter;
+    std::string text, longer;
     for (int i = 0; i < 1000; i++) {  // past the first block of remembered offsets
         text += "<img src=\"http://a.example/" + std::to_string(i) + ".jpg\">";
         longer += "<img src=\"D:\\images\\" + std::to_string(i) + ".jpg\">";
-        shorter += "<img src=\"" + std::to_string(i) + ".jpg\">";
     }
-    char *grown = replaceAll(text.c_str(), "http://a.example/", "D:\\images\\"), *shrunk = replaceAll(text.c_str(), "http://a.example/", "");
-    EXPECT_TRUE(shown(grown) == longer && shown(shrunk) == shorter);
+    char *grown = replaceAll(text.c_str(), "http://a.example/", "D:\\images\\");
+    EXPECT_EQ(shown(grown), longer);
     free(grown);
-    free(shrunk);
-}
-
-/* "繽" ends in the byte "_": its "_.webp" is no suffix to cut. */
-TEST(ReplaceAllChars, LeavesDoubleByteCharactersWhole) {
-    char *out = replaceAllChars("繽.webp a.jpg_.webp 繽_.webp", "_.webp", "");
-    EXPECT_STREQ(out, "繽.webp a.jpg 繽");
-    free(out);
-    EXPECT_EQ(replaceAllChars("繽.webp", "_.webp", ""), nullptr);
-    EXPECT_EQ(isCharStart("繽.webp", 1), 0);
-    EXPECT_EQ(isCharStart("a繽_.webp", 3), 1);
 }
 
 TEST(TextUtils, AffixRulesAndTheInPlaceTokenizer) {
@@ -102,64 +83,34 @@ TEST(Charset, ByteOrderDroppedCharactersAndFailures) {
 
 TEST(Paths, NamesCutsJoinsAndTheProgramFolder) {
     for (Case c : readCases("unit/paths.tsv")) {
-        for (std::string &field : c) std::replace(field.begin(), field.end(), '/', PATH_SEPARATOR);
+        bool windows = c[0][0] == '!';  // separators as written, on Windows only
+        if (windows && PATH_SEPARATOR == '/') continue;
+        if (windows) c[0].erase(0, 1);
+        else for (std::string &field : c) std::replace(field.begin(), field.end(), '/', PATH_SEPARATOR);
         char out[16];
         std::string got = c[0] == "name" ? fileName(c[1].c_str()) : c[1];
+        if (c[0] == "native") useNativeSeparators(&got[0]);
         if (c[0] == "cut") cutAtLastSeparator(&got[0]), got.resize(strlen(got.c_str()));
         if (c[0] == "join") got = joinPath(out, sizeof out, c[1].c_str(), c[2].c_str()) ? out : "(refused)" + std::string(out);
+        if (c[0] == "text") got = pathToText(c[1].c_str(), out, 5) ? out : "(refused)";
         EXPECT_EQ(got, c.back()) << c[0] << " " << c[1];
     }
-    char text[5], dir[PATH_SIZE];
-    EXPECT_EQ(pathToText("abcde", text, sizeof text), 0);  // no room for the end
-    EXPECT_EQ(pathToText("abcd", text, sizeof text), 1);
+    char dir[PATH_SIZE];
     ASSERT_EQ(programFolder(dir, sizeof dir), 1);
     EXPECT_TRUE(isDirectory(dir) == 1 && fileExists(dir) == 0 && dir[strlen(dir) - 1] != PATH_SEPARATOR);
 }
 
-#ifdef _WIN32
-TEST(Paths, WindowsTakesForwardSlashesForSeparators) {
-    EXPECT_STREQ(fileName("Z:\\data/sub\\pkg.csv"), "pkg.csv");
-    char mixed[] = "Z:/data\\sub/\x95/x";  // no GBK character ends in "/"
-    useNativeSeparators(mixed);
-    EXPECT_STREQ(mixed, "Z:\\data\\sub\\\x95\\x");
-    char out[16];
-    EXPECT_EQ(joinPath(out, sizeof out, "C:/dir/", "a"), 1);
-    EXPECT_STREQ(out, "C:/dir/a");
-}
-#endif
-
-static std::string contents(const PtrVector *v) {
-    std::string out;
-    for (int32_t i = 0; i < v->count; i++) out += (char *)v->items[i];
-    return out;
-}
-
-TEST(PtrVector, GrowsInsertsRemovesAndChecksRanges) {
-    PtrVector *defaults = ptrVectorCreate(0, -5);
-    EXPECT_TRUE(defaults->capacity == 10 && defaults->growBy == 10);
-    ptrVectorDestroy(defaults, 0);
+TEST(PtrVector, GrowsFindsRemovesAndChecksRanges) {
     PtrVector *v = ptrVectorCreate(2, 1);
-    EXPECT_EQ(ptrVectorPush(v, strdup("b")), 1);
-    EXPECT_EQ(ptrVectorInsertAt(v, -3, strdup("a")), 1);  // below 0 counts as 0
-    EXPECT_EQ(ptrVectorInsertAt(v, 99, strdup("d")), 1);  // past the end appends
-    EXPECT_EQ(ptrVectorInsertAt(v, 2, strdup("c")), 1);
+    for (const char *item : {"a", "b", "c", "d"}) ptrVectorPush(v, strdup(item));
     EXPECT_EQ(ptrVectorPush(v, strdup("b")), 5);
-    EXPECT_EQ(contents(v), "abcdb");
-    EXPECT_EQ(v->capacity, 5);
-    char key[] = "b";  // equal content, another pointer
-    EXPECT_TRUE(ptrVectorContains(v, key, stringEquals) && ptrVectorFindLast(v, key, stringEquals) == 4);
-    char *removed = (char *)ptrVectorGet(v, 1);
-    EXPECT_EQ(ptrVectorRemoveFirst(v, key, stringEquals), 1);
-    free(removed);
-    EXPECT_EQ(v->items[4], nullptr);  // the vacated slot is cleared
+    char b[] = "b", x[] = "x";  // equal content, another pointer
+    EXPECT_EQ(strings(v), Case({"a", "b", "c", "d", "b"}));
+    EXPECT_TRUE(ptrVectorContains(v, b, stringEquals) && !ptrVectorContains(v, x, stringEquals));
     free(ptrVectorRemoveAt(v, 3));
-    EXPECT_EQ(ptrVectorRemoveFirst(v, key, stringEquals), -1);
-    EXPECT_TRUE(!ptrVectorGet(v, -1) && !ptrVectorGet(v, 3) && !ptrVectorRemoveAt(v, 3));
-    ptrVectorSetAt(v, 3, key);  // out of range: the free slot after the last stays empty
-    ptrVectorSetAt(v, -1, key);
-    EXPECT_TRUE(contents(v) == "acd" && v->items[3] == nullptr);
+    EXPECT_TRUE(strings(v) == Case({"a", "b", "c", "b"}) && !ptrVectorRemoveAt(v, 4) && !ptrVectorRemoveAt(v, -1));
     ptrVectorClear(v, 1);
-    EXPECT_TRUE(v->count == 0 && v->capacity == 5 && v->items[0] == nullptr);
+    EXPECT_EQ(v->count, 0);
     ptrVectorPush(v, NULL);
     ptrVectorDestroy(v, 1);  // skips a NULL item
     ptrVectorDestroy(NULL, 1);
@@ -182,32 +133,25 @@ TEST(StrMap, HashDoublingAndLookUp) {
     // the definition's values; high bytes count as negative
     const std::pair<const char *, uint32_t> hashes[] = {{"", 0u}, {"a", 103u}, {"ab", 3323u}, {"\xB1", 4059098965u}};
     for (const auto &h : hashes) EXPECT_EQ(strMapHash(h.first), h.second) << h.first;
-    StrMap *map = strMapCreateDefault(strMapHash, strMapKeyEquals);
-    for (intptr_t i = 0; i < 11; i++) strMapPut(map, key(i), (void *)(i + 1));
-    EXPECT_EQ(map->bucketCount, 16);
-    strMapPut(map, key(11), (void *)12);  // the twelfth key doubles the buckets
-    EXPECT_TRUE(map->bucketCount == 32 && map->threshold == 24);
-    for (intptr_t i = 0; i < 1000; i++) strMapPut(map, key(100 + i), (void *)i);
-    EXPECT_TRUE(map->entryCount == 1012 && map->bucketCount == 2048 && keysOf(map).size() == 1012u);
-    for (intptr_t i = 0; i < 12; i++) EXPECT_EQ(strMapGet(map, name(i).c_str()), (void *)(i + 1));
-    strMapDestroy(map, 0);
-    StrMap *tiny = strMapCreate(strMapHash, strMapKeyEquals, 0, 0.75f), *odd = strMapCreate(strMapHash, strMapKeyEquals, 17, 0.75f);
+    StrMap *map = strMapCreateDefault(strMapHash, strMapKeyEquals), *tiny = strMapCreate(strMapHash, strMapKeyEquals, 0, 0.75f);
+    for (intptr_t i = 0; i < 1000; i++) strMapPut(map, key(i), (void *)(i + 1));
+    EXPECT_TRUE(map->entryCount == 1000 && map->bucketCount == 2048 && keysOf(map).size() == 1000u);  // doubled each time
+    for (intptr_t i = 0; i < 1000; i++) EXPECT_EQ(strMapGet(map, name(i).c_str()), (void *)(i + 1));
     strMapPut(tiny, key(1), NULL);
-    EXPECT_TRUE(tiny->bucketCount == 2 && tiny->threshold == 1 && odd->bucketCount == 32);
+    strMapPut(tiny, key(2), tiny);
+    EXPECT_EQ(strMapGet(tiny, name(2).c_str()), tiny);
+    strMapDestroy(map, 0);
     strMapDestroy(tiny, 0);
-    strMapDestroy(odd, 0);
 }
 
 TEST(StrMap, ReplacingRemovingAndOwnership) {
     StrMap *map = strMapCreate(sameHash, strMapKeyEquals, 2, 0.75f);
-    char *first = key(0);
-    for (int i = 0; i < 6; i++) strMapPut(map, i ? key(i) : first, strdup("v1"));
+    for (int i = 0; i < 6; i++) strMapPut(map, key(i), strdup("v1"));
     char *again = key(0), *old = (char *)strMapPut(map, again, strdup("v2"));
     EXPECT_STREQ(old, "v1");
     free(old);
     free(again);  // the caller still owns a key that was not stored
     EXPECT_STREQ((char *)strMapGet(map, name(0).c_str()), "v2");
-    EXPECT_EQ(map->buckets[5 & (map->bucketCount - 1)].next->key, first);
     EXPECT_EQ(keysOf(map), (std::vector<std::string>{name(0), name(1), name(2), name(3), name(4), name(5)}));
     free(strMapRemove(map, name(3).c_str()));
     EXPECT_EQ(strMapRemove(map, name(3).c_str()), nullptr);  // absent now

@@ -23,35 +23,23 @@
 typedef std::vector<std::string> Links;
 typedef std::vector<PackageColumn> Columns;
 
-/* The links in a list, which is released when taken. */
-static Links links(PtrVector *list, bool taken = false) {
-    Links out;
-    for (int32_t i = 0; list && i < list->count; i++) out.push_back((char *)list->items[i]);
-    if (taken) ptrVectorDestroy(list, 1);
-    return out;
-}
-
-/* Each field sits alone in a buffer of its size, so that reading past it is
- * caught under the address sanitizer. */
+// each field alone in a buffer of its size, so the address sanitizer sees a read past it
 TEST(Links, EveryFormOrderRepeatsAndFilters) {
     for (const Case &c : readCases("links/extract.tsv")) {
-        char *field = (char *)malloc(c[1].size());
-        memcpy(field, c[1].data(), c[1].size());
+        std::vector<char> field(c[1].begin(), c[1].end());
         PtrVector *list = ptrVectorCreate(4, 4);
-        EXPECT_EQ((c[0] == "pc" ? extractDescriptionLinks : extractMobileLinks)(field, c[1].size(), list), 1);
-        EXPECT_EQ(links(list, true), Links(c.begin() + 2, c.end())) << c[1];
-        free(field);
+        EXPECT_EQ((c[0] == "pc" ? extractDescriptionLinks : extractMobileLinks)(field.data(), field.size(), list), 1);
+        EXPECT_EQ(strings(list, true), Links(c.begin() + 2, c.end())) << c[1];
     }
 }
 
 static Links scanWith(const std::string &field, const std::string &pattern, const LinkPattern &p) {
     PtrVector *list = ptrVectorCreate(4, 4);
     EXPECT_EQ(scanDescriptionPattern(field.c_str(), field.size(), list, pattern.c_str(), p.groups, p.addressGroup), 1);
-    return links(list, true);
+    return strings(list, true);
 }
 
-/* Fields built at random from the pieces the patterns care about, read by
- * the scanner and searched by PCRE with the same pattern. */
+// random fields of the pieces the patterns care about, scanned and searched by PCRE
 TEST(Links, ScannerFindsWhatASearchFinds) {
     static const char *pieces[] = {"<img", "<IMG", " ", "  src", "SRC", "=", "\"\"", "'", "http://a.example/",
                                    "HTTPS:", "//b.example/", "background", "BackGround", ":", "url(", ")", ">",
@@ -61,14 +49,16 @@ TEST(Links, ScannerFindsWhatASearchFinds) {
     unsigned seed = 2026;
     for (int n = 0; n < 3000; n++) {
         std::string field = "\"";
-        for (int i = 0, count = 5 + (int)(seed % 60); i < count; i++) {
-            seed = seed * 1103515245u + 12345u;
-            field += pieces[(seed >> 16) % (sizeof pieces / sizeof *pieces)];
-        }
+        for (int i = 0, count = 5 + (int)(nextRandom(seed) % 60); i < count; i++)
+            field += pieces[nextRandom(seed) % (sizeof pieces / sizeof *pieces)];
         field += "\"";
         for (const LinkPattern &p : patterns)  // "(?:)" matches nothing, but makes the pattern one that is searched for
             ASSERT_EQ(scanWith(field, p.source, p), scanWith(field, std::string("(?:)") + p.source, p)) << p.source << "\n" << field;
     }
+}
+
+static std::string bytes(const std::vector<PackageRow> &rows, const Columns &columns = standardColumns()) {
+    return packageBytes(packageText(rows, columns));
 }
 
 struct Loaded {
@@ -89,9 +79,6 @@ protected:
         ASSERT_TRUE(writeFile(dir.file("package.csv"), bytes));
         loadFile(out, dir.file("package.csv"));
     }
-    void load(Loaded &out, const std::vector<PackageRow> &rows, const Columns &columns = standardColumns()) {
-        loadBytes(out, packageBytes(packageText(rows, columns)));
-    }
 };
 
 TEST_F(Package, AScanFailureIsLoggedAndKeepsWhatWasFound) {
@@ -99,7 +86,7 @@ TEST_F(Package, AScanFailureIsLoggedAndKeepsWhatWasFound) {
     std::string field = "\"<img src=\"\"http://a.example/1.jpg\"\">\"";
     EXPECT_EQ(extractDescriptionLinks(field.c_str(), field.size(), list), 1);
     EXPECT_EQ(scanDescriptionPattern("x", 1, list, "(", 1, 1), 0);
-    EXPECT_EQ(links(list, true), Links{"http://a.example/1.jpg"});
+    EXPECT_EQ(strings(list, true), Links{"http://a.example/1.jpg"});
     EXPECT_NE(readFile(dir.file("app.log")).find(" PCRE compilation failed at offset 1: missing )\r\n"), std::string::npos);
 }
 
@@ -117,37 +104,38 @@ static const std::u16string MOBILE = u"<wapDesc><img size=\"750x1000\">http://im
 static const Links MOBILE_LINKS = {"http://img.shop.example/m/1.jpg", "https://img.tbcdn.cn/m/2.jpg"};
 static const std::u16string SELLING = u"透气\t舒适\r\n第二行\t\"包邮\"";
 
-TEST_F(Package, LoadsEveryItemWithItsLinks) {
+TEST_F(Package, LoadsEveryItemWithItsLinksWithOrWithoutOptionalColumns) {
+    // unclosed tags and long runs of blanks once stalled the scan or ended the program
+    std::u16string hostile = u"<img src=\"http://img.shop.example/a/1.jpg\">";
+    for (int i = 0; i < 100; i++) hostile += u"<img" + std::u16string(2000, u' ') + (i % 2 ? u">" : u"");
     Loaded p;
-    load(p, {itemRow(u"女装 连衣裙 \"显瘦\"", DESCRIPTION, MOBILE, SELLING),
-             itemRow(u"男装_.webp 繽.webp T恤", u"<img src=\"http://img.shop.example/b/1.jpg\">", u"", SELLING),
-             itemRow(u"空描述", u"")});
-    ASSERT_EQ(p.count(), 3);
+    loadBytes(p, bytes({itemRow(u"女装 连衣裙 \"显瘦\"", DESCRIPTION, MOBILE, SELLING),
+                        itemRow(u"男装_.webp 繽.webp T恤", u"<img src=\"http://img.shop.example/b/1.jpg\">", u"", SELLING),
+                        itemRow(u"空描述", u""), itemRow(u"a", hostile + u"<img" + std::u16string(5000, u' '))}));
+    ASSERT_EQ(p.count(), 4);
     EXPECT_STREQ(p.item(0)->title, "女装 连衣裙 \"\"显瘦\"\"");
     EXPECT_STREQ(p.item(1)->title, "男装 繽.webp T恤");  // "繽" ends in the byte "_"
-    EXPECT_EQ(links(p.item(0)->descLinks), DESCRIPTION_LINKS);
-    EXPECT_EQ(links(p.item(0)->mobileLinks), MOBILE_LINKS);
-    EXPECT_EQ(links(p.item(1)->descLinks), Links{"http://img.shop.example/b/1.jpg"});
-    EXPECT_TRUE(p.item(1)->mobileLinks && links(p.item(1)->mobileLinks).empty() && links(p.item(2)->descLinks).empty());
-    for (int i = 0; i < 3; i++) EXPECT_TRUE(p.item(i)->index == 0 && p.item(i)->status == 0 && !p.item(i)->pcFailures);
+    EXPECT_EQ(strings(p.item(0)->descLinks), DESCRIPTION_LINKS);
+    EXPECT_EQ(strings(p.item(0)->mobileLinks), MOBILE_LINKS);
+    EXPECT_EQ(strings(p.item(1)->descLinks), Links{"http://img.shop.example/b/1.jpg"});
+    EXPECT_TRUE(p.item(1)->mobileLinks && strings(p.item(1)->mobileLinks).empty() && strings(p.item(2)->descLinks).empty());
+    EXPECT_EQ(strings(p.item(3)->descLinks), Links{"http://img.shop.example/a/1.jpg"});
+    for (int i = 0; i < 4; i++) EXPECT_TRUE(p.item(i)->index == 0 && p.item(i)->status == 0 && !p.item(i)->pcFailures);
     EXPECT_EQ(strncmp(p.text, "version 1.00\r\ntitle\t", 20), 0);
     EXPECT_EQ(strstr(p.text, "jpg_.webp"), nullptr);
     EXPECT_NE(strstr(p.text, "透气\t舒适\r\n第二行"), nullptr);
-    itemRecordDestroy(nullptr);  // as free() takes NULL
-}
-
-TEST_F(Package, OptionalColumnsMayBeMissing) {
-    Loaded noMobile, noSelling;
-    load(noMobile, {itemRow(u"a", DESCRIPTION, u"", SELLING)}, columnsWithout({u"无线详情"}));
-    load(noSelling, {itemRow(u"a", DESCRIPTION, MOBILE)}, columnsWithout({u"宝贝卖点"}));
+    Loaded noMobile, noSelling;  // optional columns may be missing
+    loadBytes(noMobile, bytes({itemRow(u"a", DESCRIPTION, u"", SELLING)}, columnsWithout({u"无线详情"})));
+    loadBytes(noSelling, bytes({itemRow(u"a", DESCRIPTION, MOBILE)}, columnsWithout({u"宝贝卖点"})));
     ASSERT_TRUE(noMobile.count() == 1 && noSelling.count() == 1);
-    EXPECT_TRUE(!noMobile.item(0)->mobileLinks && links(noMobile.item(0)->descLinks) == DESCRIPTION_LINKS);
-    EXPECT_EQ(links(noSelling.item(0)->mobileLinks), MOBILE_LINKS);
+    EXPECT_TRUE(!noMobile.item(0)->mobileLinks && strings(noMobile.item(0)->descLinks) == DESCRIPTION_LINKS);
+    EXPECT_EQ(strings(noSelling.item(0)->mobileLinks), MOBILE_LINKS);
 }
 
-/* Headers without usable columns, unquoted or unclosed fields, and files not
- * in the export's form. */
-TEST_F(Package, MalformedPackagesAreRefused) {
+/* Refused: headers without usable columns, unquoted or unclosed fields, files
+ * not in the export's form. Titles over 255 bytes in any row; where the data
+ * ends; a last row cut before its description or its mobile details. */
+TEST_F(Package, MalformedRefusedTitleLimitAndTheEndOfTheData) {
     Columns descLast = columnsWithout({u"宝贝描述"}), titleInside = standardColumns();
     descLast.push_back({u"description", u"宝贝描述"});  // the last name carries the CR
     titleInside.insert(titleInside.begin(), {u"note", u"宝贝名称说明"});
@@ -156,58 +144,42 @@ TEST_F(Package, MalformedPackagesAreRefused) {
     bareMobile[u"无线详情"] = u"none";
     std::u16string open = packageText({itemRow(u"a", u"")}) + u"\"b\"";
     for (int i = 1; i < 21; i++) open += u"\t0";
-    auto bytes = [](const std::vector<PackageRow> &rows, const Columns &columns = standardColumns()) {
-        return packageBytes(packageText(rows, columns));
+    std::u16string text = packageText({itemRow(u"a", DESCRIPTION, MOBILE), itemRow(u"b", DESCRIPTION)});
+    std::string good = packageBytes(text);
+    struct Case { std::string bytes; int result, count; };
+    const Case cases[] = {
+        {bytes({itemRow(u"a", DESCRIPTION)}, columnsWithout({u"宝贝描述"})), 0, -1},
+        {bytes({itemRow(u"a", DESCRIPTION)}, descLast), 0, -1},
+        {bytes({itemRow(u"a", DESCRIPTION)}, titleInside), 0, -1},
+        {bytes({bare}), 0, -1},
+        {bytes({itemRow(u"a", u""), bareMobile}), 0, -1},
+        {packageBytes(open + u"\t\"<img src=\"\"http://x.example/1.jpg\"\">"), 0, -1},
+        {"", 0, -1},
+        {packageBytes(u"宝贝名称\t宝贝描述\tx\r\n\"a\"\t\"\"\t0\r\n"), 0, -1},  // title row right after the mark
+        {"version 1.00\r\n宝贝名称\t宝贝描述\r\n", 0, -1},                     // single-byte text
+        {good.substr(0, good.size() - 1), 0, -1},                              // odd length: broken encoding
+        {bytes({itemRow(std::u16string(u"a\0b", 3), DESCRIPTION)}), 0, -1},
+        {good, 1, 2}, {packageBytes(text + u"\r"), 1, 2}, {packageBytes(text + u"\r\n\r\n"), 1, 2},
+        {packageBytes(text + u"x"), 0, -1}, {bytes({}), 1, 0}, {packageBytes(text + u"\"b\"\t0\t0"), 1, 2},
+        {packageBytes(text.substr(0, text.rfind(u"\"SKU-001\""))), 1, 2},  // the last row's mobile details cut
+        {bytes({itemRow(std::u16string(255, u'a'), u"")}), 1, 1},
+        {bytes({itemRow(std::u16string(256, u'a'), u"")}), LOAD_TITLE_TOO_LONG, 0},
+        // 256 GBK bytes; records so far stay for the caller to discard
+        {bytes({itemRow(u"短", u""), itemRow(std::u16string(128, u'长'), u"")}), LOAD_TITLE_TOO_LONG, 1},
     };
-    std::string good = bytes({itemRow(u"a", DESCRIPTION)});
-    const std::string refused[] = {
-        bytes({itemRow(u"a", DESCRIPTION)}, columnsWithout({u"宝贝描述"})),
-        bytes({itemRow(u"a", DESCRIPTION)}, descLast),
-        bytes({itemRow(u"a", DESCRIPTION)}, titleInside),
-        bytes({bare}),
-        bytes({itemRow(u"a", u""), bareMobile}),
-        packageBytes(open + u"\t\"<img src=\"\"http://x.example/1.jpg\"\">"),
-        "",
-        packageBytes(u"宝贝名称\t宝贝描述\tx\r\n\"a\"\t\"\"\t0\r\n"),  // title row right after the mark
-        "version 1.00\r\n宝贝名称\t宝贝描述\r\n",                     // single-byte text
-        good.substr(0, good.size() - 1),                              // odd length: broken encoding
-        bytes({itemRow(std::u16string(u"a\0b", 3), DESCRIPTION)}),
-    };
-    for (const std::string &b : refused) {
+    for (const Case &c : cases) {
         Loaded p;
-        loadBytes(p, b);
-        EXPECT_TRUE(p.result == 0 && !p.text) << &b - refused;
+        loadBytes(p, c.bytes);
+        EXPECT_EQ(p.result, c.result) << &c - cases;
+        EXPECT_EQ(p.result == 0 ? -1 : p.items->count, c.count) << &c - cases;
+        EXPECT_TRUE(p.result != 0 || !p.text) << &c - cases;
+        EXPECT_TRUE(&c != &cases[17] || (p.item(1)->mobileLinks && !p.item(1)->mobileLinks->count));
     }
     EXPECT_NE(readFile(dir.file("app.log")).find(" csv 文件编码存在问题, 无法正常的解析。\r\n"), std::string::npos);
     Loaded absent, folder;
     loadFile(absent, dir.file("absent.csv"));
     loadFile(folder, dir.path());
     EXPECT_TRUE(absent.result == 0 && folder.result == 0);
-}
-
-/* Titles over 255 bytes in any row; where the data ends; a last row cut
- * before its description (nothing to move) or its mobile details. */
-TEST_F(Package, TitleLimitAndTheEndOfTheData) {
-    std::u16string text = packageText({itemRow(u"a", DESCRIPTION, MOBILE), itemRow(u"b", DESCRIPTION)});
-    std::u16string beforeMobile = text.substr(0, text.rfind(u"\"SKU-001\""));
-    struct Case { std::u16string text; int result, count; };
-    const Case cases[] = {
-        {text, 1, 2}, {text + u"\r", 1, 2}, {text + u"\r\n\r\n", 1, 2}, {text + u"x", 0, -1},
-        {packageText({}), 1, 0}, {text + u"\"b\"\t0\t0", 1, 2}, {beforeMobile, 1, 2},
-        {packageText({itemRow(std::u16string(255, u'a'), u"")}), 1, 1},
-        {packageText({itemRow(std::u16string(256, u'a'), u"")}), LOAD_TITLE_TOO_LONG, 0},
-        // 256 GBK bytes; records so far stay for the caller to discard
-        {packageText({itemRow(u"短", u""), itemRow(std::u16string(128, u'长'), u"")}), LOAD_TITLE_TOO_LONG, 1},
-    };
-    for (const Case &c : cases) {
-        Loaded p;
-        loadBytes(p, packageBytes(c.text));
-        EXPECT_EQ(p.result, c.result) << &c - cases;
-        EXPECT_EQ(p.result == 0 ? -1 : p.items->count, c.count) << &c - cases;
-        if (&c == &cases[6]) {
-            EXPECT_TRUE(p.item(1)->mobileLinks && !p.item(1)->mobileLinks->count);
-        }
-    }
 }
 
 TEST_F(Package, InputCutAtABoundaryLoadsOrIsRefused) {
@@ -221,34 +193,20 @@ TEST_F(Package, InputCutAtABoundaryLoadsOrIsRefused) {
             ASSERT_TRUE(p.result == 0 || p.result == 1) << size;
             for (int32_t i = 0; i < p.count(); i++) {
                 ASSERT_NE(p.item(i)->descLinks, nullptr);
-                for (const std::string &link : links(p.item(i)->descLinks)) EXPECT_NE(strstr(p.text, link.c_str()), nullptr);
+                for (const std::string &link : strings(p.item(i)->descLinks)) EXPECT_NE(strstr(p.text, link.c_str()), nullptr);
             }
         }
     }
 }
 
 TEST(QuotedField, LengthCountsDoubledQuotesAsText) {
-    const std::pair<const char *, int> cases[] = {
-        {"\"abc\"\tx", 5}, {"\"a\"\"b\"\t", 6}, {"\"\"\"\"", 4}, {"\"\"", 2}, {"\"abc", 0}, {"\"ab\"\"", 0}};
-    for (const auto &c : cases) EXPECT_EQ(quotedFieldLength(c.first), c.second) << c.first;
-}
-
-/* Unclosed tags and long runs of blanks once stalled the scan or ended the
- * program; they read in time linear in the field. */
-TEST_F(Package, HostileDescriptionsLoad) {
-    std::u16string hostile = u"<img src=\"http://img.shop.example/a/1.jpg\">";
-    for (int i = 0; i < 100; i++) hostile += u"<img" + std::u16string(2000, u' ') + (i % 2 ? u">" : u"");
-    Loaded p;
-    load(p, {itemRow(u"a", hostile + u"<img" + std::u16string(5000, u' '))});
-    ASSERT_EQ(p.count(), 1);
-    EXPECT_EQ(links(p.item(0)->descLinks), Links{"http://img.shop.example/a/1.jpg"});
+    for (const Case &c : readCases("unit/quoted_field.tsv")) EXPECT_EQ(quotedFieldLength(c[0].c_str()), std::stoi(c[1])) << c[0];
 }
 
 TEST_F(Package, BackupTakesTheFirstFreeNumber) {
     std::string bak = dir.file("bak") + PATH_SEPARATOR, package = dir.file("商品.csv");
     ASSERT_TRUE(writeFile(package, std::string("\xFF\xFE" "a\0b\0", 6)));
-    backupPackage(package.c_str(), dir.path().c_str());
-    backupPackage(package.c_str(), dir.path().c_str());
+    for (int i = 0; i < 2; i++) backupPackage(package.c_str(), dir.path().c_str());
     EXPECT_EQ(readFile(bak + "商品(1).csv"), readFile(package));
     EXPECT_EQ(fileExists((bak + "商品(2).csv").c_str()), 1);
     remove((bak + "商品(1).csv").c_str());
@@ -259,32 +217,27 @@ TEST_F(Package, BackupTakesTheFirstFreeNumber) {
     }
 }
 
+typedef Package PackageDeathTest;
+
 /* A name at the limit (255 bytes, or what MAX_PATH leaves) leaves no room
  * for a longer temporary name beside it. */
-TEST_F(Package, WrittenBackItReadsAsTheSameText) {
+TEST_F(PackageDeathTest, WrittenBackItReadsAsTheSameTextAndAFailedWriteLeavesItWhole) {
     size_t longest = std::min<size_t>(255, PATH_SIZE - 2 - dir.path().size());
     std::string package = dir.file(std::string(longest - 4, 'p') + ".csv");
-    ASSERT_TRUE(writeFile(package, packageBytes(packageText({itemRow(u"连衣裙", u"<img src=\"D:\\图片\\1.jpg\">")}))));
+    ASSERT_TRUE(writeFile(package, bytes({itemRow(u"连衣裙", u"<img src=\"D:\\图片\\1.jpg\">")})));
     Loaded before, after;
     loadFile(before, package);
     ASSERT_EQ(before.result, 1);
     writePackage(package.c_str(), before.text);
     loadFile(after, package);
-    EXPECT_TRUE(after.result == 1 && strcmp(after.text, before.text) == 0 && readFile(package).substr(0, 2) == "\xFF\xFE");
+    std::string written = readFile(package);
+    EXPECT_TRUE(after.result == 1 && strcmp(after.text, before.text) == 0 && written.substr(0, 2) == "\xFF\xFE");
     char temporary[PATH_SIZE];
     ASSERT_EQ(temporaryPath(package.c_str(), temporary, sizeof temporary), 1);
     EXPECT_EQ(fileExists(temporary), 0);
     EXPECT_EQ(std::string(temporary, fileName(temporary) - temporary), dir.path() + PATH_SEPARATOR);
-}
-
-TEST(PackageDeathTest, AFailedWriteLeavesThePackageWhole) {
-    ScratchDir dir;
-    std::string package = dir.file("package.csv");
-    ASSERT_TRUE(writeFile(package, "old contents"));
-    char temporary[PATH_SIZE];
-    ASSERT_EQ(temporaryPath(package.c_str(), temporary, sizeof temporary), 1);
     std::filesystem::create_directory(temporary);  // the new contents cannot be written
     EXPECT_EXIT(installRecordingHooks(); writePackage(package.c_str(), "new contents"), testing::ExitedWithCode(0),
                 messageLine("错误", "更新CSV文件失败：文件句柄无法打开。"));
-    EXPECT_EQ(readFile(package), "old contents");
+    EXPECT_EQ(readFile(package), written);
 }

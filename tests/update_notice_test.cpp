@@ -18,13 +18,9 @@ char appDir[PATH_SIZE];
 TEST(UpdateReply, SplitsTheStatusWordFromTheNoticeAndMatchesItExactly) {
     for (const Case &c : readCases("shell/update_reply.tsv")) {
         UpdateReply reply = parseUpdateReply(c[0].c_str());
-        EXPECT_EQ(reply.status + "|" + reply.notice, c[1] + "|" + c[2]) << c[0];
+        const char *action[] = {"none", "offered", "required", "unrecognised"};
+        EXPECT_EQ(reply.status + "|" + reply.notice + "|" + action[updateAction(reply.status)], c[1] + "|" + c[2] + "|" + c[3]) << c[0];
     }
-    EXPECT_EQ(updateAction("false"), UPDATE_NONE);
-    EXPECT_EQ(updateAction("true"), UPDATE_OFFERED);
-    EXPECT_EQ(updateAction("must"), UPDATE_REQUIRED);
-    for (const char *word : {"", "True", "true ", "true\r\n", "falsey", "tru", "<html>"})
-        EXPECT_EQ(updateAction(word), UPDATE_UNRECOGNISED) << word;
 }
 
 TEST(UpdateReply, TheNoticeComesAsUtf8AndIsShownAsGbk) {

@@ -69,6 +69,18 @@ std::vector<Case> readCases(const std::string &name) {
     return cases;
 }
 
+std::vector<std::string> strings(PtrVector *list, bool taken) {
+    std::vector<std::string> out;
+    for (int32_t i = 0; list && i < list->count; i++) out.push_back((char *)list->items[i]);
+    if (taken) ptrVectorDestroy(list, 1);
+    return out;
+}
+
+unsigned nextRandom(unsigned &seed) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7FFF;
+}
+
 /* "MESSAGE <caption> <text>", both in hex. */
 std::string messageLine(const std::string &caption, const std::string &text) {
     std::string out = "MESSAGE ";

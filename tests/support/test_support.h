@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-/* A new empty folder under the system's temporary folder, removed with its
- * contents when the object goes. */
+#include "ptr_vector.h"
+
+/* A new empty temporary folder, removed with its contents when the object goes. */
 class ScratchDir {
 public:
     ScratchDir();
@@ -25,15 +26,20 @@ private:
 /* The whole content of a file; empty when it cannot be read. */
 std::string readFile(const std::string &path);
 
-/* The cases of the table tests/data/<name>: one a line, fields separated by
- * TAB, with \t \r \n \0 \\ and \xHH undone; blank lines and lines opening
- * with "#" are skipped. Ends the program when the table is missing. */
+/* The cases of tests/data/<name>, one a line (blank and "#" lines skipped),
+ * fields split at TAB, \t \r \n \0 \\ \xHH undone; a missing table aborts. */
 typedef std::vector<std::string> Case;
 std::vector<Case> readCases(const std::string &name);
 
-/* Installs hooks that print each message as messageLine() does, to standard
- * error, and end the process at once with the status. */
+/* Hooks that print each message as messageLine() to standard error and end
+ * the process at once with the status. */
 void installRecordingHooks();
+
+/* The strings a pointer vector holds; the vector is released when taken. */
+std::vector<std::string> strings(PtrVector *list, bool taken = false);
+
+/* The next of a repeatable series of numbers from 0 to 32767. */
+unsigned nextRandom(unsigned &seed);
 std::string messageLine(const std::string &caption, const std::string &text);
 
 #endif
