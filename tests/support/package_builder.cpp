@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <initializer_list>
+#include <algorithm>
 
 #include "package_reader.h"
 
@@ -37,11 +37,8 @@ const std::vector<PackageColumn> &standardColumns() {
 
 std::vector<PackageColumn> columnsWithout(const std::vector<std::u16string> &names) {
     std::vector<PackageColumn> kept;
-    for (const PackageColumn &c : standardColumns()) {
-        bool dropped = false;
-        for (const std::u16string &n : names) dropped = dropped || c.name == n;
-        if (!dropped) kept.push_back(c);
-    }
+    for (const PackageColumn &c : standardColumns())
+        if (std::find(names.begin(), names.end(), c.name) == names.end()) kept.push_back(c);
     return kept;
 }
 
@@ -90,7 +87,6 @@ std::u16string packageText(const std::vector<PackageRow> &rows, const std::vecto
 
 std::string packageBytes(const std::u16string &text) {
     std::string bytes = "\xFF\xFE";
-    bytes.reserve(2 + 2 * text.size());
     for (char16_t c : text) {
         bytes += (char)(c & 0xFF);
         bytes += (char)(c >> 8);
@@ -105,19 +101,32 @@ bool writeFile(const std::string &path, const std::string &bytes) {
     return fclose(f) == 0 && ok;
 }
 
-std::vector<std::string> remoteLinks(const std::string &packagePath) {
+/* The package's text, and its links into links; empty when it does not load. */
+static std::string loadBack(const std::string &packagePath, std::vector<std::string> *links) {
     PtrVector *items = ptrVectorCreate(16, 16);
     char *text = NULL;
-    std::vector<std::string> links;
+    std::string out;
     if (loadPackage(packagePath.c_str(), items, &text) == 1) {
+        out = text ? text : "";
         for (int32_t i = 0; i < items->count; i++) {
             ItemRecord *item = (ItemRecord *)items->items[i];
             for (PtrVector *list : {item->descLinks, item->mobileLinks})
-                for (int32_t j = 0; list && j < list->count; j++) links.push_back((char *)list->items[j]);
+                for (int32_t j = 0; list && j < list->count; j++) links->push_back((char *)list->items[j]);
         }
     }
     free(text);
     itemListClear(items);
     ptrVectorDestroy(items, 0);
+    return out;
+}
+
+std::vector<std::string> remoteLinks(const std::string &packagePath) {
+    std::vector<std::string> links;
+    loadBack(packagePath, &links);
     return links;
+}
+
+std::string loadedText(const std::string &packagePath) {
+    std::vector<std::string> links;
+    return loadBack(packagePath, &links);
 }

@@ -1,11 +1,10 @@
 /* A move view for tests that writes down every call the job makes, in
  * order, and can act as a confirmed close once a given item is finished or
- * as the job shows its last label. */
+ * as the job shows its last label; and a job run over a package file. */
 #ifndef LUMORA_TESTS_VIEW_RECORDER_H
 #define LUMORA_TESTS_VIEW_RECORDER_H
 
 #include <stdio.h>
-#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -13,32 +12,30 @@
 #include "move_job.h"
 #include "package_reader.h"
 
-/* A view that writes down every call. */
 struct Recorder {
     std::vector<std::string> events;
-    int abortAfterItem = -1;  // acts as a confirmed close once this item is finished
-    bool abortAtLastLabel = false;  // ... or as the job shows its last label
+    int abortAfterItem = -1;
+    bool abortAtLastLabel = false;
     MoveView view = {this, started, finished, progress, failures, message, ended};
 
-    static Recorder &of(void *c) { return *(Recorder *)c; }
-    static void started(void *c, int i) { of(c).events.push_back("start " + std::to_string(i)); }
+    static void add(void *c, const std::string &event) { ((Recorder *)c)->events.push_back(event); }
+    static std::string count(const PtrVector *v) { return v ? std::to_string(v->count) : "-"; }
+    static void started(void *c, int i) { add(c, "start " + std::to_string(i)); }
     static void finished(void *c, int i, const ItemRecord *item, int done) {
-        auto count = [](const PtrVector *v) { return v ? std::to_string(v->count) : std::string("-"); };
-        of(c).events.push_back("finish " + std::to_string(i) + " pc " + count(item->pcFailures) + " mobile " +
-                               count(item->mobileFailures) + " done " + std::to_string(done));
-        if (i == of(c).abortAfterItem) abortRequested = 1;
+        add(c, "finish " + std::to_string(i) + " pc " + count(item->pcFailures) + " mobile " + count(item->mobileFailures) +
+                   " done " + std::to_string(done));
+        if (i == ((Recorder *)c)->abortAfterItem) abortRequested = 1;
     }
     static void progress(void *c, const char *text) {
-        std::vector<std::string> &events = of(c).events;
-        bool last = !events.empty() && events.back().find("(100%)") != std::string::npos;
-        if (last && of(c).abortAtLastLabel) abortRequested = 1;
-        events.push_back(std::string("label ") + text);
+        Recorder &r = *(Recorder *)c;
+        if (r.abortAtLastLabel && !r.events.empty() && r.events.back().find("(100%)") != std::string::npos) abortRequested = 1;
+        add(c, std::string("label ") + text);
     }
-    static void failures(void *c, int i) { of(c).events.push_back("failures " + std::to_string(i)); }
+    static void failures(void *c, int i) { add(c, "failures " + std::to_string(i)); }
     static void message(void *c, const char *text, const char *caption, MessageIcon) {
-        of(c).events.push_back(std::string("message ") + caption + " " + text);
+        add(c, std::string("message ") + caption + " " + text);
     }
-    static void ended(void *c) { of(c).events.push_back("ended"); }
+    static void ended(void *c) { add(c, "ended"); }
 };
 
 /* Loads the package afresh and runs a job over it into folder; the log and
@@ -56,17 +53,6 @@ static inline int runJob(const std::string &package, const std::string &folder, 
     job.view = &recorder.view;
     job.connections = connections;
     return runMoveJob(&job);
-}
-
-/* The package's text as a fresh load reads it; empty if it cannot be read. */
-static inline std::string loadedText(const std::string &package) {
-    PtrVector *items = ptrVectorCreate(4, 4);
-    char *text = NULL;
-    std::string out = loadPackage(package.c_str(), items, &text) == 1 && text ? text : "";
-    free(text);
-    itemListClear(items);
-    ptrVectorDestroy(items, 0);
-    return out;
 }
 
 #endif
