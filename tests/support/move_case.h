@@ -1,13 +1,6 @@
-/* Moves written down as case files (tests/data/parallel, tests/data/console)
- * and the loopback hosts that serve them. One record a line, '#' comments:
- *   hosts NAME...      servers on 127.0.0.1; a link NAME/path is served by NAME
- *   refused NAME...    hosts and ports with nobody listening
- *   options IMAGE_SPACE OTHER_ALBUMS BLANK_FOR_FAILED
- *   item TITLE | description links | mobile links   (bg:LINK: a CSS background)
- *   reply LINK KIND    jpeg (the default), png, chunked, 404, html, die (the
- *                      connection closes unanswered), slow (the last bytes
- *                      late) or redirect TARGET
- * Other records are kept, in order, for the test that reads the file. */
+/* Moves written down as case files (format: tests/data/MOVE-CASES.md), and
+ * the loopback hosts that serve them. Records other than the package's and
+ * its hosts' are kept, in order, for the test that reads the file. */
 #ifndef LUMORA_TESTS_MOVE_CASE_H
 #define LUMORA_TESTS_MOVE_CASE_H
 
@@ -18,10 +11,8 @@
 #include <map>
 #include <memory>
 #include <sstream>
-#include <string>
-#include <utility>
-#include <vector>
 
+#include "charset.h"
 #include "move_job.h"
 #include "package_builder.h"
 #include "test_server.h"
@@ -61,27 +52,29 @@ static inline MoveCase readCase(const std::string &path) {
         else if (w[0] == "refused") c.refused.assign(w.begin() + 1, w.end());
         else if (w[0] == "options") c.options = {atoi(w[1].c_str()), atoi(w[2].c_str()), atoi(w[3].c_str())};
         else if (w[0] == "reply") c.replies[w[1]] = line.substr(line.find(w[2], line.find(w[1]) + w[1].size()));
-        else if (w[0] == "item") {
-            c.items.push_back({});
-            std::string title = line.substr(key + 1, bar - key - 1);
-            if (!words(title).empty()) c.items.back().title = title.substr(0, title.find_last_not_of(' ') + 1);
-            c.items.back().desc = words(line.substr(bar + 1, second - bar - 1));
-            c.items.back().mobile = words(line.substr(second + 1));
-        } else c.more.push_back({w[0], rest});
+        else if (w[0] == "item")
+            c.items.push_back({w[1] == "|" ? "item" : w[1], words(line.substr(bar + 1, second - bar - 1)), words(line.substr(second + 1))});
+        else c.more.push_back({w[0], rest});
     }
     return c;
 }
 
-/* UTF-8 text as UTF-16 (the characters a test writes all fit in 16 bits). */
+static inline void replaceEvery(std::string &text, const std::string &from, const std::string &to) {
+    for (size_t at = text.find(from); !from.empty() && at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+static inline std::string converted(const char *from, const char *to, const std::string &text) {
+    std::string out(text.size() * 2 + 2, '\0');
+    size_t written = 0;
+    convertCharset(from, to, text.data(), text.size(), &out[0], out.size(), &written);
+    return out.substr(0, written);
+}
+
 static inline std::u16string utf16(const std::string &text) {
+    std::string bytes = converted("utf-8", "utf-16le", text);
     std::u16string out;
-    for (size_t i = 0; i < text.size(); i++) {
-        unsigned char c = (unsigned char)text[i];
-        int more = c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        char16_t u = more == 2 ? c & 0x0F : more == 1 ? c & 0x1F : c;
-        for (; more > 0 && i + 1 < text.size(); more--) u = (char16_t)(u << 6 | (text[++i] & 0x3F));
-        out += u;
-    }
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) out += (char16_t)((unsigned char)bytes[i] | (unsigned char)bytes[i + 1] << 8);
     return out;
 }
 
@@ -141,8 +134,7 @@ private:
         char size[16];
         snprintf(size, sizeof size, "%zx\r\n", body.size());
         if (kind[0] == "chunked") bytes = head + "Transfer-Encoding: chunked\r\n\r\n" + size + body + "\r\n0\r\n\r\n";
-        Reply r = reply(bytes, kind[0] == "die");
-        if (kind[0] == "die") r.pieces.clear();
+        Reply r = kind[0] == "die" ? Reply{{}, 0, true} : reply(bytes);
         if (kind[0] == "slow") r = {{bytes.substr(0, bytes.size() - 4), bytes.substr(bytes.size() - 4)}, SLOW_PAUSE_MS};
         auto delay = c.delays.find(link);
         if (delay != c.delays.end()) {

@@ -53,22 +53,15 @@ std::u16string quoted(const std::u16string &text) {
 
 PackageRow itemRow(const std::u16string &title, const std::u16string &description,
                    const std::u16string &mobile, const std::u16string &selling) {
-    return {{u"宝贝名称", quoted(title)},
-            {u"宝贝描述", quoted(description)},
-            {u"无线详情", quoted(mobile)},
-            {u"宝贝卖点", quoted(selling)},
-            {u"宝贝价格", u"99.00"},
-            {u"商家编码", quoted(u"SKU-001")}};
+    return {{u"宝贝名称", quoted(title)},    {u"宝贝描述", quoted(description)}, {u"无线详情", quoted(mobile)},
+            {u"宝贝卖点", quoted(selling)}, {u"宝贝价格", u"99.00"},            {u"商家编码", quoted(u"SKU-001")}};
 }
 
 /* Joins one value per column with TABs and ends the line with CR LF. */
 template <class Fn>
 static std::u16string line(const std::vector<PackageColumn> &columns, Fn value) {
     std::u16string out;
-    for (size_t i = 0; i < columns.size(); i++) {
-        if (i) out += u'\t';
-        out += value(columns[i]);
-    }
+    for (size_t i = 0; i < columns.size(); i++) out += (i ? u"\t" : u"") + value(columns[i]);
     return out + u"\r\n";
 }
 
@@ -87,10 +80,7 @@ std::u16string packageText(const std::vector<PackageRow> &rows, const std::vecto
 
 std::string packageBytes(const std::u16string &text) {
     std::string bytes = "\xFF\xFE";
-    for (char16_t c : text) {
-        bytes += (char)(c & 0xFF);
-        bytes += (char)(c >> 8);
-    }
+    for (char16_t c : text) bytes += {(char)(c & 0xFF), (char)(c >> 8)};
     return bytes;
 }
 
