@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "deployment.h"
 #include "move_case.h"
@@ -29,75 +30,64 @@ static std::vector<char *> pointers(Strings &texts) {
     return out;
 }
 
-/* lumora-move started with the arguments and with home at home, output to
- * files in the folder, stop signals at their default; killed if still
- * running at the end. */
-class MoveProcess {
-public:
-    MoveProcess(const std::string &dir, Strings args, const std::string &home) : out(dir + "/stdout"), err(dir + "/stderr") {
-        args.insert(args.begin(), {LUMORA_MOVE_PATH, "--connections", "1"});
-        Strings env = {"HOME=" + home, "XDG_DESKTOP_DIR="};
-        for (char **e = environ; *e; e++)
-            if (strncmp(*e, "HOME=", 5) && strncmp(*e, "XDG_DESKTOP_DIR=", 16)) env.push_back(*e);
-        std::vector<char *> argv = pointers(args), envp = pointers(env);
-        int files[] = {open("/dev/null", O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT, 0644), open(err.c_str(), O_WRONLY | O_CREAT, 0644)};
-        sigset_t none;
-        sigemptyset(&none);
-        if ((pid = fork()) == 0) {  // only calls that are safe in the child of a process with threads
-            for (int fd = 0; fd < 3; fd++) dup2(files[fd], fd);
-            sigprocmask(SIG_SETMASK, &none, nullptr);
-            ::signal(SIGINT, SIG_DFL);
-            ::signal(SIGTERM, SIG_DFL);
-            execve(LUMORA_MOVE_PATH, argv.data(), envp.data());
-            _exit(127);
-        }
-        for (int fd : files) close(fd);
+/* Runs lumora-move with the arguments and with home at dir, output to files
+ * in dir, stop signals at their default; sends it the signal that stop()
+ * returns, if any. The exit status, or -1 when it had to be killed. */
+static int runMove(const std::string &dir, Strings args, const std::function<int()> &stop) {
+    args.insert(args.begin(), {LUMORA_MOVE_PATH, "--connections", "1"});
+    Strings env = {"HOME=" + fs::canonical(dir).string(), "XDG_DESKTOP_DIR="};
+    for (char **e = environ; *e; e++)
+        if (strncmp(*e, "HOME=", 5) && strncmp(*e, "XDG_DESKTOP_DIR=", 16)) env.push_back(*e);
+    std::vector<char *> argv = pointers(args), envp = pointers(env);
+    int files[] = {open("/dev/null", O_RDONLY), open((dir + "/out").c_str(), O_WRONLY | O_CREAT, 0644),
+                   open((dir + "/err").c_str(), O_WRONLY | O_CREAT, 0644)};
+    sigset_t none;
+    sigemptyset(&none);
+    pid_t pid = fork();
+    if (pid == 0) {  // only calls that are safe in the child of a process with threads
+        for (int fd = 0; fd < 3; fd++) dup2(files[fd], fd);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        execve(LUMORA_MOVE_PATH, argv.data(), envp.data());
+        _exit(127);
     }
-    ~MoveProcess() {
-        if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
-    }
-    MoveProcess(const MoveProcess &) = delete;
-    MoveProcess &operator=(const MoveProcess &) = delete;
-
-    /* The exit status, or -1 when the program did not end in time. */
-    int wait() {
-        for (int waited = 0; pid > 0 && waited < RUN_LIMIT_MS; waited += POLL_MS) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            usleep(POLL_MS * 1000);
-        }
-        return -1;
-    }
-    void signal(int number) { kill(pid, number); }
-    std::string out, err;
-
-private:
-    pid_t pid = -1;
-};
+    for (int fd : files) close(fd);
+    if (int number = stop()) kill(pid, number);
+    int status = 0, ended = 0;
+    for (int waited = 0; waited < RUN_LIMIT_MS && !(ended = waitpid(pid, &status, WNOHANG)); waited += POLL_MS) usleep(POLL_MS * 1000);
+    if (ended == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
 
 static bool holds(const std::string &text, const std::string &piece) { return text.find(piece) != std::string::npos; }
 
 /* One run of a case in a fresh folder. */
 class ConsoleRun {
 public:
-    ConsoleRun(const MoveCase &moveCase) : c(moveCase), hosts(c) {}
+    explicit ConsoleRun(const MoveCase &moveCase) : c(moveCase), hosts(c) {
+        while (deep.size() + 203 <= PATH_SIZE - 8) deep += "/" + std::string(200, 'd');
+        deep += "/" + std::string(PATH_SIZE - 9 - deep.size(), 'e');  // the path just fits the platform's limit
+    }
 
     void run(const std::string &argsText) {
-        const std::string bytes = setUp();
-        Strings args = words(expand(argsText));
+        fs::create_directory(target);
+        for (auto &r : c.more)
+            if (r.first == "mkdir") fs::create_directories(expand(r.second));
+        if (has("raw")) writeFile(package, expand(record("raw")));
+        else hosts.writePackage(package);
+        const std::string bytes = readFile(package);
+        Strings args = words(expand(argsText)), stop = words(record("stop")), asked = words(record("asked")), left;
         std::replace(args.begin(), args.end(), std::string("\"\""), std::string());
-        MoveProcess move(dir.path(), args, fs::canonical(dir.path()).string());
-        Strings stop = words(record("stop"));
-        if (!stop.empty()) {
-            size_t n = (size_t)atoi(stop[1].c_str());
-            ASSERT_EQ(hosts.server("a").requests(n).size(), n);
-            move.signal(atoi(stop[0].c_str()));
-        }
-        EXPECT_EQ(move.wait(), atoi(record("status", "0").c_str()));
-        std::string out = readFile(move.out), err = readFile(move.err), exactErr;
+        EXPECT_EQ(runMove(dir.path(), args, [&] {
+                      size_t n = stop.empty() ? 0 : (size_t)atoi(stop[1].c_str());
+                      EXPECT_TRUE(stop.empty() || hosts.server("a").requests(n).size() == n);
+                      return stop.empty() ? 0 : atoi(stop[0].c_str());
+                  }),
+                  atoi(record("status", "0").c_str()));
+        std::string out = readFile(dir.file("out")), err = readFile(dir.file("err")), exactErr;
         for (auto &r : c.more) {
             const std::string &key = r.first, want = expand(r.second), text = loadedText(package);
             if (key == "err") exactErr += want + "\n";
@@ -108,7 +98,6 @@ public:
             EXPECT_TRUE(key != "lacks" || !holds(text, converted("utf-8", "gbk", want))) << want;
         }
         EXPECT_EQ(err, has("errhas") ? err : exactErr);
-        Strings asked = words(record("asked")), left;
         if (!c.hosts.empty()) hosts.server("a").requests(asked.size());  // waits for them
         EXPECT_EQ(hosts.asked(), asked);
         EXPECT_TRUE(!has("untouched") || readFile(package) == bytes);
@@ -121,7 +110,7 @@ private:
     const MoveCase &c;
     CaseHosts hosts;
     ScratchDir dir;
-    std::string package = dir.file("package.csv"), target = dir.file("target"), deep;
+    std::string package = dir.file("package.csv"), target = dir.file("target"), deep = dir.path();
 
     bool has(const std::string &key) const {
         return std::any_of(c.more.begin(), c.more.end(), [&](const auto &r) { return r.first == key; });
@@ -131,27 +120,12 @@ private:
             if (r.first == key) return r.second;
         return otherwise;
     }
-    /* Writes the package, makes the folders; the package's bytes. */
-    std::string setUp() {
-        fs::create_directory(target);
-        for (auto &r : c.more)
-            if (r.first == "mkdir") fs::create_directory(dir.file(r.second));
-        if (has("deep")) {
-            deep = dir.path();
-            while (deep.size() + 203 <= PATH_SIZE - 8) deep += "/" + std::string(200, 'd');
-            deep += "/" + std::string(PATH_SIZE - 9 - deep.size(), 'e');
-            fs::create_directories(deep);
-        }
-        if (has("raw")) writeFile(package, expand(record("raw")));
-        else hosts.writePackage(package);
-        return readFile(package);
-    }
     std::string expand(std::string text) {
-        for (const char *escape : {"\\t\t", "\\r\r", "\\n\n"}) replaceEvery(text, std::string(escape, 2), std::string(1, escape[2]));
-        if (!c.hosts.empty()) replaceEvery(text, "{a}", hosts.url("a/").substr(0, hosts.url("a/").size() - 1));
-        const std::string paths[][2] = {{"{PACKAGE}", package}, {"{TARGET}", target}, {"{RTARGET}", fs::relative(target).string()},
-                                        {"{DEEP}", deep}, {"{LONG}", std::string(PATH_SIZE, 'x')}, {"{DIR}", dir.path()}, {"{SITE}", PRODUCT_SITE}};
-        for (auto &p : paths) replaceEvery(text, p[0], p[1]);
+        const std::string pairs[][2] = {{"\\t", "\t"}, {"\\r", "\r"}, {"\\n", "\n"}, {"{a}/", c.hosts.empty() ? "" : hosts.url("a/")},
+                                        {"{PACKAGE}", package}, {"{TARGET}", target}, {"{RTARGET}", fs::relative(target).string()},
+                                        {"{DEEP}", deep}, {"{LONG}", std::string(PATH_SIZE, 'x')}, {"{DIR}", dir.path()},
+                                        {"{SITE}", PRODUCT_SITE}};
+        for (auto &p : pairs) replaceEvery(text, p[0], p[1]);
         return text;
     }
     /* The names without their time prefix, each file checked to hold the
