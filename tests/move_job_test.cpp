@@ -8,7 +8,6 @@
 #include "local_naming.h"
 #include "move_case.h"
 #include "test_support.h"
-#include "view_recorder.h"
 
 TEST(MoveJob, MovesEachLinkOnceRewritesThePackageAndTellsTheView) {
     ScratchDir dir;

@@ -14,7 +14,6 @@
 #include "move_case.h"
 #include "paths.h"
 #include "test_support.h"
-#include "view_recorder.h"
 
 namespace fs = std::filesystem;
 

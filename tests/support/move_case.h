@@ -1,6 +1,6 @@
-/* Moves written down as case files (format: tests/data/MOVE-CASES.md), and
- * the loopback hosts that serve them. Records other than the package's and
- * its hosts' are kept, in order, for the test that reads the file. */
+/* Moves for tests: written down as case files (format: tests/data/MOVE-CASES.md)
+ * and served by loopback hosts; a view that writes down every call of the
+ * job, and a job run over a package file. */
 #ifndef LUMORA_TESTS_MOVE_CASE_H
 #define LUMORA_TESTS_MOVE_CASE_H
 
@@ -15,6 +15,7 @@
 #include "charset.h"
 #include "move_job.h"
 #include "package_builder.h"
+#include "package_reader.h"
 #include "test_server.h"
 
 typedef std::vector<std::string> Strings;
@@ -30,7 +31,7 @@ struct MoveCase {
     std::vector<CaseItem> items;
     std::map<std::string, std::string> replies;  // link as requested -> kind [target]
     std::map<std::string, int> delays;           // link as requested -> ms before the answer
-    std::vector<std::pair<std::string, std::string>> more;  // other records: key, rest of the line
+    std::vector<std::pair<std::string, std::string>> more;  // other records, in order: key, rest of the line
 };
 
 static inline Strings words(const std::string &text) {
@@ -144,5 +145,50 @@ private:
         return r;
     }
 };
+
+/* The view that writes down every call; it can act as a confirmed close once
+ * a given item is finished or as the job shows its last label. */
+struct Recorder {
+    std::vector<std::string> events;
+    int abortAfterItem = -1;
+    bool abortAtLastLabel = false;
+    MoveView view = {this, started, finished, progress, failures, message, ended};
+
+    static void add(void *c, const std::string &event) { ((Recorder *)c)->events.push_back(event); }
+    static std::string count(const PtrVector *v) { return v ? std::to_string(v->count) : "-"; }
+    static void started(void *c, int i) { add(c, "start " + std::to_string(i)); }
+    static void finished(void *c, int i, const ItemRecord *item, int done) {
+        add(c, "finish " + std::to_string(i) + " pc " + count(item->pcFailures) + " mobile " + count(item->mobileFailures) +
+                   " done " + std::to_string(done));
+        if (i == ((Recorder *)c)->abortAfterItem) abortRequested = 1;
+    }
+    static void progress(void *c, const char *text) {
+        Recorder &r = *(Recorder *)c;
+        if (r.abortAtLastLabel && !r.events.empty() && r.events.back().find("(100%)") != std::string::npos) abortRequested = 1;
+        add(c, std::string("label ") + text);
+    }
+    static void failures(void *c, int i) { add(c, "failures " + std::to_string(i)); }
+    static void message(void *c, const char *text, const char *caption, MessageIcon) {
+        add(c, std::string("message ") + caption + " " + text);
+    }
+    static void ended(void *c) { add(c, "ended"); }
+};
+
+/* Loads the package afresh and runs a job over it into folder; the log and
+ * the backups go to programDir. */
+static inline int runJob(const std::string &package, const std::string &folder, const std::string &programDir,
+                         MoveOptions options, int connections, Recorder &recorder, PtrVector *items) {
+    itemListClear(items);
+    MoveJob job = {};
+    if (loadPackage(package.c_str(), items, &job.packageText) != 1) return -1;
+    snprintf(job.packagePath, sizeof job.packagePath, "%s", package.c_str());
+    snprintf(job.targetFolder, sizeof job.targetFolder, "%s", folder.c_str());
+    snprintf(job.programDir, sizeof job.programDir, "%s", programDir.c_str());
+    job.items = items;
+    job.options = options;
+    job.view = &recorder.view;
+    job.connections = connections;
+    return runMoveJob(&job);
+}
 
 #endif

@@ -42,7 +42,8 @@ std::vector<PackageColumn> columnsWithout(const std::vector<std::u16string> &nam
     return kept;
 }
 
-std::u16string quoted(const std::u16string &text) {
+/* A text field: in quotes, inner quotes doubled. */
+static std::u16string quoted(const std::u16string &text) {
     std::u16string out = u"\"";
     for (char16_t c : text) {
         if (c == u'"') out += u'"';

@@ -19,9 +19,6 @@ struct PackageColumn {
 const std::vector<PackageColumn> &standardColumns();
 std::vector<PackageColumn> columnsWithout(const std::vector<std::u16string> &names);
 
-/* A text field: in quotes, inner quotes doubled. */
-std::u16string quoted(const std::u16string &text);
-
 /* One data row: raw field texts by column name (already quoted where the
  * format quotes them); columns not given get a plain default value. */
 typedef std::map<std::u16string, std::u16string> PackageRow;
