@@ -3,23 +3,19 @@
  * log, the item's failures, and every call of the view in order. */
 #include <gtest/gtest.h>
 
-#include "app_log.h"
-#include "conn_pool.h"
 #include "local_naming.h"
 #include "move_case.h"
-#include "test_support.h"
 
 TEST(MoveJob, MovesEachLinkOnceRewritesThePackageAndTellsTheView) {
     ScratchDir dir;
     MoveCase c;
     c.hosts = {"a"};
-    c.items = {{"一", {"a/a.jpg", "a/b.PNG"}, {"a/m.jpg"}}, {"二", {"a/b.PNG", "a/gone.jpg"}, {}}};
+    c.items = {{"one", {"a/a.jpg", "a/b.PNG"}, {"a/m.jpg"}}, {"two", {"a/b.PNG", "a/gone.jpg"}, {}}};
     c.replies = {{"a/b.PNG", "png"}, {"a/gone.jpg", "404"}};
     CaseHosts hosts(c);
     std::string package = dir.file("package.csv"), images = dir.file("images"), gone = hosts.url("a/gone.jpg");
     hosts.writePackage(package);
     makeFolder(images.c_str());
-    openAppLog(dir.path().c_str());
     initConnTables();
     imageCounter = 1;
     JobStartTime t = jobStartNow();
@@ -28,8 +24,7 @@ TEST(MoveJob, MovesEachLinkOnceRewritesThePackageAndTellsTheView) {
     auto image = [&](const std::string &name) { return readFile(images + PATH_SEPARATOR + name); };
     Recorder recorder;
     PtrVector *items = ptrVectorCreate(4, 4);
-    ASSERT_EQ(runJob(package, images, dir.path(), {1, 1, 0}, 1, recorder, items), MOVE_FINISHED);
-    poolCloseAll();
+    ASSERT_EQ(runJob(dir, {1, 1, 0}, 1, recorder, items), MOVE_FINISHED);
 
     EXPECT_EQ(image(stamp + "1.jpg"), "\xFF\xD8" "a/a.jpg");
     EXPECT_EQ(image(stamp + "2.png"), "\x89P" "a/b.PNG");

@@ -8,12 +8,9 @@
 #include <filesystem>
 #include <random>
 
-#include "app_log.h"
-#include "conn_pool.h"
 #include "local_naming.h"
 #include "move_case.h"
 #include "paths.h"
-#include "test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -72,12 +69,6 @@ protected:
         itemListClear(items);
         ptrVectorDestroy(items, 0);
     }
-    int run(const ScratchDir &dir, const MoveCase &c, int connections, Recorder &recorder) {
-        openAppLog(dir.path().c_str());
-        int outcome = runJob(dir.file("package.csv"), dir.file("images"), dir.path(), c.options, connections, recorder, items);
-        poolCloseAll();
-        return outcome;
-    }
     /* What a move left (files, package, failures, view calls, log), the
      * job's folder and start time taken out; *skipped counts downloads
      * refused because their host had failed five times. */
@@ -88,7 +79,7 @@ protected:
         Recorder recorder;
         imageCounter = 1;
         resetConnFailCounts();
-        EXPECT_EQ(run(dir, c, connections, recorder), MOVE_FINISHED);
+        EXPECT_EQ(runJob(dir, c.options, connections, recorder, items), MOVE_FINISHED);
         Strings files, log, o;
         std::string folder = dir.file("images"), prefix;
         for (auto &file : fs::directory_iterator(folder)) {
@@ -172,14 +163,14 @@ TEST_F(ParallelMove, AnAbortWithDownloadsInFlightThenTheResumeMoveTheWholePackag
     makeFolder(dir.file("images").c_str());
     Recorder recorder;
     recorder.abortAfterItem = 2;
-    ASSERT_EQ(run(dir, c, 8, recorder), MOVE_ABORTED);
+    ASSERT_EQ(runJob(dir, c.options, 8, recorder, items), MOVE_ABORTED);
     size_t left = remoteLinks(dir.file("package.csv")).size();
     EXPECT_GT(left, 0u);
     EXPECT_LE(left, 170u);  // three items were finished; downloads ahead of them are written back too
     abortRequested = 0;
     recorder.abortAfterItem = -1;
     recorder.abortAtLastLabel = true;
-    ASSERT_EQ(run(dir, c, 8, recorder), MOVE_ABORTED);
+    ASSERT_EQ(runJob(dir, c.options, 8, recorder, items), MOVE_ABORTED);
     EXPECT_EQ(recorder.events.back(), "label 搬家进度(宝贝数:20, 已搬家宝贝数:20)");
     EXPECT_EQ(requestAbort(), 0);
     EXPECT_TRUE(remoteLinks(dir.file("package.csv")).empty());
@@ -200,7 +191,7 @@ TEST_F(ParallelMove, AFileThatCannotBeCreatedStopsNewDownloadsAtOnce) {
     ScratchDir dir;
     hosts.writePackage(dir.file("package.csv"));
     Recorder recorder;
-    ASSERT_EQ(run(dir, c, 8, recorder), MOVE_ABORTED);
+    ASSERT_EQ(runJob(dir, c.options, 8, recorder, items), MOVE_ABORTED);
     ASSERT_GE(recorder.events.size(), 2u);
     EXPECT_EQ(recorder.events[1], "message 错误 图片搬家失败：无法创建新文件。");
     EXPECT_LE(hosts.server("a").requests().size(), (size_t)CONNECTIONS_PER_HOST);

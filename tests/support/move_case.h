@@ -12,11 +12,14 @@
 #include <memory>
 #include <sstream>
 
+#include "app_log.h"
 #include "charset.h"
+#include "conn_pool.h"
 #include "move_job.h"
 #include "package_builder.h"
 #include "package_reader.h"
 #include "test_server.h"
+#include "test_support.h"
 
 typedef std::vector<std::string> Strings;
 
@@ -174,21 +177,23 @@ struct Recorder {
     static void ended(void *c) { add(c, "ended"); }
 };
 
-/* Loads the package afresh and runs a job over it into folder; the log and
- * the backups go to programDir. */
-static inline int runJob(const std::string &package, const std::string &folder, const std::string &programDir,
-                         MoveOptions options, int connections, Recorder &recorder, PtrVector *items) {
+/* Loads dir's package.csv afresh and runs a job over it into dir's images,
+ * the log and the backups in dir; -1 when the package does not load. */
+static inline int runJob(const ScratchDir &dir, MoveOptions options, int connections, Recorder &recorder, PtrVector *items) {
+    openAppLog(dir.path().c_str());
     itemListClear(items);
     MoveJob job = {};
-    if (loadPackage(package.c_str(), items, &job.packageText) != 1) return -1;
-    snprintf(job.packagePath, sizeof job.packagePath, "%s", package.c_str());
-    snprintf(job.targetFolder, sizeof job.targetFolder, "%s", folder.c_str());
-    snprintf(job.programDir, sizeof job.programDir, "%s", programDir.c_str());
+    if (loadPackage(dir.file("package.csv").c_str(), items, &job.packageText) != 1) return -1;
+    snprintf(job.packagePath, sizeof job.packagePath, "%s", dir.file("package.csv").c_str());
+    snprintf(job.targetFolder, sizeof job.targetFolder, "%s", dir.file("images").c_str());
+    snprintf(job.programDir, sizeof job.programDir, "%s", dir.path().c_str());
     job.items = items;
     job.options = options;
     job.view = &recorder.view;
     job.connections = connections;
-    return runMoveJob(&job);
+    int outcome = runMoveJob(&job);
+    poolCloseAll();
+    return outcome;
 }
 
 #endif
