@@ -45,17 +45,14 @@ std::vector<PackageColumn> columnsWithout(const std::vector<std::u16string> &nam
 /* A text field: in quotes, inner quotes doubled. */
 static std::u16string quoted(const std::u16string &text) {
     std::u16string out = u"\"";
-    for (char16_t c : text) {
-        if (c == u'"') out += u'"';
-        out += c;
-    }
+    for (char16_t c : text) out += c == u'"' ? std::u16string(u"\"\"") : std::u16string(1, c);
     return out + u"\"";
 }
 
 PackageRow itemRow(const std::u16string &title, const std::u16string &description,
                    const std::u16string &mobile, const std::u16string &selling) {
-    return {{u"宝贝名称", quoted(title)},    {u"宝贝描述", quoted(description)}, {u"无线详情", quoted(mobile)},
-            {u"宝贝卖点", quoted(selling)}, {u"宝贝价格", u"99.00"},            {u"商家编码", quoted(u"SKU-001")}};
+    return {{u"宝贝名称", quoted(title)},   {u"宝贝描述", quoted(description)}, {u"无线详情", quoted(mobile)},
+            {u"宝贝卖点", quoted(selling)}, {u"宝贝价格", u"99.00"},             {u"商家编码", quoted(u"SKU-001")}};
 }
 
 /* Joins one value per column with TABs and ends the line with CR LF. */
@@ -70,12 +67,8 @@ std::u16string packageText(const std::vector<PackageRow> &rows, const std::vecto
     std::u16string text = u"version 1.00\r\n";
     text += line(columns, [](const PackageColumn &c) { return c.key; });
     text += line(columns, [](const PackageColumn &c) { return c.name; });
-    for (const PackageRow &row : rows) {
-        text += line(columns, [&](const PackageColumn &c) {
-            auto it = row.find(c.name);
-            return it != row.end() ? it->second : std::u16string(u"0");
-        });
-    }
+    for (const PackageRow &row : rows)
+        text += line(columns, [&](const PackageColumn &c) { return row.count(c.name) ? row.at(c.name) : std::u16string(u"0"); });
     return text;
 }
 
