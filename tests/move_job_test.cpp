@@ -30,6 +30,7 @@ TEST(MoveJob, MovesEachLinkOnceRewritesThePackageAndTellsTheView) {
     EXPECT_EQ(image(stamp + "2.png"), "\x89P" "a/b.PNG");
     EXPECT_EQ(image("m-" + stamp + "3.jpg"), "\xFF\xD8" "a/m.jpg");
     EXPECT_EQ(remoteLinks(package), Strings{gone});
+    EXPECT_EQ(readFile(package).substr(0, 4), std::string("\xFF\xFEv\0", 4));  // written back as it came, mark and all
     EXPECT_EQ(readFile(dir.file("bak") + PATH_SEPARATOR + "package(1).csv"), original);
     EXPECT_NE(readFile(dir.file("app.log")).find("搬家失败：" + gone + "，返回的错误信息：\r\n404 Not Found - 文件不存在\r\n"),
               std::string::npos);
