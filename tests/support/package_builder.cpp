@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <initializer_list>
+#include <algorithm>
 
 #include "package_reader.h"
 
@@ -37,41 +37,29 @@ const std::vector<PackageColumn> &standardColumns() {
 
 std::vector<PackageColumn> columnsWithout(const std::vector<std::u16string> &names) {
     std::vector<PackageColumn> kept;
-    for (const PackageColumn &c : standardColumns()) {
-        bool dropped = false;
-        for (const std::u16string &n : names) dropped = dropped || c.name == n;
-        if (!dropped) kept.push_back(c);
-    }
+    for (const PackageColumn &c : standardColumns())
+        if (std::find(names.begin(), names.end(), c.name) == names.end()) kept.push_back(c);
     return kept;
 }
 
-std::u16string quoted(const std::u16string &text) {
+/* A text field: in quotes, inner quotes doubled. */
+static std::u16string quoted(const std::u16string &text) {
     std::u16string out = u"\"";
-    for (char16_t c : text) {
-        if (c == u'"') out += u'"';
-        out += c;
-    }
+    for (char16_t c : text) out += c == u'"' ? std::u16string(u"\"\"") : std::u16string(1, c);
     return out + u"\"";
 }
 
 PackageRow itemRow(const std::u16string &title, const std::u16string &description,
                    const std::u16string &mobile, const std::u16string &selling) {
-    return {{u"宝贝名称", quoted(title)},
-            {u"宝贝描述", quoted(description)},
-            {u"无线详情", quoted(mobile)},
-            {u"宝贝卖点", quoted(selling)},
-            {u"宝贝价格", u"99.00"},
-            {u"商家编码", quoted(u"SKU-001")}};
+    return {{u"宝贝名称", quoted(title)},   {u"宝贝描述", quoted(description)}, {u"无线详情", quoted(mobile)},
+            {u"宝贝卖点", quoted(selling)}, {u"宝贝价格", u"99.00"},             {u"商家编码", quoted(u"SKU-001")}};
 }
 
 /* Joins one value per column with TABs and ends the line with CR LF. */
 template <class Fn>
 static std::u16string line(const std::vector<PackageColumn> &columns, Fn value) {
     std::u16string out;
-    for (size_t i = 0; i < columns.size(); i++) {
-        if (i) out += u'\t';
-        out += value(columns[i]);
-    }
+    for (size_t i = 0; i < columns.size(); i++) out += (i ? u"\t" : u"") + value(columns[i]);
     return out + u"\r\n";
 }
 
@@ -79,22 +67,14 @@ std::u16string packageText(const std::vector<PackageRow> &rows, const std::vecto
     std::u16string text = u"version 1.00\r\n";
     text += line(columns, [](const PackageColumn &c) { return c.key; });
     text += line(columns, [](const PackageColumn &c) { return c.name; });
-    for (const PackageRow &row : rows) {
-        text += line(columns, [&](const PackageColumn &c) {
-            auto it = row.find(c.name);
-            return it != row.end() ? it->second : std::u16string(u"0");
-        });
-    }
+    for (const PackageRow &row : rows)
+        text += line(columns, [&](const PackageColumn &c) { return row.count(c.name) ? row.at(c.name) : std::u16string(u"0"); });
     return text;
 }
 
 std::string packageBytes(const std::u16string &text) {
     std::string bytes = "\xFF\xFE";
-    bytes.reserve(2 + 2 * text.size());
-    for (char16_t c : text) {
-        bytes += (char)(c & 0xFF);
-        bytes += (char)(c >> 8);
-    }
+    for (char16_t c : text) bytes += {(char)(c & 0xFF), (char)(c >> 8)};
     return bytes;
 }
 
@@ -105,19 +85,32 @@ bool writeFile(const std::string &path, const std::string &bytes) {
     return fclose(f) == 0 && ok;
 }
 
-std::vector<std::string> remoteLinks(const std::string &packagePath) {
+/* The package's text, and its links into links; empty when it does not load. */
+static std::string loadBack(const std::string &packagePath, std::vector<std::string> *links) {
     PtrVector *items = ptrVectorCreate(16, 16);
     char *text = NULL;
-    std::vector<std::string> links;
+    std::string out;
     if (loadPackage(packagePath.c_str(), items, &text) == 1) {
+        out = text ? text : "";
         for (int32_t i = 0; i < items->count; i++) {
             ItemRecord *item = (ItemRecord *)items->items[i];
             for (PtrVector *list : {item->descLinks, item->mobileLinks})
-                for (int32_t j = 0; list && j < list->count; j++) links.push_back((char *)list->items[j]);
+                for (int32_t j = 0; list && j < list->count; j++) links->push_back((char *)list->items[j]);
         }
     }
     free(text);
     itemListClear(items);
     ptrVectorDestroy(items, 0);
+    return out;
+}
+
+std::vector<std::string> remoteLinks(const std::string &packagePath) {
+    std::vector<std::string> links;
+    loadBack(packagePath, &links);
     return links;
+}
+
+std::string loadedText(const std::string &packagePath) {
+    std::vector<std::string> links;
+    return loadBack(packagePath, &links);
 }

@@ -10,20 +10,14 @@
 #include <string>
 #include <vector>
 
-/* One column of a package: its English key and its Chinese name. */
 struct PackageColumn {
-    std::u16string key;
-    std::u16string name;
+    std::u16string key;   // English
+    std::u16string name;  // Chinese
 };
 
-/* The columns of a current export, "宝贝名称" first. */
+/* The columns of a current export, "宝贝名称" first; without the named ones. */
 const std::vector<PackageColumn> &standardColumns();
-
-/* The standard columns without the named ones. */
 std::vector<PackageColumn> columnsWithout(const std::vector<std::u16string> &names);
-
-/* A text field: in quotes, inner quotes doubled. */
-std::u16string quoted(const std::u16string &text);
 
 /* One data row: raw field texts by column name (already quoted where the
  * format quotes them); columns not given get a plain default value. */
@@ -33,17 +27,16 @@ typedef std::map<std::u16string, std::u16string> PackageRow;
 PackageRow itemRow(const std::u16string &title, const std::u16string &description,
                    const std::u16string &mobile = u"", const std::u16string &selling = u"");
 
-/* The whole package text (without the byte-order mark). */
+/* The whole package text (without the byte-order mark); its file's bytes. */
 std::u16string packageText(const std::vector<PackageRow> &rows,
                            const std::vector<PackageColumn> &columns = standardColumns());
-
-/* The bytes of a file holding text: FF FE, then UTF-16LE. */
 std::string packageBytes(const std::u16string &text);
 
 /* The image links a package file still holds (descriptions, then mobile
- * details, item by item), read back with the program's own reader; empty
- * when it does not load. */
+ * details, item by item) and its text, read back with the program's own
+ * reader; empty when it does not load. */
 std::vector<std::string> remoteLinks(const std::string &packagePath);
+std::string loadedText(const std::string &packagePath);
 
 /* Writes bytes to path; returns false when the file cannot be written. */
 bool writeFile(const std::string &path, const std::string &bytes);
