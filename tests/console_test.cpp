@@ -142,17 +142,16 @@ private:
     }
 };
 
-TEST(Console, CasesEndWithTheirStatusOutputAndPackage) {
-    const std::string folder = std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/data/console";
-    for (auto &file : fs::directory_iterator(folder)) {
-        MoveCase c = readCase(file.path().string());
-        Strings runs;
-        for (auto &r : c.more)
-            if (r.first == "args") runs.push_back(r.second);
-        if (runs.empty()) runs.push_back("{PACKAGE} {RTARGET}");
-        for (const std::string &args : runs) {
-            SCOPED_TRACE(file.path().filename().string() + ": " + args);
-            ConsoleRun(c).run(args);
-        }
+class Console : public testing::TestWithParam<std::string> {};
+TEST_P(Console, EndsWithItsStatusOutputAndPackage) {
+    MoveCase c = readCase(GetParam());
+    Strings runs;
+    for (auto &r : c.more)
+        if (r.first == "args") runs.push_back(r.second);
+    if (runs.empty()) runs.push_back("{PACKAGE} {RTARGET}");
+    for (const std::string &args : runs) {
+        SCOPED_TRACE(args);
+        ConsoleRun(c).run(args);
     }
 }
+INSTANTIATE_TEST_SUITE_P(Cases, Console, testing::ValuesIn(caseFiles("console")), CaseFileName());

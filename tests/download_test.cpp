@@ -194,22 +194,16 @@ void Download::runCase(const std::string &path, int listenPort) {
 
 /* The case files named tls-* or all the others. */
 static std::vector<std::string> caseNames(bool tls) {
-    std::vector<std::string> names;
-    std::istringstream list(LUMORA_DOWNLOAD_CASES);
-    for (std::string name; std::getline(list, name, ',');)
-        if ((name.rfind("tls-", 0) == 0) == tls) names.push_back(name);
-    return names;
-}
-
-static std::string testName(const testing::TestParamInfo<std::string> &info) {
-    std::string name = info.param.substr(0, info.param.rfind('.'));
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
+    std::vector<std::string> paths = caseFiles("download");
+    paths.erase(std::remove_if(paths.begin(), paths.end(),
+                               [&](const std::string &p) { return (testNameOf(p).rfind("tls_", 0) == 0) != tls; }),
+                paths.end());
+    return paths;
 }
 
 class CaseFile : public Download, public testing::WithParamInterface<std::string> {};
-TEST_P(CaseFile, Runs) { runCase(LUMORA_DOWNLOAD_CASE_DIR "/" + GetParam(), 0); }
-INSTANTIATE_TEST_SUITE_P(Download, CaseFile, testing::ValuesIn(caseNames(false)), testName);
+TEST_P(CaseFile, Runs) { runCase(GetParam(), 0); }
+INSTANTIATE_TEST_SUITE_P(Download, CaseFile, testing::ValuesIn(caseNames(false)), CaseFileName());
 
 /* Through tls_relay, whose LUMORA_TLS_PORTS are the plain port, then one per front. */
 class Https : public CaseFile {
@@ -229,5 +223,5 @@ class Https : public CaseFile {
 protected:
     int plain = 0;
 };
-TEST_P(Https, Runs) { runCase(LUMORA_DOWNLOAD_CASE_DIR "/" + GetParam(), plain); }
-INSTANTIATE_TEST_SUITE_P(Download, Https, testing::ValuesIn(caseNames(true)), testName);
+TEST_P(Https, Runs) { runCase(GetParam(), plain); }
+INSTANTIATE_TEST_SUITE_P(Download, Https, testing::ValuesIn(caseNames(true)), CaseFileName());

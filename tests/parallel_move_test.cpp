@@ -139,12 +139,10 @@ static MoveCase oneHost(int n, int perItem, bool mobile, int delayMs) {
     return c;
 }
 
-TEST_F(ParallelMove, CasesEndAsWhenMovedOneImageAtATime) {
-    for (auto &file : fs::directory_iterator(LUMORA_TEST_DATA "/parallel")) {
-        SCOPED_TRACE(file.path().filename().string());
-        expectSameAsOneAtATime(readCase(file.path().string()), 8);
-    }
-}
+class ParallelCase : public ParallelMove, public testing::WithParamInterface<std::string> {};
+TEST_P(ParallelCase, EndsAsWhenMovedOneImageAtATime) { expectSameAsOneAtATime(readCase(GetParam()), 8); }
+INSTANTIATE_TEST_SUITE_P(ParallelMove, ParallelCase, testing::ValuesIn(caseFiles("parallel")),
+                         CaseFileName());
 
 TEST_F(ParallelMove, ThousandsOfLinksOverManyHostsEndAsOneAtATime) {
     for (unsigned seed = 1; seed <= STRESS_SEEDS; seed++) {

@@ -52,6 +52,20 @@ static std::string unescape(const std::string &s) {
     return out;
 }
 
+std::vector<std::string> caseFiles(const std::string &folder) {
+    std::vector<std::string> paths;
+    for (const fs::directory_entry &e : fs::directory_iterator(LUMORA_TEST_DATA "/" + folder))
+        paths.push_back(e.path().string());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+std::string testNameOf(const std::string &path) {
+    std::string name = fs::path(path).stem().string();
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
 std::vector<Case> readCases(const std::string &name) {
     std::string text = readFile(LUMORA_TEST_DATA "/" + name);
     if (text.empty()) fprintf(stderr, "no cases in %s\n", name.c_str()), abort();

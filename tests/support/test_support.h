@@ -31,6 +31,14 @@ std::string readFile(const std::string &path);
 typedef std::vector<std::string> Case;
 std::vector<Case> readCases(const std::string &name);
 
+/* The paths of the files in tests/data/<folder>, sorted, for a test per
+ * file; CaseFileName names each test after its file. */
+std::vector<std::string> caseFiles(const std::string &folder);
+std::string testNameOf(const std::string &path);
+struct CaseFileName {
+    template <class Info> std::string operator()(const Info &info) const { return testNameOf(info.param); }
+};
+
 /* Hooks that print each message as messageLine() to standard error and end
  * the process at once with the status. */
 void installRecordingHooks();
