@@ -32,10 +32,7 @@ protected:
     }
     /* How often a new pooled connection to port was logged. */
     int newSockets(int port) {
-        std::string log = readFile(dir.file("app.log")), line = " 127.0.0.1:" + std::to_string(port) + " --- new socket()\r\n";
-        int n = 0;
-        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) n++;
-        return n;
+        return occurrences(readFile(dir.file("app.log")), " 127.0.0.1:" + std::to_string(port) + " --- new socket()\r\n");
     }
 };
 

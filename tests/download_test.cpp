@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "app_log.h"
-#include "charset.h"
 #include "conn_pool.h"
 #include "download.h"
 #include "fetch_memory.h"
@@ -53,20 +52,6 @@ static std::string unescape(const std::string &text) {
         }
     }
     return out;
-}
-
-static std::string gbk(const std::string &utf8) {
-    std::string out(utf8.size() * 2 + 1, '\0');
-    size_t written = 0;
-    convertCharset("utf-8", "GBK", utf8.data(), utf8.size(), &out[0], out.size(), &written);
-    out.resize(written);
-    return out;
-}
-
-static int occurrences(const std::string &text, const std::string &part) {
-    int n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
-    return n;
 }
 
 /* The step words in the order of Step::Kind. */
@@ -151,8 +136,8 @@ void Download::clientLine(const std::string &word, const std::string &text, Test
         freeFetchResult(r);
     }
     else if (word == "result") EXPECT_EQ(result, n) << said;
-    else if (word == "message") EXPECT_EQ(said, gbk(text));
-    else if (word == "message-starts") EXPECT_EQ(said.rfind(gbk(text), 0), 0u) << said;
+    else if (word == "message") EXPECT_EQ(said, converted("utf-8", "GBK", text));
+    else if (word == "message-starts") EXPECT_EQ(said.rfind(converted("utf-8", "GBK", text), 0), 0u) << said;
     else if (word == "kind") EXPECT_EQ(kind, text == "refused" ? FETCH_REFUSED : text == "no-exchange" ? FETCH_NO_EXCHANGE : 0);
     else if (word == "header") EXPECT_EQ(header, text);
     else if (word == "target") target = dir.file(text);
@@ -163,7 +148,7 @@ void Download::clientLine(const std::string &word, const std::string &text, Test
     else if (word == "connections") EXPECT_EQ(server.connections(), n);
     else if (word == "requests") EXPECT_EQ(server.requests((size_t)n).size(), (size_t)n);
     else if (word == "request") EXPECT_NE((server.requests((size_t)n + 1).size() > (size_t)n ? server.requests()[(size_t)n] : "").find(after), std::string::npos);
-    else if (word == "log") EXPECT_EQ(occurrences(readFile(dir.file("app.log")).substr(logStart), gbk(after)), n) << after;
+    else if (word == "log") EXPECT_EQ(occurrences(readFile(dir.file("app.log")).substr(logStart), converted("utf-8", "GBK", after)), n) << after;
     else ADD_FAILURE() << "unknown word " << word;
 }
 

@@ -68,13 +68,6 @@ static inline void replaceEvery(std::string &text, const std::string &from, cons
         text.replace(at, from.size(), to);
 }
 
-static inline std::string converted(const char *from, const char *to, const std::string &text) {
-    std::string out(text.size() * 2 + 2, '\0');
-    size_t written = 0;
-    convertCharset(from, to, text.data(), text.size(), &out[0], out.size(), &written);
-    return out.substr(0, written);
-}
-
 static inline std::u16string utf16(const std::string &text) {
     std::string bytes = converted("utf-8", "utf-16le", text);
     std::u16string out;

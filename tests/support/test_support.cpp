@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "charset.h"
 #include "platform.h"
 #include "process_hooks.h"
 
@@ -50,6 +51,19 @@ static std::string unescape(const std::string &s) {
         else out += !c ? s[i] : c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c == '0' ? '\0' : c;
     }
     return out;
+}
+
+std::string converted(const char *from, const char *to, const std::string &text) {
+    std::string out(text.size() * 2 + 2, '\0');
+    size_t written = 0;
+    convertCharset(from, to, text.data(), text.size(), &out[0], out.size(), &written);
+    return out.substr(0, written);
+}
+
+int occurrences(const std::string &text, const std::string &part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
+    return n;
 }
 
 std::vector<std::string> caseFiles(const std::string &folder) {

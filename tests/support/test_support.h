@@ -26,6 +26,12 @@ private:
 /* The whole content of a file; empty when it cannot be read. */
 std::string readFile(const std::string &path);
 
+/* The text in another character set, as far as it converts. */
+std::string converted(const char *from, const char *to, const std::string &text);
+
+/* How often part occurs in text. */
+int occurrences(const std::string &text, const std::string &part);
+
 /* The cases of tests/data/<name>, one a line (blank and "#" lines skipped),
  * fields split at TAB, \t \r \n \0 \\ \xHH undone; a missing table aborts. */
 typedef std::vector<std::string> Case;
