@@ -60,12 +60,10 @@ struct FullListener {
     }
 };
 
-/* Steps against a listener that never answers: t an attempt that times out, g
- * one given up without trying, o one that connects; R counts reset, F a
- * silent host counted, X room for one connection, A the host answered (as a
- * download begun before the fifth failure does). Against a port nobody
- * listens at: r a refused attempt, G one given up, s an https one (counted
- * apart) and n a host that cannot be looked up (never counted). */
+/* Steps against a listener that never answers: t an attempt that times out, g one given up without trying, o one
+ * that connects; R counts reset, F a silent host counted, X room for one connection, A the host answered (as a
+ * download begun before the fifth failure does). Against a port nobody listens at: r a refused attempt, G one
+ * given up, s an https one (counted apart) and n a host that cannot be looked up (never counted). */
 TEST_F(ConnPool, FiveFailuresInARowStopTheAttemptsUntilAnAnswerOrAReset) {
     FullListener full;
     int refused = 0;

@@ -1,13 +1,11 @@
-/* Image downloads and fetches into memory against the scripted loopback
- * server: each case is a file under data/download (format in
- * data/DOWNLOAD-CASES.md), run by the engine here. */
+/* Image downloads and fetches into memory against the scripted loopback server: each case is a file under
+ * data/download (format in data/DOWNLOAD-CASES.md), run by the engine here. */
 #include <gtest/gtest.h>
 #ifdef _WIN32
 #include <windows.h>
 #include <wincrypt.h>
 #endif
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -179,10 +177,9 @@ void Download::runCase(const std::string &path, int listenPort) {
 
 /* The case files named tls-* or all the others. */
 static std::vector<std::string> caseNames(bool tls) {
-    std::vector<std::string> paths = caseFiles("download");
-    paths.erase(std::remove_if(paths.begin(), paths.end(),
-                               [&](const std::string &p) { return (testNameOf(p).rfind("tls_", 0) == 0) != tls; }),
-                paths.end());
+    std::vector<std::string> paths;
+    for (const std::string &p : caseFiles("download"))
+        if ((testNameOf(p).rfind("tls_", 0) == 0) == tls) paths.push_back(p);
     return paths;
 }
 
@@ -191,7 +188,8 @@ TEST_P(CaseFile, Runs) { runCase(GetParam(), 0); }
 INSTANTIATE_TEST_SUITE_P(Download, CaseFile, testing::ValuesIn(caseNames(false)), CaseFileName());
 
 /* Through tls_relay, whose LUMORA_TLS_PORTS are the plain port, then one per front. */
-class Https : public CaseFile {
+struct Https : CaseFile {
+    int plain = 0;
     void SetUp() override {
         CaseFile::SetUp();
         std::istringstream ports(getenv("LUMORA_TLS_PORTS") ? getenv("LUMORA_TLS_PORTS") : "");
@@ -204,9 +202,6 @@ class Https : public CaseFile {
         if (plain) trust(false);
         CaseFile::TearDown();
     }
-
-protected:
-    int plain = 0;
 };
 TEST_P(Https, Runs) { runCase(GetParam(), plain); }
 INSTANTIATE_TEST_SUITE_P(Download, Https, testing::ValuesIn(caseNames(true)), CaseFileName());

@@ -5,27 +5,27 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <errno.h>
 
 #include <string>
 
 #include "app_log.h"
 #include "conn_pool.h"
 #include "download.h"
+#include "file_helpers.h"
 #include "http_exchange.h"
 #include "test_server.h"
+#include "test_support.h"
 
 enum { CONNECTIONS_PER_INPUT = 4 };
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static TestServer *server;  // made on the first input, after any fork of the fuzzer
-    static std::string dir = "/tmp/lumora-fuzz-body-" + std::to_string(getpid()), target = dir + "/image.jpg";
+    static ScratchDir dir;
+    static std::string target = dir.file("image.jpg");
     if (!server) {
         server = new TestServer();
-        if (!server->listening() || (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)) abort();
-        openAppLog(dir.c_str());
+        if (!server->listening()) abort();
+        openAppLog(dir.path().c_str());
         initConnTables();
         setNetTimeouts(500, 500);
         setTransferLimits(300, 1500);
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     char message[ERR_MSG_SIZE] = {0};
     int result = downloadToFile(url.c_str(), target.c_str(), message, data[0] & 1, 0);
     // a failed download never leaves its file behind
-    if (result != 1 && access(target.c_str(), F_OK) == 0) __builtin_trap();
+    if (result != 1 && fileExists(target.c_str())) __builtin_trap();
     remove(target.c_str());
     poolCloseAll();
     resetConnFailCounts();

@@ -1,6 +1,5 @@
 /* Fuzz target: link parsing and the file extension of a link. */
 #include <stdint.h>
-#include <string.h>
 
 #include <string>
 

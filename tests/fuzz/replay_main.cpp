@@ -4,9 +4,8 @@
 #include <stdio.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <vector>
+
+#include "test_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
@@ -14,8 +13,7 @@ namespace fs = std::filesystem;
 
 static int replay(const fs::path &file) {
     if (!fs::is_regular_file(file)) return 0;
-    std::ifstream in(file, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes = readFile(file.string());
     LLVMFuzzerTestOneInput((const uint8_t *)bytes.data(), bytes.size());
     return 1;
 }

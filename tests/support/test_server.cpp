@@ -8,12 +8,7 @@
 enum { POLL_MS = 20, REQUEST_LIMIT_MS = 15000, STOP_LIMIT_MS = 20000, REQUEST_MAX_BYTES = 65536, SEND_LIMIT_MS = 2000 };
 static const long long FLOOD_MAX_BYTES = 64LL << 20;
 
-Reply reply(const std::string &bytes, bool close) {
-    Reply r;
-    r.pieces.push_back(bytes);
-    r.close = close;
-    return r;
-}
+Reply reply(const std::string &bytes, bool close) { return Reply{{bytes}, 0, close}; }
 
 /* The steps that send a reply once its request is read. */
 static std::vector<Step> replySteps(const Reply &r) {
@@ -38,11 +33,9 @@ TestServer::TestServer(int port) : listenPort(port) {
             accepted++;
             serving++;
             netSetTimeouts(s, SEND_LIMIT_MS);  // a client that stops reading ends a flood
-            std::vector<Step> steps;
-            std::function<Reply(const std::string &)> answer;
             std::lock_guard<std::mutex> hold(mutex);
-            if (scripts.empty()) answer = answerer;
-            else steps = scripts.front();
+            std::vector<Step> steps = scripts.empty() ? std::vector<Step>() : scripts.front();
+            std::function<Reply(const std::string &)> answer = scripts.empty() ? answerer : nullptr;
             if (!scripts.empty()) scripts.pop_front();
             std::thread([this, s, steps, answer] {
                 serve(s, steps, answer);

@@ -1,12 +1,7 @@
-/* A scripted HTTP server on 127.0.0.1 for the fetcher's tests.
- *
- * Each accepted connection takes the next script: steps that read a request
- * (up to the blank line, recorded exactly as received), send bytes, pause,
- * drip bytes slowly, flood, close or reset. After its last step a connection
- * is held open until the client closes it. A connection without a script is
- * closed at once, unless the server answers by request: then the answer
- * function replies to each request on it. Every wait is bounded, and the
- * destructor stops all threads. */
+/* A scripted HTTP server on 127.0.0.1 for the fetcher's tests. Each accepted connection takes the next script of
+ * steps (a request read is recorded exactly as received) and is then held open until the client closes it. A
+ * connection without a script is closed at once, unless the server answers by request: then the answer function
+ * replies to each request on it. Every wait is bounded, and the destructor stops all threads. */
 #ifndef LUMORA_TESTS_TEST_SERVER_H
 #define LUMORA_TESTS_TEST_SERVER_H
 
@@ -21,9 +16,8 @@
 
 #include "net.h"
 
-/* One step of a connection's script. DRIP sends the bytes one at a time, ms
- * apart; FLOOD sends them again and again, ms apart, until the client stops
- * taking them; a REQUEST that does not come ends the script. */
+/* One step of a connection's script. DRIP sends the bytes one at a time, ms apart; FLOOD sends them again and
+ * again, ms apart, until the client stops taking them; a REQUEST that does not come ends the script. */
 struct Step {
     enum Kind { REQUEST, SEND, PAUSE, DRIP, FLOOD, CLOSE, RESET } kind;
     std::string bytes;
@@ -45,8 +39,6 @@ public:
     /* Listens at port, or at a free port when it is 0. */
     explicit TestServer(int port = 0);
     ~TestServer();
-    TestServer(const TestServer &) = delete;
-    TestServer &operator=(const TestServer &) = delete;
 
     int port() const { return listenPort; }
     bool listening() const { return listener != 0; }
