@@ -59,15 +59,16 @@ static const char *const STEP_WORDS[] = {"request", "send", "pause", "drip", "fl
 /* Puts the relay's authority in the user's root certificates, or takes it
  * out again, through the registry provider: Wine's "Root" store drops it. */
 static void trust(bool on) {
-    std::string hex = getenv("LUMORA_TLS_CA") ? getenv("LUMORA_TLS_CA") : "", der;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) der += (char)strtol(hex.substr(i, 2).c_str(), NULL, 16);
+    std::string pem = readFile(std::string("Z:") + getenv("SSL_CERT_FILE")), der(pem.size(), '\0');  // drive Z: is /
+    DWORD size = (DWORD)der.size();
+    CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, (BYTE *)&der[0], &size, NULL, NULL);
     HKEY key;
     RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\SystemCertificates\\Root", 0, NULL, 0, KEY_ALL_ACCESS,
                     NULL, &key, NULL);
     HCERTSTORE roots = CertOpenStore(CERT_STORE_PROV_REG, X509_ASN_ENCODING, 0, 0, key);
     PCCERT_CONTEXT cert = NULL;
     EXPECT_TRUE(roots && CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, (const BYTE *)der.data(),
-                                                          (DWORD)der.size(), CERT_STORE_ADD_REPLACE_EXISTING, &cert));
+                                                          size, CERT_STORE_ADD_REPLACE_EXISTING, &cert));
     if (cert) on ? CertFreeCertificateContext(cert) : CertDeleteCertificateFromStore(cert);
     CertCloseStore(roots, 0);
     RegCloseKey(key);

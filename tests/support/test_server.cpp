@@ -84,7 +84,7 @@ std::vector<std::string> TestServer::requests(size_t atLeast) {
 }
 
 /* Waits ms in short slices, so that the server can stop meanwhile. */
-void TestServer::pause(int ms) {
+static void pause(int ms, const std::atomic<bool> &stopping) {
     for (int waited = 0; waited < ms && !stopping; waited += POLL_MS)
         std::this_thread::sleep_for(std::chrono::milliseconds(ms - waited < POLL_MS ? ms - waited : POLL_MS));
 }
@@ -113,13 +113,13 @@ bool TestServer::runStep(SocketHandle *s, const Step &step, std::string *request
         arrived.notify_all();
         return true;
     case Step::PAUSE:
-        pause(step.ms);
+        pause(step.ms, stopping);
         return true;
     case Step::SEND:
     case Step::DRIP:
     case Step::FLOOD:
         for (long long sent = 0; sent < limit && !stopping; sent += piece) {
-            pause(step.ms);
+            pause(step.ms, stopping);
             if (netSend(*s, step.bytes.data() + (drip ? sent : 0), (int)piece) <= 0) break;
         }
         return true;

@@ -56,7 +56,6 @@ public:
 private:
     void serve(SocketHandle s, std::vector<Step> steps, std::function<Reply(const std::string &)> answer);
     bool runStep(SocketHandle *s, const Step &step, std::string *request);
-    void pause(int ms);
 
     SocketHandle listener = 0;
     int listenPort = 0;

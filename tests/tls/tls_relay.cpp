@@ -2,10 +2,10 @@
  * throw-away certificate authority, listens on loopback TLS ports with certificates good and bad, relays each
  * TLS connection to a plain loopback port where the test's scripted server answers, and runs the command,
  * ending with it, so that one front serves native tests and Windows tests under Wine. The command's
- * environment gets SSL_CERT_FILE (the authority, written to PEM-FILE), LUMORA_TLS_CA (the authority, DER in
- * hex) and LUMORA_TLS_PORTS: the plain port, then the TLS ports in the order of the fronts below. Once the
- * plain side has closed, a front sends close_notify, except "cut", which ends in the middle of a record, and
- * "fin", which just closes. Nothing outlives the command, and it may run for RUN_LIMIT_S. */
+ * environment gets SSL_CERT_FILE (the authority, written to PEM-FILE) and LUMORA_TLS_PORTS: the plain port,
+ * then the TLS ports in the order of the fronts below. Once the plain side has closed, a front sends
+ * close_notify, except "cut", which ends in the middle of a record, and "fin", which just closes. Nothing
+ * outlives the command, and it may run for RUN_LIMIT_S. */
 #include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -121,14 +121,9 @@ static void publish(const char *pemPath) {
     FILE *f = fopen(pemPath, "w");
     if (!f || !PEM_write_X509(f, authority)) die("writing the authority");
     fclose(f);
-    unsigned char *der = NULL;
-    int length = i2d_X509(authority, &der);
-    std::string hex, ports = std::to_string(plainPort);
-    for (int i = 0; i < length; i++) hex += "0123456789ABCDEF"[der[i] >> 4] + std::string(1, "0123456789ABCDEF"[der[i] & 15]);
-    OPENSSL_free(der);
+    std::string ports = std::to_string(plainPort);
     for (const Front &front : fronts) ports += " " + std::to_string(front.port);
     setenv("SSL_CERT_FILE", pemPath, 1);
-    setenv("LUMORA_TLS_CA", hex.c_str(), 1);
     setenv("LUMORA_TLS_PORTS", ports.c_str(), 1);
 }
 
