@@ -27,29 +27,12 @@
 
 static std::map<std::string, std::string> vars;  // what each {name} stands for
 
-/* The bytes a case text stands for. */
-static std::string unescape(const std::string &text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); i++) {
-        size_t close = text.find('}', i);
-        auto var = text[i] == '{' && close != std::string::npos ? vars.find(text.substr(i + 1, close - i - 1)) : vars.end();
-        if (var != vars.end()) {
-            out += var->second;
-            i = close;
-        } else if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-        } else if (text[++i] == 'x') {
-            out += (char)std::stoi(text.substr(i + 1, 2), nullptr, 16);
-            i += 2;
-        } else if (text[i] == '{') {
-            size_t colon = text.find(':', i);
-            out += std::string(std::stoul(text.substr(i + 1, colon - i - 1)), text[colon + 1]);
-            i = text.find('}', colon + 2);
-        } else {
-            out += text[i] == 'r' ? '\r' : text[i] == 'n' ? '\n' : text[i] == 't' ? '\t' : text[i];
-        }
-    }
-    return out;
+/* The bytes a case text stands for, its {names} first. */
+static std::string expand(std::string text) {
+    for (const auto &var : vars)
+        for (size_t at; (at = text.find("{" + var.first + "}")) != std::string::npos;)
+            text.replace(at, var.first.size() + 2, var.second);
+    return unescape(text);
 }
 
 /* The step words in the order of Step::Kind. */
@@ -165,7 +148,7 @@ void Download::runCase(const std::string &path, int listenPort) {
     for (int number = 1; std::getline(in, line); number++) {
         SCOPED_TRACE(path + ":" + std::to_string(number));
         size_t space = line.find(' ');
-        std::string word = line.substr(0, space), text = space == std::string::npos ? "" : unescape(line.substr(space + 1));
+        std::string word = line.substr(0, space), text = space == std::string::npos ? "" : expand(line.substr(space + 1));
         if (word == "client")
             for (const std::vector<Step> &steps : scripts) server.scriptSteps(steps);
         client = client || word == "client";

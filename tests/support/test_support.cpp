@@ -43,11 +43,13 @@ std::string readFile(const std::string &path) {
     return bytes;
 }
 
-static std::string unescape(const std::string &s) {
+std::string unescape(const std::string &s) {
     std::string out;
     for (size_t i = 0; i < s.size(); i++) {
         char c = s[i] == '\\' && i + 1 < s.size() ? s[++i] : 0;
+        size_t colon = c == '{' ? s.find(':', i) : 0;
         if (c == 'x') out += (char)strtol(s.substr(i + 1, 2).c_str(), NULL, 16), i += 2;
+        else if (c == '{') out += std::string(strtoul(&s[i + 1], NULL, 10), s[colon + 1]), i = s.find('}', colon + 2);
         else out += !c ? s[i] : c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c == '0' ? '\0' : c;
     }
     return out;

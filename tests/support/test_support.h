@@ -32,8 +32,11 @@ std::string converted(const char *from, const char *to, const std::string &text)
 /* How often part occurs in text. */
 int occurrences(const std::string &text, const std::string &part);
 
+/* The bytes a case text stands for: \t \r \n \0 \\ \xHH undone, \{N:C} as N copies of C. */
+std::string unescape(const std::string &text);
+
 /* The cases of tests/data/<name>, one a line (blank and "#" lines skipped),
- * fields split at TAB, \t \r \n \0 \\ \xHH undone; a missing table aborts. */
+ * fields split at TAB and unescaped; a missing table aborts. */
 typedef std::vector<std::string> Case;
 std::vector<Case> readCases(const std::string &name);
 
