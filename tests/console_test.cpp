@@ -16,7 +16,6 @@
 #include "deployment.h"
 #include "move_case.h"
 #include "platform.h"
-#include "test_support.h"
 
 extern char **environ;
 namespace fs = std::filesystem;

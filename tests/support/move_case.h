@@ -13,7 +13,6 @@
 #include <sstream>
 
 #include "app_log.h"
-#include "charset.h"
 #include "conn_pool.h"
 #include "move_job.h"
 #include "package_builder.h"

@@ -1,12 +1,8 @@
 /* Data package fixtures; see package_builder.h. */
 #include "package_builder.h"
 
-#include <stdio.h>
-#include <stdlib.h>
-
 #include <algorithm>
-
-#include "package_reader.h"
+#include <fstream>
 
 const std::vector<PackageColumn> &standardColumns() {
     static const std::vector<PackageColumn> columns = {
@@ -79,29 +75,18 @@ std::string packageBytes(const std::u16string &text) {
 }
 
 bool writeFile(const std::string &path, const std::string &bytes) {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return fclose(f) == 0 && ok;
+    std::ofstream out(path, std::ios::binary);
+    return (bool)out.write(bytes.data(), bytes.size()).flush();
 }
 
-/* The package's text, and its links into links; empty when it does not load. */
+/* The package's text, and its links into links if given; empty when it does not load. */
 static std::string loadBack(const std::string &packagePath, std::vector<std::string> *links) {
-    PtrVector *items = ptrVectorCreate(16, 16);
-    char *text = NULL;
-    std::string out;
-    if (loadPackage(packagePath.c_str(), items, &text) == 1) {
-        out = text ? text : "";
-        for (int32_t i = 0; i < items->count; i++) {
-            ItemRecord *item = (ItemRecord *)items->items[i];
-            for (PtrVector *list : {item->descLinks, item->mobileLinks})
-                for (int32_t j = 0; list && j < list->count; j++) links->push_back((char *)list->items[j]);
-        }
-    }
-    free(text);
-    itemListClear(items);
-    ptrVectorDestroy(items, 0);
-    return out;
+    LoadedPackage p;
+    p.load(packagePath);
+    for (int32_t i = 0; links && i < p.count(); i++)
+        for (PtrVector *list : {p.item(i)->descLinks, p.item(i)->mobileLinks})
+            for (int32_t j = 0; list && j < list->count; j++) links->push_back((char *)list->items[j]);
+    return p.count() >= 0 && p.text ? p.text : "";
 }
 
 std::vector<std::string> remoteLinks(const std::string &packagePath) {
@@ -110,7 +95,4 @@ std::vector<std::string> remoteLinks(const std::string &packagePath) {
     return links;
 }
 
-std::string loadedText(const std::string &packagePath) {
-    std::vector<std::string> links;
-    return loadBack(packagePath, &links);
-}
+std::string loadedText(const std::string &packagePath) { return loadBack(packagePath, NULL); }
