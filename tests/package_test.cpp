@@ -11,7 +11,6 @@
 #include "file_helpers.h"
 #include "link_extract.h"
 #include "package_builder.h"
-#include "package_reader.h"
 #include "package_writer.h"
 #include "paths.h"
 #include "platform.h"

@@ -90,10 +90,8 @@ protected:
             if (stamped) log.push_back(line.substr(9));
             else if (!log.empty()) log.back() += "\n" + line;
         }
-        for (std::string &entry : log) {
-            *skipped += entry.find("连接失败已连续发生5次+") != std::string::npos;
-            sameConnectFailure(entry);
-        }
+        *skipped += occurrences(readFile(dir.file("app.log")), "连接失败已连续发生5次+");
+        std::for_each(log.begin(), log.end(), sameConnectFailure);
         std::sort(log.begin(), log.end());  // the lines of concurrent downloads interleave
         for (int32_t i = 0; i < moved.items->count; i++) {
             const ItemRecord *item = moved.item(i);

@@ -38,7 +38,6 @@ std::vector<PackageColumn> columnsWithout(const std::vector<std::u16string> &nam
     return kept;
 }
 
-/* A text field: in quotes, inner quotes doubled. */
 static std::u16string quoted(const std::u16string &text) {
     std::u16string out = u"\"";
     for (char16_t c : text) out += c == u'"' ? std::u16string(u"\"\"") : std::u16string(1, c);
@@ -51,7 +50,6 @@ PackageRow itemRow(const std::u16string &title, const std::u16string &descriptio
             {u"宝贝卖点", quoted(selling)}, {u"宝贝价格", u"99.00"},             {u"商家编码", quoted(u"SKU-001")}};
 }
 
-/* Joins one value per column with TABs and ends the line with CR LF. */
 template <class Fn>
 static std::u16string line(const std::vector<PackageColumn> &columns, Fn value) {
     std::u16string out;
@@ -79,7 +77,6 @@ bool writeFile(const std::string &path, const std::string &bytes) {
     return (bool)out.write(bytes.data(), bytes.size()).flush();
 }
 
-/* The package's text, and its links into links if given; empty when it does not load. */
 static std::string loadBack(const std::string &packagePath, std::vector<std::string> *links) {
     LoadedPackage p;
     p.load(packagePath);

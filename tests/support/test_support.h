@@ -29,7 +29,6 @@ std::string readFile(const std::string &path);
 /* The text in another character set, as far as it converts. */
 std::string converted(const char *from, const char *to, const std::string &text);
 
-/* How often part occurs in text. */
 int occurrences(const std::string &text, const std::string &part);
 
 /* The cases of tests/data/<name>, one a line (blank and "#" lines skipped),
