@@ -162,9 +162,7 @@ TEST_F(Package, MalformedRefusedTitleLimitAndTheEndOfTheData) {
         EXPECT_TRUE(&c != &cases[17] || (p.item(1)->mobileLinks && !p.item(1)->mobileLinks->count));
     }
     EXPECT_NE(readFile(dir.file("app.log")).find(" csv 文件编码存在问题, 无法正常的解析。\r\n"), std::string::npos);
-    LoadedPackage absent, folder;
-    absent.load(dir.file("absent.csv"));
-    folder.load(dir.path());
+    LoadedPackage absent(dir.file("absent.csv")), folder(dir.path());
     EXPECT_TRUE(absent.result == 0 && folder.result == 0);
 }
 
@@ -211,11 +209,10 @@ TEST_F(PackageDeathTest, WrittenBackItReadsAsTheSameTextAndAFailedWriteLeavesItW
     size_t longest = std::min<size_t>(255, PATH_SIZE - 2 - dir.path().size());
     std::string package = dir.file(std::string(longest - 4, 'p') + ".csv");
     ASSERT_TRUE(writeFile(package, bytes({itemRow(u"连衣裙", u"<img src=\"D:\\图片\\1.jpg\">")})));
-    LoadedPackage before, after;
-    before.load(package);
+    LoadedPackage before(package);
     ASSERT_EQ(before.result, 1);
     writePackage(package.c_str(), before.text);
-    after.load(package);
+    LoadedPackage after(package);
     std::string written = readFile(package);
     EXPECT_TRUE(after.result == 1 && strcmp(after.text, before.text) == 0 && written.substr(0, 2) == "\xFF\xFE");
     char temporary[PATH_SIZE];

@@ -77,19 +77,16 @@ bool writeFile(const std::string &path, const std::string &bytes) {
     return (bool)out.write(bytes.data(), bytes.size()).flush();
 }
 
-static std::string loadBack(const std::string &packagePath, std::vector<std::string> *links) {
-    LoadedPackage p;
-    p.load(packagePath);
-    for (int32_t i = 0; links && i < p.count(); i++)
-        for (PtrVector *list : {p.item(i)->descLinks, p.item(i)->mobileLinks})
-            for (int32_t j = 0; list && j < list->count; j++) links->push_back((char *)list->items[j]);
-    return p.count() >= 0 && p.text ? p.text : "";
-}
-
 std::vector<std::string> remoteLinks(const std::string &packagePath) {
+    LoadedPackage p(packagePath);
     std::vector<std::string> links;
-    loadBack(packagePath, &links);
+    for (int32_t i = 0; i < p.count(); i++)
+        for (PtrVector *list : {p.item(i)->descLinks, p.item(i)->mobileLinks})
+            for (int32_t j = 0; list && j < list->count; j++) links.push_back((char *)list->items[j]);
     return links;
 }
 
-std::string loadedText(const std::string &packagePath) { return loadBack(packagePath, NULL); }
+std::string loadedText(const std::string &packagePath) {
+    LoadedPackage p(packagePath);
+    return p.count() >= 0 && p.text ? p.text : "";
+}

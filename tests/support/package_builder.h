@@ -41,6 +41,8 @@ struct LoadedPackage {
     int result = -1;
     PtrVector *items = ptrVectorCreate(256, 64);
     char *text = nullptr;
+    LoadedPackage() = default;
+    explicit LoadedPackage(const std::string &path) { load(path); }
     ~LoadedPackage() { itemListClear(items); ptrVectorDestroy(items, 0); free(text); }
     void load(const std::string &path) { result = loadPackage(path.c_str(), items, &text); }
     ItemRecord *item(int i) const { return (ItemRecord *)ptrVectorGet(items, i); }
