@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <regex>
-#include <string>
 #include <thread>
 
 #include "app_log.h"

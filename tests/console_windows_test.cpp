@@ -9,7 +9,6 @@
 #include "deployment.h"
 #include "move_case.h"
 #include "platform.h"
-#include "test_support.h"
 
 /* Runs lumora-move (drive Z: is /) with the arguments, its output into out;
  * the exit code. */

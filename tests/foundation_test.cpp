@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "charset.h"
 #include "file_helpers.h"

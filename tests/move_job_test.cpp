@@ -23,8 +23,8 @@ TEST(MoveJob, MovesEachLinkOnceRewritesThePackageAndTellsTheView) {
     for (int part : {t.year, t.month, t.day, t.hour, t.minute}) stamp += std::to_string(part) + "-";
     auto image = [&](const std::string &name) { return readFile(images + PATH_SEPARATOR + name); };
     Recorder recorder;
-    PtrVector *items = ptrVectorCreate(4, 4);
-    ASSERT_EQ(runJob(dir, {1, 1, 0}, 1, recorder, items), MOVE_FINISHED);
+    LoadedPackage moved;
+    ASSERT_EQ(runJob(dir, {1, 1, 0}, 1, recorder, moved.items), MOVE_FINISHED);
 
     EXPECT_EQ(image(stamp + "1.jpg"), "\xFF\xD8" "a/a.jpg");
     EXPECT_EQ(image(stamp + "2.png"), "\x89P" "a/b.PNG");
@@ -34,7 +34,7 @@ TEST(MoveJob, MovesEachLinkOnceRewritesThePackageAndTellsTheView) {
     EXPECT_EQ(readFile(dir.file("bak") + PATH_SEPARATOR + "package(1).csv"), original);
     EXPECT_NE(readFile(dir.file("app.log")).find("搬家失败：" + gone + "，返回的错误信息：\r\n404 Not Found - 文件不存在\r\n"),
               std::string::npos);
-    const ItemRecord *second = (const ItemRecord *)items->items[1];
+    const ItemRecord *second = moved.item(1);
     ASSERT_NE(second->pcFailures, nullptr);
     EXPECT_STREQ((const char *)second->pcFailures->items[0], gone.c_str());
     EXPECT_EQ(second->status, 2);
@@ -48,6 +48,4 @@ TEST(MoveJob, MovesEachLinkOnceRewritesThePackageAndTellsTheView) {
     EXPECT_EQ(recorder.events[expected.size()].rfind("message 提示 图片搬家已完成，数据包(package.csv)已更新。\n\n注意：有部分图片搬家失败！", 0), 0u);
     EXPECT_EQ(recorder.events.back(), "ended");
     EXPECT_EQ(jobRunning, 0);
-    itemListClear(items);
-    ptrVectorDestroy(items, 0);
 }

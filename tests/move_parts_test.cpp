@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <regex>
-#include <string>
-#include <vector>
 
 #include "deployment.h"
 #include "link_rewrite.h"
@@ -99,11 +97,10 @@ TEST(LinkRewrite, OnlyWholeLinksAreReplacedLongestFirst) {
         for (size_t i = 3; i + 1 < c.size(); i += 2) moves.push_back({c[i], c[i + 1]});
         EXPECT_EQ(rewrite(c[1], moves, c[0] == "1").text, c[2]) << c[1];
     }
-    // progress steps per link; with the blank image a failed link changes the package
     Moves moves = {{"http://h/a.jpg", "D:\\p\\1.jpg"}, {"http://h/b.jpg", ""}};
     EXPECT_EQ(rewrite("x", moves, 0).percents, (std::vector<int>{50, 100}));
     EXPECT_EQ(rewrite("no links here", {moves[1]}, 0).changed, 0);
-    EXPECT_EQ(rewrite("no links here", {moves[1]}, 1).changed, 1);
+    EXPECT_EQ(rewrite("no links here", {moves[1]}, 1).changed, 1);  // with the blank image a failed link changes it
 }
 
 // the links of a few images: prefixes, "_400x400" extensions, scheme-relative twins, links inside links

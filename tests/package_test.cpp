@@ -2,19 +2,15 @@
  * scanner against PCRE), the reader on packages of every shape the seller
  * assistant writes and on inputs cut short, backups and the write-back. */
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "app_log.h"
 #include "file_helpers.h"
 #include "link_extract.h"
 #include "package_builder.h"
-#include "package_reader.h"
 #include "package_writer.h"
 #include "paths.h"
 #include "platform.h"
@@ -61,23 +57,13 @@ static std::string bytes(const std::vector<PackageRow> &rows, const Columns &col
     return packageBytes(packageText(rows, columns));
 }
 
-struct Loaded {
-    int result = -1;
-    PtrVector *items = ptrVectorCreate(256, 64);
-    char *text = nullptr;
-    ~Loaded() { itemListClear(items); ptrVectorDestroy(items, 0); free(text); }
-    ItemRecord *item(int i) const { return (ItemRecord *)ptrVectorGet(items, i); }
-    int count() const { return result == 1 ? items->count : -1; }
-};
-
 class Package : public testing::Test {
 protected:
     ScratchDir dir;
     void SetUp() override { openAppLog(dir.path().c_str()); }
-    void loadFile(Loaded &out, const std::string &path) { out.result = loadPackage(path.c_str(), out.items, &out.text); }
-    void loadBytes(Loaded &out, const std::string &bytes) {
+    void loadBytes(LoadedPackage &out, const std::string &bytes) {
         ASSERT_TRUE(writeFile(dir.file("package.csv"), bytes));
-        loadFile(out, dir.file("package.csv"));
+        out.load(dir.file("package.csv"));
     }
 };
 
@@ -108,7 +94,7 @@ TEST_F(Package, LoadsEveryItemWithItsLinksWithOrWithoutOptionalColumns) {
     // unclosed tags and long runs of blanks once stalled the scan or ended the program
     std::u16string hostile = u"<img src=\"http://img.shop.example/a/1.jpg\">";
     for (int i = 0; i < 100; i++) hostile += u"<img" + std::u16string(2000, u' ') + (i % 2 ? u">" : u"");
-    Loaded p;
+    LoadedPackage p;
     loadBytes(p, bytes({itemRow(u"女装 连衣裙 \"显瘦\"", DESCRIPTION, MOBILE, SELLING),
                         itemRow(u"男装_.webp 繽.webp T恤", u"<img src=\"http://img.shop.example/b/1.jpg\">", u"", SELLING),
                         itemRow(u"空描述", u""), itemRow(u"a", hostile + u"<img" + std::u16string(5000, u' '))}));
@@ -124,7 +110,7 @@ TEST_F(Package, LoadsEveryItemWithItsLinksWithOrWithoutOptionalColumns) {
     EXPECT_EQ(strncmp(p.text, "version 1.00\r\ntitle\t", 20), 0);
     EXPECT_EQ(strstr(p.text, "jpg_.webp"), nullptr);
     EXPECT_NE(strstr(p.text, "透气\t舒适\r\n第二行"), nullptr);
-    Loaded noMobile, noSelling;  // optional columns may be missing
+    LoadedPackage noMobile, noSelling;  // optional columns may be missing
     loadBytes(noMobile, bytes({itemRow(u"a", DESCRIPTION, u"", SELLING)}, columnsWithout({u"无线详情"})));
     loadBytes(noSelling, bytes({itemRow(u"a", DESCRIPTION, MOBILE)}, columnsWithout({u"宝贝卖点"})));
     ASSERT_TRUE(noMobile.count() == 1 && noSelling.count() == 1);
@@ -168,7 +154,7 @@ TEST_F(Package, MalformedRefusedTitleLimitAndTheEndOfTheData) {
         {bytes({itemRow(u"短", u""), itemRow(std::u16string(128, u'长'), u"")}), LOAD_TITLE_TOO_LONG, 1},
     };
     for (const Case &c : cases) {
-        Loaded p;
+        LoadedPackage p;
         loadBytes(p, c.bytes);
         EXPECT_EQ(p.result, c.result) << &c - cases;
         EXPECT_EQ(p.result == 0 ? -1 : p.items->count, c.count) << &c - cases;
@@ -176,9 +162,7 @@ TEST_F(Package, MalformedRefusedTitleLimitAndTheEndOfTheData) {
         EXPECT_TRUE(&c != &cases[17] || (p.item(1)->mobileLinks && !p.item(1)->mobileLinks->count));
     }
     EXPECT_NE(readFile(dir.file("app.log")).find(" csv 文件编码存在问题, 无法正常的解析。\r\n"), std::string::npos);
-    Loaded absent, folder;
-    loadFile(absent, dir.file("absent.csv"));
-    loadFile(folder, dir.path());
+    LoadedPackage absent(dir.file("absent.csv")), folder(dir.path());
     EXPECT_TRUE(absent.result == 0 && folder.result == 0);
 }
 
@@ -188,7 +172,7 @@ TEST_F(Package, InputCutAtABoundaryLoadsOrIsRefused) {
     for (size_t at = 0; at <= text.size(); at++) {
         if (at < text.size() && text[at] != u'\n' && (at < rows || text[at] != u'\t')) continue;
         for (size_t size : {at, at + 1}) {
-            Loaded p;
+            LoadedPackage p;
             loadBytes(p, packageBytes(text.substr(0, size)));
             ASSERT_TRUE(p.result == 0 || p.result == 1) << size;
             for (int32_t i = 0; i < p.count(); i++) {
@@ -225,11 +209,10 @@ TEST_F(PackageDeathTest, WrittenBackItReadsAsTheSameTextAndAFailedWriteLeavesItW
     size_t longest = std::min<size_t>(255, PATH_SIZE - 2 - dir.path().size());
     std::string package = dir.file(std::string(longest - 4, 'p') + ".csv");
     ASSERT_TRUE(writeFile(package, bytes({itemRow(u"连衣裙", u"<img src=\"D:\\图片\\1.jpg\">")})));
-    Loaded before, after;
-    loadFile(before, package);
+    LoadedPackage before(package);
     ASSERT_EQ(before.result, 1);
     writePackage(package.c_str(), before.text);
-    loadFile(after, package);
+    LoadedPackage after(package);
     std::string written = readFile(package);
     EXPECT_TRUE(after.result == 1 && strcmp(after.text, before.text) == 0 && written.substr(0, 2) == "\xFF\xFE");
     char temporary[PATH_SIZE];

@@ -10,7 +10,6 @@
 
 #include "local_naming.h"
 #include "move_case.h"
-#include "paths.h"
 
 namespace fs = std::filesystem;
 
@@ -20,9 +19,8 @@ enum { STRESS_SEEDS = 1 };  // under Wine, where each run of the stress case tak
 enum { STRESS_SEEDS = 2 };
 #endif
 
-/* 2,000 distinct links over 20 hosts, 20 to an item, some shared with
- * earlier items and some in the mobile details; failures, redirects and
- * delays drawn from the seed. */
+/* Some links shared with earlier items or in the mobile details; failures,
+ * redirects and delays drawn from the seed. */
 static MoveCase stressCase(unsigned seed) {
     enum { HOSTS = 20, LINKS = 2000, PER_ITEM = 20 };
     std::mt19937 random(seed);
@@ -45,8 +43,7 @@ static MoveCase stressCase(unsigned seed) {
     return c;
 }
 
-/* A refused connect's message, whichever of the two a download met first
- * when several to the dead host were in flight. */
+/* A refused connect's message, either of the two that downloads in flight to a dead host meet. */
 static void sameConnectFailure(std::string &entry) {
     for (const char *mark : {"使用非阻塞方式连接发生错误，错误码:", " - 连接失败已连续发生5次+"}) {
         size_t at = entry.find(mark), start = entry.rfind('\n', at) + 1, end = entry.find('\r', at);
@@ -56,7 +53,7 @@ static void sameConnectFailure(std::string &entry) {
 
 class ParallelMove : public testing::Test {
 protected:
-    PtrVector *items = ptrVectorCreate(256, 64);
+    LoadedPackage moved;  // the items of the last job
 
     void SetUp() override {
         initConnTables();
@@ -66,8 +63,6 @@ protected:
     void TearDown() override {
         setNetTimeouts(NET_TIMEOUT_MS, NET_TIMEOUT_MS);
         abortRequested = 0;
-        itemListClear(items);
-        ptrVectorDestroy(items, 0);
     }
     /* What a move left (files, package, failures, view calls, log), the
      * job's folder and start time taken out; *skipped counts downloads
@@ -79,7 +74,7 @@ protected:
         Recorder recorder;
         imageCounter = 1;
         resetConnFailCounts();
-        EXPECT_EQ(runJob(dir, c.options, connections, recorder, items), MOVE_FINISHED);
+        EXPECT_EQ(runJob(dir, c.options, connections, recorder, moved.items), MOVE_FINISHED);
         Strings files, log, o;
         std::string folder = dir.file("images"), prefix;
         for (auto &file : fs::directory_iterator(folder)) {
@@ -95,13 +90,11 @@ protected:
             if (stamped) log.push_back(line.substr(9));
             else if (!log.empty()) log.back() += "\n" + line;
         }
-        for (std::string &entry : log) {
-            *skipped += entry.find("连接失败已连续发生5次+") != std::string::npos;
-            sameConnectFailure(entry);
-        }
+        *skipped += occurrences(readFile(dir.file("app.log")), "连接失败已连续发生5次+");
+        std::for_each(log.begin(), log.end(), sameConnectFailure);
         std::sort(log.begin(), log.end());  // the lines of concurrent downloads interleave
-        for (int32_t i = 0; i < items->count; i++) {
-            const ItemRecord *item = (const ItemRecord *)items->items[i];
+        for (int32_t i = 0; i < moved.items->count; i++) {
+            const ItemRecord *item = moved.item(i);
             o.push_back("item " + std::to_string(item->status));
             for (const PtrVector *list : {item->pcFailures, item->mobileFailures})
                 for (int32_t k = 0; list && k < list->count; k++) o.back() += " " + std::string((const char *)list->items[k]);
@@ -125,8 +118,7 @@ protected:
     }
 };
 
-/* n links on the one host a, perItem to an item, in the descriptions or the
- * mobile details, each answered after delayMs. */
+/* n links on host a, perItem to an item, in descriptions or mobile details, each answered after delayMs. */
 static MoveCase oneHost(int n, int perItem, bool mobile, int delayMs) {
     MoveCase c;
     c.hosts = {"a"};
@@ -161,14 +153,14 @@ TEST_F(ParallelMove, AnAbortWithDownloadsInFlightThenTheResumeMoveTheWholePackag
     makeFolder(dir.file("images").c_str());
     Recorder recorder;
     recorder.abortAfterItem = 2;
-    ASSERT_EQ(runJob(dir, c.options, 8, recorder, items), MOVE_ABORTED);
+    ASSERT_EQ(runJob(dir, c.options, 8, recorder, moved.items), MOVE_ABORTED);
     size_t left = remoteLinks(dir.file("package.csv")).size();
     EXPECT_GT(left, 0u);
     EXPECT_LE(left, 170u);  // three items were finished; downloads ahead of them are written back too
     abortRequested = 0;
     recorder.abortAfterItem = -1;
     recorder.abortAtLastLabel = true;
-    ASSERT_EQ(runJob(dir, c.options, 8, recorder, items), MOVE_ABORTED);
+    ASSERT_EQ(runJob(dir, c.options, 8, recorder, moved.items), MOVE_ABORTED);
     EXPECT_EQ(recorder.events.back(), "label 搬家进度(宝贝数:20, 已搬家宝贝数:20)");
     EXPECT_EQ(requestAbort(), 0);
     EXPECT_TRUE(remoteLinks(dir.file("package.csv")).empty());
@@ -189,7 +181,7 @@ TEST_F(ParallelMove, AFileThatCannotBeCreatedStopsNewDownloadsAtOnce) {
     ScratchDir dir;
     hosts.writePackage(dir.file("package.csv"));
     Recorder recorder;
-    ASSERT_EQ(runJob(dir, c.options, 8, recorder, items), MOVE_ABORTED);
+    ASSERT_EQ(runJob(dir, c.options, 8, recorder, moved.items), MOVE_ABORTED);
     ASSERT_GE(recorder.events.size(), 2u);
     EXPECT_EQ(recorder.events[1], "message 错误 图片搬家失败：无法创建新文件。");
     EXPECT_LE(hosts.server("a").requests().size(), (size_t)CONNECTIONS_PER_HOST);

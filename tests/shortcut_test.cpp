@@ -7,8 +7,6 @@
 #include <shlobj.h>
 #include <string.h>
 
-#include <string>
-
 #include "file_helpers.h"
 #include "shortcut.h"
 #include "test_support.h"

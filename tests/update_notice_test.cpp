@@ -3,8 +3,6 @@
  * and the warning shown for a reply the program does not understand. */
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "shell_state.h"
 #include "test_support.h"
 #include "update_notice.h"

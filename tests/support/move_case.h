@@ -13,11 +13,9 @@
 #include <sstream>
 
 #include "app_log.h"
-#include "charset.h"
 #include "conn_pool.h"
 #include "move_job.h"
 #include "package_builder.h"
-#include "package_reader.h"
 #include "test_server.h"
 #include "test_support.h"
 
@@ -51,14 +49,13 @@ static inline MoveCase readCase(const std::string &path) {
         Strings w = words(line);
         if (w.empty() || w[0][0] == '#') continue;
         size_t key = line.find(w[0]) + w[0].size(), bar = line.find('|'), second = line.find('|', bar + 1);
-        std::string rest = line.substr(std::min(line.size(), key + 1));
         if (w[0] == "hosts") c.hosts.assign(w.begin() + 1, w.end());
         else if (w[0] == "refused") c.refused.assign(w.begin() + 1, w.end());
         else if (w[0] == "options") c.options = {atoi(w[1].c_str()), atoi(w[2].c_str()), atoi(w[3].c_str())};
         else if (w[0] == "reply") c.replies[w[1]] = line.substr(line.find(w[2], line.find(w[1]) + w[1].size()));
         else if (w[0] == "item")
             c.items.push_back({w[1] == "|" ? "item" : w[1], words(line.substr(bar + 1, second - bar - 1)), words(line.substr(second + 1))});
-        else c.more.push_back({w[0], rest});
+        else c.more.push_back({w[0], line.substr(std::min(line.size(), key + 1))});
     }
     return c;
 }

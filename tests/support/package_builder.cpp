@@ -1,12 +1,8 @@
 /* Data package fixtures; see package_builder.h. */
 #include "package_builder.h"
 
-#include <stdio.h>
-#include <stdlib.h>
-
 #include <algorithm>
-
-#include "package_reader.h"
+#include <fstream>
 
 const std::vector<PackageColumn> &standardColumns() {
     static const std::vector<PackageColumn> columns = {
@@ -42,7 +38,6 @@ std::vector<PackageColumn> columnsWithout(const std::vector<std::u16string> &nam
     return kept;
 }
 
-/* A text field: in quotes, inner quotes doubled. */
 static std::u16string quoted(const std::u16string &text) {
     std::u16string out = u"\"";
     for (char16_t c : text) out += c == u'"' ? std::u16string(u"\"\"") : std::u16string(1, c);
@@ -55,7 +50,6 @@ PackageRow itemRow(const std::u16string &title, const std::u16string &descriptio
             {u"宝贝卖点", quoted(selling)}, {u"宝贝价格", u"99.00"},             {u"商家编码", quoted(u"SKU-001")}};
 }
 
-/* Joins one value per column with TABs and ends the line with CR LF. */
 template <class Fn>
 static std::u16string line(const std::vector<PackageColumn> &columns, Fn value) {
     std::u16string out;
@@ -79,38 +73,20 @@ std::string packageBytes(const std::u16string &text) {
 }
 
 bool writeFile(const std::string &path, const std::string &bytes) {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return fclose(f) == 0 && ok;
-}
-
-/* The package's text, and its links into links; empty when it does not load. */
-static std::string loadBack(const std::string &packagePath, std::vector<std::string> *links) {
-    PtrVector *items = ptrVectorCreate(16, 16);
-    char *text = NULL;
-    std::string out;
-    if (loadPackage(packagePath.c_str(), items, &text) == 1) {
-        out = text ? text : "";
-        for (int32_t i = 0; i < items->count; i++) {
-            ItemRecord *item = (ItemRecord *)items->items[i];
-            for (PtrVector *list : {item->descLinks, item->mobileLinks})
-                for (int32_t j = 0; list && j < list->count; j++) links->push_back((char *)list->items[j]);
-        }
-    }
-    free(text);
-    itemListClear(items);
-    ptrVectorDestroy(items, 0);
-    return out;
+    std::ofstream out(path, std::ios::binary);
+    return (bool)out.write(bytes.data(), bytes.size()).flush();
 }
 
 std::vector<std::string> remoteLinks(const std::string &packagePath) {
+    LoadedPackage p(packagePath);
     std::vector<std::string> links;
-    loadBack(packagePath, &links);
+    for (int32_t i = 0; i < p.count(); i++)
+        for (PtrVector *list : {p.item(i)->descLinks, p.item(i)->mobileLinks})
+            for (int32_t j = 0; list && j < list->count; j++) links.push_back((char *)list->items[j]);
     return links;
 }
 
 std::string loadedText(const std::string &packagePath) {
-    std::vector<std::string> links;
-    return loadBack(packagePath, &links);
+    LoadedPackage p(packagePath);
+    return p.count() >= 0 && p.text ? p.text : "";
 }

@@ -6,9 +6,13 @@
 #ifndef LUMORA_TESTS_PACKAGE_BUILDER_H
 #define LUMORA_TESTS_PACKAGE_BUILDER_H
 
+#include <stdlib.h>
+
 #include <map>
 #include <string>
 #include <vector>
+
+#include "package_reader.h"
 
 struct PackageColumn {
     std::u16string key;   // English
@@ -31,6 +35,19 @@ PackageRow itemRow(const std::u16string &title, const std::u16string &descriptio
 std::u16string packageText(const std::vector<PackageRow> &rows,
                            const std::vector<PackageColumn> &columns = standardColumns());
 std::string packageBytes(const std::u16string &text);
+
+/* A package read with the program's own reader, released when the object goes. */
+struct LoadedPackage {
+    int result = -1;
+    PtrVector *items = ptrVectorCreate(256, 64);
+    char *text = nullptr;
+    LoadedPackage() = default;
+    explicit LoadedPackage(const std::string &path) { load(path); }
+    ~LoadedPackage() { itemListClear(items); ptrVectorDestroy(items, 0); free(text); }
+    void load(const std::string &path) { result = loadPackage(path.c_str(), items, &text); }
+    ItemRecord *item(int i) const { return (ItemRecord *)ptrVectorGet(items, i); }
+    int count() const { return result == 1 ? items->count : -1; }
+};
 
 /* The image links a package file still holds (descriptions, then mobile
  * details, item by item) and its text, read back with the program's own

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "charset.h"
 #include "platform.h"
@@ -34,13 +35,8 @@ std::string ScratchDir::file(const std::string &name) const {
 }
 
 std::string readFile(const std::string &path) {
-    std::string bytes;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    char chunk[4096];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
-    fclose(f);
-    return bytes;
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string unescape(const std::string &s) {

@@ -29,7 +29,6 @@ std::string readFile(const std::string &path);
 /* The text in another character set, as far as it converts. */
 std::string converted(const char *from, const char *to, const std::string &text);
 
-/* How often part occurs in text. */
 int occurrences(const std::string &text, const std::string &part);
 
 /* The bytes a case text stands for: \t \r \n \0 \\ \xHH undone, \{N:C} as N copies of C. */
