@@ -1,6 +1,5 @@
-/* Which launches openWebPage tries, in which order, for what the lookup of
- * the .html program found. (Launching itself is left to a person: under
- * Wine it starts Wine's own browser.) */
+/* Which launches openWebPage tries, in which order, for what the lookup of the .html program found. (Launching
+ * itself is left to a person: under Wine it starts Wine's own browser.) */
 #include <gtest/gtest.h>
 
 #include "browser.h"

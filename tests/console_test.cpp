@@ -1,6 +1,5 @@
-/* lumora-move as a process, the way a seller or a script runs it: each file
- * in tests/data/console is a case (format: tests/data/MOVE-CASES.md) of
- * arguments, package, image hosts, exit status, output and files left.
+/* lumora-move as a process, the way a seller or a script runs it: each file in tests/data/console is a case
+ * (format: tests/data/MOVE-CASES.md) of arguments, package, image hosts, exit status, output and files left.
  * Started with fork and execve, output to files, every wait bounded. POSIX only. */
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -29,9 +28,8 @@ static std::vector<char *> pointers(Strings &texts) {
     return out;
 }
 
-/* Runs lumora-move with the arguments and with home at dir, output to files
- * in dir, stop signals at their default; sends it the signal that stop()
- * returns, if any. The exit status, or -1 when it had to be killed. */
+/* Runs lumora-move with the arguments and with home at dir, output to files in dir, stop signals at their default;
+ * sends it the signal that stop() returns, if any. The exit status, or -1 when it had to be killed. */
 static int runMove(const std::string &dir, Strings args, const std::function<int()> &stop) {
     args.insert(args.begin(), {LUMORA_MOVE_PATH, "--connections", "1"});
     Strings env = {"HOME=" + fs::canonical(dir).string(), "XDG_DESKTOP_DIR="};
@@ -125,8 +123,7 @@ private:
         for (auto &p : pairs) replaceEvery(text, p[0], p[1]);
         return text;
     }
-    /* The names without their time prefix, each file checked to hold the
-     * image of a link that was asked for. */
+    /* The names without their time prefix, each file checked to hold the image of a link that was asked for. */
     Strings files(const Strings &asked) const {
         Strings names;
         for (const fs::directory_entry &e : fs::directory_iterator(target)) {

@@ -1,6 +1,5 @@
-/* lumora-move.exe as a Windows console program (under Wine here): it moves
- * a package end to end and refuses a package that is no export. The
- * thorough process tests of the console run on POSIX systems. */
+/* lumora-move.exe as a Windows console program (under Wine here): it moves a package end to end and refuses a
+ * package that is no export. The thorough process tests of the console run on POSIX systems. */
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -10,8 +9,7 @@
 #include "move_case.h"
 #include "platform.h"
 
-/* Runs lumora-move (drive Z: is /) with the arguments, its output into out;
- * the exit code. */
+/* Runs lumora-move (drive Z: is /) with the arguments, its output into out; the exit code. */
 static int runMove(const std::string &arguments, const std::string &out) {
     std::string program = std::string("Z:") + LUMORA_MOVE_PATH;
     std::replace(program.begin(), program.end(), '/', '\\');

@@ -1,6 +1,5 @@
-/* The portable building blocks: link splitting and response headers, text
- * utilities, character sets, paths, the pointer vector and the string map.
- * Input and expected output tables live under tests/data/unit. */
+/* The portable building blocks: link splitting and response headers, text utilities, character sets, paths, the
+ * pointer vector and the string map. Input and expected output tables live under tests/data/unit. */
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>

@@ -1,6 +1,5 @@
-/* The move job end to end against the scripted loopback server, its view's
- * calls recorded: the files and their names, the package and its backup, the
- * log, the item's failures, and every call of the view in order. */
+/* The move job end to end against the scripted loopback server, its view's calls recorded: the files and their
+ * names, the package and its backup, the log, the item's failures, and every call of the view in order. */
 #include <gtest/gtest.h>
 
 #include "local_naming.h"

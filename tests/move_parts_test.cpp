@@ -1,8 +1,7 @@
-/* The move's parts: local names (the extension a link gives, names that
- * skip files already there while the one counter moves on), and the link
- * rewrite: links replaced only where they stand whole, the blank-image rule,
- * the progress steps, and the rewrite against a plain reference (one pass
- * through the text per link, longest first) on generated packages. */
+/* The move's parts: local names (the extension a link gives, names that skip files already there while the one
+ * counter moves on), and the link rewrite: links replaced only where they stand whole, the blank-image rule, the
+ * progress steps, and the rewrite against a plain reference (one pass through the text per link, longest first) on
+ * generated packages. */
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <stdlib.h>

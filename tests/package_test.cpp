@@ -1,6 +1,5 @@
-/* The data package: link extraction (its forms in tests/data/links, and the
- * scanner against PCRE), the reader on packages of every shape the seller
- * assistant writes and on inputs cut short, backups and the write-back. */
+/* The data package: link extraction (its forms in tests/data/links, and the scanner against PCRE), the reader on
+ * packages of every shape the seller assistant writes and on inputs cut short, backups and the write-back. */
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -118,9 +117,8 @@ TEST_F(Package, LoadsEveryItemWithItsLinksWithOrWithoutOptionalColumns) {
     EXPECT_EQ(strings(noSelling.item(0)->mobileLinks), MOBILE_LINKS);
 }
 
-/* Refused: headers without usable columns, unquoted or unclosed fields, files
- * not in the export's form. Titles over 255 bytes in any row; where the data
- * ends; a last row cut before its description or its mobile details. */
+/* Refused: headers without usable columns, unquoted or unclosed fields, files not in the export's form. Titles over
+ * 255 bytes in any row; where the data ends; a last row cut before its description or its mobile details. */
 TEST_F(Package, MalformedRefusedTitleLimitAndTheEndOfTheData) {
     Columns descLast = columnsWithout({u"宝贝描述"}), titleInside = standardColumns();
     descLast.push_back({u"description", u"宝贝描述"});  // the last name carries the CR
@@ -203,8 +201,7 @@ TEST_F(Package, BackupTakesTheFirstFreeNumber) {
 
 typedef Package PackageDeathTest;
 
-/* A name at the limit (255 bytes, or what MAX_PATH leaves) leaves no room
- * for a longer temporary name beside it. */
+/* A name at the limit (255 bytes, or what MAX_PATH leaves) leaves no room for a longer temporary name beside it. */
 TEST_F(PackageDeathTest, WrittenBackItReadsAsTheSameTextAndAFailedWriteLeavesItWhole) {
     size_t longest = std::min<size_t>(255, PATH_SIZE - 2 - dir.path().size());
     std::string package = dir.file(std::string(longest - 4, 'p') + ".csv");

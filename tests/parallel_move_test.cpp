@@ -1,7 +1,6 @@
-/* The move job with several connections against the same move made one
- * image at a time, with the same answers per link: everything a seller can
- * see must match (files, package, failure lists, view calls, log). Cases are
- * files in tests/data/parallel plus generated ones of 2,000 links. */
+/* The move job with several connections against the same move made one image at a time, with the same answers per
+ * link: everything a seller can see must match (files, package, failure lists, view calls, log). Cases are files in
+ * tests/data/parallel plus generated ones of 2,000 links. */
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -64,9 +63,8 @@ protected:
         setNetTimeouts(NET_TIMEOUT_MS, NET_TIMEOUT_MS);
         abortRequested = 0;
     }
-    /* What a move left (files, package, failures, view calls, log), the
-     * job's folder and start time taken out; *skipped counts downloads
-     * refused because their host had failed five times. */
+    /* What a move left (files, package, failures, view calls, log), the job's folder and start time taken out;
+     * *skipped counts downloads refused because their host had failed five times. */
     Strings move(const CaseHosts &hosts, const MoveCase &c, int connections, int *skipped) {
         ScratchDir dir;
         hosts.writePackage(dir.file("package.csv"));

@@ -1,6 +1,5 @@
-/* Shell links as the desktop shortcut makes them: the arguments refused,
- * what is set, and paths in the ANSI code page, read back through the
- * shell's own interfaces. */
+/* Shell links as the desktop shortcut makes them: the arguments refused, what is set, and paths in the ANSI code
+ * page, read back through the shell's own interfaces. */
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <objidl.h>
@@ -11,9 +10,8 @@
 #include "shortcut.h"
 #include "test_support.h"
 
-/* What a saved link holds, one field a line, read back through IShellLinkA;
- * but the show command, which Wine's reader does not restore, comes from
- * the 32-bit number at offset 0x3C of the file's header. */
+/* What a saved link holds, one field a line, read back through IShellLinkA; but the show command, which Wine's
+ * reader does not restore, comes from the 32-bit number at offset 0x3C of the file's header. */
 static std::string readLink(const std::string &path) {
     IShellLinkA *link = NULL;
     IPersistFile *file = NULL;

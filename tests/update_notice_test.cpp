@@ -1,14 +1,12 @@
-/* The update service's reply as the program reads it: the status word and
- * the notice (cases in tests/data/shell), the notice's conversion to GBK,
- * and the warning shown for a reply the program does not understand. */
+/* The update service's reply as the program reads it: the status word and the notice (cases in tests/data/shell),
+ * the notice's conversion to GBK, and the warning shown for a reply the program does not understand. */
 #include <gtest/gtest.h>
 
 #include "shell_state.h"
 #include "test_support.h"
 #include "update_notice.h"
 
-/* The window's state, defined by the window in the program; the shell
- * parts under test only refer to it. */
+/* The window's state, defined by the window in the program; the shell parts under test only refer to it. */
 HWND mainWindow;
 Controls controls;
 char appDir[PATH_SIZE];

@@ -1,6 +1,5 @@
-/* Moves for tests: written down as case files (format: tests/data/MOVE-CASES.md)
- * and served by loopback hosts; a view that writes down every call of the
- * job, and a job run over a package file. */
+/* Moves for tests: written down as case files (format: tests/data/MOVE-CASES.md) and served by loopback hosts; a
+ * view that writes down every call of the job, and a job run over a package file. */
 #ifndef LUMORA_TESTS_MOVE_CASE_H
 #define LUMORA_TESTS_MOVE_CASE_H
 

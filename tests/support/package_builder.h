@@ -1,8 +1,6 @@
-/* Writes data packages as the seller assistant exports them, for tests and
- * benchmarks: FF FE and UTF-16LE text; a "version 1.00" line, a row of
- * English column keys and the row of Chinese column names; then one CR LF
- * ended row per item, fields separated by TAB, text fields quoted with inner
- * quotes doubled. */
+/* Writes data packages as the seller assistant exports them, for tests and benchmarks: FF FE and UTF-16LE text; a
+ * "version 1.00" line, a row of English column keys and the row of Chinese column names; then one CR LF ended row
+ * per item, fields separated by TAB, text fields quoted with inner quotes doubled. */
 #ifndef LUMORA_TESTS_PACKAGE_BUILDER_H
 #define LUMORA_TESTS_PACKAGE_BUILDER_H
 
@@ -49,9 +47,8 @@ struct LoadedPackage {
     int count() const { return result == 1 ? items->count : -1; }
 };
 
-/* The image links a package file still holds (descriptions, then mobile
- * details, item by item) and its text, read back with the program's own
- * reader; empty when it does not load. */
+/* The image links a package file still holds (descriptions, then mobile details, item by item) and its text, read
+ * back with the program's own reader; empty when it does not load. */
 std::vector<std::string> remoteLinks(const std::string &packagePath);
 std::string loadedText(const std::string &packagePath);
 

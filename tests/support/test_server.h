@@ -48,8 +48,7 @@ public:
     /* Drops the scripts that no connection has taken yet. */
     void forgetScripts();
     void answerBy(std::function<Reply(const std::string &request)> answer);
-    /* Every request received so far, in order, after waiting up to two
-     * seconds for at least atLeast of them. */
+    /* Every request received so far, in order, after waiting up to two seconds for at least atLeast of them. */
     std::vector<std::string> requests(size_t atLeast = 0);
     int connections() const { return accepted; }
 

@@ -1,6 +1,5 @@
-/* Helpers shared by the unit tests: scratch folders, reading files and case
- * tables back, and process hooks that let death tests observe the message
- * shown before the process ends. */
+/* Helpers shared by the unit tests: scratch folders, reading files and case tables back, and process hooks that let
+ * death tests observe the message shown before the process ends. */
 #ifndef LUMORA_TESTS_TEST_SUPPORT_H
 #define LUMORA_TESTS_TEST_SUPPORT_H
 
@@ -47,8 +46,7 @@ struct CaseFileName {
     template <class Info> std::string operator()(const Info &info) const { return testNameOf(info.param); }
 };
 
-/* Hooks that print each message as messageLine() to standard error and end
- * the process at once with the status. */
+/* Hooks that print each message as messageLine() to standard error and end the process at once with the status. */
 void installRecordingHooks();
 
 /* The strings a pointer vector holds; the vector is released when taken. */
