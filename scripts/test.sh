@@ -31,7 +31,9 @@ suite() {  # NAME CMAKE_ARGS... [-- CTEST_ARGS...]: configures, builds and tests
     fi
     ninja -C "$dir" -j "$jobs" "${targets[@]}" || return 1
     rm -rf "$dir/cases"
-    GTEST_OUTPUT="xml:$dir/cases/" ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_args[@]}" |
+    local drive=  # a Windows program under Wine finds / as drive Z:
+    if grep -q '^CMAKE_TOOLCHAIN_FILE:.*mingw' "$dir/CMakeCache.txt"; then drive=Z:; fi
+    GTEST_OUTPUT="xml:$drive$dir/cases/" ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_args[@]}" |
         tee "$dir/ctest-output.txt"
 }
 # "PASSED FAILED SKIPPED" of one build folder: the cases in the GoogleTest
