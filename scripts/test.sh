@@ -24,13 +24,13 @@ suite() {  # NAME CMAKE_ARGS... [-- CTEST_ARGS...]: configures, builds and tests
     shift
     while (($#)) && [[ $1 != -- ]]; do cmake_args+=("$1"); shift; done
     (($#)) && shift && ctest_args=("$@")
+    rm -rf "$dir/cases" "$dir/ctest-output.txt"  # no stale count where this run fails to build
     cmake -S "$root" -B "$dir" -G Ninja -DLUMORA_BENCH=OFF "${cmake_args[@]}" >/dev/null || return 1
     # with a test selection, only the selected tests' programs are built
     if ((${#ctest_args[@]})); then
         mapfile -t targets < <(ctest --test-dir "$dir" -N "${ctest_args[@]}" | sed -n 's/^ *Test *#[0-9]*: //p')
     fi
     ninja -C "$dir" -j "$jobs" "${targets[@]}" || return 1
-    rm -rf "$dir/cases"
     local drive=  # a Windows program under Wine finds / as drive Z:
     if grep -q '^CMAKE_TOOLCHAIN_FILE:.*mingw' "$dir/CMakeCache.txt"; then drive=Z:; fi
     GTEST_OUTPUT="xml:$drive$dir/cases/" ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_args[@]}" |
@@ -39,16 +39,18 @@ suite() {  # NAME CMAKE_ARGS... [-- CTEST_ARGS...]: configures, builds and tests
 # "PASSED FAILED SKIPPED" of one build folder: the cases in the GoogleTest
 # reports, and a program that wrote none (a crash, a corpus replay) as one.
 count_suite() {
-    local dir=$1
-    {
-        cat "$dir"/cases/*.xml 2>/dev/null | sed -n 's/^ *<testsuite .* tests="\([0-9]*\)" failures="\([0-9]*\)" disabled="\([0-9]*\)" skipped="\([0-9]*\)".*/\1 \2 \3 \4/p' |
+    local dir=$1 name result
+    [[ -e "$dir/ctest-output.txt" ]] || return 0
+    for report in "$dir"/cases/*.xml; do
+        [[ -e "$report" ]] || continue
+        sed -n 's/^ *<testsuite .* tests="\([0-9]*\)" failures="\([0-9]*\)" disabled="\([0-9]*\)" skipped="\([0-9]*\)".*/\1 \2 \3 \4/p' "$report" |
             awk '{ print $1 - $2 - $3 - $4, $2, $3 + $4 }'
-        sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) \.*[ *]*\([A-Za-z]*\).*/\1 \2/p' "$dir/ctest-output.txt" |
-            while read -r name result; do
-                [[ -e "$dir/cases/$name.xml" ]] && continue
-                [[ $result == Passed ]] && echo "1 0 0" || echo "0 1 0"
-            done
-    }
+    done
+    sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) \.*[ *]*\([A-Za-z]*\).*/\1 \2/p' "$dir/ctest-output.txt" |
+        while read -r name result; do
+            if [[ -e "$dir/cases/$name.xml" ]]; then continue; fi
+            if [[ $result == Passed ]]; then echo "1 0 0"; else echo "0 1 0"; fi
+        done
 }
 # The same from a GoogleTest program's printed summary.
 count_printed() {
