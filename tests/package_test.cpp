@@ -208,7 +208,7 @@ TEST_F(PackageDeathTest, WrittenBackItReadsAsTheSameTextAndAFailedWriteLeavesItW
     ASSERT_TRUE(writeFile(package, bytes({itemRow(u"连衣裙", u"<img src=\"D:\\图片\\1.jpg\">")})));
     LoadedPackage before(package);
     ASSERT_EQ(before.result, 1);
-    writePackage(package.c_str(), before.text);
+    EXPECT_EQ(writePackage(package.c_str(), before.text), 1);
     LoadedPackage after(package);
     std::string written = readFile(package);
     EXPECT_TRUE(after.result == 1 && strcmp(after.text, before.text) == 0 && written.substr(0, 2) == "\xFF\xFE");
@@ -216,8 +216,11 @@ TEST_F(PackageDeathTest, WrittenBackItReadsAsTheSameTextAndAFailedWriteLeavesItW
     ASSERT_EQ(temporaryPath(package.c_str(), temporary, sizeof temporary), 1);
     EXPECT_EQ(fileExists(temporary), 0);
     EXPECT_EQ(std::string(temporary, fileName(temporary) - temporary), dir.path() + PATH_SEPARATOR);
+    std::string folder = dir.file("folder.csv");
     std::filesystem::create_directory(temporary);  // the new contents cannot be written
-    EXPECT_EXIT(installRecordingHooks(); writePackage(package.c_str(), "new contents"), testing::ExitedWithCode(0),
-                messageLine("错误", "更新CSV文件失败：文件句柄无法打开。"));
+    std::filesystem::create_directory(folder);     // nor put in place of a folder
+    for (const std::string &path : {package, folder})
+        EXPECT_EXIT(installRecordingHooks(); writePackage(path.c_str(), "new contents"), testing::ExitedWithCode(0),
+                    messageLine("错误", "更新CSV文件失败：文件句柄无法打开。"));
     EXPECT_EQ(readFile(package), written);
 }
