@@ -14,6 +14,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/native}
 bench=$build/bench/fetch_bench
 . "$root/scripts/deps.sh"
+. "$root/bench/memory_dir.sh"
 . "$root/scripts/nginx.sh"
 lumora_install "${LUMORA_BENCH_PACKAGES[@]}"
 
@@ -24,15 +25,7 @@ MEMORY_KIB=1048576  # room for the images and every run's copy of them
 SERVER_NS=lumora-bench-server-$$
 CLIENT_NS=lumora-bench-client-$$
 
-# The files live in memory when /dev/shm has room, so that the figures are
-# the fetchers' own: on a disk, creating files soon after thousands were
-# deleted (by an earlier run, say) can take longer than downloading them, as
-# ext4 without a journal passes over inodes freed in the last half minute.
-tmp=${TMPDIR:-/tmp}
-if [ -d /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 { print $4 }')" -gt "$MEMORY_KIB" ]; then
-    tmp=/dev/shm
-fi
-work=$(mktemp -d -p "$tmp")
+work=$(memoryWorkDir "$MEMORY_KIB")  # the fetchers' figures, not the file system's
 servers=()
 netns=()
 cleanup() {

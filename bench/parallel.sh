@@ -13,6 +13,7 @@ build=${1:-$root/build/native}
 bench=$build/bench/fetch_bench
 server=$build/bench/delay_server
 . "$root/scripts/deps.sh"
+. "$root/bench/memory_dir.sh"
 . "$root/scripts/nginx.sh"  # stopProcess
 lumora_install "${LUMORA_BENCH_PACKAGES[@]}"
 
@@ -21,13 +22,7 @@ ONE_AT_A_TIME_IMAGES=${ONE_AT_A_TIME_IMAGES:-400}
 RUN_LIMIT_SECONDS=150  # one tool's pass over the list
 MEMORY_KIB=524288
 
-# Files in memory where /dev/shm has room, so that the figures are the
-# fetchers' own and not the file system's (see bench/fetch.sh).
-tmp=${TMPDIR:-/tmp}
-if [ -d /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 { print $4 }')" -gt "$MEMORY_KIB" ]; then
-    tmp=/dev/shm
-fi
-work=$(mktemp -d -p "$tmp")
+work=$(memoryWorkDir "$MEMORY_KIB")  # the fetchers' figures, not the file system's
 serverPid=
 cleanup() {
     [ -z "$serverPid" ] || stopProcess "$serverPid"

@@ -67,8 +67,7 @@ protected:
      * *skipped counts downloads refused because their host had failed five times. */
     Strings move(const CaseHosts &hosts, const MoveCase &c, int connections, int *skipped) {
         ScratchDir dir;
-        hosts.writePackage(dir.file("package.csv"));
-        makeFolder(dir.file("images").c_str());
+        hosts.writeJob(dir);
         Recorder recorder;
         imageCounter = 1;
         resetConnFailCounts();
@@ -147,8 +146,7 @@ TEST_F(ParallelMove, AnAbortWithDownloadsInFlightThenTheResumeMoveTheWholePackag
     MoveCase c = oneHost(200, 10, false, 5);
     CaseHosts hosts(c);
     ScratchDir dir;
-    hosts.writePackage(dir.file("package.csv"));
-    makeFolder(dir.file("images").c_str());
+    hosts.writeJob(dir);
     Recorder recorder;
     recorder.abortAfterItem = 2;
     ASSERT_EQ(runJob(dir, c.options, 8, recorder, moved.items), MOVE_ABORTED);

@@ -15,6 +15,7 @@
 #include "conn_pool.h"
 #include "move_job.h"
 #include "package_builder.h"
+#include "platform.h"
 #include "test_server.h"
 #include "test_support.h"
 
@@ -95,6 +96,11 @@ public:
         for (const std::string &host : c.hosts)
             for (const std::string &r : servers[host]->requests()) out.push_back(host + r.substr(4, r.find(' ', 4) - 4));
         return out;
+    }
+    /* A job's folder: dir's package.csv and its empty images folder. */
+    void writeJob(const ScratchDir &dir) const {
+        writePackage(dir.file("package.csv"));
+        makeFolder(dir.file("images").c_str());
     }
     void writePackage(const std::string &path) const {
         std::vector<PackageRow> rows;
