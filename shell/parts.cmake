@@ -1,8 +1,9 @@
 # The Windows program's parts that do without its window, and its resources;
 # included by shell/CMakeLists.txt.
 #
-# lumora_shell_parts: the browser launch, the update notice and the desktop
-# shortcut, a static library that the program and the unit tests link.
+# lumora_shell_parts: the browser launch, the update notice, the desktop
+# shortcut and the screen's scale, a static library that the program and
+# the unit tests link.
 # Those parts use the window's state (mainWindow, controls, appDir) that
 # shell_state.h declares: its definitions belong to whatever links them.
 #
@@ -12,6 +13,7 @@
 # with shell/resources (windres looks for icon and manifest files there).
 add_library(lumora_shell_parts STATIC
   ${CMAKE_CURRENT_LIST_DIR}/browser.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/screen_scale.cpp
   ${CMAKE_CURRENT_LIST_DIR}/shortcut.cpp
   ${CMAKE_CURRENT_LIST_DIR}/update_notice.cpp)
 target_include_directories(lumora_shell_parts PUBLIC ${CMAKE_CURRENT_LIST_DIR})

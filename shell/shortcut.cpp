@@ -18,6 +18,7 @@
 #include "file_helpers.h"
 #include "paths.h"
 #include "platform.h"
+#include "screen_scale.h"
 #include "shell_state.h"
 
 static const char LINK_NAME[] = "Lumora.lnk";
@@ -64,7 +65,7 @@ HRESULT createShellLink(const char *target, const char *arguments, const char *l
 
 static HHOOK relabelHook;
 
-/* Room beside a button's text, in pixels on each side. */
+/* Room beside a button's text, in 96-dpi pixels on each side. */
 enum { BUTTON_TEXT_MARGIN = 10 };
 
 /* The width a button needs for its text in its own font. */
@@ -78,7 +79,7 @@ static int textWidth(HWND button) {
     GetTextExtentPoint32A(dc, text, length, &size);
     SelectObject(dc, previous);
     ReleaseDC(button, dc);
-    return size.cx + 2 * BUTTON_TEXT_MARGIN;
+    return size.cx + 2 * scaled(BUTTON_TEXT_MARGIN);
 }
 
 /* A window's rectangle in its parent's client coordinates. */

@@ -1,16 +1,19 @@
 /* The main window's layout: a fixed-pixel two-page wizard, drawn for 96 dpi
- * and a 19-pixel caption. The controls are one table, created in its order;
- * only the font and the window's height follow the system's settings. */
+ * and a 19-pixel caption. The controls are one table, created in its order.
+ * On a finer screen every length and the fonts grow by the screen's scale,
+ * so that the window looks as drawn, only sharper; the height also follows
+ * the caption. */
 #include <windows.h>
 #include <commctrl.h>
 #include <string.h>
 
 #include <initializer_list>
 
+#include "screen_scale.h"
 #include "shell_state.h"
 #include "window.h"
 
-enum { WINDOW_WIDTH = 680, WINDOW_HEIGHT = 560, DESIGN_CAPTION = 19, DESIGN_DPI = 96 };
+enum { WINDOW_WIDTH = 680, WINDOW_HEIGHT = 560, DESIGN_CAPTION = 19, ABOVE_CENTRE = 26 };
 
 enum Parent { ON_WINDOW, ON_PAGE_ONE, ON_PAGE_TWO };
 
@@ -67,8 +70,9 @@ static HWND parentOf(Parent parent, HWND window) {
     return parent == ON_PAGE_ONE ? controls.stepOnePanel : parent == ON_PAGE_TWO ? controls.stepTwoPanel : window;
 }
 
-/* The stock GUI font in 宋体, its height scaled back to the size the layout
- * was drawn for on screens above 96 dpi. Created once. */
+/* The stock GUI font in 宋体 at the size the layout was drawn for, grown
+ * with the layout: the stock font already follows the screen, so its height
+ * goes back to the 96-dpi size first. Created once. */
 static HFONT defaultUiFont(void) {
     static HFONT font;
     if (font) return font;
@@ -76,20 +80,19 @@ static HFONT defaultUiFont(void) {
     GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
     strcpy(lf.lfFaceName, "宋体");
     lf.lfWeight = FW_NORMAL;
-    HDC dc = GetWindowDC(GetDesktopWindow());
-    int dpi = GetDeviceCaps(dc, LOGPIXELSX);
-    ReleaseDC(GetDesktopWindow(), dc);
+    int dpi = screenDpi();
     if (dpi > DESIGN_DPI) lf.lfHeight = (LONG)(lf.lfHeight / ((float)(dpi - DESIGN_DPI) * 1.041666f / 100 + 1));
+    lf.lfHeight = scaled(lf.lfHeight);
     font = CreateFontIndirectA(&lf);
     return font;
 }
 
-/* A 宋体 font of the given height, weight and underline. */
+/* A 宋体 font of the given 96-dpi height, weight and underline. */
 static HFONT labelFont(int height, int weight, BOOL underline) {
     LOGFONTA lf;
     GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
     strcpy(lf.lfFaceName, "宋体");
-    lf.lfHeight = height;
+    lf.lfHeight = scaled(height);
     lf.lfWidth = 0;
     lf.lfWeight = weight;
     lf.lfUnderline = (BYTE)underline;
@@ -107,22 +110,28 @@ static BOOL CALLBACK setFont(HWND child, LPARAM font) {
 static void setUpItemList(void) {
     HWND list = controls.itemListView;
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP);
-    SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, (LPARAM)ImageList_Create(1, 19, ILC_COLOR24 | ILC_MASK, 3, 1));
+    SendMessageA(list, LVM_SETIMAGELIST, LVSIL_SMALL, (LPARAM)ImageList_Create(1, scaled(19), ILC_COLOR24 | ILC_MASK, 3, 1));
     for (int i = 0; i < 4; i++) {
         LVCOLUMNA column = {};
         column.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH | LVCF_SUBITEM;
         column.fmt = COLUMNS[i].format;
-        column.cx = COLUMNS[i].width;
+        column.cx = scaled(COLUMNS[i].width);
         column.pszText = (char *)COLUMNS[i].header;
         column.iSubItem = i;
         SendMessageA(list, LVM_INSERTCOLUMNA, (WPARAM)i, (LPARAM)&column);
     }
 }
 
+/* Creates the control with its rectangle's edges scaled, so that controls
+ * that meet in the layout still meet. */
+static HWND createControl(const ControlSpec &c, HWND window, HINSTANCE instance) {
+    int left = scaled(c.x), top = scaled(c.y), right = scaled(c.x + c.width), bottom = scaled(c.y + c.height);
+    return CreateWindowExA(c.exStyle, c.windowClass, c.text, WS_CHILD | WS_VISIBLE | c.style, left, top, right - left,
+                           bottom - top, parentOf(c.parent, window), (HMENU)(INT_PTR)c.id, instance, NULL);
+}
+
 void createControls(HWND window, HINSTANCE instance) {
-    for (const ControlSpec &c : CONTROLS)
-        *c.handle = CreateWindowExA(c.exStyle, c.windowClass, c.text, WS_CHILD | WS_VISIBLE | c.style, c.x, c.y,
-                                    c.width, c.height, parentOf(c.parent, window), (HMENU)(INT_PTR)c.id, instance, NULL);
+    for (const ControlSpec &c : CONTROLS) *c.handle = createControl(c, window, instance);
     EnumChildWindows(window, setFont, (LPARAM)defaultUiFont());
     // the pages' controls report to the main window's procedure
     SetWindowLongPtrA(controls.stepOnePanel, GWLP_WNDPROC, (LONG_PTR)windowProc);
@@ -140,13 +149,13 @@ void createControls(HWND window, HINSTANCE instance) {
 
 void sizeAndCentre(HWND window) {
     int caption = GetSystemMetrics(SM_CYCAPTION);
-    if (caption != DESIGN_CAPTION)
-        SetWindowPos(window, NULL, 0, 0, WINDOW_WIDTH, WINDOW_HEIGHT + caption - DESIGN_CAPTION,
+    if (caption != DESIGN_CAPTION || screenDpi() != DESIGN_DPI)
+        SetWindowPos(window, NULL, 0, 0, scaled(WINDOW_WIDTH), scaled(WINDOW_HEIGHT - DESIGN_CAPTION) + caption,
                      SWP_NOMOVE | SWP_NOZORDER);
     RECT client;
     GetClientRect(window, &client);
     int x = (GetSystemMetrics(SM_CXSCREEN) - client.right) / 2;
-    int y = (GetSystemMetrics(SM_CYMAXIMIZED) - client.bottom) / 2 - 26;
+    int y = (GetSystemMetrics(SM_CYMAXIMIZED) - client.bottom) / 2 - scaled(ABOVE_CENTRE);
     SetWindowPos(window, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 

@@ -17,6 +17,7 @@
 #include "file_helpers.h"
 #include "move_checks.h"
 #include "move_job.h"
+#include "screen_scale.h"
 #include "shell_state.h"
 #include "text_utils.h"
 #include "window.h"
@@ -274,7 +275,8 @@ static void onDropFiles(HDROP drop) {
 }
 
 /* Draws the background once: the white header band, the etched rule above
- * the buttons and the divider between the two links. */
+ * the buttons and the divider between the two links, placed by the screen's
+ * scale and drawn one pixel thin. */
 static void renderBackground(HDC target, int width, int height) {
     backgroundCache = CreateCompatibleDC(target);
     SelectObject(backgroundCache, CreateCompatibleBitmap(target, width, height));
@@ -284,14 +286,15 @@ static void renderBackground(HDC target, int width, int height) {
     HPEN dark = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_3DDKSHADOW));
     HGDIOBJ oldPen = SelectObject(backgroundCache, shadow);
     HGDIOBJ oldBrush = SelectObject(backgroundCache, GetSysColorBrush(COLOR_WINDOW));
-    Rectangle(backgroundCache, -1, -1, 680, 72);
-    MoveToEx(backgroundCache, 0, 484, NULL);
-    LineTo(backgroundCache, 680, 484);
-    MoveToEx(backgroundCache, 147, 505, NULL);
-    LineTo(backgroundCache, 147, 516);
+    int right = scaled(680), rule = scaled(484), divider = scaled(147);
+    Rectangle(backgroundCache, -1, -1, right, scaled(72));
+    MoveToEx(backgroundCache, 0, rule, NULL);
+    LineTo(backgroundCache, right, rule);
+    MoveToEx(backgroundCache, divider, scaled(505), NULL);
+    LineTo(backgroundCache, divider, scaled(516));
     SelectObject(backgroundCache, dark);
-    MoveToEx(backgroundCache, 0, 485, NULL);
-    LineTo(backgroundCache, 680, 485);
+    MoveToEx(backgroundCache, 0, rule + 1, NULL);
+    LineTo(backgroundCache, right, rule + 1);
     SelectObject(backgroundCache, oldPen);
     SelectObject(backgroundCache, oldBrush);
     DeleteObject(shadow);
