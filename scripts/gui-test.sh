@@ -12,23 +12,37 @@
 # nowhere. The prefix's Wine processes are stopped before the run, so that
 # they start on this run's display, and again afterwards.
 #
+# With --dpi N the screen has N dots per inch (Wine's LogPixels; 96 by
+# default, which every run sets and leaves behind), and the virtual display
+# and desktop grow with it, so that a sharp screen shows what a 1024 x 768
+# one shows at 96: the program, aware of the screen's DPI, lays itself out
+# larger.
+#
 # The driver asks for screenshots at chosen moments (tests/gui/remote_ui.h)
 # and this script takes them with ImageMagick's import, cut to the window:
-# page-one.png, moving.png and failures.png, into build/win32/screenshots
-# or, with --docs, into docs/. Every step is bounded by a time-out; Xvfb and
-# the Wine processes are stopped on exit whatever happens. The driver's
+# page-one.png, moving.png and failures.png (page-one-144dpi.png and so on
+# at another DPI), into build/win32/screenshots or, with --docs, into
+# docs/. Every step is bounded by a time-out; Xvfb and the Wine processes
+# are stopped on exit whatever happens. The driver's
 # output (GoogleTest's, converted from GBK) is printed; the exit status is
 # the driver's.
-# Usage: scripts/gui-test.sh [--docs] [GTEST_ARGS...]
+# Usage: scripts/gui-test.sh [--docs] [--dpi N] [GTEST_ARGS...]
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$root/build/win32"
 shots="$build/screenshots"
-if [[ "${1:-}" == "--docs" ]]; then
-    shots="$root/docs"
-    shift
-fi
+dpi=96
+while [[ "${1:-}" == --docs || "${1:-}" == --dpi ]]; do
+    case $1 in
+    --docs) shots="$root/docs"; shift ;;
+    --dpi) dpi=${2:-}; shift; shift || true ;;
+    esac
+done
+[[ "$dpi" =~ ^[0-9]+$ ]] && ((dpi >= 96 && dpi <= 480)) || { echo "--dpi takes 96 to 480" >&2; exit 2; }
+suffix=
+((dpi == 96)) || suffix="-${dpi}dpi"
+screen="$((1024 * dpi / 96))x$((768 * dpi / 96))"
 
 log() { printf '[gui-test] %s\n' "$*" >&2; }
 
@@ -53,10 +67,24 @@ stop_wine() {
     WINEPREFIX="$LUMORA_WINEPREFIX" timeout 30 wineserver -w </dev/null >/dev/null 2>&1 || true
 }
 
+# Sets the prefix's registry values (each KEY VALUE TYPE DATA) while no
+# Wine process of the prefix runs, so that the processes started next read
+# them.
+set_registry() {
+    stop_wine
+    while (($# >= 4)); do
+        timeout 120 "$root/scripts/wine-run.sh" reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null
+        shift 4
+    done
+    stop_wine
+}
+dpi_key='HKCU\Control Panel\Desktop'
+
 work=$(mktemp -d)
 xvfb_pid=
 cleanup() {
     stop_wine
+    ((dpi == 96)) || set_registry "$dpi_key" LogPixels REG_DWORD 96 || true
     [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     rm -rf "$work"
 }
@@ -69,21 +97,16 @@ if ! timeout 1200 ninja -C "$build" lumora_gui_driver >"$work/build.log" 2>&1; t
     exit 1
 fi
 
-# Wine's virtual desktop, set while no Wine process of the prefix runs, so
-# that the desktop process started next reads it; and /bin/true as the only
+# Wine's virtual desktop, the screen's DPI, and /bin/true as the only
 # browser Wine may start, so that a page the program opens (the download
 # page, the extraction guide) goes nowhere, whatever the machine has.
-stop_wine
-for key in 'HKCU\Software\Wine\Explorer /v Desktop /d Default' \
-           'HKCU\Software\Wine\Explorer\Desktops /v Default /d 1024x768' \
-           'HKCU\Software\Wine\WineBrowser /v Browsers /d true'; do
-    # shellcheck disable=SC2086
-    timeout 120 "$root/scripts/wine-run.sh" reg add $key /f >/dev/null
-done
-stop_wine
+set_registry 'HKCU\Software\Wine\Explorer' Desktop REG_SZ Default \
+    'HKCU\Software\Wine\Explorer\Desktops' Default REG_SZ "$screen" \
+    'HKCU\Software\Wine\WineBrowser' Browsers REG_SZ true \
+    "$dpi_key" LogPixels REG_DWORD "$dpi"
 
 # Xvfb chooses a free display and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
     [[ -s "$work/display" ]] && break
@@ -92,7 +115,7 @@ for _ in $(seq 100); do
 done
 [[ -s "$work/display" ]] || { log "Xvfb did not start"; cat "$work/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$(tr -d '[:space:]' <"$work/display")"
-log "display $DISPLAY"
+log "display $DISPLAY, $screen at $dpi dpi"
 
 # Takes every screenshot the driver is waiting for.
 take_shots() {
@@ -101,8 +124,8 @@ take_shots() {
         [[ -e "$want" ]] || continue
         name=$(basename "$want" .want)
         if timeout 20 import -display "$DISPLAY" -window root -crop "$(tr -d '[:space:]' <"$want")" +repage \
-            "$shots/$name.png"; then
-            log "screenshot $shots/$name.png"
+            "$shots/$name$suffix.png"; then
+            log "screenshot $shots/$name$suffix.png"
         else
             log "screenshot $name failed"
         fi

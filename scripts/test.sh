@@ -3,8 +3,9 @@
 # and UndefinedBehaviorSanitizer (with the fuzz targets' corpus replayed;
 # scripts/fuzz.sh fuzzes for real), the tests that start threads under
 # ThreadSanitizer, as 32-bit Windows programs under Wine, the window tests,
-# which drive the real Lumora.exe under Wine on Xvfb, and the release
-# packages, installed, run and uninstalled under Wine.
+# which drive the real Lumora.exe under Wine on Xvfb (at 96 dpi, then again
+# at 144), and the release packages, installed, run and uninstalled under
+# Wine.
 # Installs what is missing first (Debian 12), and prints each stage's time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -58,7 +59,7 @@ count_printed() {
         -e 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\},.*/0 0 \1/p' "$1"
 }
 
-rm -f "$root"/build/{gui,release-gui}-output.txt
+rm -f "$root"/build/{gui,gui-144dpi,release-gui}-output.txt
 stage "set-up" lumora_install "${LUMORA_NATIVE_PACKAGES[@]}"
 stage "native" suite native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -67,12 +68,14 @@ TSAN_OPTIONS=halt_on_error=1 stage "threads" suite tsan -DCMAKE_BUILD_TYPE=Debug
 stage "windows set-up" bash -c "'$root/scripts/windows-deps.sh' && '$root/scripts/wine-env.sh'"
 stage "windows under wine" suite win32 "${LUMORA_WIN32_TEST_ARGS[@]}"
 stage "window under wine and xvfb" bash -c "set -o pipefail; '$root/scripts/gui-test.sh' | tee '$root/build/gui-output.txt'"
+stage "window at 144 dpi under wine and xvfb" \
+    bash -c "set -o pipefail; '$root/scripts/gui-test.sh' --dpi 144 | tee '$root/build/gui-144dpi-output.txt'"
 stage "release packages under wine" "$root/scripts/release-test.sh"
 
 # One closing count of test cases over every stage.
 {
     for dir in native sanitize tsan win32; do count_suite "$root/build/$dir"; done
-    for output in gui-output.txt release-gui-output.txt; do
+    for output in gui-output.txt gui-144dpi-output.txt release-gui-output.txt; do
         if [[ -e "$root/build/$output" ]]; then count_printed "$root/build/$output"; fi
     done
 } | awk '{ p += $1; f += $2; s += $3 } END { printf "%d passed, %d failed, %d skipped\n", p, f, s }'

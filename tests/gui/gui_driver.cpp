@@ -61,6 +61,7 @@ protected:
     std::atomic<bool> moving{false};
 
     void SetUp() override {
+        SetProcessDPIAware();  // the program's places and sizes as they are, not as a 96-dpi program would see them
         if (!LUMORA_UPDATE_PORT) GTEST_SKIP() << "this build's update address is not on 127.0.0.1";
         ASSERT_TRUE(service.listening()) << "port " << LUMORA_UPDATE_PORT << " is taken";
         ASSERT_TRUE(fs::create_directory(appFolder) && fs::create_directory(images) && writeFile(marker, ""));
@@ -160,6 +161,10 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
     ASSERT_NO_FATAL_FAILURE(start());
     EXPECT_EQ(box("询问", {IDYES, IDNO, IDCANCEL}, IDCANCEL).text, "需要在桌面上创建一个软件打开的快捷方式吗？");
     EXPECT_TRUE(waitUntil([&] { return text(ID_NOTICE) == "新版本下周发布，敬请期待！(V8.2)"; })) << text(ID_NOTICE);
+    RECT r;  // every label and button of the window and its pages fits its text
+    for (HWND parent : {frame, GetParent(list), GetParent(control(ID_CSV_PATH))})
+        for (HWND c = NULL; (c = FindWindowExA(parent, c, NULL, NULL));)
+            EXPECT_TRUE(GetClientRect(c, &r) && textWidth(process.hProcess, list, c) <= r.right) << textOf(c);
     EXPECT_EQ(service.requests(1).at(0).rfind("GET /check?version=" LUMORA_VERSION " HTTP/1.", 0), 0u);
 
     std::string singleByte = dir.file("x.csv"), longTitle = dir.file("long.csv"), gone = link("/gone.jpg");

@@ -1,7 +1,7 @@
 /* Driving the windows of another process, as the window tests drive Lumora.exe. Nothing here may hang a
  * test run: messages go out through SendMessageTimeout, so a window whose thread sits in a modal loop fails
  * a call instead of blocking it; every wait polls against a deadline. Pointers that messages carry point into
- * memory allocated in the process. */
+ * memory allocated in the process; text is measured there too, since fonts mean nothing in another process. */
 #ifndef LUMORA_TESTS_GUI_REMOTE_UI_H
 #define LUMORA_TESTS_GUI_REMOTE_UI_H
 
@@ -63,6 +63,16 @@ inline std::vector<std::string> listColumn(HANDLE process, HWND list, int column
     item.iSubItem = column;
     for (size_t row = 0; row < cells.size(); row++) sendItem(process, list, LVM_GETITEMTEXTA, row, item, &cells[row]);
     return cells;
+}
+
+/* The width of the control's text, measured by the list, whose font it shares; INT_MAX when it cannot be. */
+inline LONG_PTR textWidth(HANDLE process, HWND list, HWND control) {
+    std::string text = textOf(control);
+    char *block = (char *)VirtualAllocEx(process, NULL, text.size() + 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    bool copied = block && WriteProcessMemory(process, block, text.c_str(), text.size() + 1, NULL);
+    LONG_PTR width = copied ? ask(list, LVM_GETSTRINGWIDTHA, 0, (LPARAM)block) : -1;
+    if (block) VirtualFreeEx(process, block, 0, MEM_RELEASE);
+    return width < 0 ? INT_MAX : width;
 }
 
 inline bool selectRow(HANDLE process, HWND list, int row) {
