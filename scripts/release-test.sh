@@ -3,8 +3,8 @@
 # (scripts/release.sh), checks the zip's contents against
 # tests/release/zip-contents.txt (names read as GBK), installs the setup
 # silently (/S) into the window tests' prefix, checks the installed files
-# (the zip's, and the uninstaller), the Start-menu entries and the entry in
-# the installed programs, starts the installed Lumora.exe with the window
+# (the zip's, and the uninstaller), that Lumora.exe declares DPI awareness,
+# the Start-menu entries and the entry in the installed programs, starts the installed Lumora.exe with the window
 # driver (scripts/gui-test.sh, test group Installed), which moves a package
 # there, then uninstalls silently and checks that what stays is
 # tests/release/after-uninstall.txt: the backup and the log. Every wait is
@@ -49,6 +49,8 @@ log "installing into $program_files"
 wine_run "$root/dist/Lumora-$short-setup.exe" /S
 diff <(listing "$folder") <( (cat "$data/zip-contents.txt"; echo uninstall.exe) | sort) \
     || fail "the installed files are not the zip's and the uninstaller"
+# Wine scales every program, aware or not, so the declaration is read here
+grep -aq '<dpiAware[^<]*>true</dpiAware>' "$folder/Lumora.exe" || fail "Lumora.exe's manifest declares no DPI awareness"
 diff <(ls "$menu" | sort) <(printf '%s\n' Lumora.lnk 使用说明.lnk '卸载 Lumora.lnk' | sort) \
     || fail "the Start-menu entries"
 wine_run reg query "$uninstall_key" /v DisplayVersion | grep -q "REG_SZ *$version\$" \
