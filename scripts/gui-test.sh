@@ -39,7 +39,10 @@ while [[ "${1:-}" == --docs || "${1:-}" == --dpi ]]; do
     --dpi) dpi=${2:-}; shift; shift || true ;;
     esac
 done
-[[ "$dpi" =~ ^[0-9]+$ ]] && ((dpi >= 96 && dpi <= 480)) || { echo "--dpi takes 96 to 480" >&2; exit 2; }
+if ! [[ "$dpi" =~ ^[0-9]+$ ]] || ((dpi < 96 || dpi > 480)); then
+    echo "--dpi takes 96 to 480" >&2
+    exit 2
+fi
 suffix=
 ((dpi == 96)) || suffix="-${dpi}dpi"
 screen="$((1024 * dpi / 96))x$((768 * dpi / 96))"
