@@ -12,7 +12,7 @@ enum { DESIGN_DPI = 96 };
 int screenDpi(void);
 
 /* A length of the 96-dpi layout in pixels of this screen: the same length at
- * 96 dpi, rounded to the nearest pixel above. */
+ * 96 dpi; above, grown by the scale and rounded to the nearest pixel. */
 int scaled(int pixels);
 
 #endif
