@@ -180,7 +180,7 @@ static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome) {
     if (!parts->https) return transportPlain(s);
     Transport *t = NULL;
     char detail[TLS_DETAIL_SIZE] = {0};
-    *outcome = transportStartTls(s, parts->host, &t, detail);
+    *outcome = transportStartTls(s, parts->host, TLS_HANDSHAKE_CONNECT_TIMEOUTS * connectTimeoutMs, &t, detail);
     if (*outcome == TLS_AGREED) return t;
     // a TLS port that never agrees costs a handshake per image: skip it after five, like a silent host
     if (*outcome == TLS_NO_SESSION) countFailure(linkKey(parts));

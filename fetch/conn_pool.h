@@ -26,6 +26,11 @@ enum { ERR_MSG_SIZE = 1024 };
 /* Connect, send and receive time-outs of the program. */
 enum { NET_TIMEOUT_MS = 10000 };
 
+/* A TLS handshake may take this many connect time-outs, all of it: a
+ * working host needs well under a second, and a peer that drips its
+ * handshake out must not hold the connection longer. */
+enum { TLS_HANDSHAKE_CONNECT_TIMEOUTS = 2 };
+
 /* Consecutive counted failures after which a host and port is refused. */
 enum { CONNECT_FAILURE_LIMIT = 5 };
 
