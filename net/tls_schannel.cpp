@@ -23,6 +23,9 @@
 /* Room for a whole record with its overhead, or a handshake message. */
 enum { TLS_INPUT_SIZE = 32 * 1024 };
 
+/* The record type of an alert, close_notify among them. */
+enum { ALERT_RECORD = 21 };
+
 /* The longest host name that is checked against a certificate. */
 enum { HOST_NAME_CHARS = 256 };
 
@@ -145,9 +148,10 @@ static const char *certificateError(DWORD error) {
 }
 
 /* The error of a chain that does not end at a trusted root, holds a
- * certificate out of its time or is not for servers, else 0. Checked here as well as by the SSL
- * policy, since Wine's policy lets a chain that ends at no known root (a
- * partial chain) pass. Revocation is not asked for, so it is not judged. */
+ * certificate out of its time or is not for servers, else 0. Checked here
+ * as well as by the SSL policy, since Wine's policy lets a chain that ends
+ * at no known root (a partial chain) pass. Revocation is not asked for, so
+ * it is not judged. */
 static DWORD chainError(DWORD status) {
     status &= ~(DWORD)(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
     if (!status) return 0;
@@ -290,6 +294,7 @@ static int decryptRecord(TlsSession *t) {
             SecBuffer b[4] = {{(unsigned long)t->inputHeld, SECBUFFER_DATA, t->input},
                               {0, SECBUFFER_EMPTY, NULL}, {0, SECBUFFER_EMPTY, NULL}, {0, SECBUFFER_EMPTY, NULL}};
             SecBufferDesc d = {SECBUFFER_VERSION, 4, b};
+            int alert = t->input[0] == ALERT_RECORD;
             SECURITY_STATUS status = DecryptMessage(&t->context, &d, 0, NULL);
             if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE || status == SEC_I_CONTEXT_EXPIRED) {
                 SecBuffer *data = findBuffer(b, 4, SECBUFFER_DATA);
@@ -299,7 +304,8 @@ static int decryptRecord(TlsSession *t) {
                 t->plainAt = 0;
                 t->plainHeld = n;
                 keepExtra(t, findBuffer(b, 4, SECBUFFER_EXTRA));
-                if (status == SEC_I_CONTEXT_EXPIRED) t->ended = 1;
+                // Windows tells close_notify by its status, Wine by an alert that leaves no data
+                if (status == SEC_I_CONTEXT_EXPIRED || (alert && n == 0)) t->ended = 1;
                 // the peer sent a handshake message (a TLS 1.3 ticket, say)
                 if (status == SEC_I_RENEGOTIATE && negotiate(t) != SEC_E_OK) return TRANSPORT_FAILED;
                 return t->ended && n == 0 ? 0 : 1;
