@@ -176,8 +176,9 @@ static int readPlain(Attempt &a, int pos, int end) {
  * since a cut connection closes in order as well. */
 static int judge(Attempt &a) {
     int sized = (uint32_t)a.received == a.expected;
+    // an empty body has no end to look for: it fails as no image
     int closed = a.expected == SIZE_UNDEFINED && a.lastRead == 0 &&
-                 (transportCloseNotified(a.conn) || imageEndsWhole(&a.ends));
+                 (transportCloseNotified(a.conn) || imageEndsWhole(&a.ends) || a.ends.length == 0);
     // a chunked body is whole only with its last chunk, on any connection
     int complete = a.header.isChunked ? a.chunkDone : sized || (!a.keepAlive && closed);
     if (!complete && a.keepAlive && a.expected == SIZE_UNDEFINED)
