@@ -24,6 +24,7 @@
 #include "deployment.h"
 #include "str_map.h"
 #include "text_utils.h"
+#include "tls_hosts.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ void resetConnFailCounts(void) {
     netLockAcquire(failCountLock);
     strMapClear(connFailCounts, 0);
     netLockRelease(failCountLock);
+    forgetTlsHosts();
 }
 
 void setNetTimeouts(int connectMs, int ioMs) {
@@ -180,8 +182,11 @@ static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome) {
     if (!parts->https) return transportPlain(s);
     Transport *t = NULL;
     char detail[TLS_DETAIL_SIZE] = {0};
-    *outcome = transportStartTls(s, parts->host, &t, detail);
-    if (*outcome == TLS_AGREED) return t;
+    *outcome = transportStartTls(s, parts->host, TLS_HANDSHAKE_CONNECT_TIMEOUTS * connectTimeoutMs, &t, detail);
+    if (*outcome == TLS_AGREED) {
+        tlsHostAgreed(parts->host);
+        return t;
+    }
     // a TLS port that never agrees costs a handshake per image: skip it after five, like a silent host
     if (*outcome == TLS_NO_SESSION) countFailure(linkKey(parts));
     char line[ERR_MSG_SIZE];
@@ -193,13 +198,19 @@ static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome) {
 }
 
 /* The one place that decides a fallback to plain HTTP: the https attempt
- * failed, and not for its certificate. */
+ * failed, not for its certificate, at a host not known to speak TLS. */
 static int fallBack(UrlParts *parts, int outcome, const char *why) {
     if (!parts->https || outcome == TLS_UNTRUSTED) return 0;
+    char line[ERR_MSG_SIZE];
+    if (tlsHostKnown(parts->host)) {
+        snprintf(line, sizeof line, "https://%s:%d 不可用，该主机已建立过 TLS 连接，不改用 http: %s", parts->host,
+                 parts->port, why);
+        appendLog(line);
+        return 0;
+    }
     int from = parts->port, onDefault = parts->port == defaultPort(parts);
     parts->https = 0;
     if (onDefault) parts->port = defaultPort(parts);
-    char line[ERR_MSG_SIZE];
     snprintf(line, sizeof line, "https://%s:%d 不可用，改用 http 端口 %d: %s", parts->host, from, parts->port, why);
     appendLog(line);
     return 1;

@@ -12,7 +12,8 @@
  * An https link whose TLS port cannot be reached, or whose host agrees on no
  * TLS session, is fetched over plain HTTP as earlier versions did (on port
  * 80 for the default port), and the log says why. A certificate that does
- * not verify is never a reason for that: the connection fails. */
+ * not verify is never a reason for that, nor is any failure at a host that
+ * has completed a handshake in the job: the connection fails. */
 #ifndef LUMORA_CONN_POOL_H
 #define LUMORA_CONN_POOL_H
 
@@ -25,6 +26,11 @@ enum { ERR_MSG_SIZE = 1024 };
 
 /* Connect, send and receive time-outs of the program. */
 enum { NET_TIMEOUT_MS = 10000 };
+
+/* A TLS handshake may take this many connect time-outs, all of it: a
+ * working host needs well under a second, and a peer that drips its
+ * handshake out must not hold the connection longer. */
+enum { TLS_HANDSHAKE_CONNECT_TIMEOUTS = 2 };
 
 /* Consecutive counted failures after which a host and port is refused. */
 enum { CONNECT_FAILURE_LIMIT = 5 };
@@ -41,7 +47,7 @@ enum { CONNECTIONS_PER_HOST = 4 };
 /* Creates both tables (once; later calls do nothing). */
 void initConnTables(void);
 
-/* Forgets every failure count. */
+/* Forgets every failure count, and which hosts spoke TLS. */
 void resetConnFailCounts(void);
 
 /* Changes the connect and the send/receive time-outs (tests shorten them). */

@@ -24,6 +24,7 @@
 #include "conn_pool.h"
 #include "http_exchange.h"
 #include "http_header.h"
+#include "image_ends.h"
 #include "text_utils.h"
 #include "url.h"
 
@@ -57,8 +58,7 @@ struct Attempt {
     uint32_t expected = SIZE_UNDEFINED;  // fileSize in the messages
     int64_t received = 0;                // readTotal; bounded by the size limit
     int chunkDone = 0;                   // isChunkReceiveCompleted
-    unsigned char signature[2] = {0, 0};
-    int signatureCount = 0;
+    ImageEnds ends = {};                 // the body's first and last bytes
     int lastRead = 0;
     int reusable = 0;  // the connection may carry the next request
     int failure = 0;   // the result a refused write left
@@ -90,10 +90,10 @@ static int countBody(Attempt &a, int n) {
     return 0;
 }
 
-/* Writes a piece of the body and collects the signature from it. Returns 1,
- * or 0 with the write error left. */
+/* Writes a piece of the body and notes its ends. Returns 1, or 0 with the
+ * write error left. */
 static int writeBody(Attempt &a, const char *data, int length) {
-    for (int i = 0; a.signatureCount < 2 && i < length; i++) a.signature[a.signatureCount++] = (unsigned char)data[i];
+    imageEndsTake(&a.ends, data, length);
     if (length <= 0 || fwrite(data, 1, (size_t)length, a.file) == (size_t)length) return 1;
     a.failure = fail(a, DOWNLOAD_WRITE_ERROR, "写入文件时出错，请检查硬盘可用空间是否已不足。");
     return 0;
@@ -103,11 +103,6 @@ static int writeBody(Attempt &a, const char *data, int length) {
 static int takeChunkData(void *context, const char *data, int length) {
     Attempt &a = *(Attempt *)context;
     return countBody(a, length) && writeBody(a, data, length);
-}
-
-static int isImageData(const unsigned char *b) {
-    return (b[0] == 0xFF && b[1] == 0xD8) || (b[0] == 0x89 && b[1] == 0x50) || (b[0] == 0x47 && b[1] == 0x49) ||
-           (b[0] == 0x42 && b[1] == 0x4D);
 }
 
 /* Why the chunk decoder refused the body, as the attempt's failure. */
@@ -177,10 +172,13 @@ static int readPlain(Attempt &a, int pos, int end) {
 
 /* Judges a finished transfer: complete, of the right size, an image. A body
  * without a length ends only with an orderly close, never with a reset or a
- * time-out. */
+ * time-out; and unless TLS announced the close, only with its image's end,
+ * since a cut connection closes in order as well. */
 static int judge(Attempt &a) {
     int sized = (uint32_t)a.received == a.expected;
-    int closed = a.expected == SIZE_UNDEFINED && a.lastRead == 0;
+    // an empty body has no end to look for: it fails as no image
+    int closed = a.expected == SIZE_UNDEFINED && a.lastRead == 0 &&
+                 (transportCloseNotified(a.conn) || imageEndsWhole(&a.ends) || a.ends.length == 0);
     // a chunked body is whole only with its last chunk, on any connection
     int complete = a.header.isChunked ? a.chunkDone : sized || (!a.keepAlive && closed);
     if (!complete && a.keepAlive && a.expected == SIZE_UNDEFINED)
@@ -192,7 +190,7 @@ static int judge(Attempt &a) {
     if (!complete)
         return fail(a, DOWNLOAD_REFUSED, "图片大小:%u, 实际接收到的文件大小:%d, ret:%d, errno:%d", a.expected,
                     (int)a.received, a.lastRead, errno);
-    if (a.signatureCount < 2 || !isImageData(a.signature))
+    if (!isImageData(&a.ends))
         return fail(a, DOWNLOAD_REFUSED, "下载的图片格式不受支持");
     return DOWNLOAD_DONE;
 }
@@ -258,6 +256,7 @@ static int exchange(Attempt &a) {
     a.conn = a.keepAlive ? poolAcquire(&a.parts, connectMessage) : connectLink(&a.parts, connectMessage);
     if (!a.conn) return fail(a, DOWNLOAD_FAILED, "%s", connectMessage);
     if (!sendAll(a.conn, httpRequest(a.parts, a.keepAlive))) return fail(a, DOWNLOAD_FAILED, "下载图片失败: send() failed");
+    a.clock = transferClock(a.clock.deadline);  // the low-speed window starts with the request, not the connect
     a.file = fopen(a.filePath, "wb");
     if (!a.file) return fail(a, DOWNLOAD_CREATE_ERROR, "图片搬家失败：无法创建新文件。");
     setvbuf(a.file, NULL, _IOFBF, FILE_BUFFER_SIZE);  // most images reach the disk in one write

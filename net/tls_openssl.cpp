@@ -59,15 +59,11 @@ static int socketWrite(BIO *bio, const char *data, int length) {
 static int socketRead(BIO *bio, char *buffer, int length) {
     BIO_clear_retry_flags(bio);
     TlsSession *t = (TlsSession *)BIO_get_data(bio);
-    if (t->handshakeEnds && tlsClockMs() > t->handshakeEnds) {
-        t->readEnd = TRANSPORT_TIMED_OUT;
-        return -1;
-    }
-    int n = netRecv(t->sock, buffer, length);
+    int n = boundedRecv(t->sock, buffer, length, t->handshakeEnds);
     if (n > 0) trackRecords(t, (const unsigned char *)buffer, n);
-    else if (n < 0) t->readEnd = netTimedOut() ? TRANSPORT_TIMED_OUT : TRANSPORT_FAILED;
+    else if (n < 0) t->readEnd = n;
     else t->readEnd = t->headerHeld == 0 && t->recordLeft == 0 ? 0 : TRANSPORT_FAILED;
-    return n;
+    return n < 0 ? -1 : n;
 }
 
 static long socketCtrl(BIO *, int command, long, void *) {
@@ -106,19 +102,20 @@ static int expectHost(SSL *ssl, const char *host) {
 }
 
 /* Why the handshake failed, and whether the certificate was the reason. */
-static int failure(SSL *ssl, char *detail) {
+static int failure(SSL *ssl, const TlsSession *t, char *detail) {
     long verify = SSL_get_verify_result(ssl);
     unsigned long error = ERR_get_error();
     if (verify != X509_V_OK) {
         snprintf(detail, TLS_DETAIL_SIZE, "certificate: %s", X509_verify_cert_error_string(verify));
         return TLS_UNTRUSTED;
     }
-    if (error) ERR_error_string_n(error, detail, TLS_DETAIL_SIZE);
+    if (t->readEnd == TRANSPORT_TIMED_OUT) snprintf(detail, TLS_DETAIL_SIZE, "the handshake timed out");
+    else if (error) ERR_error_string_n(error, detail, TLS_DETAIL_SIZE);
     else snprintf(detail, TLS_DETAIL_SIZE, "the peer ended the handshake");
     return TLS_NO_SESSION;
 }
 
-int tlsHandshake(SocketHandle s, const char *host, TlsSession **out, char *detail) {
+int tlsHandshake(SocketHandle s, const char *host, int limitMs, TlsSession **out, char *detail) {
     static SSL_CTX *ctx = newClientContext();
     static BIO_METHOD *method = newSocketMethod();
     if (!*host) {  // an empty name would switch the host name check off
@@ -137,12 +134,12 @@ int tlsHandshake(SocketHandle s, const char *host, TlsSession **out, char *detai
     }
     session->sock = s;
     session->readEnd = TRANSPORT_FAILED;
-    session->handshakeEnds = tlsClockMs() + TLS_HANDSHAKE_LIMIT_MS;
+    session->handshakeEnds = tlsClockMs() + limitMs;
     BIO_set_data(bio, session);
     SSL_set_bio(ssl, bio, bio);
     ERR_clear_error();
     if (SSL_connect(ssl) != 1) {
-        int outcome = failure(ssl, detail);
+        int outcome = failure(ssl, session, detail);
         SSL_free(ssl);
         free(session);
         return outcome;
@@ -165,6 +162,10 @@ int tlsRecv(TlsSession *session, char *buffer, int length) {
     int error = SSL_get_error(session->ssl, n);
     if (error == SSL_ERROR_ZERO_RETURN) return 0;
     return error == SSL_ERROR_SYSCALL ? session->readEnd : TRANSPORT_FAILED;
+}
+
+int tlsCloseNotified(TlsSession *session) {
+    return (SSL_get_shutdown(session->ssl) & SSL_RECEIVED_SHUTDOWN) != 0;
 }
 
 void tlsEnd(TlsSession *session) {

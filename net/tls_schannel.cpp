@@ -23,8 +23,8 @@
 /* Room for a whole record with its overhead, or a handshake message. */
 enum { TLS_INPUT_SIZE = 32 * 1024 };
 
-/* The most messages one handshake exchanges before we give up. */
-enum { HANDSHAKE_ROUNDS = 64 };
+/* The record type of an alert, close_notify among them. */
+enum { ALERT_RECORD = 21 };
 
 /* The longest host name that is checked against a certificate. */
 enum { HOST_NAME_CHARS = 256 };
@@ -45,7 +45,10 @@ struct TlsSession {
     char plain[TLS_INPUT_SIZE];  /* decrypted, not yet handed out */
     int plainAt, plainHeld;
     int ended;                   /* the peer ended the session */
-    int64_t handshakeEnds;       /* the handshake's limit on tlsClockMs, 0 after it */
+    unsigned long flags;         /* what InitializeSecurityContext is asked for */
+    int limitMs;                 /* how long a handshake may take */
+    int64_t handshakeEnds;       /* the running handshake's limit on tlsClockMs, 0 outside one */
+    int lastReceive;             /* the last receive's result, for the log */
 };
 
 static int sendRaw(SocketHandle s, const char *data, int length) {
@@ -64,13 +67,14 @@ static int sendToken(TlsSession *t, SecBuffer *token) {
     return sent;
 }
 
-/* Receives more behind the bytes held: 1, 0 when the peer closed, or
- * TRANSPORT_FAILED or TRANSPORT_TIMED_OUT (a full buffer fails too). */
+/* Receives more behind the bytes held, within a running handshake's limit:
+ * 1, 0 when the peer closed, or TRANSPORT_FAILED or TRANSPORT_TIMED_OUT (a
+ * full buffer fails too). */
 static int receiveMore(TlsSession *t) {
     if (t->inputHeld >= TLS_INPUT_SIZE) return TRANSPORT_FAILED;
-    int n = netRecv(t->sock, t->input + t->inputHeld, TLS_INPUT_SIZE - t->inputHeld);
-    if (n < 0) return netTimedOut() ? TRANSPORT_TIMED_OUT : TRANSPORT_FAILED;
-    if (n == 0) return 0;
+    int n = boundedRecv(t->sock, t->input + t->inputHeld, TLS_INPUT_SIZE - t->inputHeld, t->handshakeEnds);
+    t->lastReceive = n;
+    if (n <= 0) return n;
     t->inputHeld += n;
     return 1;
 }
@@ -82,35 +86,52 @@ static void keepExtra(TlsSession *t, const SecBuffer *extra) {
     t->inputHeld = left;
 }
 
+/* One InitializeSecurityContext call on the bytes held, its message sent.
+ * Returns SEC_I_CONTINUE_NEEDED while the handshake goes on (*needInput
+ * set when more must be received first), SEC_E_OK once it is complete, or
+ * the status that ended it. */
+static SECURITY_STATUS negotiateStep(TlsSession *t, int *needInput) {
+    SecBuffer in[2] = {{(unsigned long)t->inputHeld, SECBUFFER_TOKEN, t->input}, {0, SECBUFFER_EMPTY, NULL}};
+    SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
+    SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
+    SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
+    unsigned long attributes = 0;
+    int fresh = !t->hasContext;
+    SECURITY_STATUS status = InitializeSecurityContextA(
+        &t->credentials, fresh ? NULL : &t->context, t->host, t->flags, 0, 0, fresh ? NULL : &inDesc, 0,
+        fresh ? &t->context : NULL, &outDesc, &attributes, NULL);
+    if (fresh && status == SEC_I_CONTINUE_NEEDED) t->hasContext = 1;
+    *needInput = status == SEC_E_INCOMPLETE_MESSAGE;
+    if (*needInput) return SEC_I_CONTINUE_NEEDED;
+    int sent = sendToken(t, &out[0]);  // on failure an alert, if any
+    // the server asks for a client certificate: go on without one, as a browser does
+    if (status == SEC_I_INCOMPLETE_CREDENTIALS && !(t->flags & ISC_REQ_USE_SUPPLIED_CREDS)) {
+        t->flags |= ISC_REQ_USE_SUPPLIED_CREDS;
+        return SEC_I_CONTINUE_NEEDED;
+    }
+    if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) return status;
+    if (!sent) return SEC_E_INCOMPLETE_MESSAGE;
+    if (!fresh) keepExtra(t, &in[1]);
+    *needInput = t->inputHeld == 0;
+    return status;
+}
+
 /* Runs handshake messages, starting from the bytes held, until the context
- * is complete. Returns SEC_E_OK or the status that ended it. */
+ * is complete, all of it within the handshake's limit. Returns SEC_E_OK or
+ * the status that ended it (t->lastReceive tells a time-out). */
 static SECURITY_STATUS negotiate(TlsSession *t) {
     int needInput = t->hasContext && t->inputHeld == 0;
-    for (int round = 0; round < HANDSHAKE_ROUNDS; round++) {
-        int late = t->handshakeEnds && tlsClockMs() > t->handshakeEnds;  // as if nothing more came
-        if (needInput && (late || receiveMore(t) != 1)) return SEC_E_INCOMPLETE_MESSAGE;
-        SecBuffer in[2] = {{(unsigned long)t->inputHeld, SECBUFFER_TOKEN, t->input}, {0, SECBUFFER_EMPTY, NULL}};
-        SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in};
-        SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
-        SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
-        unsigned long attributes = 0;
-        int fresh = !t->hasContext;
-        SECURITY_STATUS status = InitializeSecurityContextA(
-            &t->credentials, fresh ? NULL : &t->context, t->host, CONTEXT_FLAGS, 0, 0, fresh ? NULL : &inDesc, 0,
-            fresh ? &t->context : NULL, &outDesc, &attributes, NULL);
-        if (fresh && status == SEC_I_CONTINUE_NEEDED) t->hasContext = 1;
-        if (status == SEC_E_INCOMPLETE_MESSAGE) {
-            needInput = 1;
-            continue;
-        }
-        int sent = sendToken(t, &out[0]);  // on failure an alert, if any
-        if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) return status;
-        if (!sent) return SEC_E_INCOMPLETE_MESSAGE;
-        if (!fresh) keepExtra(t, &in[1]);
-        if (status == SEC_E_OK) return SEC_E_OK;
-        needInput = t->inputHeld == 0;
+    t->handshakeEnds = tlsClockMs() + t->limitMs;
+    t->lastReceive = 1;
+    SECURITY_STATUS status = SEC_I_CONTINUE_NEEDED;
+    while (status == SEC_I_CONTINUE_NEEDED) {
+        if (!needInput && tlsClockMs() > t->handshakeEnds) t->lastReceive = TRANSPORT_TIMED_OUT;
+        if (t->lastReceive == TRANSPORT_TIMED_OUT || (needInput && receiveMore(t) != 1))
+            status = SEC_E_INCOMPLETE_MESSAGE;
+        else status = negotiateStep(t, &needInput);
     }
-    return SEC_E_INTERNAL_ERROR;
+    t->handshakeEnds = 0;
+    return status;
 }
 
 /* What a certificate check's error means, for the log. */
@@ -126,15 +147,17 @@ static const char *certificateError(DWORD error) {
     }
 }
 
-/* The error of a chain that does not end at a trusted root or holds a
- * certificate out of its time, else 0. Checked here as well as by the SSL
- * policy, since Wine's policy lets a chain that ends at no known root (a
- * partial chain) pass. Revocation is not asked for, so it is not judged. */
+/* The error of a chain that does not end at a trusted root, holds a
+ * certificate out of its time or is not for servers, else 0. Checked here
+ * as well as by the SSL policy, since Wine's policy lets a chain that ends
+ * at no known root (a partial chain) pass. Revocation is not asked for, so
+ * it is not judged. */
 static DWORD chainError(DWORD status) {
     status &= ~(DWORD)(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
     if (!status) return 0;
     if (status & CERT_TRUST_IS_NOT_TIME_VALID) return (DWORD)CERT_E_EXPIRED;
     if (status & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT)) return (DWORD)CERT_E_UNTRUSTEDROOT;
+    if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) return (DWORD)CERT_E_WRONG_USAGE;
     return (DWORD)CERT_E_CHAINING;
 }
 
@@ -151,6 +174,12 @@ static int verifyPeer(TlsSession *t, char *detail) {
     CERT_CHAIN_PARA chainPara;
     memset(&chainPara, 0, sizeof chainPara);
     chainPara.cbSize = sizeof chainPara;
+    // a certificate for clients only, or under an authority kept to other uses, is no server's
+    static char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+    static char *usages[] = {serverAuth};
+    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
+    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     PCCERT_CHAIN_CONTEXT chain = NULL;
     DWORD error = CertGetCertificateChain(NULL, cert, NULL, cert->hCertStore, &chainPara, 0, NULL, &chain)
                       ? 0 : GetLastError();
@@ -195,7 +224,7 @@ static int acquireCredentials(TlsSession *t) {
                                      &t->credentials, NULL) == SEC_E_OK;
 }
 
-int tlsHandshake(SocketHandle s, const char *host, TlsSession **out, char *detail) {
+int tlsHandshake(SocketHandle s, const char *host, int limitMs, TlsSession **out, char *detail) {
     if (!*host || strlen(host) >= HOST_NAME_CHARS) {
         snprintf(detail, TLS_DETAIL_SIZE, "no host name that can be verified");
         return TLS_UNTRUSTED;
@@ -212,9 +241,9 @@ int tlsHandshake(SocketHandle s, const char *host, TlsSession **out, char *detai
         free(t);
         return TLS_NO_SESSION;
     }
-    t->handshakeEnds = tlsClockMs() + TLS_HANDSHAKE_LIMIT_MS;
+    t->flags = CONTEXT_FLAGS;
+    t->limitMs = limitMs;
     SECURITY_STATUS status = negotiate(t);
-    t->handshakeEnds = 0;
     if (status == SEC_E_OK && QueryContextAttributesA(&t->context, SECPKG_ATTR_STREAM_SIZES, &t->sizes) != SEC_E_OK)
         status = SEC_E_INTERNAL_ERROR;
     if (status == SEC_E_OK) {
@@ -222,7 +251,8 @@ int tlsHandshake(SocketHandle s, const char *host, TlsSession **out, char *detai
         if (!t->record) status = SEC_E_INSUFFICIENT_MEMORY;
     }
     if (status != SEC_E_OK) {
-        snprintf(detail, TLS_DETAIL_SIZE, "handshake failed: 0x%08lX", (unsigned long)status);
+        if (t->lastReceive == TRANSPORT_TIMED_OUT) snprintf(detail, TLS_DETAIL_SIZE, "the handshake timed out");
+        else snprintf(detail, TLS_DETAIL_SIZE, "handshake failed: 0x%08lX", (unsigned long)status);
         freeSession(t);
         return TLS_NO_SESSION;
     }
@@ -264,6 +294,7 @@ static int decryptRecord(TlsSession *t) {
             SecBuffer b[4] = {{(unsigned long)t->inputHeld, SECBUFFER_DATA, t->input},
                               {0, SECBUFFER_EMPTY, NULL}, {0, SECBUFFER_EMPTY, NULL}, {0, SECBUFFER_EMPTY, NULL}};
             SecBufferDesc d = {SECBUFFER_VERSION, 4, b};
+            int alert = t->input[0] == ALERT_RECORD;
             SECURITY_STATUS status = DecryptMessage(&t->context, &d, 0, NULL);
             if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE || status == SEC_I_CONTEXT_EXPIRED) {
                 SecBuffer *data = findBuffer(b, 4, SECBUFFER_DATA);
@@ -273,7 +304,8 @@ static int decryptRecord(TlsSession *t) {
                 t->plainAt = 0;
                 t->plainHeld = n;
                 keepExtra(t, findBuffer(b, 4, SECBUFFER_EXTRA));
-                if (status == SEC_I_CONTEXT_EXPIRED) t->ended = 1;
+                // Windows tells close_notify by its status, Wine by an alert that leaves no data
+                if (status == SEC_I_CONTEXT_EXPIRED || (alert && n == 0)) t->ended = 1;
                 // the peer sent a handshake message (a TLS 1.3 ticket, say)
                 if (status == SEC_I_RENEGOTIATE && negotiate(t) != SEC_E_OK) return TRANSPORT_FAILED;
                 return t->ended && n == 0 ? 0 : 1;
@@ -284,6 +316,10 @@ static int decryptRecord(TlsSession *t) {
         if (got == 0) return t->inputHeld == 0 ? 0 : TRANSPORT_FAILED;
         if (got < 0) return got;
     }
+}
+
+int tlsCloseNotified(TlsSession *t) {
+    return t->ended;
 }
 
 int tlsRecv(TlsSession *t, char *buffer, int length) {

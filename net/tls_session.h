@@ -10,25 +10,27 @@
 
 struct TlsSession;
 
-/* The longest a handshake may take. Each receive has its own time-out, so a
- * peer that drips its handshake out a byte at a time could otherwise hold
- * the connection far beyond an image's deadline; a working host needs well
- * under a second. */
-enum { TLS_HANDSHAKE_LIMIT_MS = 20000 };
-
 /* Milliseconds on a steady clock, for the handshake's limit. */
 int64_t tlsClockMs(void);
 
-/* Runs the handshake for host and verifies the peer. Returns a TlsOutcome;
- * on TLS_AGREED the session is in *out, otherwise nothing is left and the
- * reason is in detail (TLS_DETAIL_SIZE bytes). The socket stays the
- * caller's either way. */
-int tlsHandshake(SocketHandle s, const char *host, TlsSession **out, char *detail);
+/* One receive from the socket for a session: as transportRecv for a plain
+ * connection, but when endsAt (on tlsClockMs) is not 0 it waits no longer
+ * than until then, and gives TRANSPORT_TIMED_OUT after it. */
+int boundedRecv(SocketHandle s, char *buffer, int length, int64_t endsAt);
+
+/* Runs the handshake for host, all of it within limitMs, and verifies the
+ * peer. Returns a TlsOutcome; on TLS_AGREED the session is in *out,
+ * otherwise nothing is left and the reason is in detail (TLS_DETAIL_SIZE
+ * bytes). The socket stays the caller's either way. */
+int tlsHandshake(SocketHandle s, const char *host, int limitMs, TlsSession **out, char *detail);
 
 /* As transportSend and transportRecv: a byte count, 0 for an orderly
  * close, or TRANSPORT_FAILED or TRANSPORT_TIMED_OUT. */
 int tlsSend(TlsSession *session, const char *data, int length);
 int tlsRecv(TlsSession *session, char *buffer, int length);
+
+/* 1 when the peer ended the session with close_notify. */
+int tlsCloseNotified(TlsSession *session);
 
 /* Tells the peer the session ends (as far as it goes without waiting) and
  * frees it; the socket is closed by the caller. */

@@ -18,6 +18,14 @@ int64_t tlsClockMs(void) {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+int boundedRecv(SocketHandle s, char *buffer, int length, int64_t endsAt) {
+    int64_t left = endsAt ? endsAt - tlsClockMs() : 0;
+    if (endsAt && (left <= 0 || netWaitReadable(s, (int)left) == 0)) return TRANSPORT_TIMED_OUT;
+    int n = netRecv(s, buffer, length);
+    if (n >= 0) return n;
+    return netTimedOut() ? TRANSPORT_TIMED_OUT : TRANSPORT_FAILED;
+}
+
 static Transport *wrap(SocketHandle s, TlsSession *tls) {
     Transport *t = (Transport *)malloc(sizeof(Transport));
     if (!t) return NULL;
@@ -32,9 +40,9 @@ Transport *transportPlain(SocketHandle s) {
     return t;
 }
 
-int transportStartTls(SocketHandle s, const char *host, Transport **out, char *detail) {
+int transportStartTls(SocketHandle s, const char *host, int limitMs, Transport **out, char *detail) {
     TlsSession *session = NULL;
-    int outcome = tlsHandshake(s, host, &session, detail);
+    int outcome = tlsHandshake(s, host, limitMs, &session, detail);
     Transport *t = outcome == TLS_AGREED ? wrap(s, session) : NULL;
     if (t) {
         *out = t;
@@ -54,10 +62,11 @@ int transportSend(Transport *t, const char *data, int length) {
 }
 
 int transportRecv(Transport *t, char *buffer, int length) {
-    if (t->tls) return tlsRecv(t->tls, buffer, length);
-    int n = netRecv(t->sock, buffer, length);
-    if (n >= 0) return n;
-    return netTimedOut() ? TRANSPORT_TIMED_OUT : TRANSPORT_FAILED;
+    return t->tls ? tlsRecv(t->tls, buffer, length) : boundedRecv(t->sock, buffer, length, 0);
+}
+
+int transportCloseNotified(Transport *t) {
+    return t->tls && tlsCloseNotified(t->tls);
 }
 
 void transportClose(Transport *t) {

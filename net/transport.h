@@ -26,10 +26,11 @@ enum TlsOutcome {
  * closed) when out of memory. */
 Transport *transportPlain(SocketHandle s);
 
-/* Takes over the connected socket and runs the TLS handshake for host.
+/* Takes over the connected socket and runs the TLS handshake for host,
+ * which must be over within limitMs however the peer paces its bytes.
  * Returns TLS_AGREED with the transport in *out, or another outcome with the
  * socket closed and the reason in detail (TLS_DETAIL_SIZE bytes). */
-int transportStartTls(SocketHandle s, const char *host, Transport **out, char *detail);
+int transportStartTls(SocketHandle s, const char *host, int limitMs, Transport **out, char *detail);
 
 /* Failures of a send or receive. */
 enum {
@@ -42,6 +43,10 @@ enum {
  * the connection's end between two whole records. */
 int transportSend(Transport *t, const char *data, int length);
 int transportRecv(Transport *t, char *buffer, int length);
+
+/* 1 when the peer announced its close: a TLS close_notify. Any other end of
+ * the connection may be a cut that only the data can tell from an end. */
+int transportCloseNotified(Transport *t);
 
 /* Ends the session, closes the socket and frees the transport; accepts NULL. */
 void transportClose(Transport *t);

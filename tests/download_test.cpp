@@ -178,7 +178,7 @@ struct Https : CaseFile {
         CaseFile::SetUp();
         std::istringstream ports(getenv("LUMORA_TLS_PORTS") ? getenv("LUMORA_TLS_PORTS") : "");
         ports >> plain;
-        for (const char *front : {"good", "wronghost", "expired", "stranger", "cut", "fin"}) ports >> vars[front];
+        for (const char *front : {"good", "wronghost", "expired", "stranger", "cut", "fin", "clientonly", "asks"}) ports >> vars[front];
         if (ports.fail()) GTEST_SKIP() << "run through tls_relay";
         trust(true);
     }

@@ -4,8 +4,9 @@
  * ending with it, so that one front serves native tests and Windows tests under Wine. The command's
  * environment gets SSL_CERT_FILE (the authority, written to PEM-FILE) and LUMORA_TLS_PORTS: the plain port,
  * then the TLS ports in the order of the fronts below. Once the plain side has closed, a front sends
- * close_notify, except "cut", which ends in the middle of a record, and "fin", which just closes. Nothing
- * outlives the command, and it may run for RUN_LIMIT_S. */
+ * close_notify, except "cut", which ends in the middle of a record, and "fin", which just closes. "clientonly"
+ * shows a certificate for TLS clients only, and "asks" asks the client for a certificate it may go without.
+ * Nothing outlives the command, and it may run for RUN_LIMIT_S. */
 #include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -27,17 +28,21 @@ enum { RUN_LIMIT_S = 900, IDLE_LIMIT_MS = 20000, STEP_MS = 50, IO_TIMEOUT_S = 5,
 /* How a front ends a connection whose plain side closed. */
 enum End { NOTIFY, CUT, FIN };
 
-/* good, wronghost, expired, stranger (signed by an authority the client does not know), cut, fin */
+/* good, wronghost, expired, stranger (signed by an authority the client does not know), cut, fin, clientonly,
+ * asks */
 static struct Front {
     const char *host;  // the certificate's name
     long fromDays, toDays;
     bool stranger;
     End end;
+    const char *usage = NULL;  // the certificate's extended key usage, if any
+    bool asks = false;
     SSL_CTX *ctx = NULL;
     int listener = -1, port = 0;
 } fronts[] = {{"localhost", -1, 30, false, NOTIFY}, {"wrong.example", -1, 30, false, NOTIFY},
               {"localhost", -30, -2, false, NOTIFY}, {"localhost", -1, 30, true, NOTIFY},
-              {"localhost", -1, 30, false, CUT}, {"localhost", -1, 30, false, FIN}};
+              {"localhost", -1, 30, false, CUT}, {"localhost", -1, 30, false, FIN},
+              {"localhost", -1, 30, false, NOTIFY, "clientAuth"}, {"localhost", -1, 30, false, NOTIFY, NULL, true}};
 
 static int plainPort;
 static EVP_PKEY *key, *strangerKey;  // the authority and the servers share a key
@@ -49,8 +54,19 @@ static void die(const char *what) {
     exit(2);
 }
 
-/* A certificate for key named cn, signed by issuer; an authority signed by itself when issuer is NULL. */
-static X509 *makeCert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey, long fromDays, long toDays) {
+/* Adds the extension made from value to cert, as issuer's. */
+static void extend(X509 *cert, X509 *issuer, int nid, const std::string &value) {
+    X509V3_CTX ctx = {};
+    X509V3_set_ctx(&ctx, issuer, cert, NULL, NULL, 0);
+    X509_EXTENSION *ext = X509V3_EXT_conf_nid(NULL, &ctx, nid, value.c_str());
+    if (!ext || !X509_add_ext(cert, ext, -1)) die("extension");
+    X509_EXTENSION_free(ext);
+}
+
+/* A certificate for key named cn, for usage when given, signed by issuer; an authority signed by itself when
+ * issuer is NULL. */
+static X509 *makeCert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey, long fromDays, long toDays,
+                      const char *usage = NULL) {
     static long serial = (long)time(NULL);
     X509 *cert = X509_new();
     X509_set_version(cert, 2);
@@ -60,13 +76,10 @@ static X509 *makeCert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *iss
     X509_set_pubkey(cert, key);
     X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC, (const unsigned char *)cn, -1, -1, 0);
     X509_set_issuer_name(cert, X509_get_subject_name(issuer ? issuer : cert));
-    X509V3_CTX ctx = {};
-    X509V3_set_ctx(&ctx, issuer ? issuer : cert, cert, NULL, NULL, 0);
-    X509_EXTENSION *ext = X509V3_EXT_conf_nid(NULL, &ctx, issuer ? NID_subject_alt_name : NID_basic_constraints,
-                                              issuer ? ("DNS:" + std::string(cn)).c_str() : "critical,CA:TRUE");
-    if (!ext || !X509_add_ext(cert, ext, -1) || !X509_sign(cert, issuerKey ? issuerKey : key, EVP_sha256()))
-        die("certificate");
-    X509_EXTENSION_free(ext);
+    if (issuer) extend(cert, issuer, NID_subject_alt_name, "DNS:" + std::string(cn));
+    else extend(cert, cert, NID_basic_constraints, "critical,CA:TRUE");
+    if (usage) extend(cert, issuer ? issuer : cert, NID_ext_key_usage, usage);
+    if (!X509_sign(cert, issuerKey ? issuerKey : key, EVP_sha256())) die("certificate");
     return cert;
 }
 
@@ -138,9 +151,11 @@ int main(int argc, char **argv) {
     authority = makeCert(key, "Lumora Test Authority", NULL, NULL, -1, 30);
     stranger = makeCert(strangerKey, "Lumora Stranger Authority", NULL, NULL, -1, 30);
     for (Front &f : fronts) {
-        X509 *cert = makeCert(key, f.host, f.stranger ? stranger : authority, f.stranger ? strangerKey : key, f.fromDays, f.toDays);
+        X509 *cert = makeCert(key, f.host, f.stranger ? stranger : authority, f.stranger ? strangerKey : key, f.fromDays,
+                              f.toDays, f.usage);
         f.ctx = SSL_CTX_new(TLS_server_method());
         if (!f.ctx || SSL_CTX_use_certificate(f.ctx, cert) != 1 || SSL_CTX_use_PrivateKey(f.ctx, key) != 1) die("context");
+        if (f.asks) SSL_CTX_set_verify(f.ctx, SSL_VERIFY_PEER, [](int, X509_STORE_CTX *) { return 1; });
         X509_free(cert);
         f.listener = loopback(&f.port, true);
     }
