@@ -146,14 +146,7 @@ TEST(LinkRewrite, ReplacesThePlacesTheLoadFoundThatTheOptionsSelect) {
 // packages built at random from the link forms, what follows a link, fields cut off inside a link, doubled
 // attributes, GBK text and links shared within and across items; LUMORA_REWRITE_CASES sets how many
 TEST(LinkRewrite, EveryMoveKeepsTheRowsAndLeavesNothingToResume) {
-    static const char *forms[] = {"<img src=\"%\">", "<IMG alt=\"x\" SRC='%'>", "<img src=%>", "<img src=\"%\" src=\"%\">",
-                                  "<td background=\"%\">", "<td BACKGROUND='%'>", "<td background=%>",
-                                  "style=color:red;background=%", "<p style=\"background:url(%)\">", "background : url( % )",
-                                  "background:url(\"%\")", "background:url('%')", "<img>%</img>", "<IMG size=\"1\">%</IMG>",
-                                  "<img\t>%</img>", "<img src=%", "<img src=\"%", "background=%", "url(%", "<img>%"};
-    static const char *after[] = {"", "", "", " ", "|", ">", ")", "\t", "\r\n", "\"", "'", "<", "東", "_400x400.jpg"};
-    static const char *links[] = {"http://a.example/1.jpg", "http://a.example/1.jpg?v=1", "//a.example/1.jpg",
-                                  "HTTPS://x.alicdn.com/東京.jpg", "http://img.tbcdn.cn/s.jpg", BLANK_IMAGE_URL, "http://b.example/图.png"};
+    std::vector<Case> t = readCases("links/generated.tsv");  // the forms (% for a link), what may follow a link, links
     static const std::vector<PackageColumn> few = {{u"title", u"宝贝名称"}, {u"description", u"宝贝描述"}, {u"wireless_desc", u"无线详情"}, {u"price", u"宝贝价格"}};
     const char *count = getenv("LUMORA_REWRITE_CASES");
     ScratchDir dir;
@@ -164,12 +157,12 @@ TEST(LinkRewrite, EveryMoveKeepsTheRowsAndLeavesNothingToResume) {
             std::string fields[2];
             for (std::string &field : fields)
                 for (int i = 0, pieces = (int)(nextRandom(seed) % 5); i < pieces; i++) {
-                    std::string form = forms[nextRandom(seed) % (sizeof forms / sizeof *forms)];
+                    std::string form = t[0][nextRandom(seed) % t[0].size()];
                     for (size_t at; (at = form.find('%')) != std::string::npos;)
-                        form.replace(at, 1, std::string(links[nextRandom(seed) % 7]) + after[nextRandom(seed) % 14]);
-                    field += form + (nextRandom(seed) % 2 ? "面料" : " ");
+                        form.replace(at, 1, t[2][nextRandom(seed) % t[2].size()] + t[1][nextRandom(seed) % t[1].size()]);
+                    field += form + (nextRandom(seed) % 2 ? t[1][12] : " ");
                 }
-            rows.push_back(itemRow(u"a", utf16(converted("gbk", "utf-8", fields[0])), utf16(converted("gbk", "utf-8", fields[1]))));
+            rows.push_back(itemRow(u"a", utf16(fields[0]), utf16(fields[1])));
         }
         ASSERT_TRUE(writeFile(dir.file("p.csv"), packageBytes(packageText(rows, few))));
         LoadedPackage p(dir.file("p.csv"));
