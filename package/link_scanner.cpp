@@ -17,9 +17,9 @@ static const size_t IMG_LENGTH = 4, BACKGROUND_LENGTH = 10, ELEMENT_CLOSE_LENGTH
 
 /* How a form reads: its lead, the quote that opens its address (0: none),
  * the bytes besides a double quote, TAB and line break that end the address
- * (in a description always ">" too, so that putting a path in place of a
- * link never moves the end of a tag), and whether blanks before its end are
- * left out of it. */
+ * (in a description always "<" and ">" too, so that putting a path in place
+ * of a link never takes away the start or the end of a tag), and whether
+ * blanks before its end are left out of it. */
 struct FormShape {
     Lead lead;
     char quote;
@@ -161,15 +161,15 @@ std::vector<FormMatch> FieldScanner::matches(int form) const {
 
 static const FormShape *shapeOf(int form) {
     static const FormShape SHAPES[FORM_COUNT] = {
-        {IMG_SRC, '"', ">", false},
-        {IMG_SRC, '\'', "'>", false},
-        {IMG_SRC, 0, " |>", false},
-        {BACKGROUND_ATTRIBUTE, '"', ">", false},
-        {BACKGROUND_ATTRIBUTE, '\'', "'>", false},
-        {BACKGROUND_ATTRIBUTE, 0, " |>", false},
-        {BACKGROUND_URL, '"', ">", false},
-        {BACKGROUND_URL, '\'', "'>", false},
-        {BACKGROUND_URL, 0, ")>", true},
+        {IMG_SRC, '"', "<>", false},
+        {IMG_SRC, '\'', "'<>", false},
+        {IMG_SRC, 0, " |<>", false},
+        {BACKGROUND_ATTRIBUTE, '"', "<>", false},
+        {BACKGROUND_ATTRIBUTE, '\'', "'<>", false},
+        {BACKGROUND_ATTRIBUTE, 0, " |<>", false},
+        {BACKGROUND_URL, '"', "<>", false},
+        {BACKGROUND_URL, '\'', "'<>", false},
+        {BACKGROUND_URL, 0, ")<>", true},
         {MOBILE_ELEMENT, 0, "<", false},
     };
     return &SHAPES[form];
