@@ -15,6 +15,7 @@
 
 #include "charset.h"
 #include "link_rewrite.h"
+#include "package_reader.h"
 #include "str_map.h"
 #include "text_utils.h"
 
@@ -22,10 +23,24 @@ static double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+/* The places of the description or mobile field that ends the text. */
+static void scanField(const std::string &text, size_t start, int mobile, ItemRecord *item) {
+    (mobile ? extractMobileLinks : extractDescriptionLinks)(text.data() + start, text.size() - start, start,
+                                                           mobile ? item->mobileLinks : item->descLinks, item->places);
+}
+
 /* One item's row: its description holds its links among about 20 KB of
- * text; every third link is also in its mobile details. */
-static void appendItem(std::string &text, int item, int links) {
-    text += "\"女装连衣裙 " + std::to_string(item) + "\"\t\"<p>";
+ * text; every third link is also in its mobile details. The item's links
+ * are read as the load reads them. */
+static void appendItem(std::string &text, int item, int links, PtrVector *items) {
+    ItemRecord *record = (ItemRecord *)calloc(1, sizeof(ItemRecord));
+    record->descLinks = ptrVectorCreateDefault();
+    record->mobileLinks = ptrVectorCreateDefault();
+    record->places = new LinkPlaces;
+    ptrVectorPush(items, record);
+    text += "\"女装连衣裙 " + std::to_string(item) + "\"\t";
+    size_t desc = text.size();
+    text += "\"<p>";
     std::string mobile = "<wapDesc>";
     for (int i = 0; i < links; i++) {
         std::string url = "http://img" + std::to_string(item % 9) + ".shop.example/" + std::to_string(item) + "/" +
@@ -35,7 +50,13 @@ static void appendItem(std::string &text, int item, int links) {
         text += std::string(800, ' ') + "<img src=\"\"" + url + "\"\" />";
         if (i % 3 == 0) mobile += "<img>" + url + "</img>";
     }
-    text += "</p>\"\t\"" + mobile + "</wapDesc>\"\r\n";
+    text += "</p>\"";
+    scanField(text, desc, 0, record);
+    text += "\t";
+    size_t start = text.size();
+    text += "\"" + mobile + "</wapDesc>\"";
+    scanField(text, start, 1, record);
+    text += "\r\n";
 }
 
 /* 1 for the links of the second case that failed: one in a hundred, every
@@ -59,12 +80,14 @@ static StrMap *movedImages(int items, int links, int withFailures) {
 }
 
 /* Times the rewrite of a copy of the text; 1 when no remote link is left. */
-static int timeRewrite(const std::string &built, int items, int links, int withFailures, double *seconds,
-                       char **result) {
+static int timeRewrite(const std::string &built, const PtrVector *records, int links, int withFailures,
+                       double *seconds, char **result) {
+    int items = records->count;
     char *text = copyBytes(built.data(), built.size());
     StrMap *map = movedImages(items, links, withFailures);
+    MoveOptions options = {1, 1, withFailures};
     auto start = std::chrono::steady_clock::now();
-    int changed = rewriteLinks(&text, map, withFailures, {NULL, NULL});
+    int changed = rewriteLinks(&text, records, map, options, {NULL, NULL});
     *seconds = secondsSince(start);
     strMapDestroy(map, 1);
     *result = text;
@@ -74,12 +97,15 @@ static int timeRewrite(const std::string &built, int items, int links, int withF
 int main(int argc, char **argv) {
     int items = argc > 1 ? atoi(argv[1]) : 5000, links = argc > 2 ? atoi(argv[2]) : 20;
     std::string built = "version 1.00\r\n宝贝名称\t宝贝描述\t无线详情\r\n";
-    for (int item = 0; item < items; item++) appendItem(built, item, links);
+    PtrVector *records = ptrVectorCreateDefault();
+    for (int item = 0; item < items; item++) appendItem(built, item, links, records);
     double allMoved = 0, someFailed = 0;
     char *text = NULL;
-    int complete = timeRewrite(built, items, links, 1, &someFailed, &text);
+    int complete = timeRewrite(built, records, links, 1, &someFailed, &text);
     free(text);
-    complete &= timeRewrite(built, items, links, 0, &allMoved, &text);
+    complete &= timeRewrite(built, records, links, 0, &allMoved, &text);
+    itemListClear(records);
+    ptrVectorDestroy(records, 0);
 
     size_t n = strlen(text), written = 0;
     char *converted = (char *)malloc(2 * n + 2);

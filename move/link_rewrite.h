@@ -1,30 +1,32 @@
-/* Rewriting the package text once the images are moved: every moved link
- * becomes its local path and, when asked, every failed link the blank image
- * (its mobile-details element "<img>link</img>" is removed first).
+/* Rewriting the package text once the images are moved: at every place
+ * where the load found a link that the options select, a moved link becomes
+ * its local path and, when asked, a failed link the blank image (a failed
+ * mobile-details link's img element goes whole).
  *
- * A link is replaced only where it stands whole: after a byte that can open
- * a link in the forms link extraction reads (a quote, a blank, ">", "(", or
- * the "=" of an attribute) and before one that can close it (a quote, a
- * blank, "|", ">", "<" or ")"). So "x.jpg" is not replaced inside
- * "x.jpg_400x400.jpg", nor "//h/x" inside "http://h/x", whether or not the
- * longer link moved. Where whole occurrences overlap, the longer link wins.
- * The text is read once and written once: the cost grows with the text
- * plus the links, whatever they hold. */
+ * Only the places that the load recorded are replaced, so the rewrite never
+ * touches a byte that is not a link and never disagrees with the load on
+ * where a link stands; the text is not searched. Where two places overlap
+ * (a link read inside another by a second form), the first to change takes
+ * its bytes: the one that begins first, or the longer of two that begin
+ * together. The text is read once and written once. */
 #ifndef LUMORA_LINK_REWRITE_H
 #define LUMORA_LINK_REWRITE_H
 
+#include "move_job.h"
 #include "str_map.h"
 
-/* Called with each new whole percentage of links done (never 0). */
+/* Called with each new whole percentage of places done (never 0). */
 struct RewriteProgress {
     void (*report)(void *context, int percent);
     void *context;
 };
 
-/* Rewrites *text by movedImages (link to local path, "" for a failed link).
- * *text may be replaced by a new heap string (the old one is freed).
- * Returns 1 when the package changed: a link was replaced, or a failed link
- * was blanked. */
-int rewriteLinks(char **text, const StrMap *movedImages, int blankForFailed, RewriteProgress progress);
+/* Rewrites *text, loaded with items (ItemRecord), by movedImages (link to
+ * local path, "" for a failed link) and the job's options. *text may be
+ * replaced by a new heap string (the old one is freed). Returns 1 when the
+ * package changed: a place was replaced. With no link in movedImages
+ * nothing is reported and nothing changes. */
+int rewriteLinks(char **text, const PtrVector *items, const StrMap *movedImages, const MoveOptions &options,
+                 RewriteProgress progress);
 
 #endif

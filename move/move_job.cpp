@@ -304,7 +304,7 @@ static int finishJob(JobState &s) {
     MoveJob *job = s.job;
     endDownloads(s);
     showProgress(s, ", 正在更新csv文件...");
-    int changed = rewriteLinks(&job->packageText, s.movedImages, job->options.blankForFailed, {reportRewrite, &s});
+    int changed = rewriteLinks(&job->packageText, job->items, s.movedImages, job->options, {reportRewrite, &s});
     if (changed) writePackage(job->packagePath, job->packageText);
     free(job->packageText);
     job->packageText = NULL;

@@ -1,11 +1,11 @@
 /* Hand reading of the fixed link forms; see link_scanner.h.
  *
- * At an "<img", the src pattern lets the attributes before src run up to
- * the first ">", and a backtracking matcher settles on the last " src"
- * there from which the rest reads: so the answer for every "<img" before
- * one ">" is that same last src, found once by reading back from the ">".
- * The mobile pattern likewise depends only on the first ">" after its
- * "<img". The other forms read straight on from their lead word. */
+ * At an "<img", the src attributes are those that follow a blank after
+ * "<img " and stand before the first ">"; every one of them that reads as
+ * an address is taken, so a tag with two src attributes gives both, and
+ * every "<img" before the same ">" shares them. The mobile element depends
+ * only on the first ">" after its "<img". The other forms read straight on
+ * from their lead word. */
 #include "link_scanner.h"
 
 #include <string.h>
@@ -13,44 +13,44 @@
 enum Lead { IMG_SRC, BACKGROUND_ATTRIBUTE, BACKGROUND_URL, MOBILE_ELEMENT };
 
 static const size_t NONE = (size_t)-1;
-static const size_t IMG_LENGTH = 4, BACKGROUND_LENGTH = 10;
+static const size_t IMG_LENGTH = 4, BACKGROUND_LENGTH = 10, ELEMENT_CLOSE_LENGTH = 6;
 
-/* How a form reads: its lead, the quote that opens its address (0: none)
- * and the bytes that end the address. */
+/* How a form reads: its lead, the quote that opens its address (0: none),
+ * the bytes besides a double quote, TAB and line break that end the address
+ * (in a description always "<" and ">" too, so that putting a path in place
+ * of a link never takes away the start or the end of a tag), and whether
+ * blanks before its end are left out of it. */
 struct FormShape {
     Lead lead;
     char quote;
     const char *stops;
-};
-
-/* What was worked out for the ">" that the last "<img" tried ran up to. */
-struct FormCache {
-    size_t gt = NONE;    // that ">" (or the end of the field)
-    size_t low = NONE;   // every src from here up to gt is tried
-    size_t best = NONE;  // the last of them that reads
-    bool matched = false;
-    FormMatch match = {0, 0, 0};
+    bool trimsBlanks;
 };
 
 static const FormShape *shapeOf(int form);
 
-FieldScanner::FieldScanner(const char *t, size_t n) : text(t), length(n), lowered(t, n) {
-    for (char &c : lowered)
-        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-    for (size_t at = lowered.find("<img"); at != std::string::npos; at = lowered.find("<img", at + 1))
-        imgStarts.push_back(at);
-    for (size_t at = lowered.find("background"); at != std::string::npos; at = lowered.find("background", at + 1))
-        backgroundStarts.push_back(at);
+static inline unsigned char lowered(char c) {
+    return (unsigned char)(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
+
+FieldScanner::FieldScanner(const char *t, size_t n) : text(t), length(n) {
+    for (size_t at = 0; at < length; at++) {
+        unsigned char c = (unsigned char)text[at];
+        if (c == '<' && holds(at, "<img")) imgStarts.push_back(at);
+        else if ((c == 'b' || c == 'B') && holds(at, "background")) backgroundStarts.push_back(at);
+    }
 }
 
 size_t FieldScanner::skipSpaces(size_t i) const {
-    while (i < length && lowered[i] == ' ') i++;
+    while (i < length && text[i] == ' ') i++;
     return i;
 }
 
+/* 1 when the word (lower case) stands at i, in any letter case. */
 bool FieldScanner::holds(size_t i, const char *word) const {
-    size_t n = strlen(word);
-    return i <= length && length - i >= n && memcmp(lowered.data() + i, word, n) == 0;
+    for (; *word; i++, word++)
+        if (i >= length || lowered(text[i]) != (unsigned char)*word) return false;
+    return true;
 }
 
 /* From i: the opening quotes and blanks after them (when quoted), then
@@ -68,9 +68,19 @@ size_t FieldScanner::addressStart(size_t i, char quote) const {
     return holds(i, "//") ? start : NONE;
 }
 
-size_t FieldScanner::addressEnd(size_t i, const char *stops) const {
-    size_t stopCount = strlen(stops);
-    while (i < length && !memchr(stops, text[i], stopCount)) i++;
+static inline bool endsAddress(unsigned char c, const char *stops) {
+    return c == '"' || c == '\t' || c == '\r' || c == '\n' || (c && strchr(stops, c));
+}
+
+size_t FieldScanner::addressEnd(size_t i, const FormShape &shape) const {
+    size_t start = i;
+    while (i < length) {
+        unsigned char c = (unsigned char)text[i], next = i + 1 < length ? (unsigned char)text[i + 1] : 0;
+        if (c >= 0x81 && c <= 0xFE && next >= 0x40 && next <= 0xFE && next != 0x7F) i += 2;  // one GBK character
+        else if (endsAddress(c, shape.stops)) break;
+        else i++;
+    }
+    while (shape.trimsBlanks && i > start && text[i - 1] == ' ') i--;
     return i;
 }
 
@@ -82,24 +92,23 @@ size_t FieldScanner::srcAddress(size_t r, char quote) const {
     return addressStart(skipSpaces(i + 1), quote);
 }
 
-bool FieldScanner::imgSrcAt(const FormShape &shape, size_t p, FormCache &cache, FormMatch *m) const {
+/* Takes every src of the "<img" at p that reads and begins at or after
+ * from; lastGt is the ">" whose srcs were taken last. */
+void FieldScanner::imgSrcs(const FormShape &shape, size_t p, size_t &from, size_t &lastGt,
+                           std::vector<FormMatch> &out) const {
     size_t attributes = p + IMG_LENGTH;
-    if (!is(attributes, ' ')) return false;
+    if (!is(attributes, ' ')) return;
     const char *gtAt = (const char *)memchr(text + attributes, '>', length - attributes);
     size_t gt = gtAt ? (size_t)(gtAt - text) : length;
-    if (gt != cache.gt) {
-        cache = FormCache();
-        cache.gt = cache.low = gt;
+    if (gt == lastGt) return;  // an earlier "<img" before this ">" took them
+    lastGt = gt;
+    for (size_t s = attributes + 1; s < gt; s++) {
+        size_t start = s >= from && text[s - 1] == ' ' ? srcAddress(s, shape.quote) : NONE;
+        if (start == NONE) continue;
+        size_t end = addressEnd(start, shape);
+        out.push_back({p, start, end, end});
+        from = s = end;
     }
-    // "src" follows a blank at or after the one that opens the attributes
-    while (cache.best == NONE && cache.low > attributes + 1) {
-        size_t s = --cache.low;
-        if (lowered[s - 1] == ' ' && srcAddress(s, shape.quote) != NONE) cache.best = s;
-    }
-    if (cache.best == NONE || cache.best < attributes + 1) return false;
-    m->addressStart = srcAddress(cache.best, shape.quote);
-    m->addressEnd = m->end = addressEnd(m->addressStart, shape.stops);
-    return true;
 }
 
 bool FieldScanner::backgroundAt(const FormShape &shape, size_t p, FormMatch *m) const {
@@ -115,34 +124,23 @@ bool FieldScanner::backgroundAt(const FormShape &shape, size_t p, FormMatch *m) 
     }
     size_t start = addressStart(skipSpaces(i + 1), shape.quote);
     if (start == NONE) return false;
-    m->addressStart = start;
-    m->addressEnd = m->end = addressEnd(start, shape.stops);
+    *m = {p, start, addressEnd(start, shape), 0};
+    m->end = m->addressEnd;
     return true;
 }
 
 /* "<img", anything up to the first ">", the address, then "</img>". */
-bool FieldScanner::elementAt(size_t p, FormCache &cache, FormMatch *m) const {
+bool FieldScanner::elementAt(size_t p, size_t &failedGt, FormMatch *m) const {
     const char *gtAt = (const char *)memchr(text + p + IMG_LENGTH, '>', length - p - IMG_LENGTH);
-    if (!gtAt) return false;
-    size_t gt = (size_t)(gtAt - text);
-    if (gt != cache.gt) {
-        cache = FormCache();
-        cache.gt = gt;
-        size_t start = addressStart(gt + 1, 0);
-        size_t end = start == NONE ? length : addressEnd(start, "<");
-        cache.matched = start != NONE && holds(end, "</img>");
-        cache.match = {start, end, end + 6};
+    if (!gtAt || (size_t)(gtAt - text) == failedGt) return false;
+    size_t gt = (size_t)(gtAt - text), start = addressStart(gt + 1, 0);
+    size_t end = start == NONE ? NONE : addressEnd(start, *shapeOf(MOBILE_FORM));
+    if (end == NONE || !holds(end, "</img>")) {
+        failedGt = gt;  // every "<img" before this ">" fails alike
+        return false;
     }
-    *m = cache.match;
-    return cache.matched;
-}
-
-bool FieldScanner::matchAt(const FormShape &shape, size_t p, FormCache &cache, FormMatch *m) const {
-    switch (shape.lead) {
-    case IMG_SRC: return imgSrcAt(shape, p, cache, m);
-    case MOBILE_ELEMENT: return elementAt(p, cache, m);
-    default: return backgroundAt(shape, p, m);
-    }
+    *m = {p, start, end, end + ELEMENT_CLOSE_LENGTH};
+    return true;
 }
 
 std::vector<FormMatch> FieldScanner::matches(int form) const {
@@ -150,29 +148,29 @@ std::vector<FormMatch> FieldScanner::matches(int form) const {
     const std::vector<size_t> &starts =
         shape.lead == IMG_SRC || shape.lead == MOBILE_ELEMENT ? imgStarts : backgroundStarts;
     std::vector<FormMatch> found;
-    FormCache cache;
-    size_t from = 0;
+    size_t from = 0, gt = NONE;
     for (size_t p : starts) {
         FormMatch m;
-        if (p < from || !matchAt(shape, p, cache, &m)) continue;
-        found.push_back(m);
-        from = m.end;
+        if (p < from) continue;
+        if (shape.lead == IMG_SRC) imgSrcs(shape, p, from, gt, found);
+        else if (shape.lead == MOBILE_ELEMENT ? elementAt(p, gt, &m) : backgroundAt(shape, p, &m))
+            found.push_back(m), from = m.end;
     }
     return found;
 }
 
 static const FormShape *shapeOf(int form) {
     static const FormShape SHAPES[FORM_COUNT] = {
-        {IMG_SRC, '"', "\""},
-        {IMG_SRC, '\'', "'"},
-        {IMG_SRC, 0, " |>"},
-        {BACKGROUND_ATTRIBUTE, '"', "\""},
-        {BACKGROUND_ATTRIBUTE, '\'', "'"},
-        {BACKGROUND_ATTRIBUTE, 0, " |>"},
-        {BACKGROUND_URL, '"', "\""},
-        {BACKGROUND_URL, '\'', "'"},
-        {BACKGROUND_URL, 0, ")"},
-        {MOBILE_ELEMENT, 0, "<"},
+        {IMG_SRC, '"', "<>", false},
+        {IMG_SRC, '\'', "'<>", false},
+        {IMG_SRC, 0, " |<>", false},
+        {BACKGROUND_ATTRIBUTE, '"', "<>", false},
+        {BACKGROUND_ATTRIBUTE, '\'', "'<>", false},
+        {BACKGROUND_ATTRIBUTE, 0, " |<>", false},
+        {BACKGROUND_URL, '"', "<>", false},
+        {BACKGROUND_URL, '\'', "'<>", false},
+        {BACKGROUND_URL, 0, ")<>", true},
+        {MOBILE_ELEMENT, 0, "<", false},
     };
     return &SHAPES[form];
 }

@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include <memory>
+#include <new>
 
 #include "app_log.h"
 #include "charset.h"
@@ -30,6 +31,8 @@ struct Columns {
 /* The state of the row walk. */
 struct RowWalk {
     char *cursor;          /* the tokenizer's position in the data copy */
+    const char *data;      /* the data copy, which stands at dataOffset in the text */
+    size_t dataOffset;
     int field;             /* the column of the token in hand */
     ItemRecord *current;   /* the record of the row in hand */
     const Columns *cols;
@@ -126,10 +129,13 @@ static WalkStep startRecord(RowWalk *w, const char *field, size_t length) {
     size_t titleLength = length - 2;  // without the quotes
     if (titleLength >= TITLE_SIZE) return STEP_LONG_TITLE;
     ItemRecord *item = (ItemRecord *)calloc(1, sizeof(ItemRecord));
-    if (!item) return STEP_REFUSED;
+    if (!item || !(item->places = new (std::nothrow) LinkPlaces)) {
+        free(item);
+        return STEP_REFUSED;
+    }
     memcpy(item->title, field + 1, titleLength);
     if (!ptrVectorPush(w->items, item)) {
-        free(item);
+        itemRecordDestroy(item);
         return STEP_REFUSED;
     }
     w->current = item;
@@ -156,13 +162,13 @@ static WalkStep startFirstRow(RowWalk *w, char *token) {
     return startRecord(w, token, length);
 }
 
-/* Scans one description or mobile details field into a new list. On a scan
- * failure shows the error and ends the process. */
-static PtrVector *scanLinks(const char *field, size_t length, int mobile) {
+/* Scans one description or mobile details field, which stands at offset in
+ * the text, into a new list and the item's places. On a scan failure shows
+ * the error and ends the process. */
+static PtrVector *scanLinks(const char *field, size_t length, size_t offset, int mobile, LinkPlaces *places) {
     PtrVector *list = mobile ? ptrVectorCreate(16, 8) : ptrVectorCreate(32, 16);
     if (!list) return NULL;
-    if (mobile ? extractMobileLinks(field, length, list) : extractDescriptionLinks(field, length, list))
-        return list;
+    if ((mobile ? extractMobileLinks : extractDescriptionLinks)(field, length, offset, list, places)) return list;
     ptrVectorDestroy(list, 1);
     showMessage(mobile ? "读取宝贝无线详情时出错，具体原因可查看应用日志文件：app.log"
                        : "读取宝贝详情时出错，具体原因可查看应用日志文件：app.log",
@@ -179,7 +185,8 @@ static WalkStep readQuotedField(RowWalk *w, int column) {
     const char *field = w->cursor;
     w->cursor += length;
     if (column == c->selling) return STEP_MORE;
-    PtrVector *links = scanLinks(field, (size_t)length, column == c->mobile);
+    size_t offset = w->dataOffset + (size_t)(field - w->data);
+    PtrVector *links = scanLinks(field, (size_t)length, offset, column == c->mobile, w->current->places);
     if (!links) return STEP_REFUSED;
     if (column == c->desc) w->current->descLinks = links;
     else w->current->mobileLinks = links;
@@ -218,8 +225,8 @@ static int finishLastRecord(RowWalk *w) {
 
 /* Walks the data rows (cut in place), appending records. Returns a loader
  * result. */
-static int walkRows(char *data, const Columns *cols, PtrVector *items) {
-    RowWalk w = {data, 0, NULL, cols, items};
+static int walkRows(char *data, size_t dataOffset, const Columns *cols, PtrVector *items) {
+    RowWalk w = {data, data, dataOffset, 0, NULL, cols, items};
     for (;;) {
         char *token = nextToken(&w.cursor, "\t");
         WalkStep step = token ? takeToken(&w, token) : STEP_DONE;
@@ -238,7 +245,7 @@ static int readRows(const char *text, PtrVector *items) {
     HeapText data(copyBytes(lf + 1, strlen(lf + 1)));
     Columns cols;
     if (!headerRow || !data || !readHeader(headerRow.get(), &cols)) return REFUSED;
-    return walkRows(data.get(), &cols, items);
+    return walkRows(data.get(), (size_t)(lf + 1 - text), &cols, items);
 }
 
 int loadPackage(const char *path, PtrVector *items, char **textOut) {
@@ -260,6 +267,7 @@ void itemRecordDestroy(ItemRecord *item) {
     ptrVectorDestroy(item->mobileLinks, 1);
     ptrVectorDestroy(item->pcFailures, 1);
     ptrVectorDestroy(item->mobileFailures, 1);
+    delete item->places;
     free(item);
 }
 

@@ -12,6 +12,7 @@
 
 #include <stdint.h>
 
+#include "link_extract.h"
 #include "ptr_vector.h"
 
 enum { TITLE_SIZE = 256 };
@@ -26,6 +27,7 @@ struct ItemRecord {
     PtrVector *mobileLinks;     /* mobile image URLs; NULL when the package has no such column */
     PtrVector *pcFailures;      /* filled by the move job */
     PtrVector *mobileFailures;  /* filled by the move job */
+    LinkPlaces *places;         /* where its links stand in the package text; owned */
 };
 
 /* Results of loadPackage besides 1 (loaded) and 0 (not a usable package). */

@@ -46,7 +46,7 @@ i686-w64-mingw32-strip -o "$stage/Lumora.exe" "$build/shell/Lumora.exe"
 install -m 644 "$deps/bin/libiconv-2.dll" "$stage/"
 windowsText "$root/release/$guide" "$stage/$guide"
 windowsText "$root/release/licenses-README.txt" "$stage/licenses/README.txt"
-for licence in PCRE libiconv node-iconv; do
+for licence in libiconv node-iconv; do
     sed 's/$/\r/' "$deps/licenses/$licence.txt" >"$stage/licenses/$licence.txt"
 done
 sed 's/$/\r/' /usr/share/doc/mingw-w64-common/copyright >"$stage/licenses/mingw-w64.txt"

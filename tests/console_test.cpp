@@ -99,6 +99,10 @@ public:
         for (const std::string &link : words(record("left"))) left.push_back(hosts.url(link));
         EXPECT_EQ(has("left") ? remoteLinks(package) : left, left);
         EXPECT_EQ(has("files") ? files(asked) : Strings(), words(record("files")));
+        if (!has("again")) return;
+        std::string moved = readFile(package);  // moved once more, nothing is left to do
+        EXPECT_EQ(runMove(dir.path(), args, [] { return 0; }), 0);
+        EXPECT_TRUE(hosts.asked() == asked && readFile(package) == moved);
     }
 
 private:

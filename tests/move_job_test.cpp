@@ -40,8 +40,8 @@ TEST(MoveJob, MovesEachLinkOnceRewritesThePackageAndTellsTheView) {
     const std::string done = "label 搬家进度(宝贝数:2, 已搬家宝贝数:2)", writing = done + ", 正在更新csv文件...";
     const Strings expected = {
         "start 0", "finish 0 pc - mobile - done 1", "label 搬家进度(宝贝数:2, 已搬家宝贝数:1)", "start 1",
-        "finish 1 pc 1 mobile - done 2", done, "failures 1", writing, writing + "(25%)", writing + "(50%)",
-        writing + "(75%)", writing + "(100%)", done};
+        "finish 1 pc 1 mobile - done 2", done, "failures 1", writing, writing + "(20%)", writing + "(40%)",
+        writing + "(60%)", writing + "(80%)", writing + "(100%)", done};  // five places of links
     ASSERT_EQ(recorder.events.size(), expected.size() + 2);
     EXPECT_EQ(Strings(recorder.events.begin(), recorder.events.begin() + (long)expected.size()), expected);
     EXPECT_EQ(recorder.events[expected.size()].rfind("message 提示 图片搬家已完成，数据包(package.csv)已更新。\n\n注意：有部分图片搬家失败！", 0), 0u);

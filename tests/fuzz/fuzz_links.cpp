@@ -6,8 +6,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     PtrVector *desc = ptrVectorCreateDefault(), *mobile = ptrVectorCreateDefault();
-    extractDescriptionLinks((const char *)data, size, desc);
-    extractMobileLinks((const char *)data, size, mobile);
+    LinkPlaces places;
+    extractDescriptionLinks((const char *)data, size, 0, desc, &places);
+    extractMobileLinks((const char *)data, size, 0, mobile, &places);
     ptrVectorDestroy(desc, 1);
     ptrVectorDestroy(mobile, 1);
     return 0;
