@@ -12,25 +12,18 @@
 #include <errno.h>
 #include <iconv.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "text_utils.h"
 
 enum { CHARSET_NAME_SIZE = 64 };
 
-namespace {
-
-/* Owns one conversion descriptor. */
-struct Conversion {
+/* An open conversion and the characters it has dropped. */
+struct CharsetStream {
     iconv_t cd;
-    Conversion(const char *to, const char *from) : cd(iconv_open(to, from)) {}
-    ~Conversion() {
-        if (ok()) iconv_close(cd);
-    }
-    bool ok() const { return cd != (iconv_t)-1; }
+    long dropped;
 };
-
-}  // namespace
 
 /* For "UCS-2" input, picks the explicit byte order from the mark and skips
  * the mark; other character sets pass through unchanged. */
@@ -54,34 +47,66 @@ static size_t convertStep(size_t (*convert)(iconv_t, In, size_t *, char **, size
     return convert(cd, (In)in, inLeft, out, outLeft);
 }
 
-/* Runs iconv until the input is used up or it stops making progress.
- * Returns the irreversible count, or -1 when input is left unconverted. */
-static long convertAll(iconv_t cd, char **in, size_t *inLeft, char **out, size_t *outLeft) {
-    long irreversible = 0;
-    for (;;) {
-        size_t before = *inLeft;
-        size_t r = convertStep(iconv, cd, in, inLeft, out, outLeft);
-        if (r != (size_t)-1) return irreversible + (long)r;
-        if (errno != EILSEQ) return -1;
-        if (*inLeft == 0) return irreversible + 1;  // characters were dropped
-        if (*inLeft == before) return -1;
-        irreversible++;
+CharsetStream *charsetStreamOpen(const char *fromCode, const char *toCode, const char **input, size_t *inputBytes) {
+    char target[CHARSET_NAME_SIZE];
+    snprintf(target, sizeof target, "%s//IGNORE", toCode);
+    const char *source = sourceByteOrder(fromCode, input, inputBytes);
+    iconv_t cd = iconv_open(target, source);
+    CharsetStream *s = cd == (iconv_t)-1 ? NULL : (CharsetStream *)malloc(sizeof(CharsetStream));
+    if (!s) {
+        if (cd != (iconv_t)-1) iconv_close(cd);
+        puts("不支持的字符集");  // also when memory runs out: the conversion cannot be had either way
+        return NULL;
     }
+    s->cd = cd;
+    s->dropped = 0;
+    return s;
+}
+
+/* Runs iconv until the input is used up or it stops making progress. */
+CharsetStatus charsetStreamConvert(CharsetStream *s, const char **input, size_t *inputBytes, char **output,
+                                   size_t *outputBytes) {
+    char *in = (char *)*input;
+    CharsetStatus status = CHARSET_FAILED;
+    for (;;) {
+        size_t before = *inputBytes;
+        size_t r = convertStep(iconv, s->cd, &in, inputBytes, output, outputBytes);
+        if (r != (size_t)-1) {
+            s->dropped += (long)r;
+            status = CHARSET_DONE;
+        } else if (errno == EINVAL) {
+            status = CHARSET_PARTIAL;
+        } else if (errno == E2BIG) {
+            status = CHARSET_OUTPUT_FULL;
+        } else if (errno == EILSEQ && (*inputBytes == 0 || *inputBytes != before)) {
+            s->dropped++;  // characters were dropped
+            if (*inputBytes > 0) continue;
+            status = CHARSET_DONE;
+        }
+        *input = in;
+        return status;
+    }
+}
+
+long charsetStreamDropped(const CharsetStream *s) {
+    return s->dropped;
+}
+
+void charsetStreamClose(CharsetStream *s) {
+    if (!s) return;
+    iconv_close(s->cd);
+    free(s);
 }
 
 long convertCharset(const char *fromCode, const char *toCode, const char *input, size_t inputBytes,
                     char *output, size_t outputBytes, size_t *writtenOut) {
-    char target[CHARSET_NAME_SIZE];
-    snprintf(target, sizeof target, "%s//IGNORE", toCode);
-    const char *source = sourceByteOrder(fromCode, &input, &inputBytes);
-    Conversion conv(target, source);
-    if (!conv.ok()) {
-        puts("不支持的字符集");
-        return -1;
-    }
-    char *in = (char *)input, *out = output;
-    size_t inLeft = inputBytes, outLeft = outputBytes;
-    long result = convertAll(conv.cd, &in, &inLeft, &out, &outLeft);
+    CharsetStream *s = charsetStreamOpen(fromCode, toCode, &input, &inputBytes);
+    if (!s) return -1;
+    char *out = output;
+    size_t outLeft = outputBytes;
+    CharsetStatus status = charsetStreamConvert(s, &input, &inputBytes, &out, &outLeft);
+    long result = status == CHARSET_DONE ? charsetStreamDropped(s) : -1;
+    charsetStreamClose(s);
     *writtenOut = outputBytes - outLeft;
     if (outLeft > 0) *out = '\0';
     return result;
