@@ -10,10 +10,12 @@
 #include "file_helpers.h"
 #include "link_extract.h"
 #include "package_builder.h"
+#include "package_text.h"
 #include "package_writer.h"
 #include "paths.h"
 #include "platform.h"
 #include "test_support.h"
+#include "text_utils.h"
 
 typedef std::vector<std::string> Links;
 typedef std::vector<PackageColumn> Columns;
@@ -179,6 +181,26 @@ TEST_F(Package, InputCutAtABoundaryLoadsOrIsRefused) {
             }
         }
     }
+}
+
+// the file's first piece ends at each byte of the tail in turn, at odd bytes after a UTF-8 mark: the text is the one
+// converted whole, "_.webp" cut where a character starts; the text written back crosses a piece too
+TEST_F(Package, PiecesMeetAnywhereInTheText) {
+    const std::u16string tail = u"繽.webp\U0001F600_._.webpwebp";
+    size_t at = 2 + 2 * packageText({itemRow(u"a", u"", u"", tail)}).find(tail);
+    for (size_t cut = 1; cut <= 2 * tail.size(); cut++) {
+        std::string mark = cut % 2 ? "\xEF\xBB\xBF" : "";
+        std::u16string filler((PACKAGE_PIECE_SIZE - cut - mark.size() - at) / 2, u'x');
+        std::string file = mark + packageBytes(packageText({itemRow(u"a", u"", u"", filler + tail)}));
+        LoadedPackage p;
+        loadBytes(p, file);
+        char *whole = replaceAllChars(converted("UCS-2", "GBK", file.substr(mark.size())).c_str(), "_.webp", "");
+        ASSERT_TRUE(p.text && strcmp(p.text, whole) == 0) << cut;  // not the megabyte of text
+        free(whole);
+    }
+    LoadedPackage p(dir.file("package.csv"));
+    EXPECT_EQ(writePackage(dir.file("package.csv").c_str(), p.text), 1);
+    EXPECT_EQ(readFile(dir.file("package.csv")), "\xFF\xFE" + converted("gbk", "UCS-2LE", p.text));
 }
 
 TEST(QuotedField, LengthCountsDoubledQuotesAsText) {
