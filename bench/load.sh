@@ -11,6 +11,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/native}
 RUNS=${RUNS:-5}
+. "$root/scripts/deps.sh"
+lumora_install time  # /usr/bin/time, for the peak memory of a whole run
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 package=$work/package.csv
