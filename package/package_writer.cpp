@@ -77,7 +77,8 @@ int backupPackage(const char *packagePath, const char *programDir) {
 }
 
 /* Writes the text to the open file as UTF-16LE, converted a piece at a
- * time. Returns the message of the failure, or NULL. */
+ * time; with f NULL, only converts it. Returns the message of the failure,
+ * or NULL. */
 static const char *writeConverted(FILE *f, const char *text) {
     size_t left = strlen(text);
     CharsetStream *s = charsetStreamOpen("gbk", "UCS-2LE", &text, &left);
@@ -89,7 +90,7 @@ static const char *writeConverted(FILE *f, const char *text) {
         status = charsetStreamConvert(s, &text, &left, &out, &room);
         size_t n = (size_t)(out - piece.get());
         if (status != CHARSET_DONE && status != CHARSET_OUTPUT_FULL) problem = CONVERSION_FAILED;
-        else if (fwrite(piece.get(), 1, n, f) != n) problem = WRITE_FAILED;
+        else if (f && fwrite(piece.get(), 1, n, f) != n) problem = WRITE_FAILED;
     }
     charsetStreamClose(s);
     return problem;
@@ -120,7 +121,9 @@ int temporaryPath(const char *packagePath, char *out, size_t size) {
 int writePackage(const char *packagePath, const char *text) {
     char temporary[PATH_SIZE];
     if (!temporaryPath(packagePath, temporary, sizeof temporary)) {
-        const char *problem = writeAll(packagePath, text);
+        // in place: a text that does not convert must fail before the package is opened
+        const char *problem = writeConverted(NULL, text);
+        if (!problem) problem = writeAll(packagePath, text);
         if (problem) fatal(problem);
         return 1;
     }

@@ -245,4 +245,14 @@ TEST_F(PackageDeathTest, WrittenBackItReadsAsTheSameTextAndAFailedWriteLeavesItW
         EXPECT_EXIT(installRecordingHooks(); writePackage(path.c_str(), "new contents"), testing::ExitedWithCode(0),
                     messageLine("错误", "更新CSV文件失败：文件句柄无法打开。"));
     EXPECT_EQ(readFile(package), written);
+    // so deep a folder that no temporary name fits: written in place, a text that does not convert (a lead byte
+    // at its end) fails before the package is touched
+    std::string deep = dir.path();
+    while (deep.size() < PATH_SIZE - 10)
+        std::filesystem::create_directory(deep += PATH_SEPARATOR + std::string(std::min<size_t>(200, PATH_SIZE - 11 - deep.size()), 'd'));
+    std::string inPlace = deep + PATH_SEPARATOR + "a.csv";
+    ASSERT_TRUE(writeFile(inPlace, written) && !temporaryPath(inPlace.c_str(), temporary, sizeof temporary));
+    EXPECT_EXIT(installRecordingHooks(); writePackage(inPlace.c_str(), "a\x81"), testing::ExitedWithCode(0),
+                messageLine("错误", "更新CSV文件失败：iconv()转码出错了。"));
+    EXPECT_EQ(readFile(inPlace), written);
 }
