@@ -151,7 +151,7 @@ CharsetStatus charsetStreamConvert(CharsetStream *s, const char **input, size_t 
     if (high < 0) return convertRun(s, input, inputBytes, output, outputBytes);
     size_t ascii = asciiBytes((const unsigned char *)*input, *inputBytes, high);
     for (;;) {
-        size_t full = copyAscii(high, ascii / 2, input, inputBytes, output, outputBytes) < ascii / 2;
+        bool full = copyAscii(high, ascii / 2, input, inputBytes, output, outputBytes) < ascii / 2;
         if (*inputBytes == 0) return CHARSET_DONE;
         // with the output full, the converter tells whether the rest needs room
         size_t run = full ? *inputBytes : converterBytes((const unsigned char *)*input, *inputBytes, high, &ascii);
