@@ -5,7 +5,8 @@
 # converting the same file from UTF-16 to GBK; and reports the peak memory
 # of both against the file size. The three run in turn, RUNS times, and the
 # medians are compared, so that a machine busy with other work slows all
-# three alike.
+# three alike; the processor time of the whole run and of iconv is compared
+# as well, which such a machine blurs less.
 #   bench/load.sh [BUILD_DIR]   (default build/native)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,8 +23,9 @@ cp "$build/console/lumora-move" "$work/bin/"  # its backups go beside it, into t
 "$build/bench/load_bench" generate "$package" 5000
 bytes=$(stat -c %s "$package")
 
-timed() {  # FILE COMMAND...: appends "seconds peak_kib" of the command to FILE
-    /usr/bin/time -f "%e %M" -a -o "$1" "${@:2}" >/dev/null
+timed() {  # FILE COMMAND...: appends "seconds peak_kib cpu_seconds" of the command to FILE
+    /usr/bin/time -f "%e %M %U %S" -o "$1.last" "${@:2}" >/dev/null
+    awk '{ print $1, $2, $3 + $4 }' "$1.last" >>"$1"
 }
 for _ in $(seq "$RUNS"); do
     timed "$work/iconv" iconv -f UTF-16 -t GBK "$package"
@@ -37,6 +39,7 @@ median() {  # FILE COLUMN
 }
 awk -v bytes="$bytes" -v runs="$RUNS" -v load="$(median "$work/load" 1)" -v loadPeak="$(median "$work/load" 2)" \
     -v move="$(median "$work/move" 1)" -v movePeak="$(median "$work/move" 2)" -v conv="$(median "$work/iconv" 1)" \
+    -v moveCpu="$(median "$work/move" 3)" -v convCpu="$(median "$work/iconv" 3)" \
     -v items="$("$build/bench/load_bench" load "$package" | awk '{ print $4, $6 }')" -v uptime="$(uptime)" 'BEGIN {
     mb = bytes / 1e6
     split(items, n, " ")
@@ -44,6 +47,7 @@ awk -v bytes="$bytes" -v runs="$RUNS" -v load="$(median "$work/load" 1)" -v load
     printf "iconv baseline   %.3f s  (iconv -f UTF-16 -t GBK, same file)\n", conv
     printf "load             %.3f s  (%.1f MB/s)  load / iconv %.2f\n", load, mb / load, load / conv
     printf "lumora-move      %.3f s  (--quiet, every link skipped)  run / iconv %.2f  (target at most 3)\n", move, move / conv
+    printf "processor time   run %.2f s, iconv %.2f s  run / iconv %.2f\n", moveCpu, convCpu, moveCpu / convCpu
     printf "peak memory      load %.1f MB = %.2f x file size (target at most 1.3), whole run %.1f MB = %.2f x\n",
            loadPeak * 1024 / 1e6, loadPeak * 1024 / bytes, movePeak * 1024 / 1e6, movePeak * 1024 / bytes
     printf "machine          %s\n", uptime
