@@ -6,31 +6,34 @@
  * returns a count; a conversion that consumed all its input counts as done.
  * glibc's "UCS-2" reads host byte order and ignores a big-endian mark, GNU
  * libiconv's honours either mark; so the mark is read here and the explicit
- * byte order is asked for. */
+ * byte order is asked for.
+ *
+ * From UCS-2 to GBK, the units below 0x80 are the same bytes in GBK, and a
+ * stream copies long runs of them itself: the converter's every character
+ * goes through two table steps, and a package is mostly ASCII markup. */
 #include "charset.h"
 
 #include <errno.h>
 #include <iconv.h>
+#include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "text_utils.h"
 
 enum { CHARSET_NAME_SIZE = 64 };
 
-namespace {
+/* Runs of ASCII shorter than this go to the converter with the text around
+ * them, so that it is not called for every word between two characters. */
+enum { ASCII_RUN_MIN = 16 };
 
-/* Owns one conversion descriptor. */
-struct Conversion {
+/* An open conversion and the characters it has dropped. */
+struct CharsetStream {
     iconv_t cd;
-    Conversion(const char *to, const char *from) : cd(iconv_open(to, from)) {}
-    ~Conversion() {
-        if (ok()) iconv_close(cd);
-    }
-    bool ok() const { return cd != (iconv_t)-1; }
+    long dropped;
+    int asciiHigh;  // UCS-2 to GBK: which byte of a unit is the high one; -1 for other conversions
 };
-
-}  // namespace
 
 /* For "UCS-2" input, picks the explicit byte order from the mark and skips
  * the mark; other character sets pass through unchanged. */
@@ -54,34 +57,131 @@ static size_t convertStep(size_t (*convert)(iconv_t, In, size_t *, char **, size
     return convert(cd, (In)in, inLeft, out, outLeft);
 }
 
-/* Runs iconv until the input is used up or it stops making progress.
- * Returns the irreversible count, or -1 when input is left unconverted. */
-static long convertAll(iconv_t cd, char **in, size_t *inLeft, char **out, size_t *outLeft) {
-    long irreversible = 0;
-    for (;;) {
-        size_t before = *inLeft;
-        size_t r = convertStep(iconv, cd, in, inLeft, out, outLeft);
-        if (r != (size_t)-1) return irreversible + (long)r;
-        if (errno != EILSEQ) return -1;
-        if (*inLeft == 0) return irreversible + 1;  // characters were dropped
-        if (*inLeft == before) return -1;
-        irreversible++;
+CharsetStream *charsetStreamOpen(const char *fromCode, const char *toCode, const char **input, size_t *inputBytes) {
+    char target[CHARSET_NAME_SIZE];
+    snprintf(target, sizeof target, "%s//IGNORE", toCode);
+    const char *source = sourceByteOrder(fromCode, input, inputBytes);
+    iconv_t cd = iconv_open(target, source);
+    CharsetStream *s = cd == (iconv_t)-1 ? NULL : (CharsetStream *)malloc(sizeof(CharsetStream));
+    if (!s) {
+        if (cd != (iconv_t)-1) iconv_close(cd);
+        puts("不支持的字符集");  // also when memory runs out: the conversion cannot be had either way
+        return NULL;
     }
+    s->cd = cd;
+    s->dropped = 0;
+    s->asciiHigh = source == fromCode || !equalsNoCase(toCode, "GBK") ? -1 : strcmp(source, "UCS-2LE") == 0;
+    return s;
+}
+
+/* Runs iconv until the input is used up or it stops making progress. */
+static CharsetStatus convertRun(CharsetStream *s, const char **input, size_t *inputBytes, char **output,
+                                size_t *outputBytes) {
+    char *in = (char *)*input;
+    CharsetStatus status = CHARSET_FAILED;
+    for (;;) {
+        size_t before = *inputBytes;
+        size_t r = convertStep(iconv, s->cd, &in, inputBytes, output, outputBytes);
+        if (r != (size_t)-1) {
+            s->dropped += (long)r;
+            status = CHARSET_DONE;
+        } else if (errno == EINVAL) {
+            status = CHARSET_PARTIAL;
+        } else if (errno == E2BIG) {
+            status = CHARSET_OUTPUT_FULL;
+        } else if (errno == EILSEQ && (*inputBytes == 0 || *inputBytes != before)) {
+            s->dropped++;  // characters were dropped
+            if (*inputBytes > 0) continue;
+            status = CHARSET_DONE;
+        }
+        *input = in;
+        return status;
+    }
+}
+
+static bool isAsciiUnit(const unsigned char *unit, int high) {
+    return unit[high] == 0 && unit[1 - high] < 0x80;
+}
+
+/* The bytes of the ASCII units at the start of p (n bytes), four units at
+ * a time where it can: a word whose bits under the mask are all clear. */
+static size_t asciiBytes(const unsigned char *p, size_t n, int high) {
+    static const unsigned char UNIT_MASK[2][8] = {{0xFF, 0x80, 0xFF, 0x80, 0xFF, 0x80, 0xFF, 0x80},
+                                                  {0x80, 0xFF, 0x80, 0xFF, 0x80, 0xFF, 0x80, 0xFF}};
+    uint64_t mask, word;
+    memcpy(&mask, UNIT_MASK[high], sizeof mask);
+    size_t at = 0;
+    for (; at + 8 <= n; at += 8) {
+        memcpy(&word, p + at, sizeof word);
+        if (word & mask) break;
+    }
+    while (at + 2 <= n && isAsciiUnit(p + at, high)) at += 2;
+    return at;
+}
+
+/* The bytes from p (n bytes) up to the next run of ASCII long enough to
+ * copy, or to the end; *ascii receives that run's bytes (0 at the end). */
+static size_t converterBytes(const unsigned char *p, size_t n, int high, size_t *ascii) {
+    for (size_t at = 0;;) {
+        while (at + 2 <= n && !isAsciiUnit(p + at, high)) at += 2;
+        *ascii = asciiBytes(p + at, n - at, high);
+        if (*ascii == 0) return n;  // the end, or a byte short of a unit
+        if (*ascii >= 2 * ASCII_RUN_MIN) return at;
+        at += *ascii;
+    }
+}
+
+/* Copies up to units ASCII units from the input, as far as they fit.
+ * Returns the units copied. */
+static size_t copyAscii(int high, size_t units, const char **input, size_t *inputBytes, char **output,
+                        size_t *outputBytes) {
+    size_t n = units < *outputBytes ? units : *outputBytes;
+    const char *in = *input + 1 - high;
+    for (size_t i = 0; i < n; i++) (*output)[i] = in[2 * i];
+    *input += 2 * n;
+    *inputBytes -= 2 * n;
+    *output += n;
+    *outputBytes -= n;
+    return n;
+}
+
+CharsetStatus charsetStreamConvert(CharsetStream *s, const char **input, size_t *inputBytes, char **output,
+                                   size_t *outputBytes) {
+    int high = s->asciiHigh;
+    if (high < 0) return convertRun(s, input, inputBytes, output, outputBytes);
+    size_t ascii = asciiBytes((const unsigned char *)*input, *inputBytes, high);
+    for (;;) {
+        bool full = copyAscii(high, ascii / 2, input, inputBytes, output, outputBytes) < ascii / 2;
+        if (*inputBytes == 0) return CHARSET_DONE;
+        // with the output full, the converter tells whether the rest needs room
+        size_t run = full ? *inputBytes : converterBytes((const unsigned char *)*input, *inputBytes, high, &ascii);
+        size_t rest = *inputBytes - run;
+        *inputBytes = run;
+        CharsetStatus status = convertRun(s, input, inputBytes, output, outputBytes);
+        *inputBytes += rest;
+        if (status != CHARSET_DONE) return status;
+    }
+}
+
+long charsetStreamDropped(const CharsetStream *s) {
+    return s->dropped;
+}
+
+void charsetStreamClose(CharsetStream *s) {
+    if (!s) return;
+    iconv_close(s->cd);
+    free(s);
 }
 
 long convertCharset(const char *fromCode, const char *toCode, const char *input, size_t inputBytes,
                     char *output, size_t outputBytes, size_t *writtenOut) {
-    char target[CHARSET_NAME_SIZE];
-    snprintf(target, sizeof target, "%s//IGNORE", toCode);
-    const char *source = sourceByteOrder(fromCode, &input, &inputBytes);
-    Conversion conv(target, source);
-    if (!conv.ok()) {
-        puts("不支持的字符集");
-        return -1;
-    }
-    char *in = (char *)input, *out = output;
-    size_t inLeft = inputBytes, outLeft = outputBytes;
-    long result = convertAll(conv.cd, &in, &inLeft, &out, &outLeft);
+    CharsetStream *s = charsetStreamOpen(fromCode, toCode, &input, &inputBytes);
+    if (!s) return -1;
+    char *out = output;
+    size_t outLeft = outputBytes;
+    CharsetStatus status = charsetStreamConvert(s, &input, &inputBytes, &out, &outLeft);
+    long result = status == CHARSET_DONE ? charsetStreamDropped(s) : -1;
+    charsetStreamClose(s);
     *writtenOut = outputBytes - outLeft;
     if (outLeft > 0) *out = '\0';
     return result;

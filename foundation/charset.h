@@ -20,4 +20,34 @@
 long convertCharset(const char *fromCode, const char *toCode, const char *input, size_t inputBytes,
                     char *output, size_t outputBytes, size_t *writtenOut);
 
+/* A conversion kept open over a long text taken in pieces: its input read
+ * from a file a piece at a time, or its output written out whenever the
+ * buffer is full. The rules are those of convertCharset. */
+struct CharsetStream;
+
+/* What one call of charsetStreamConvert ended with. */
+enum CharsetStatus {
+    CHARSET_FAILED,        /* malformed input: the conversion is over */
+    CHARSET_DONE,          /* all the input given was converted */
+    CHARSET_PARTIAL,       /* the input ends inside a character: more is needed */
+    CHARSET_OUTPUT_FULL    /* the output buffer is full: empty it and go on */
+};
+
+/* Opens a conversion whose input begins with *input (*inputBytes bytes);
+ * for "UCS-2" a byte-order mark there is read and stepped over. Returns the
+ * stream (charsetStreamClose frees it), or NULL, with the line printed as
+ * by convertCharset, when the character sets are unknown. */
+CharsetStream *charsetStreamOpen(const char *fromCode, const char *toCode, const char **input, size_t *inputBytes);
+
+/* Converts from *input into *output, moving both on and counting both down.
+ * The bytes of a character cut at the end of the input stay in *input. */
+CharsetStatus charsetStreamConvert(CharsetStream *s, const char **input, size_t *inputBytes, char **output,
+                                   size_t *outputBytes);
+
+/* The characters dropped so far because the target cannot hold them. */
+long charsetStreamDropped(const CharsetStream *s);
+
+/* Frees the stream; accepts NULL. */
+void charsetStreamClose(CharsetStream *s);
+
 #endif

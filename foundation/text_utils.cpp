@@ -49,21 +49,6 @@ static size_t charLength(const char *p) {
     return c >= 0x81 && c <= 0xFE && p[1] ? 2 : 1;
 }
 
-char *replaceAllChars(const char *text, const char *pattern, const char *replacement) {
-    if (!text || !*text || !pattern || !*pattern || !replacement) return NULL;
-    size_t patLen = strlen(pattern), at = 0;
-    std::vector<size_t> offsets;
-    while (text[at]) {
-        if (strncmp(text + at, pattern, patLen) == 0) {
-            offsets.push_back(at);
-            at += patLen;
-        } else {
-            at += charLength(text + at);
-        }
-    }
-    return replaceAt(text, at, offsets, patLen, replacement);
-}
-
 int isCharStart(const char *text, size_t offset) {
     size_t at = 0;
     while (at < offset && text[at]) at += charLength(text + at);

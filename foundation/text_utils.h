@@ -19,10 +19,6 @@
  * memory runs out. text is never changed. */
 char *replaceAll(const char *text, const char *pattern, const char *replacement);
 
-/* The same for GBK text: only occurrences that begin a character count,
- * never one that begins on the second byte of a double-byte character. */
-char *replaceAllChars(const char *text, const char *pattern, const char *replacement);
-
 /* 1 when text[offset] begins a GBK character (or is the terminating NUL
  * right after one), reading the text from its start. */
 int isCharStart(const char *text, size_t offset);

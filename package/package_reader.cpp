@@ -13,10 +13,8 @@
 #include <memory>
 #include <new>
 
-#include "app_log.h"
-#include "charset.h"
-#include "file_helpers.h"
 #include "link_extract.h"
+#include "package_text.h"
 #include "process_hooks.h"
 #include "text_utils.h"
 
@@ -30,8 +28,8 @@ struct Columns {
 
 /* The state of the row walk. */
 struct RowWalk {
-    char *cursor;          /* the tokenizer's position in the data copy */
-    const char *data;      /* the data copy, which stands at dataOffset in the text */
+    char *cursor;          /* the tokenizer's position in the data rows */
+    const char *data;      /* the data rows, which start at dataOffset in the text */
     size_t dataOffset;
     int field;             /* the column of the token in hand */
     ItemRecord *current;   /* the record of the row in hand */
@@ -51,64 +49,6 @@ int32_t quotedFieldLength(const char *p) {
     for (const char *q = strchr(p + 1, '"'); q; q = strchr(q + 2, '"'))
         if (q[1] != '"') return (int32_t)(q - p + 1);
     return 0;
-}
-
-/* Reads the whole file into a new heap buffer of *size bytes; NULL when it
- * is missing or cannot be read completely. */
-static char *readWholeFile(const char *path, int32_t *size) {
-    if (!fileExists(path)) return NULL;
-    int64_t length = fileLength(path);
-    FILE *f = length >= 0 && length <= INT32_MAX ? fopen(path, "rb") : NULL;
-    if (!f) return NULL;
-    char *bytes = (char *)malloc((size_t)length + 1);
-    size_t got = bytes ? fread(bytes, 1, (size_t)length, f) : 0;
-    fclose(f);
-    if (!bytes || got != (size_t)length) {
-        free(bytes);
-        return NULL;
-    }
-    *size = (int32_t)length;
-    return bytes;
-}
-
-/* 1 when the first bytes show a file the seller assistant did not export in
- * its own form: the title row right after the mark, or single-byte text. */
-static int hasForeignStart(const unsigned char *b, int32_t size) {
-    if (size >= 4 && b[0] == 0xFF && b[1] == 0xFE && b[2] == 0x9D && b[3] == 0x5B) return 1;
-    return size >= 3 && memcmp(b, "ver", 3) == 0;
-}
-
-/* Converts the file to GBK. Returns the text, exactly sized, or NULL when
- * the encoding is broken (logged) or the text holds a NUL, which would cut
- * the package short when it is written back. */
-static char *convertToGbk(const char *bytes, int32_t size) {
-    const unsigned char *b = (const unsigned char *)bytes;
-    int skip = size >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF ? 3 : 0;
-    // UCS-2 never gives more GBK bytes than it takes, so size + 1 holds all and a NUL
-    size_t capacity = (size_t)size + 1;
-    char *text = (char *)malloc(capacity);
-    if (!text) return NULL;
-    size_t written = 0;
-    if (convertCharset("UCS-2", "GBK", bytes + skip, (size_t)(size - skip), text, capacity, &written) == -1) {
-        appendLog("csv 文件编码存在问题, 无法正常的解析。");
-        free(text);
-        return NULL;
-    }
-    if (written >= capacity || memchr(text, '\0', written)) {
-        free(text);
-        return NULL;
-    }
-    char *fitted = (char *)realloc(text, written + 1);
-    return fitted ? fitted : text;
-}
-
-/* Removes every "_.webp" from the text, keeping the image's own extension;
- * a double-byte character that ends in "_" keeps its second byte. */
-static char *stripWebp(char *text) {
-    char *stripped = strstr(text, "_.webp") ? replaceAllChars(text, "_.webp", "") : NULL;
-    if (!stripped) return text;
-    free(text);
-    return stripped;
 }
 
 /* Reads the column names of the header row (cut in place). Returns 1 when
@@ -223,13 +163,16 @@ static int finishLastRecord(RowWalk *w) {
     return last->mobileLinks != NULL || w->cols->mobile < 0;
 }
 
-/* Walks the data rows (cut in place), appending records. Returns a loader
- * result. */
+/* Walks the data rows, appending records. Each token is cut off in place
+ * and its TAB put back once it is read, so the text stays whole. Returns a
+ * loader result. */
 static int walkRows(char *data, size_t dataOffset, const Columns *cols, PtrVector *items) {
     RowWalk w = {data, data, dataOffset, 0, NULL, cols, items};
     for (;;) {
         char *token = nextToken(&w.cursor, "\t");
+        char *cut = w.cursor ? w.cursor - 1 : NULL;
         WalkStep step = token ? takeToken(&w, token) : STEP_DONE;
+        if (cut) *cut = '\t';
         if (step == STEP_DONE) return finishLastRecord(&w) ? LOADED : REFUSED;
         if (step == STEP_REFUSED) return REFUSED;
         if (step == STEP_LONG_TITLE) return LOAD_TITLE_TOO_LONG;
@@ -237,25 +180,19 @@ static int walkRows(char *data, size_t dataOffset, const Columns *cols, PtrVecto
 }
 
 /* Finds the header row in the text and walks the rows after it. */
-static int readRows(const char *text, PtrVector *items) {
-    const char *header = strstr(text, "宝贝名称");
-    const char *lf = header ? strchr(header, '\n') : NULL;
+static int readRows(char *text, PtrVector *items) {
+    char *header = strstr(text, "宝贝名称");
+    char *lf = header ? strchr(header, '\n') : NULL;
     if (!lf) return REFUSED;
     HeapText headerRow(copyBytes(header, (size_t)(lf - header)));
-    HeapText data(copyBytes(lf + 1, strlen(lf + 1)));
     Columns cols;
-    if (!headerRow || !data || !readHeader(headerRow.get(), &cols)) return REFUSED;
-    return walkRows(data.get(), (size_t)(lf + 1 - text), &cols, items);
+    if (!headerRow || !readHeader(headerRow.get(), &cols)) return REFUSED;
+    return walkRows(lf + 1, (size_t)(lf + 1 - text), &cols, items);
 }
 
 int loadPackage(const char *path, PtrVector *items, char **textOut) {
-    int32_t size = 0;
-    HeapText bytes(readWholeFile(path, &size));
-    if (!bytes || hasForeignStart((const unsigned char *)bytes.get(), size)) return REFUSED;
-    char *converted = convertToGbk(bytes.get(), size);
-    bytes.reset();
-    if (!converted) return REFUSED;
-    HeapText text(stripWebp(converted));
+    HeapText text(readPackageText(path));
+    if (!text) return REFUSED;
     int result = readRows(text.get(), items);
     if (result == LOADED) *textOut = text.release();
     return result;

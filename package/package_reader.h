@@ -1,9 +1,9 @@
 /* Loading a data package: the CSV file the seller assistant exports.
  *
- * The file is UCS-2 with a byte-order mark; it is converted to GBK in one
- * piece and kept whole as the package text, which the move job later
- * rewrites and writes back. Rows are cut with a TAB tokenizer over a copy of
- * the data; only the title and the three quoted fields that matter (the
+ * The file is UCS-2 with a byte-order mark; it is converted to GBK
+ * (package_text.h) and kept whole as the package text, which the move job
+ * later rewrites and writes back. Rows are cut with a TAB tokenizer in the
+ * text itself, each TAB put back once its token is read; only the title and the three quoted fields that matter (the
  * description, the mobile details and the selling points, which may hold
  * TABs and line breaks) are read by their quotes, every other field by
  * counting TABs. */

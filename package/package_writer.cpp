@@ -15,7 +15,12 @@
 #include "platform.h"
 #include "process_hooks.h"
 
-enum { COPY_BLOCK_SIZE = 8192, TEMPORARY_NAME_SIZE = 16 };
+/* The backup is copied, and the package written, this many bytes at a time. */
+enum { COPY_BLOCK_SIZE = 1 << 18, WRITE_PIECE_SIZE = 1 << 20 };
+enum { TEMPORARY_NAME_SIZE = 16 };
+
+static const char CONVERSION_FAILED[] = "更新CSV文件失败：iconv()转码出错了。";
+static const char WRITE_FAILED[] = "更新CSV文件失败：写入文件出错。";
 
 namespace {
 
@@ -47,11 +52,12 @@ int backupPath(const char *backupDir, const char *packagePath, char *out, size_t
 /* Copies everything from one open file to another; the message of the
  * first failure, or NULL. */
 static const char *copyAll(FILE *from, FILE *to) {
-    char block[COPY_BLOCK_SIZE];
+    std::unique_ptr<char[]> block(new (std::nothrow) char[COPY_BLOCK_SIZE]);
+    if (!block) return "备份csv文件时出错：文件读取不完整";
     for (;;) {
-        size_t n = fread(block, 1, sizeof block, from);
+        size_t n = fread(block.get(), 1, COPY_BLOCK_SIZE, from);
         if (n == 0) return feof(from) ? NULL : "备份csv文件时出错：文件读取不完整";
-        if (fwrite(block, 1, n, to) != n) return "备份csv文件时出错：写入文件失败";
+        if (fwrite(block.get(), 1, n, to) != n) return "备份csv文件时出错：写入文件失败";
     }
 }
 
@@ -70,13 +76,33 @@ int backupPackage(const char *packagePath, const char *programDir) {
     return 1;
 }
 
+/* Writes the text to the open file as UTF-16LE, converted a piece at a
+ * time; with f NULL, only converts it. Returns the message of the failure,
+ * or NULL. */
+static const char *writeConverted(FILE *f, const char *text) {
+    size_t left = strlen(text);
+    CharsetStream *s = charsetStreamOpen("gbk", "UCS-2LE", &text, &left);
+    std::unique_ptr<char[]> piece(new (std::nothrow) char[WRITE_PIECE_SIZE]);
+    const char *problem = s && piece ? NULL : CONVERSION_FAILED;
+    for (CharsetStatus status = CHARSET_OUTPUT_FULL; status == CHARSET_OUTPUT_FULL && !problem;) {
+        char *out = piece.get();
+        size_t room = WRITE_PIECE_SIZE;
+        status = charsetStreamConvert(s, &text, &left, &out, &room);
+        size_t n = (size_t)(out - piece.get());
+        if (status != CHARSET_DONE && status != CHARSET_OUTPUT_FULL) problem = CONVERSION_FAILED;
+        else if (f && fwrite(piece.get(), 1, n, f) != n) problem = WRITE_FAILED;
+    }
+    charsetStreamClose(s);
+    return problem;
+}
+
 /* Writes the mark and the converted text to path. Returns the message of
  * the failure, or NULL when all of it is on disk. */
-static const char *writeAll(const char *path, const char *bytes, size_t length) {
+static const char *writeAll(const char *path, const char *text) {
     FILE *f = fopen(path, "wb");
     if (!f) return "更新CSV文件失败：文件句柄无法打开。";
-    int ok = fwrite("\xFF\xFE", 1, 2, f) == 2 && fwrite(bytes, 1, length, f) == length;
-    return fclose(f) == 0 && ok ? NULL : "更新CSV文件失败：写入文件出错。";
+    const char *problem = fwrite("\xFF\xFE", 1, 2, f) == 2 ? writeConverted(f, text) : WRITE_FAILED;
+    return fclose(f) == 0 || problem ? problem : WRITE_FAILED;
 }
 
 int temporaryPath(const char *packagePath, char *out, size_t size) {
@@ -93,20 +119,15 @@ int temporaryPath(const char *packagePath, char *out, size_t size) {
 }
 
 int writePackage(const char *packagePath, const char *text) {
-    size_t n = strlen(text);
-    // every GBK byte becomes at most one UTF-16 unit of two bytes
-    size_t capacity = 2 * n + 2;
-    std::unique_ptr<char[]> converted(new (std::nothrow) char[capacity]);
-    size_t written = 0;
-    if (!converted || convertCharset("gbk", "UCS-2LE", text, n, converted.get(), capacity, &written) == -1)
-        fatal("更新CSV文件失败：iconv()转码出错了。");
     char temporary[PATH_SIZE];
     if (!temporaryPath(packagePath, temporary, sizeof temporary)) {
-        const char *problem = writeAll(packagePath, converted.get(), written);
+        // in place: a text that does not convert must fail before the package is opened
+        const char *problem = writeConverted(NULL, text);
+        if (!problem) problem = writeAll(packagePath, text);
         if (problem) fatal(problem);
         return 1;
     }
-    const char *problem = writeAll(temporary, converted.get(), written);
+    const char *problem = writeAll(temporary, text);
     if (problem) {
         remove(temporary);
         fatal(problem);

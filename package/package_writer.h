@@ -1,9 +1,9 @@
 /* Keeping a numbered backup of a data package and writing it back.
  *
  * Backups go to "bak" in the program's folder, one per move, never
- * overwritten. A package is written as FF FE and UTF-16LE text into a
- * temporary file beside it, which then takes the package's place, so a
- * failed write never leaves a damaged package. The temporary name is short,
+ * overwritten. A package is written as FF FE and UTF-16LE text, converted
+ * a piece at a time, into a temporary file beside it, which then takes the
+ * package's place, so a failed write never leaves a damaged package. The temporary name is short,
  * so that it fits wherever the package's own name does. Every failure shows
  * its message and ends the process (process hooks). */
 #ifndef LUMORA_PACKAGE_WRITER_H

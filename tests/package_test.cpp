@@ -10,6 +10,7 @@
 #include "file_helpers.h"
 #include "link_extract.h"
 #include "package_builder.h"
+#include "package_text.h"
 #include "package_writer.h"
 #include "paths.h"
 #include "platform.h"
@@ -151,6 +152,24 @@ TEST_F(Package, InputCutAtABoundaryLoadsOrIsRefused) {
     }
 }
 
+// the file's first piece ends at each byte of the tail in turn, at odd bytes after a UTF-8 mark: the text is the one
+// converted whole, "_.webp" cut where a character starts; the text written back crosses a piece too
+TEST_F(Package, PiecesMeetAnywhereInTheText) {
+    const std::u16string tail = u"繽.webp\U0001F600_._.webpwebp", cut = u"繽.webp_.webp";
+    size_t at = 2 + 2 * packageText({itemRow(u"a", u"", u"", tail)}).find(tail);
+    for (size_t split = 1; split <= 2 * tail.size(); split++) {
+        std::string mark = split % 2 ? "\xEF\xBB\xBF" : "";
+        std::u16string filler((PACKAGE_PIECE_SIZE - split - mark.size() - at) / 2, u'x');
+        LoadedPackage p;
+        loadBytes(p, mark + packageBytes(packageText({itemRow(u"a", u"", u"", filler + tail)})));
+        std::string whole = converted("UCS-2", "GBK", packageBytes(packageText({itemRow(u"a", u"", u"", filler + cut)})));
+        ASSERT_TRUE(p.text && p.text == whole) << split;  // not the megabyte of text
+    }
+    LoadedPackage p(dir.file("package.csv"));
+    EXPECT_EQ(writePackage(dir.file("package.csv").c_str(), p.text), 1);
+    EXPECT_EQ(readFile(dir.file("package.csv")), "\xFF\xFE" + converted("gbk", "UCS-2LE", p.text));
+}
+
 TEST(QuotedField, LengthCountsDoubledQuotesAsText) {
     for (const Case &c : readCases("unit/quoted_field.tsv")) EXPECT_EQ(quotedFieldLength(c[0].c_str()), std::stoi(c[1])) << c[0];
 }
@@ -193,4 +212,14 @@ TEST_F(PackageDeathTest, WrittenBackItReadsAsTheSameTextAndAFailedWriteLeavesItW
         EXPECT_EXIT(installRecordingHooks(); writePackage(path.c_str(), "new contents"), testing::ExitedWithCode(0),
                     messageLine("错误", "更新CSV文件失败：文件句柄无法打开。"));
     EXPECT_EQ(readFile(package), written);
+    // so deep a folder that no temporary name fits: written in place, a text that does not convert (a lead byte
+    // at its end) fails before the package is touched
+    std::string deep = dir.path();
+    while (deep.size() < PATH_SIZE - 10)
+        std::filesystem::create_directory(deep += PATH_SEPARATOR + std::string(std::min<size_t>(200, PATH_SIZE - 11 - deep.size()), 'd'));
+    std::string inPlace = deep + PATH_SEPARATOR + "a.csv";
+    ASSERT_TRUE(writeFile(inPlace, written) && !temporaryPath(inPlace.c_str(), temporary, sizeof temporary));
+    EXPECT_EXIT(installRecordingHooks(); writePackage(inPlace.c_str(), "a\x81"), testing::ExitedWithCode(0),
+                messageLine("错误", "更新CSV文件失败：iconv()转码出错了。"));
+    EXPECT_EQ(readFile(inPlace), written);
 }
