@@ -19,20 +19,54 @@ void netCleanup(void) {
     WSACleanup();
 }
 
-int netResolve(const char *host, uint32_t *address) {
-    struct addrinfo hints, *found = NULL;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    // an empty name would stand for this machine here, but for nothing elsewhere
-    if (!*host || getaddrinfo(host, NULL, &hints, &found) != 0 || !found) return 0;
-    *address = ((struct sockaddr_in *)found->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(found);
+/* The socket address of an address and port; returns its length. */
+static int socketAddress(const NetAddress *a, int port, struct sockaddr_storage *out) {
+    memset(out, 0, sizeof *out);
+    if (a->ipv6) {
+        struct sockaddr_in6 *to = (struct sockaddr_in6 *)out;
+        to->sin6_family = AF_INET6;
+        memcpy(&to->sin6_addr, a->bytes, 16);
+        to->sin6_port = htons((u_short)port);
+        to->sin6_scope_id = a->scope;
+        return sizeof *to;
+    }
+    struct sockaddr_in *to = (struct sockaddr_in *)out;
+    to->sin_family = AF_INET;
+    memcpy(&to->sin_addr, a->bytes, 4);
+    to->sin_port = htons((u_short)port);
+    return sizeof *to;
+}
+
+/* Takes one address of a lookup; 0 for a family that is neither. */
+static int takeAddress(const struct sockaddr *from, NetAddress *to) {
+    memset(to, 0, sizeof *to);
+    if (from->sa_family == AF_INET6) {
+        const struct sockaddr_in6 *six = (const struct sockaddr_in6 *)from;
+        to->ipv6 = 1;
+        memcpy(to->bytes, &six->sin6_addr, 16);
+        to->scope = six->sin6_scope_id;
+        return 1;
+    }
+    if (from->sa_family != AF_INET) return 0;
+    memcpy(to->bytes, &((const struct sockaddr_in *)from)->sin_addr, 4);
     return 1;
 }
 
-SocketHandle netSocket(void) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+int netResolve(const char *host, NetAddress *addresses, int max) {
+    struct addrinfo hints, *found = NULL;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    // an empty name would stand for this machine here, but for nothing elsewhere
+    if (!*host || getaddrinfo(host, NULL, &hints, &found) != 0) return 0;
+    int n = 0;
+    for (struct addrinfo *at = found; at && n < max; at = at->ai_next) n += takeAddress(at->ai_addr, &addresses[n]);
+    freeaddrinfo(found);
+    return n;
+}
+
+SocketHandle netSocket(int ipv6) {
+    SOCKET s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
     return s == INVALID_SOCKET ? 0 : (SocketHandle)s;
 }
 
@@ -41,13 +75,10 @@ int netSetNonBlocking(SocketHandle s, int on) {
     return ioctlsocket((SOCKET)s, FIONBIO, &mode);
 }
 
-int netConnect(SocketHandle s, uint32_t address, int port) {
-    struct sockaddr_in to;
-    memset(&to, 0, sizeof to);
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = address;
-    to.sin_port = htons((u_short)port);
-    if (connect((SOCKET)s, (struct sockaddr *)&to, sizeof to) == 0) return 1;
+int netConnect(SocketHandle s, const NetAddress *address, int port) {
+    struct sockaddr_storage to;
+    int size = socketAddress(address, port, &to);
+    if (connect((SOCKET)s, (struct sockaddr *)&to, size) == 0) return 1;
     return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
 }
 
@@ -86,23 +117,30 @@ int netTimedOut(void) {
     return WSAGetLastError() == WSAETIMEDOUT;
 }
 
-SocketHandle netListenLoopback(int backlog, int *port) {
-    SocketHandle s = netSocket();
-    struct sockaddr_in at;
-    int size = sizeof at;
-    memset(&at, 0, sizeof at);
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    at.sin_port = htons((u_short)*port);
+/* A listening socket at the loopback address and *port (see net.h). */
+static SocketHandle listenAt(const NetAddress *loopback, int backlog, int *port) {
+    SocketHandle s = netSocket(loopback->ipv6);
+    struct sockaddr_storage at;
+    int size = socketAddress(loopback, *port, &at);
     BOOL reuse = TRUE;
     if (s && *port) setsockopt((SOCKET)s, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof reuse);
-    if (!s || bind((SOCKET)s, (struct sockaddr *)&at, sizeof at) != 0 || listen((SOCKET)s, backlog) != 0 ||
+    if (!s || bind((SOCKET)s, (struct sockaddr *)&at, size) != 0 || listen((SOCKET)s, backlog) != 0 ||
         getsockname((SOCKET)s, (struct sockaddr *)&at, &size) != 0) {
         netClose(s);
         return 0;
     }
-    *port = ntohs(at.sin_port);
+    *port = ntohs(loopback->ipv6 ? ((struct sockaddr_in6 *)&at)->sin6_port : ((struct sockaddr_in *)&at)->sin_port);
     return s;
+}
+
+SocketHandle netListenLoopback(int backlog, int *port) {
+    const NetAddress loopback = {0, {127, 0, 0, 1}, 0};
+    return listenAt(&loopback, backlog, port);
+}
+
+SocketHandle netListenLoopback6(int backlog, int *port) {
+    const NetAddress loopback = {1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 0};
+    return listenAt(&loopback, backlog, port);
 }
 
 /* select on one socket for reading, up to timeoutMs. */
