@@ -101,12 +101,18 @@ void hostAnswered(const UrlParts *parts) {
     netLockRelease(failCountLock);
 }
 
-/* Finds the host's addresses, or the vendor's fixed one for its own hosts;
- * a literal IPv6 host is looked up without its brackets. Returns how many. */
-static int hostAddresses(const char *host, NetAddress *addresses) {
+/* The host as the resolver and the certificate check take it: an IPv6
+ * literal without its brackets. */
+static std::string bareHost(const char *host) {
     std::string name = host;
     if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-    int count = netResolve(name.c_str(), addresses, NET_ADDRESS_LIMIT);
+    return name;
+}
+
+/* Finds the host's addresses, or the vendor's fixed one for its own hosts.
+ * Returns how many. */
+static int hostAddresses(const char *host, NetAddress *addresses) {
+    int count = netResolve(bareHost(host).c_str(), addresses, NET_ADDRESS_LIMIT);
     if (count || !VENDOR_FALLBACK_ADDRESS[0] || !strstr(host, VENDOR_HOST_SUFFIX)) return count;
     return netResolve(VENDOR_FALLBACK_ADDRESS, addresses, NET_ADDRESS_LIMIT);
 }
@@ -196,7 +202,7 @@ static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome) {
     if (!parts->https) return transportPlain(s);
     Transport *t = NULL;
     char detail[TLS_DETAIL_SIZE] = {0};
-    *outcome = transportStartTls(s, parts->host, &t, detail);
+    *outcome = transportStartTls(s, bareHost(parts->host).c_str(), &t, detail);
     if (*outcome == TLS_AGREED) return t;
     // a TLS port that never agrees costs a handshake per image: skip it after five, like a silent host
     if (*outcome == TLS_NO_SESSION) countFailure(linkKey(parts));

@@ -353,9 +353,11 @@ static int fetchLink(const std::string &shown, const std::string &link, const ch
     }
 }
 
-/* The next link of a redirect chain: the Location without a "_.webp" tail,
- * resolved against the link it answers. */
+/* The next link of a redirect chain: the Location without blanks around it
+ * or a "_.webp" tail, resolved against the link it answers. */
 static std::string redirectTarget(const std::string &link, std::string location) {
+    location.erase(location.find_last_not_of(" \t") + 1);
+    location.erase(0, location.find_first_not_of(" \t"));
     size_t kept = location.size() - (location.size() >= 6 ? 6 : 0);
     if (endsWithNoCase(location.c_str(), "_.webp") && isCharStart(location.c_str(), kept)) location.resize(kept);
     return resolveLink(link, unescapedLink(location.c_str()));

@@ -79,6 +79,7 @@ static FetchResult *readResponse(FetchResult *r, Transport *t, const UrlParts &p
         return failWith(r, FETCH_REFUSED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
     if (header == HEADER_CUT_SHORT) return failWith(r, FETCH_REFUSED, sizeMessage(0xFFFFFFFFu, held, lastRead));
     hostAnswered(&parts);
+    // the version as the protocol writes it, in capitals; any reason phrase
     if (!startsWith(buffer, "HTTP/") || responseStatus(buffer) != 200)
         return failWith(r, FETCH_REFUSED, statusMessage(buffer, headerLength));
     return readBody(r, t, buffer, held, headerLength);
