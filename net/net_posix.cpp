@@ -16,6 +16,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "socket_address.h"
+
 int netStartup(uint16_t *version) {
     *version = 0x0202;
     return 1;
@@ -23,49 +25,8 @@ int netStartup(uint16_t *version) {
 
 void netCleanup(void) {}
 
-/* The socket address of an address and port; returns its length. */
-static socklen_t socketAddress(const NetAddress *a, int port, struct sockaddr_storage *out) {
-    memset(out, 0, sizeof *out);
-    if (a->ipv6) {
-        struct sockaddr_in6 *to = (struct sockaddr_in6 *)out;
-        to->sin6_family = AF_INET6;
-        memcpy(&to->sin6_addr, a->bytes, 16);
-        to->sin6_port = htons((uint16_t)port);
-        to->sin6_scope_id = a->scope;
-        return sizeof *to;
-    }
-    struct sockaddr_in *to = (struct sockaddr_in *)out;
-    to->sin_family = AF_INET;
-    memcpy(&to->sin_addr, a->bytes, 4);
-    to->sin_port = htons((uint16_t)port);
-    return sizeof *to;
-}
-
-/* Takes one address of a lookup; 0 for a family that is neither. */
-static int takeAddress(const struct sockaddr *from, NetAddress *to) {
-    memset(to, 0, sizeof *to);
-    if (from->sa_family == AF_INET6) {
-        const struct sockaddr_in6 *six = (const struct sockaddr_in6 *)from;
-        to->ipv6 = 1;
-        memcpy(to->bytes, &six->sin6_addr, 16);
-        to->scope = six->sin6_scope_id;
-        return 1;
-    }
-    if (from->sa_family != AF_INET) return 0;
-    memcpy(to->bytes, &((const struct sockaddr_in *)from)->sin_addr, 4);
-    return 1;
-}
-
 int netResolve(const char *host, NetAddress *addresses, int max) {
-    struct addrinfo hints, *found = NULL;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    if (getaddrinfo(host, NULL, &hints, &found) != 0) return 0;
-    int n = 0;
-    for (struct addrinfo *at = found; at && n < max; at = at->ai_next) n += takeAddress(at->ai_addr, &addresses[n]);
-    freeaddrinfo(found);
-    return n;
+    return resolveAddresses(host, addresses, max);
 }
 
 /* Moves a descriptor numbered 0 elsewhere; -1 stays -1. */
@@ -100,7 +61,7 @@ int netSetNonBlocking(SocketHandle s, int on) {
 
 int netConnect(SocketHandle s, const NetAddress *address, int port) {
     struct sockaddr_storage to;
-    socklen_t size = socketAddress(address, port, &to);
+    socklen_t size = (socklen_t)socketAddress(address, port, &to);
     if (connect((int)s, (struct sockaddr *)&to, size) == 0) return 1;
     return errno == EINPROGRESS ? 0 : -1;
 }
@@ -149,7 +110,7 @@ int netTimedOut(void) {
 static SocketHandle listenAt(const NetAddress *loopback, int backlog, int *port) {
     SocketHandle s = netSocket(loopback->ipv6);
     struct sockaddr_storage at;
-    socklen_t size = socketAddress(loopback, *port, &at);
+    socklen_t size = (socklen_t)socketAddress(loopback, *port, &at);
     int reuse = 1;
     if (s && *port) setsockopt((int)s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     if (!s || bind((int)s, (struct sockaddr *)&at, size) != 0 || listen((int)s, backlog) != 0 ||
@@ -157,18 +118,16 @@ static SocketHandle listenAt(const NetAddress *loopback, int backlog, int *port)
         netClose(s);
         return 0;
     }
-    *port = ntohs(loopback->ipv6 ? ((struct sockaddr_in6 *)&at)->sin6_port : ((struct sockaddr_in *)&at)->sin_port);
+    *port = socketPort(&at);
     return s;
 }
 
 SocketHandle netListenLoopback(int backlog, int *port) {
-    const NetAddress loopback = {0, {127, 0, 0, 1}, 0};
-    return listenAt(&loopback, backlog, port);
+    return listenAt(&LOOPBACK_IPV4, backlog, port);
 }
 
 SocketHandle netListenLoopback6(int backlog, int *port) {
-    const NetAddress loopback = {1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 0};
-    return listenAt(&loopback, backlog, port);
+    return listenAt(&LOOPBACK_IPV6, backlog, port);
 }
 
 SocketHandle netAccept(SocketHandle listener, int timeoutMs) {
