@@ -93,12 +93,13 @@ struct Reference {
 
 /* 1 when text[0, end) is a scheme: a letter, then letters, digits, "+-.". */
 static int isScheme(const std::string &text, size_t end) {
-    if (end == 0 || end == std::string::npos || !isalpha((unsigned char)text[0])) return 0;
+    if (end == 0 || !isalpha((unsigned char)text[0])) return 0;
     for (size_t i = 1; i < end; i++)
         if (!isalnum((unsigned char)text[i]) && !strchr("+-.", text[i])) return 0;
     return 1;
 }
 
+/* The components of text, as RFC 3986 section 3 splits them. */
 static Reference splitReference(const std::string &text) {
     Reference r;
     std::string rest = text.substr(0, text.find('#'));
