@@ -22,6 +22,7 @@
 
 #include "app_log.h"
 #include "deployment.h"
+#include "http_exchange.h"
 #include "str_map.h"
 #include "text_utils.h"
 #include "tls_hosts.h"
@@ -102,31 +103,66 @@ void hostAnswered(const UrlParts *parts) {
     netLockRelease(failCountLock);
 }
 
-/* Closes the socket and counts a failure when asked; returns 0 for the
- * connect. */
-static SocketHandle failConnect(SocketHandle s, const std::string &key, int counted) {
-    netClose(s);
-    if (counted) countFailure(key);
-    return 0;
+/* The host as the resolver and the certificate check take it: an IPv6
+ * literal without its brackets. */
+static std::string bareHost(const char *host) {
+    std::string name = host;
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+    return name;
 }
 
-/* Finds the host's address, or the vendor's fixed one for its own hosts. */
-static int hostAddress(const char *host, uint32_t *address) {
-    if (netResolve(host, address)) return 1;
-    return VENDOR_FALLBACK_ADDRESS[0] && strstr(host, VENDOR_HOST_SUFFIX) && netResolve(VENDOR_FALLBACK_ADDRESS, address);
+/* Finds the host's addresses, or the vendor's fixed one for its own hosts.
+ * Returns how many. */
+static int hostAddresses(const char *host, NetAddress *addresses) {
+    int count = netResolve(bareHost(host).c_str(), addresses, NET_ADDRESS_LIMIT);
+    if (count || !VENDOR_FALLBACK_ADDRESS[0] || !strstr(host, VENDOR_HOST_SUFFIX)) return count;
+    return netResolve(VENDOR_FALLBACK_ADDRESS, addresses, NET_ADDRESS_LIMIT);
 }
 
-/* Completes a non-blocking connect: 1 when connected, else 0 with the
- * message and the failure counted where it should be. */
-static int awaitConnect(SocketHandle s, int started, const std::string &key, char *errMsg) {
+/* Completes a non-blocking connect within timeoutMs: 1 when connected, else
+ * 0 with the socket closed, the message left and *counted set when the
+ * failure counts against the host. */
+static int awaitConnect(SocketHandle s, int started, int timeoutMs, char *errMsg, int *counted) {
     int detail = 0;
-    int state = started < 0 ? -1 : started == 1 ? 1 : netWaitConnected(s, connectTimeoutMs, &detail);
+    int state = started < 0 ? -1 : started == 1 ? 1 : netWaitConnected(s, timeoutMs, &detail);
     if (started < 0) detail = netLastError();
     if (state == 1) return 1;
     if (state == 0) snprintf(errMsg, ERR_MSG_SIZE, "使用非阻塞方式连接超时。");
     else snprintf(errMsg, ERR_MSG_SIZE, "使用非阻塞方式连接发生错误，错误码:%d", detail);
     // a refused connect is a failed connect and counts like a time-out
-    return (int)failConnect(s, key, state != -2);
+    if (state != -2) *counted = 1;
+    netClose(s);
+    return 0;
+}
+
+/* Connects a new socket to one address within timeoutMs. Returns it, or 0
+ * as awaitConnect leaves a failure. */
+static SocketHandle connectAddress(const NetAddress *address, int port, int timeoutMs, char *errMsg, int *counted) {
+    SocketHandle s = netSocket(address->ipv6);
+    if (!s) {
+        snprintf(errMsg, ERR_MSG_SIZE, "INVALID_SOCKET");
+        return 0;
+    }
+    int switched = netSetNonBlocking(s, 1);
+    if (switched != 0) {
+        char line[ERR_MSG_SIZE];
+        snprintf(line, sizeof line, "开启非阻塞方式连接失败，错误代码：%d，继续使用阻塞方式进行连接。", switched);
+        appendLog(line);
+    }
+    int started = netConnect(s, address, port);
+    if (switched != 0 && started != 1) {
+        snprintf(errMsg, ERR_MSG_SIZE, "socket bio connect() failed");
+        *counted = 1;
+        netClose(s);
+        return 0;
+    }
+    if (switched != 0) return s;
+    if (!awaitConnect(s, started, timeoutMs, errMsg, counted)) return 0;
+    int reset = netSetNonBlocking(s, 0);
+    if (reset == 0) return s;
+    snprintf(errMsg, ERR_MSG_SIZE, "将socket重置为阻塞模式出错, 错误码:%d\n", reset);
+    netClose(s);
+    return 0;
 }
 
 SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
@@ -139,38 +175,24 @@ SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
         snprintf(errMsg, ERR_MSG_SIZE, "%s:%d - 连接失败已连续发生5次+", host, port);
         return 0;
     }
-    uint32_t address;
-    if (!hostAddress(host, &address)) {
+    NetAddress addresses[NET_ADDRESS_LIMIT];
+    int count = hostAddresses(host, addresses);
+    if (!count) {
         snprintf(errMsg, ERR_MSG_SIZE, "无法解析域名: %s", host);
         return 0;
     }
-    SocketHandle s = netSocket();
-    if (!s) {
-        snprintf(errMsg, ERR_MSG_SIZE, "INVALID_SOCKET");
-        return 0;
+    // each address in turn gets its share of the time left, so a silent one leaves time for the next
+    int64_t end = clockNow() + connectTimeoutMs;
+    int counted = 0;
+    for (int i = 0; i < count; i++) {
+        int64_t share = (end - clockNow()) / (count - i);
+        SocketHandle s = connectAddress(&addresses[i], port, share > 0 ? (int)share : 0, errMsg, &counted);
+        if (!s) continue;
+        netSetTimeouts(s, ioTimeoutMs);
+        return s;
     }
-    int switched = netSetNonBlocking(s, 1);
-    if (switched != 0) {
-        char line[ERR_MSG_SIZE];
-        snprintf(line, sizeof line, "开启非阻塞方式连接失败，错误代码：%d，继续使用阻塞方式进行连接。", switched);
-        appendLog(line);
-    }
-    int started = netConnect(s, address, port);
-    if (switched != 0) {
-        if (started != 1) {
-            snprintf(errMsg, ERR_MSG_SIZE, "socket bio connect() failed");
-            return failConnect(s, key, 1);
-        }
-    } else {
-        if (!awaitConnect(s, started, key, errMsg)) return 0;
-        int reset = netSetNonBlocking(s, 0);
-        if (reset != 0) {
-            snprintf(errMsg, ERR_MSG_SIZE, "将socket重置为阻塞模式出错, 错误码:%d\n", reset);
-            return failConnect(s, key, 0);
-        }
-    }
-    netSetTimeouts(s, ioTimeoutMs);
-    return s;
+    if (counted) countFailure(key);
+    return 0;
 }
 
 /* Opens the link's connection; TLS_UNTRUSTED in *outcome when an https
@@ -182,7 +204,8 @@ static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome) {
     if (!parts->https) return transportPlain(s);
     Transport *t = NULL;
     char detail[TLS_DETAIL_SIZE] = {0};
-    *outcome = transportStartTls(s, parts->host, TLS_HANDSHAKE_CONNECT_TIMEOUTS * connectTimeoutMs, &t, detail);
+    *outcome = transportStartTls(s, bareHost(parts->host).c_str(), TLS_HANDSHAKE_CONNECT_TIMEOUTS * connectTimeoutMs, &t,
+                                 detail);
     if (*outcome == TLS_AGREED) {
         tlsHostAgreed(parts->host);
         return t;

@@ -7,7 +7,8 @@
  * outlives the image's deadline. The outcome then decides the clean-up:
  * keep the file, follow the redirect, or remove the file and repeat once
  * without keep-alive. A connection goes back to the pool only when its reply
- * allows it and was read to its exact end. */
+ * allows it and was read to its exact end. Redirects are followed in one
+ * loop, one attempt on the stack at a time. */
 #include "download.h"
 
 #include <errno.h>
@@ -17,7 +18,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "app_log.h"
 #include "chunked_body.h"
@@ -32,6 +35,9 @@ enum { DOWNLOAD_DONE = 1, DOWNLOAD_REFUSED = 0, DOWNLOAD_REDIRECT = 2 };
 
 /* The file's write buffer: larger than most images. */
 enum { FILE_BUFFER_SIZE = 256 * 1024 };
+
+/* The most redirects followed in a row for one image. */
+enum { REDIRECT_LIMIT = 10 };
 
 /* A redirect's own body is read and dropped, so that its connection can be
  * used again, when its length is given and no more than this. */
@@ -54,7 +60,7 @@ struct Attempt {
     Transport *conn = NULL;
     FILE *file = NULL;
     HttpHeader header = {};
-    char buffer[HTTP_BUFFER_SIZE + 1];
+    char buffer[HTTP_HEADER_LIMIT + 1];
     uint32_t expected = SIZE_UNDEFINED;  // fileSize in the messages
     int64_t received = 0;                // readTotal; bounded by the size limit
     int chunkDone = 0;                   // isChunkReceiveCompleted
@@ -198,7 +204,8 @@ static int judge(Attempt &a) {
 /* The body of a 200 response that begins at buffer[pos, end). */
 static int readBody(Attempt &a, int pos, int end) {
     HttpHeader &h = a.header;
-    if (h.contentEncoding[0]) return fail(a, DOWNLOAD_FAILED, "header.contentEncoding:%s", h.contentEncoding);
+    if (h.contentEncoding[0] && !equalsNoCase(h.contentEncoding, "identity"))
+        return fail(a, DOWNLOAD_FAILED, "header.contentEncoding:%s", h.contentEncoding);
     if (h.contentLength != -1) {
         if ((uint32_t)h.contentLength > HTTP_BODY_LIMIT)
             return fail(a, DOWNLOAD_REFUSED, "fileSize=0, header.contentLength: %u, 大于10M", (uint32_t)h.contentLength);
@@ -225,18 +232,15 @@ static int dropRedirectBody(Attempt &a, int pos, int end) {
 
 /* Judges the status line and goes on to the body or the redirect. */
 static int readStatus(Attempt &a, int held, int headerLength) {
-    const char *b = a.buffer;
-    int body = headerLength + 4;
-    if (startsWithNoCase(b, "HTTP/1.1 200 OK") || startsWithNoCase(b, "HTTP/1.0 200 OK")) return readBody(a, body, held);
-    int redirect = startsWithNoCase(b, "HTTP/1.0 301") || startsWithNoCase(b, "HTTP/1.1 301") ||
-                   startsWithNoCase(b, "HTTP/1.0 302") || startsWithNoCase(b, "HTTP/1.1 302");
+    int status = responseStatus(a.buffer), body = headerLength + 4;
+    if (status == 200) return readBody(a, body, held);
+    int redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
     if (redirect && !a.redirected && a.header.location[0]) {
         if (a.keepAlive && a.reusable) a.reusable = dropRedirectBody(a, body, held);
         return DOWNLOAD_REDIRECT;
     }
-    if (startsWithNoCase(b, "HTTP/1.0 404") || startsWithNoCase(b, "HTTP/1.1 404"))
-        return fail(a, DOWNLOAD_FAILED, "404 Not Found - 文件不存在");
-    return fail(a, DOWNLOAD_FAILED, "%s", statusMessage(b, headerLength).c_str());
+    if (status == 404) return fail(a, DOWNLOAD_FAILED, "404 Not Found - 文件不存在");
+    return fail(a, DOWNLOAD_FAILED, "%s", statusMessage(a.buffer, headerLength).c_str());
 }
 
 /* A header that never came whole. A host that stays silent or crawls is
@@ -282,15 +286,12 @@ static int clockStopped(Attempt &a) {
     return fail(a, DOWNLOAD_FAILED, "下载超时: 一张图片的下载不能超过 %d 秒", IMAGE_DEADLINE_MS / 1000);
 }
 
-/* The link as it is requested: "&amp;" as "&", blanks as "%20". */
-static std::string workingLink(const char *url) {
+/* The link with "&amp;" as "&", as the package's HTML holds it. */
+static std::string unescapedLink(const char *url) {
     std::string link = url;
     char *unescaped = replaceAll(link.c_str(), "&amp;", "&");
     if (unescaped) link = unescaped;
     free(unescaped);
-    char *spaced = replaceAll(link.c_str(), " ", "%20");
-    if (spaced) link = spaced;
-    free(spaced);
     return link;
 }
 
@@ -309,9 +310,6 @@ static int closeFile(Attempt &a, int keep) {
     if (!keep || !closed) remove(a.filePath);
     return closed;
 }
-
-static int downloadBefore(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected,
-                          int64_t deadline);
 
 /* Runs one attempt and cleans up after it. *repeat is set when a failed
  * keep-alive attempt may be tried again without keep-alive. */
@@ -332,30 +330,66 @@ static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) 
     return result;
 }
 
-/* downloadToFile under the deadline of the image's first attempt. */
+/* One link of the chain: an attempt with keep-alive when asked and, when
+ * that fails in a way another connection may mend, one without. *location
+ * receives a redirect's target; shown is the link as the log names it. */
+static int fetchLink(const std::string &shown, const std::string &link, const char *filePath, char *errMsg,
+                     int useKeepAlive, int redirected, int64_t deadline, std::string *location) {
+    for (int keepAlive = useKeepAlive;; keepAlive = 0) {
+        Attempt a;  // one at a time: its buffers are large
+        a.filePath = filePath;
+        a.errMsg = errMsg;
+        a.keepAlive = keepAlive;
+        a.redirected = redirected;
+        a.clock = transferClock(deadline);
+        int repeat = 0;
+        int result = attempt(a, link.c_str(), deadline, &repeat);
+        *location = a.header.location;
+        int parsed = a.parts.host != NULL;
+        freeUrlParts(&a.parts);
+        if (result == DOWNLOAD_REDIRECT || !keepAlive || !parsed || !repeat) return result;
+        appendLog(("搬家失败：" + shown + "(useKeepAlive:1)，返回的错误信息：\r\n" + errMsg).c_str());
+    }
+}
+
+/* The next link of a redirect chain: the Location without blanks around it
+ * or a "_.webp" tail, resolved against the link it answers. */
+static std::string redirectTarget(const std::string &link, std::string location) {
+    location.erase(location.find_last_not_of(" \t") + 1);
+    location.erase(0, location.find_first_not_of(" \t"));
+    size_t kept = location.size() - (location.size() >= 6 ? 6 : 0);
+    if (endsWithNoCase(location.c_str(), "_.webp") && isCharStart(location.c_str(), kept)) location.resize(kept);
+    return resolveLink(link, unescapedLink(location.c_str()));
+}
+
+/* Why a redirect chain cannot go on to link, or NULL when it can. */
+static const char *chainRefusal(const std::vector<std::string> &chain, const std::string &link) {
+    if (chain.size() > REDIRECT_LIMIT) return "重定向次数过多";
+    if (std::find(chain.begin(), chain.end(), link) != chain.end()) return "重定向循环";
+    return NULL;
+}
+
+/* downloadToFile under the deadline of the image's first attempt, which the
+ * whole redirect chain shares. Redirect targets are fetched with keep-alive;
+ * a chain that comes back to a link it passed, or redirects once more after
+ * REDIRECT_LIMIT, fails. */
 static int downloadBefore(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected,
                           int64_t deadline) {
-    std::string link = workingLink(url);
-    Attempt a;
-    a.filePath = filePath;
-    a.errMsg = errMsg;
-    a.keepAlive = useKeepAlive;
-    a.redirected = redirected;
-    a.clock = transferClock(deadline);
-    int repeat = 0;
-    int result = attempt(a, link.c_str(), deadline, &repeat);
-    std::string location = a.header.location;
-    int parsed = a.parts.host != NULL;
-    freeUrlParts(&a.parts);
-    if (result == DOWNLOAD_REDIRECT) {
-        size_t kept = location.size() - (location.size() >= 6 ? 6 : 0);
-        if (endsWithNoCase(location.c_str(), "_.webp") && isCharStart(location.c_str(), kept)) location.resize(kept);
-        return downloadBefore(location.c_str(), filePath, errMsg, 1, 1, deadline);
+    std::string shown = url, link = requestLink(unescapedLink(url), 1);
+    std::vector<std::string> chain = {link};
+    for (;;) {
+        std::string location;
+        int result = fetchLink(shown, link, filePath, errMsg, useKeepAlive, redirected, deadline, &location);
+        if (result != DOWNLOAD_REDIRECT) return result;
+        shown = redirectTarget(link, location);
+        link = requestLink(shown, 0);
+        if (const char *why = chainRefusal(chain, link)) {
+            snprintf(errMsg, ERR_MSG_SIZE, "%s: %s", why, shown.c_str());
+            return DOWNLOAD_FAILED;
+        }
+        chain.push_back(link);
+        useKeepAlive = 1;
     }
-    if (!useKeepAlive || !parsed || !repeat) return result;
-    std::string line = std::string("搬家失败：") + url + "(useKeepAlive:1)，返回的错误信息：\r\n" + errMsg;
-    appendLog(line.c_str());
-    return downloadBefore(url, filePath, errMsg, 0, redirected, deadline);
 }
 
 int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected) {

@@ -72,14 +72,15 @@ static FetchResult *readBody(FetchResult *r, Transport *t, char *buffer, int hel
 
 /* Reads the response on a connection that has the request. */
 static FetchResult *readResponse(FetchResult *r, Transport *t, const UrlParts &parts) {
-    char buffer[HTTP_BUFFER_SIZE + 1] = {0};
+    char buffer[HTTP_HEADER_LIMIT + 1] = {0};
     int held = 0, lastRead = 0, headerLength = 0;
     HeaderRead header = readHeader(t, buffer, &held, &lastRead, &headerLength, NULL);
     if (header == HEADER_TOO_LARGE)
         return failWith(r, FETCH_REFUSED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
     if (header == HEADER_CUT_SHORT) return failWith(r, FETCH_REFUSED, sizeMessage(0xFFFFFFFFu, held, lastRead));
     hostAnswered(&parts);
-    if (!startsWith(buffer, "HTTP/1.1 200 OK") && !startsWith(buffer, "HTTP/1.0 200 OK"))
+    // the version as the protocol writes it, in capitals; any reason phrase
+    if (!startsWith(buffer, "HTTP/") || responseStatus(buffer) != 200)
         return failWith(r, FETCH_REFUSED, statusMessage(buffer, headerLength));
     return readBody(r, t, buffer, held, headerLength);
 }

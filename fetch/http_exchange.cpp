@@ -1,6 +1,9 @@
 /* Shared HTTP exchange parts; see http_exchange.h. */
 #include "http_exchange.h"
 
+#include <ctype.h>
+#include <string.h>
+
 #include <chrono>
 #include <string_view>
 
@@ -88,11 +91,21 @@ HeaderRead readHeader(Transport *t, char *buffer, int *held, int *lastRead, int 
             *headerLength = (int)end;
             return HEADER_COMPLETE;
         }
-        if (*held >= HTTP_BUFFER_SIZE) return HEADER_TOO_LARGE;
-        *lastRead = receive(t, buffer + *held, HTTP_BUFFER_SIZE - *held, clock);
+        if (*held >= HTTP_HEADER_LIMIT) return HEADER_TOO_LARGE;
+        int room = HTTP_HEADER_LIMIT - *held;
+        *lastRead = receive(t, buffer + *held, room < HTTP_BUFFER_SIZE ? room : HTTP_BUFFER_SIZE, clock);
         if (*lastRead <= 0) return HEADER_CUT_SHORT;
         *held += *lastRead;
     }
+}
+
+int responseStatus(const char *line) {
+    if (!startsWithNoCase(line, "HTTP/1.1 ") && !startsWithNoCase(line, "HTTP/1.0 ")) return 0;
+    const char *code = line + 9;
+    for (int i = 0; i < 3; i++)
+        if (!isdigit((unsigned char)code[i])) return 0;
+    if (!strchr(" \r\n", code[3])) return 0;  // the terminator matches too: a header of one line
+    return (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
 }
 
 std::string statusMessage(const char *buffer, int headerLength) {

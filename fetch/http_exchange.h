@@ -13,8 +13,8 @@
 #include "transport.h"
 #include "url.h"
 
-/* The receive buffer: the whole header must fit, and no read asks for
- * more. Buffers are one byte larger, for a terminator. */
+/* No read asks for more than this. The receive buffer holds a whole header
+ * (HTTP_HEADER_LIMIT); buffers are one byte larger, for a terminator. */
 enum { HTTP_BUFFER_SIZE = 8192 };
 
 /* A body above this size is refused. */
@@ -79,12 +79,16 @@ int sendAll(Transport *t, const std::string &text);
 /* Outcome of reading a response header. */
 enum HeaderRead { HEADER_COMPLETE, HEADER_CUT_SHORT, HEADER_TOO_LARGE };
 
-/* Reads into buffer (HTTP_BUFFER_SIZE + 1 bytes, zeroed) until it holds the
+/* Reads into buffer (HTTP_HEADER_LIMIT + 1 bytes, zeroed) until it holds the
  * blank line that ends the header. *held receives the bytes read and
  * *lastRead the result of the last read; on HEADER_COMPLETE *headerLength
  * is the offset of the blank line's "\r\n\r\n". clock may be NULL. */
 HeaderRead readHeader(Transport *t, char *buffer, int *held, int *lastRead, int *headerLength,
                       TransferClock *clock);
+
+/* The code of a status line "HTTP/1.1 NNN" or "HTTP/1.0 NNN" (the version
+ * in any letter case) with any reason phrase or none; 0 for anything else. */
+int responseStatus(const char *statusLine);
 
 /* The wrong-status message: the header's first 256 bytes at most, never a
  * byte of the body behind it. */

@@ -4,7 +4,11 @@
 
 #include <stdint.h>
 
-enum { LOCATION_SIZE = 512, CONNECTION_SIZE = 16, CONTENT_ENCODING_SIZE = 32 };
+/* The most bytes a response header may take. Signed links in a Location
+ * run to several KB, so a Location may take all of it and is never cut. */
+enum { HTTP_HEADER_LIMIT = 16384 };
+
+enum { LOCATION_SIZE = HTTP_HEADER_LIMIT, CONNECTION_SIZE = 16, CONTENT_ENCODING_SIZE = 32 };
 
 struct HttpHeader {
     int32_t contentLength;                      /* -1 when the header has none */
@@ -17,7 +21,7 @@ struct HttpHeader {
 /* Reads the header block text (status line and header lines, without the
  * blank line), cutting it apart in place, into header. The text fields are
  * written only for lines that are present; a value longer than its field is
- * cut to fit. */
+ * cut to fit (a Location within HTTP_HEADER_LIMIT always fits). */
 void parseHttpHeader(char *text, HttpHeader *header);
 
 #endif

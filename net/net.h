@@ -1,5 +1,6 @@
 /* Sockets, behind the platform layer: BSD sockets on POSIX systems, Windows
- * Sockets on Windows. IPv4 TCP only, which is all the fetcher speaks.
+ * Sockets on Windows. TCP over IPv4 and IPv6, which is all the fetcher
+ * speaks.
  *
  * A socket handle is never 0, so that 0 can mean "no socket" in the tables
  * and results that carry handles. Results follow the program's convention
@@ -17,20 +18,34 @@ typedef uintptr_t SocketHandle;
 int netStartup(uint16_t *version);
 void netCleanup(void);
 
-/* Looks up host's first IPv4 address (network byte order). Returns 1, or 0
- * when the lookup fails. */
-int netResolve(const char *host, uint32_t *address);
+/* One address that a lookup gave, in network byte order. */
+struct NetAddress {
+    int ipv6;                /* 1 for IPv6, 0 for IPv4 */
+    unsigned char bytes[16]; /* the address; IPv4 uses the first 4 */
+    uint32_t scope;          /* an IPv6 link-local address's interface */
+};
 
-/* A new TCP stream socket, or 0 when none can be created. */
-SocketHandle netSocket(void);
+/* The most addresses one lookup keeps. */
+enum { NET_ADDRESS_LIMIT = 8 };
+
+/* Looks up host, a name or a literal address (IPv6 without brackets), for
+ * IPv4 and IPv6 alike. Keeps up to max addresses in the resolver's order,
+ * which is the order to try them in. Returns how many, 0 when the lookup
+ * fails. */
+int netResolve(const char *host, NetAddress *addresses, int max);
+
+/* A new TCP stream socket for IPv6 (ipv6 1) or IPv4, or 0 when none can be
+ * created. */
+SocketHandle netSocket(int ipv6);
 
 /* Switches non-blocking mode on or off. Returns 0, or the system's error
  * result. */
 int netSetNonBlocking(SocketHandle s, int on);
 
-/* Starts connecting to address (network order) and port. Returns 1 when
- * connected at once, 0 when under way (non-blocking) and -1 on failure. */
-int netConnect(SocketHandle s, uint32_t address, int port);
+/* Starts connecting to the address and port, on a socket of its family.
+ * Returns 1 when connected at once, 0 when under way (non-blocking) and -1
+ * on failure. */
+int netConnect(SocketHandle s, const NetAddress *address, int port);
 
 /* Waits up to timeoutMs for a connect under way. Returns 1 when it is
  * connected, 0 on time-out, -1 when it failed (refused or unreachable) and
@@ -55,6 +70,9 @@ int netTimedOut(void);
  * taken again), else at a free port, which *port receives. For local
  * servers: the tests' and the demo's. */
 SocketHandle netListenLoopback(int backlog, int *port);
+
+/* The same on ::1; 0 where the host has no IPv6 loopback. */
+SocketHandle netListenLoopback6(int backlog, int *port);
 
 /* Waits up to timeoutMs for a connection and accepts it; 0 when none came. */
 SocketHandle netAccept(SocketHandle listener, int timeoutMs);

@@ -16,6 +16,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "socket_address.h"
+
 int netStartup(uint16_t *version) {
     *version = 0x0202;
     return 1;
@@ -23,15 +25,8 @@ int netStartup(uint16_t *version) {
 
 void netCleanup(void) {}
 
-int netResolve(const char *host, uint32_t *address) {
-    struct addrinfo hints, *found = NULL;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    if (getaddrinfo(host, NULL, &hints, &found) != 0 || !found) return 0;
-    *address = ((struct sockaddr_in *)found->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(found);
-    return 1;
+int netResolve(const char *host, NetAddress *addresses, int max) {
+    return resolveAddresses(host, addresses, max);
 }
 
 /* Moves a descriptor numbered 0 elsewhere; -1 stays -1. */
@@ -53,8 +48,8 @@ static int waitFor(SocketHandle s, short events, int timeoutMs) {
     return n;
 }
 
-SocketHandle netSocket(void) {
-    int fd = notZero(socket(AF_INET, SOCK_STREAM, 0));
+SocketHandle netSocket(int ipv6) {
+    int fd = notZero(socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0));
     return fd < 0 ? 0 : (SocketHandle)fd;
 }
 
@@ -64,13 +59,10 @@ int netSetNonBlocking(SocketHandle s, int on) {
     return fcntl((int)s, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK) < 0 ? -1 : 0;
 }
 
-int netConnect(SocketHandle s, uint32_t address, int port) {
-    struct sockaddr_in to;
-    memset(&to, 0, sizeof to);
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = address;
-    to.sin_port = htons((uint16_t)port);
-    if (connect((int)s, (struct sockaddr *)&to, sizeof to) == 0) return 1;
+int netConnect(SocketHandle s, const NetAddress *address, int port) {
+    struct sockaddr_storage to;
+    socklen_t size = (socklen_t)socketAddress(address, port, &to);
+    if (connect((int)s, (struct sockaddr *)&to, size) == 0) return 1;
     return errno == EINPROGRESS ? 0 : -1;
 }
 
@@ -114,23 +106,28 @@ int netTimedOut(void) {
     return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
-SocketHandle netListenLoopback(int backlog, int *port) {
-    SocketHandle s = netSocket();
-    struct sockaddr_in at;
-    socklen_t size = sizeof at;
-    memset(&at, 0, sizeof at);
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    at.sin_port = htons((uint16_t)*port);
+/* A listening socket at the loopback address and *port (see net.h). */
+static SocketHandle listenAt(const NetAddress *loopback, int backlog, int *port) {
+    SocketHandle s = netSocket(loopback->ipv6);
+    struct sockaddr_storage at;
+    socklen_t size = (socklen_t)socketAddress(loopback, *port, &at);
     int reuse = 1;
     if (s && *port) setsockopt((int)s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    if (!s || bind((int)s, (struct sockaddr *)&at, sizeof at) != 0 || listen((int)s, backlog) != 0 ||
+    if (!s || bind((int)s, (struct sockaddr *)&at, size) != 0 || listen((int)s, backlog) != 0 ||
         getsockname((int)s, (struct sockaddr *)&at, &size) != 0) {
         netClose(s);
         return 0;
     }
-    *port = ntohs(at.sin_port);
+    *port = socketPort(&at);
     return s;
+}
+
+SocketHandle netListenLoopback(int backlog, int *port) {
+    return listenAt(&LOOPBACK_IPV4, backlog, port);
+}
+
+SocketHandle netListenLoopback6(int backlog, int *port) {
+    return listenAt(&LOOPBACK_IPV6, backlog, port);
 }
 
 SocketHandle netAccept(SocketHandle listener, int timeoutMs) {

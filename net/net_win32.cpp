@@ -8,6 +8,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "socket_address.h"
+
 int netStartup(uint16_t *version) {
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 0;
@@ -19,20 +21,13 @@ void netCleanup(void) {
     WSACleanup();
 }
 
-int netResolve(const char *host, uint32_t *address) {
-    struct addrinfo hints, *found = NULL;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
+int netResolve(const char *host, NetAddress *addresses, int max) {
     // an empty name would stand for this machine here, but for nothing elsewhere
-    if (!*host || getaddrinfo(host, NULL, &hints, &found) != 0 || !found) return 0;
-    *address = ((struct sockaddr_in *)found->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(found);
-    return 1;
+    return *host ? resolveAddresses(host, addresses, max) : 0;
 }
 
-SocketHandle netSocket(void) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+SocketHandle netSocket(int ipv6) {
+    SOCKET s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
     return s == INVALID_SOCKET ? 0 : (SocketHandle)s;
 }
 
@@ -41,13 +36,10 @@ int netSetNonBlocking(SocketHandle s, int on) {
     return ioctlsocket((SOCKET)s, FIONBIO, &mode);
 }
 
-int netConnect(SocketHandle s, uint32_t address, int port) {
-    struct sockaddr_in to;
-    memset(&to, 0, sizeof to);
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = address;
-    to.sin_port = htons((u_short)port);
-    if (connect((SOCKET)s, (struct sockaddr *)&to, sizeof to) == 0) return 1;
+int netConnect(SocketHandle s, const NetAddress *address, int port) {
+    struct sockaddr_storage to;
+    int size = socketAddress(address, port, &to);
+    if (connect((SOCKET)s, (struct sockaddr *)&to, size) == 0) return 1;
     return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
 }
 
@@ -86,23 +78,28 @@ int netTimedOut(void) {
     return WSAGetLastError() == WSAETIMEDOUT;
 }
 
-SocketHandle netListenLoopback(int backlog, int *port) {
-    SocketHandle s = netSocket();
-    struct sockaddr_in at;
-    int size = sizeof at;
-    memset(&at, 0, sizeof at);
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    at.sin_port = htons((u_short)*port);
+/* A listening socket at the loopback address and *port (see net.h). */
+static SocketHandle listenAt(const NetAddress *loopback, int backlog, int *port) {
+    SocketHandle s = netSocket(loopback->ipv6);
+    struct sockaddr_storage at;
+    int size = socketAddress(loopback, *port, &at);
     BOOL reuse = TRUE;
     if (s && *port) setsockopt((SOCKET)s, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof reuse);
-    if (!s || bind((SOCKET)s, (struct sockaddr *)&at, sizeof at) != 0 || listen((SOCKET)s, backlog) != 0 ||
+    if (!s || bind((SOCKET)s, (struct sockaddr *)&at, size) != 0 || listen((SOCKET)s, backlog) != 0 ||
         getsockname((SOCKET)s, (struct sockaddr *)&at, &size) != 0) {
         netClose(s);
         return 0;
     }
-    *port = ntohs(at.sin_port);
+    *port = socketPort(&at);
     return s;
+}
+
+SocketHandle netListenLoopback(int backlog, int *port) {
+    return listenAt(&LOOPBACK_IPV4, backlog, port);
+}
+
+SocketHandle netListenLoopback6(int backlog, int *port) {
+    return listenAt(&LOOPBACK_IPV6, backlog, port);
 }
 
 /* select on one socket for reading, up to timeoutMs. */

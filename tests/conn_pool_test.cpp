@@ -46,12 +46,12 @@ struct FullListener {
     std::vector<SocketHandle> fillers;
     FullListener() {
         listener = netListenLoopback(0, &port);
-        uint32_t loopback = 0;
-        netResolve("127.0.0.1", &loopback);
+        NetAddress loopback = {};
+        netResolve("127.0.0.1", &loopback, 1);
         for (int i = 0, detail = 0; i < 16; i++) {
-            fillers.push_back(netSocket());
+            fillers.push_back(netSocket(0));
             netSetNonBlocking(fillers.back(), 1);
-            if (netConnect(fillers.back(), loopback, port) == 0 && netWaitConnected(fillers.back(), 300, &detail) == 0) break;
+            if (netConnect(fillers.back(), &loopback, port) == 0 && netWaitConnected(fillers.back(), 300, &detail) == 0) break;
         }
     }
     ~FullListener() {

@@ -32,6 +32,11 @@ TEST(ParseUrl, SplitsHostPortAndPathOrRefuses) {
     }
 }
 
+TEST(Links, ResolvedAgainstTheLinkTheyAnswerAndSentAsBrowsersSendThem) {
+    for (const Case &c : readCases("unit/resolve_link.tsv")) EXPECT_EQ(resolveLink(c[0], c[1]), c[2]) << c[0] << " " << c[1];
+    for (const Case &c : readCases("unit/request_link.tsv")) EXPECT_EQ(requestLink(c[0], c[1] == "gbk"), c[2]) << c[0];
+}
+
 TEST(HttpHeaderParse, TakesTheFiveFacts) {
     for (Case c : readCases("unit/http_header.tsv")) {
         HttpHeader h = {};

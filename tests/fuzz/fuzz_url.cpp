@@ -1,4 +1,4 @@
-/* Fuzz target: link parsing and the file extension of a link. */
+/* Fuzz target: link parsing, the file extension of a link, and resolving and escaping links. */
 #include <stdint.h>
 
 #include <string>
@@ -14,5 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     char extension[8] = {0};
     urlFileExtension(link.c_str(), extension, sizeof extension - 1);
+    std::string resolved = resolveLink(link.substr(0, link.size() / 2), link.substr(link.size() / 2));
+    requestLink(resolved, size > 0 && (data[0] & 1));
     return 0;
 }

@@ -21,10 +21,10 @@ static std::vector<Step> replySteps(const Reply &r) {
     return steps;
 }
 
-TestServer::TestServer(int port) : listenPort(port) {
+TestServer::TestServer(int port, bool ipv6) : listenPort(port) {
     uint16_t version;
     netStartup(&version);
-    listener = netListenLoopback(16, &listenPort);
+    listener = ipv6 ? netListenLoopback6(16, &listenPort) : netListenLoopback(16, &listenPort);
     if (!listener) return;
     acceptor = std::thread([this] {
         while (!stopping) {

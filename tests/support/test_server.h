@@ -1,4 +1,4 @@
-/* A scripted HTTP server on 127.0.0.1 for the fetcher's tests. Each accepted connection takes the next script of
+/* A scripted HTTP server on 127.0.0.1 (or ::1) for the fetcher's tests. Each accepted connection takes the next script of
  * steps (a request read is recorded exactly as received) and is then held open until the client closes it. A
  * connection without a script is closed at once, unless the server answers by request: then the answer function
  * replies to each request on it. Every wait is bounded, and the destructor stops all threads. */
@@ -36,8 +36,8 @@ Reply reply(const std::string &bytes, bool close = false);
 
 class TestServer {
 public:
-    /* Listens at port, or at a free port when it is 0. */
-    explicit TestServer(int port = 0);
+    /* Listens at port, or at a free port when it is 0; on ::1 with ipv6. */
+    explicit TestServer(int port = 0, bool ipv6 = false);
     ~TestServer();
 
     int port() const { return listenPort; }
