@@ -8,7 +8,9 @@
  * costs no more per address than one with few. */
 #include "link_extract.h"
 
+#if LUMORA_PCRE
 #include <pcre.h>
+#endif
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -53,6 +55,7 @@ struct Collector {
     void collect(const char *start, size_t length);
 };
 
+#if LUMORA_PCRE
 /* A compiled pattern; owns it. */
 struct Regex {
     pcre *code = nullptr;
@@ -61,6 +64,7 @@ struct Regex {
     Regex &operator=(const Regex &) = delete;
     ~Regex() { pcre_free(code); }
 };
+#endif
 
 }  // namespace
 
@@ -95,6 +99,7 @@ static void scanForm(const FieldScanner &field, const char *text, int form, Coll
     for (const FormMatch &m : field.matches(form)) out.collect(text + m.addressStart, m.addressEnd - m.addressStart);
 }
 
+#if LUMORA_PCRE
 /* Searches with a pattern of the caller's, compiled case-insensitively for
  * this scan. Returns 1, or 0 when it does not compile or the matcher fails
  * (logged). */
@@ -127,6 +132,13 @@ static int searchPattern(const char *text, size_t length, const char *pattern, i
     }
     return 1;
 }
+#else
+/* A build without PCRE (the Windows one) reads the fixed patterns only. */
+static int searchPattern(const char *, size_t, const char *, int, int, Collector &) {
+    appendLog("PCRE compilation failed: no PCRE in this build");
+    return 0;
+}
+#endif
 
 int scanDescriptionPattern(const char *text, size_t length, PtrVector *list, const char *pattern,
                            int groups, int addressGroup) {
