@@ -219,7 +219,7 @@ private:
 bool Planner::claim(size_t start, size_t end, const char *value) {
     for (size_t i = start; i < end; i++)
         if (taken[i]) return false;
-    std::fill(taken.begin() + (long)start, taken.begin() + (long)end, true);
+    std::fill(taken.begin() + (std::ptrdiff_t)start, taken.begin() + (std::ptrdiff_t)end, true);
     edits.push_back({start, end, value});
     return true;
 }

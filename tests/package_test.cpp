@@ -28,7 +28,6 @@ TEST(Links, EveryFormOrderRepeatsAndFilters) {
     }
 }
 
-#if LUMORA_PCRE
 static Links scanWith(const std::string &field, const std::string &pattern, const LinkPattern &p) {
     PtrVector *list = ptrVectorCreate(4, 4);
     EXPECT_EQ(scanDescriptionPattern(field.c_str(), field.size(), list, pattern.c_str(), p.groups, p.addressGroup), 1);
@@ -52,7 +51,6 @@ TEST(Links, ScannerFindsWhatASearchFinds) {
             ASSERT_EQ(scanWith(field, p.source, p), scanWith(field, std::string("(?:)") + p.source, p)) << p.source << "\n" << field;
     }
 }
-#endif
 
 static std::string bytes(const std::vector<PackageRow> &rows, const Columns &columns = standardColumns()) {
     return packageBytes(packageText(rows, columns));
@@ -68,7 +66,6 @@ protected:
     }
 };
 
-#if LUMORA_PCRE
 TEST_F(Package, AScanFailureIsLoggedAndKeepsWhatWasFound) {
     PtrVector *list = ptrVectorCreate(32, 16);
     std::string field = "\"<img src=\"\"http://a.example/1.jpg\"\">\"";
@@ -77,7 +74,6 @@ TEST_F(Package, AScanFailureIsLoggedAndKeepsWhatWasFound) {
     EXPECT_EQ(strings(list, true), Links{"http://a.example/1.jpg"});
     EXPECT_NE(readFile(dir.file("app.log")).find(" PCRE compilation failed at offset 1: missing )\r\n"), std::string::npos);
 }
-#endif
 
 static const std::u16string DESCRIPTION =
     u"<p><img src=\"http://img.shop.example/a/1.jpg\" /><IMG class=\"x\" SRC='//img.shop.example/a/2.jpg_.webp'></p>"
