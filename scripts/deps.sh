@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the native build, tests and benchmarks need,
-# asking apt only when one is missing, and the Windows test build's settings.
-# Sourced by the other scripts.
+# asking apt only when one is missing; the width of Windows code this
+# machine runs, and the Windows build's settings for a width. Sourced by the
+# other scripts.
 lumora_install() {
     local missing=()
     for pkg in "$@"; do
