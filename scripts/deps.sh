@@ -16,7 +16,7 @@ lumora_install() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 }
 
-LUMORA_NATIVE_PACKAGES=(g++ cmake ninja-build libpcre2-dev libssl-dev openssl googletest libc-bin bc)
+LUMORA_NATIVE_PACKAGES=(g++ cmake ninja-build libssl-dev openssl googletest libc-bin bc)
 
 # The fetcher benchmark's local image server and its baseline clients (wget
 # one link after another, aria2c several at once).
