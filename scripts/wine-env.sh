@@ -10,11 +10,13 @@
 # GetACP() from the Unix locale of each process.
 #
 # This script is idempotent and non-interactive. It installs Wine when it is
-# missing: wine32:i386 (adding the i386 architecture) for 32-bit, wine64 for
-# 64-bit, where neither could start; generates the zh_CN.UTF-8 locale,
-# creates a prefix of the width in .cache/wine32 or .cache/wine64 (no
-# display, no Mono/Gecko prompts), and finally proves the setup by compiling
-# and running a tiny program that must report code page 936.
+# missing: wine32:i386 (adding the i386 architecture) for 32-bit; wine64
+# alone for 64-bit, since where the kernel runs no i386 program the i386
+# architecture and wine32 would install but never start; generates the
+# zh_CN.UTF-8 locale, creates a prefix of the width in .cache/wine32 or
+# .cache/wine64 (no display, no Mono/Gecko prompts), and finally proves the
+# setup by compiling and running a tiny program that must report code page
+# 936.
 # Usage: scripts/wine-env.sh
 set -euo pipefail
 
