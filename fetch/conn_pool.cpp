@@ -247,7 +247,7 @@ static Transport *takeIdle(const std::string &key) {
     for (size_t i = idlePool.size(); i-- > 0;) {
         if (idlePool[i].key != key) continue;
         t = idlePool[i].conn;
-        idlePool.erase(idlePool.begin() + (long)i);
+        idlePool.erase(idlePool.begin() + (std::ptrdiff_t)i);
         break;
     }
     netLockRelease(poolLock);
@@ -311,7 +311,7 @@ void poolRelease(const UrlParts *parts) {
     for (size_t i = idlePool.size(); i-- > 0;) {
         if (idlePool[i].key != key) continue;
         closed.push_back(idlePool[i].conn);
-        idlePool.erase(idlePool.begin() + (long)i);
+        idlePool.erase(idlePool.begin() + (std::ptrdiff_t)i);
     }
     netLockRelease(poolLock);
     for (Transport *t : closed) transportClose(t);

@@ -46,35 +46,10 @@ int32_t ptrVectorPush(PtrVector *v, void *item) {
     return v->count;
 }
 
-void *ptrVectorGet(const PtrVector *v, int32_t index) {
-    if (index < 0 || index >= v->count) return NULL;
-    return v->items[index];
-}
-
 int ptrVectorContains(const PtrVector *v, const void *key, PtrMatchFn equals) {
-    return ptrVectorFindFirst(v, key, equals) >= 0;
-}
-
-int ptrVectorInsertAt(PtrVector *v, int32_t index, void *item) {
-    if (index < 0) index = 0;
-    if (index >= v->count) return ptrVectorPush(v, item) != 0;
-    if (!ensureRoom(v)) return 0;
-    memmove(v->items + index + 1, v->items + index, sizeof(void *) * (size_t)(v->count - index));
-    v->items[index] = item;
-    v->count++;
-    return 1;
-}
-
-int32_t ptrVectorFindFirst(const PtrVector *v, const void *key, PtrMatchFn match) {
     for (int32_t i = 0; i < v->count; i++)
-        if (match(v->items[i], key)) return i;
-    return -1;
-}
-
-int32_t ptrVectorFindLast(const PtrVector *v, const void *key, PtrMatchFn match) {
-    for (int32_t i = v->count - 1; i >= 0; i--)
-        if (match(v->items[i], key)) return i;
-    return -1;
+        if (equals(v->items[i], key)) return 1;
+    return 0;
 }
 
 void *ptrVectorRemoveAt(PtrVector *v, int32_t index) {
@@ -83,17 +58,6 @@ void *ptrVectorRemoveAt(PtrVector *v, int32_t index) {
     memmove(v->items + index, v->items + index + 1, sizeof(void *) * (size_t)(v->count - index - 1));
     v->items[--v->count] = NULL;
     return item;
-}
-
-int32_t ptrVectorRemoveFirst(PtrVector *v, const void *key, PtrMatchFn match) {
-    int32_t index = ptrVectorFindFirst(v, key, match);
-    if (index >= 0) ptrVectorRemoveAt(v, index);
-    return index;
-}
-
-void ptrVectorSetAt(PtrVector *v, int32_t index, void *item) {
-    if (index < 0 || index >= v->count) return;
-    v->items[index] = item;
 }
 
 void ptrVectorClear(PtrVector *v, int freeItems) {

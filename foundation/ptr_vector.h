@@ -16,7 +16,7 @@ struct PtrVector {
     int32_t count;    /* number of items; callers read it directly */
 };
 
-/* Equality or match function: non-zero when the item matches the key. */
+/* Equality function: non-zero when the item equals the key. */
 typedef int (*PtrMatchFn)(const void *item, const void *key);
 
 /* Returns a new vector, or NULL when memory runs out. A capacity or growth
@@ -28,31 +28,12 @@ PtrVector *ptrVectorCreateDefault(void);
  * (the item is then not stored). */
 int32_t ptrVectorPush(PtrVector *v, void *item);
 
-/* The item at the index, or NULL when the index is out of range. */
-void *ptrVectorGet(const PtrVector *v, int32_t index);
-
 /* 1 when some item equals the key by the given function, else 0. */
 int ptrVectorContains(const PtrVector *v, const void *key, PtrMatchFn equals);
-
-/* Inserts at the index (below 0 counts as 0; at or past count appends).
- * Returns 1, or 0 when the array could not grow. */
-int ptrVectorInsertAt(PtrVector *v, int32_t index, void *item);
-
-/* First or last index whose item matches the key, -1 when none. */
-int32_t ptrVectorFindFirst(const PtrVector *v, const void *key, PtrMatchFn match);
-int32_t ptrVectorFindLast(const PtrVector *v, const void *key, PtrMatchFn match);
-
-/* Removes the first matching item without releasing it; returns its former
- * index, or -1 when none. */
-int32_t ptrVectorRemoveFirst(PtrVector *v, const void *key, PtrMatchFn match);
 
 /* Removes and returns the item at the index (not released); NULL when out of
  * range. */
 void *ptrVectorRemoveAt(PtrVector *v, int32_t index);
-
-/* Replaces the item at the index without releasing the old one; does nothing
- * when the index is out of range. */
-void ptrVectorSetAt(PtrVector *v, int32_t index, void *item);
 
 /* Empties the vector, releasing every non-null item when freeItems is set.
  * The capacity stays. */

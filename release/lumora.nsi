@@ -1,12 +1,15 @@
 ; Lumora's installer, built by scripts/release.sh with makensis:
-;   makensis -INPUTCHARSET UTF8 -DVERSION=x.y.z -DSTAGE=<folder> -DICON=<.ico> -DOUTFILE=<setup.exe> lumora.nsi
+;   makensis -INPUTCHARSET UTF8 -DVERSION=x.y.z -DSTAGE=<folder> -DTARGET=<x86-unicode|amd64-unicode>
+;            -DICON=<.ico> -DOUTFILE=<setup.exe> lumora.nsi
 ; STAGE holds exactly what the portable zip holds; all of it is installed.
+; TARGET is NSIS's stub: x86-unicode for the 32-bit program, amd64-unicode
+; for the 64-bit one; both install into the same per-user folder.
 ;
 ; The program keeps app.log and its backups (bak\) in its own folder, so it
 ; installs per user, without administrator rights, into a folder the user
 ; can write (Program Files is not). The uninstaller removes the program's
 ; files and keeps bak\ and app.log, and says so.
-Unicode true
+Target ${TARGET}
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 

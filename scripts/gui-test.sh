@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Runs the window tests: the real Lumora.exe under 32-bit Wine on a virtual
-# X display (Xvfb), driven by the test driver of tests/gui.
+# Runs the window tests: the real Lumora.exe under Wine on a virtual X
+# display (Xvfb), driven by the test driver of tests/gui; 32-bit or 64-bit,
+# the width this machine runs (scripts/deps.sh).
 #
-# It builds in the Windows test folder, build/win32, whose Lumora.exe asks
-# for updates on a loopback port (scripts/deps.sh) that the driver serves in
-# its tests (the product site keeps its reserved default), and it runs
-# Wine in a prefix of its own, .cache/wine-gui, with Wine's virtual desktop
+# It builds in the Windows test folder, build/win32 or build/win64, whose
+# Lumora.exe asks for updates on a loopback port (scripts/deps.sh) that the
+# driver serves in its tests (the product site keeps its reserved default),
+# and it runs Wine in a prefix of its own, .cache/wine32-gui or
+# .cache/wine64-gui, with Wine's virtual desktop
 # switched on: Wine then draws the windows' frames and handles activation
 # itself, as Windows does, where a bare X server has no window manager. The
 # prefix's only browser is /bin/true, so a page the program opens goes
@@ -21,16 +23,17 @@
 # The driver asks for screenshots at chosen moments (tests/gui/remote_ui.h)
 # and this script takes them with ImageMagick's import, cut to the window:
 # page-one.png, moving.png and failures.png (page-one-144dpi.png and so on
-# at another DPI), into build/win32/screenshots or, with --docs, into
-# docs/. Every step is bounded by a time-out; Xvfb and the Wine processes
-# are stopped on exit whatever happens. The driver's
+# at another DPI), into the build's screenshots/
+# or, with --docs, into docs/. Every step is bounded by a time-out; Xvfb and
+# the Wine processes are stopped on exit whatever happens. The driver's
 # output (GoogleTest's, converted from GBK) is printed; the exit status is
 # the driver's.
 # Usage: scripts/gui-test.sh [--docs] [--dpi N] [GTEST_ARGS...]
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build="$root/build/win32"
+. "$root/scripts/deps.sh"
+build="$root/build/win$LUMORA_WINDOWS_WIDTH"
 shots="$build/screenshots"
 dpi=96
 while [[ "${1:-}" == --docs || "${1:-}" == --dpi ]]; do
@@ -49,10 +52,9 @@ screen="$((1024 * dpi / 96))x$((768 * dpi / 96))"
 
 log() { printf '[gui-test] %s\n' "$*" >&2; }
 
-. "$root/scripts/deps.sh"
 lumora_install xvfb imagemagick fonts-wqy-microhei fonts-wine
 
-export LUMORA_WINEPREFIX="$root/.cache/wine-gui"
+export LUMORA_WINEPREFIX="$root/.cache/wine$LUMORA_WINDOWS_WIDTH-gui"
 "$root/scripts/windows-deps.sh"
 "$root/scripts/wine-env.sh"
 
@@ -94,7 +96,7 @@ cleanup() {
 trap cleanup EXIT
 
 log "building $build"
-cmake -S "$root" -B "$build" -G Ninja -DLUMORA_BENCH=OFF "${LUMORA_WIN32_TEST_ARGS[@]}" >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DLUMORA_BENCH=OFF "${LUMORA_WINDOWS_TEST_ARGS[@]}" >/dev/null
 if ! timeout 1200 ninja -C "$build" lumora_gui_driver >"$work/build.log" 2>&1; then
     cat "$work/build.log" >&2
     exit 1

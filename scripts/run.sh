@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # The program's main job. On a machine with a display (DISPLAY set) it
-# builds Lumora.exe, the Windows program, in build/win32-run and starts it
-# under 32-bit Wine with a Chinese font and code page 936; on an X server
-# without a window manager it runs inside Wine's virtual desktop, which
-# draws the frames of the window and its dialogs. Without a display (or
-# with --console) it shows the console front end end to end: installs what
-# is missing (Debian 12), builds lumora-move in build/run, writes a sample
-# package of twelve items whose image links point at a local nginx, moves it
-# into a fresh folder with the progress bar showing, and shows the outcome:
-# some rewritten links, the links left remote, the images in the folder, the
-# backup and the failure report (the sample has one link that answers 404).
+# builds Lumora.exe, the Windows program, in build/win32-run or
+# build/win64-run, of the width this machine runs (scripts/deps.sh), and
+# starts it under Wine of that width with a Chinese font and code page 936;
+# on an X server without a window manager it runs inside Wine's virtual
+# desktop, which draws the frames of the window and its dialogs. Without a
+# display (or with --console) it shows the console front end end to end:
+# installs what is missing (Debian 12), builds lumora-move in build/run,
+# writes a sample package of twelve items whose image links point at a
+# local nginx, moves it into a fresh folder with the progress bar showing,
+# and shows the outcome: some rewritten links, the links left remote, the
+# images in the folder, the backup and the failure report (the sample has
+# one link that answers 404).
 # Everything but the build lives in a temporary folder that goes, with the
 # server, when the script ends: the demo runs a copy of lumora-move from
 # there, so its backup and log (kept beside the program) go too.
@@ -22,9 +24,9 @@ if [ -n "${DISPLAY:-}" ] && [ "${1:-}" != --console ]; then
     lumora_install "${LUMORA_NATIVE_PACKAGES[@]}" fonts-wqy-microhei x11-utils
     "$root/scripts/windows-deps.sh"
     "$root/scripts/wine-env.sh"
-    build=$root/build/win32-run
+    build=$root/build/win$LUMORA_WINDOWS_WIDTH-run
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_TESTS=OFF \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$(lumora_windows_toolchain "$LUMORA_WINDOWS_WIDTH")" >/dev/null
     ninja -C "$build" Lumora
     program=$build/shell/Lumora.exe
     # A window manager announces itself on the root window; without one,
@@ -33,7 +35,7 @@ if [ -n "${DISPLAY:-}" ] && [ "${1:-}" != --console ]; then
         echo "== no window manager: starting Lumora.exe in Wine's virtual desktop"
         LUMORA_WINE_TIMEOUT=86400 exec "$root/scripts/wine-run.sh" explorer /desktop=Lumora,1024x768 "Z:${program//\//\\}"
     fi
-    echo "== starting Lumora.exe under Wine"
+    echo "== starting Lumora.exe under $LUMORA_WINDOWS_WIDTH-bit Wine"
     LUMORA_WINE_TIMEOUT=86400 exec "$root/scripts/wine-run.sh" "$program"
 fi
 

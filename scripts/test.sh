@@ -2,10 +2,13 @@
 # Builds Lumora and runs every test: natively, again under AddressSanitizer
 # and UndefinedBehaviorSanitizer (with the fuzz targets' corpus replayed;
 # scripts/fuzz.sh fuzzes for real), the tests that start threads under
-# ThreadSanitizer, as 32-bit Windows programs under Wine, the window tests,
-# which drive the real Lumora.exe under Wine on Xvfb (at 96 dpi, then again
-# at 144), and the release packages, installed, run and uninstalled under
-# Wine.
+# ThreadSanitizer, as Windows programs under Wine, the window tests, which
+# drive the real Lumora.exe under Wine on Xvfb (at 96 dpi, then again at
+# 144), and the release packages, installed, run and uninstalled under
+# Wine. The Windows stages run 32-bit
+# code where this machine runs 32-bit programs and 64-bit code where it does
+# not (scripts/deps.sh; LUMORA_WINDOWS_WIDTH=32 or 64 chooses); their names
+# and the closing line say which.
 # Installs what is missing first (Debian 12), and prints each stage's time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -65,20 +68,22 @@ stage "native" suite native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     stage "sanitizers" suite sanitize -DCMAKE_BUILD_TYPE=Debug -DLUMORA_SANITIZE=ON -DLUMORA_FUZZ_REPLAY=ON
 TSAN_OPTIONS=halt_on_error=1 stage "threads" suite tsan -DCMAKE_BUILD_TYPE=Debug -DLUMORA_TSAN=ON -- -L threads
-stage "windows set-up" bash -c "'$root/scripts/windows-deps.sh' && '$root/scripts/wine-env.sh'"
-stage "windows under wine" suite win32 "${LUMORA_WIN32_TEST_ARGS[@]}"
-stage "window under wine and xvfb" bash -c "set -o pipefail; '$root/scripts/gui-test.sh' | tee '$root/build/gui-output.txt'"
-stage "window at 144 dpi under wine and xvfb" \
+width=$LUMORA_WINDOWS_WIDTH
+stage "windows set-up, $width-bit" bash -c "'$root/scripts/windows-deps.sh' && '$root/scripts/wine-env.sh'"
+stage "windows under $width-bit wine" suite "win$width" "${LUMORA_WINDOWS_TEST_ARGS[@]}"
+stage "window under $width-bit wine and xvfb" bash -c "set -o pipefail; '$root/scripts/gui-test.sh' | tee '$root/build/gui-output.txt'"
+stage "window at 144 dpi under $width-bit wine and xvfb" \
     bash -c "set -o pipefail; '$root/scripts/gui-test.sh' --dpi 144 | tee '$root/build/gui-144dpi-output.txt'"
-stage "release packages under wine" "$root/scripts/release-test.sh"
+stage "release packages under $width-bit wine" "$root/scripts/release-test.sh"
 
 # One closing count of test cases over every stage.
 {
-    for dir in native sanitize tsan win32; do count_suite "$root/build/$dir"; done
+    for dir in native sanitize tsan "win$width"; do count_suite "$root/build/$dir"; done
     for output in gui-output.txt gui-144dpi-output.txt release-gui-output.txt; do
         if [[ -e "$root/build/$output" ]]; then count_printed "$root/build/$output"; fi
     done
-} | awk '{ p += $1; f += $2; s += $3 } END { printf "%d passed, %d failed, %d skipped\n", p, f, s }'
+} | awk -v width="$width" '{ p += $1; f += $2; s += $3 }
+    END { printf "win%d: %d passed, %d failed, %d skipped\n", width, p, f, s }'
 if ((${#failed_stages[@]})); then
     echo "failed: ${failed_stages[*]}"
     exit 1

@@ -2,8 +2,11 @@
 # Runs one Windows program under Wine: scripts/wine-run.sh PROGRAM [ARGS...]
 #
 # This is the CMAKE_CROSSCOMPILING_EMULATOR of the Windows build, so CTest,
-# gtest_discover_tests and try_run start every .exe through it.  It uses the
-# prefix made by scripts/wine-env.sh (created on first use if missing), runs
+# gtest_discover_tests and try_run start every .exe through it; the build's
+# toolchain passes its width in LUMORA_WINDOWS_WIDTH (32 or 64; elsewhere
+# scripts/deps.sh finds the one this machine runs). It uses Wine of that
+# width and the prefix scripts/wine-env.sh makes for it (created on first
+# use if missing), finds libiconv-2.dll of the width on its path, runs
 # under zh_CN.UTF-8 so the program sees ANSI code page 936, and passes the
 # program's exit code, standard output and standard error straight through.
 #
@@ -25,15 +28,18 @@ fi
 
 here=$(cd -- "$(dirname -- "$0")" && pwd)
 root=$(dirname -- "$here")
-WINEPREFIX=${LUMORA_WINEPREFIX:-$root/.cache/wine}
-WINEARCH=win32
+. "$here/deps.sh"
+width=$LUMORA_WINDOWS_WIDTH
+WINEPREFIX=${LUMORA_WINEPREFIX:-$root/.cache/wine$width}
+WINEARCH=win$width
+WINELOADER=$(lumora_wine_loader "$width")
 WINEDEBUG=${WINEDEBUG:--all}
 WINEDLLOVERRIDES="mscoree,mshtml="
 LANG=zh_CN.UTF-8
 LC_ALL=zh_CN.UTF-8
-dll_dir=${LUMORA_WIN32_PREFIX:-$root/.cache/win32}/bin
+dll_dir=$root/.cache/win$width/bin
 WINEPATH=${WINEPATH-Z:${dll_dir//\//\\}}
-export WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL WINEPATH
+export WINEPREFIX WINEARCH WINELOADER WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL WINEPATH
 unset LANGUAGE
 
 # A closed standard input would let Wine hand one of its own files to the
@@ -49,7 +55,7 @@ prepare() {
     fi
     # Exit status 0 means this call started the server; otherwise one runs.
     if wineserver "-p${LUMORA_WINE_PERSIST:-30}" </dev/null >/dev/null 2>&1 9>&-; then
-        timeout 120 wine wineboot </dev/null >/dev/null 2>&1 9>&-
+        timeout 120 "$WINELOADER" wineboot </dev/null >/dev/null 2>&1 9>&-
     fi
     return 0
 }
@@ -65,4 +71,4 @@ else
     ) 9>"$lock" || exit 125
 fi
 
-exec timeout -k 10 "${LUMORA_WINE_TIMEOUT:-600}" wine "$@"
+exec timeout -k 10 "${LUMORA_WINE_TIMEOUT:-600}" "$WINELOADER" "$@"

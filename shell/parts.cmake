@@ -10,7 +10,8 @@
 # LUMORA_SHELL_RESOURCES: the resource script for the program's sources.
 # Its icons are drawn at build time by scripts/make-icons.py into this
 # folder's build folder, which becomes the script's include path together
-# with shell/resources (windres looks for icon and manifest files there).
+# with shell/resources (windres looks for icon and manifest files there);
+# the manifest is written there too, naming the build's architecture.
 add_library(lumora_shell_parts STATIC
   ${CMAKE_CURRENT_LIST_DIR}/browser.cpp
   ${CMAKE_CURRENT_LIST_DIR}/screen_scale.cpp
@@ -28,7 +29,13 @@ add_custom_command(OUTPUT ${LUMORA_ICONS}
   DEPENDS ${PROJECT_SOURCE_DIR}/scripts/make-icons.py
   COMMENT "Drawing the program's icons"
   VERBATIM)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(LUMORA_MANIFEST_ARCH amd64)
+else()
+  set(LUMORA_MANIFEST_ARCH x86)
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/resources/lumora.manifest.in ${CMAKE_CURRENT_BINARY_DIR}/lumora.manifest @ONLY)
 set(LUMORA_SHELL_RESOURCES ${CMAKE_CURRENT_LIST_DIR}/resources/lumora.rc)
 set_source_files_properties(${LUMORA_SHELL_RESOURCES} PROPERTIES
-  OBJECT_DEPENDS "${LUMORA_ICONS};${CMAKE_CURRENT_LIST_DIR}/resources/lumora.manifest"
+  OBJECT_DEPENDS "${LUMORA_ICONS};${CMAKE_CURRENT_BINARY_DIR}/lumora.manifest"
   INCLUDE_DIRECTORIES "${CMAKE_CURRENT_BINARY_DIR};${CMAKE_CURRENT_LIST_DIR}/resources;${PROJECT_BINARY_DIR}/generated")

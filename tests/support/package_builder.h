@@ -43,7 +43,7 @@ struct LoadedPackage {
     explicit LoadedPackage(const std::string &path) { load(path); }
     ~LoadedPackage() { itemListClear(items); ptrVectorDestroy(items, 0); free(text); }
     void load(const std::string &path) { result = loadPackage(path.c_str(), items, &text); }
-    ItemRecord *item(int i) const { return (ItemRecord *)ptrVectorGet(items, i); }
+    ItemRecord *item(int i) const { return i >= 0 && i < items->count ? (ItemRecord *)items->items[i] : nullptr; }
     int count() const { return result == 1 ? items->count : -1; }
 };
 
