@@ -17,11 +17,16 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app_log.h"
 #include "deployment.h"
+#include "fail_ledger.h"
 #include "str_map.h"
 #include "text_utils.h"
 
@@ -36,9 +41,16 @@ struct IdleConnection {
 }  // namespace
 
 static std::vector<IdleConnection> idlePool;  // under poolLock; the longest idle first
+/* How often a wait looks whether the connections were cut. */
+enum { CUT_POLL_MS = 50, CONNECT_CUT = -3 };
+
 static NetLock *poolLock;
 static StrMap *connFailCounts;
 static NetLock *failCountLock;
+static std::mutex slotLock;
+static std::condition_variable slotFreed;
+static std::map<std::string, int> slotsInUse;             // under slotLock, by "host:port"
+static std::map<const Transport *, std::string> slotOf;  // under slotLock: the slot each connection holds
 static int connectTimeoutMs = NET_TIMEOUT_MS;
 static int ioTimeoutMs = NET_TIMEOUT_MS;
 
@@ -60,25 +72,35 @@ void setNetTimeouts(int connectMs, int ioMs) {
     ioTimeoutMs = ioMs;
 }
 
+std::string hostPort(const char *host, int port) {
+    std::string key = host;
+    for (char &c : key)
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    return key + ":" + std::to_string(port);
+}
+
 /* "scheme://host:port", the key of both tables; any length. */
 static std::string tableKey(int https, const char *host, int port) {
-    return std::string(https ? "https://" : "http://") + host + ":" + std::to_string(port);
+    return std::string(https ? "https://" : "http://") + hostPort(host, port);
 }
 
 static std::string linkKey(const UrlParts *parts) {
     return tableKey(parts->https, parts->host, parts->port);
 }
 
-static intptr_t failCount(const std::string &key) {
+/* 1 when the key has failed too often to be tried. */
+static int refused(const std::string &key) {
+    if (activeLedger()) return ledgerRefuses(activeLedger(), key);
     netLockAcquire(failCountLock);
     intptr_t count = (intptr_t)strMapGet(connFailCounts, key.c_str());
     netLockRelease(failCountLock);
-    return count;
+    return count >= CONNECT_FAILURE_LIMIT;
 }
 
 /* Counts one more failure for the key. A count is never stored as 0 (a
  * success removes it), so a known key is one whose put returns its count. */
 static void countFailure(const std::string &key) {
+    if (activeLedger()) return ledgerFailure(activeLedger(), key);
     netLockAcquire(failCountLock);
     intptr_t count = (intptr_t)strMapGet(connFailCounts, key.c_str());
     char *copy = copyBytes(key.data(), key.size());
@@ -94,6 +116,7 @@ void countHostFailure(const UrlParts *parts) {
  * download begun before its fifth failure is answered after it. */
 void hostAnswered(const UrlParts *parts) {
     std::string key = linkKey(parts);
+    if (activeLedger()) return ledgerAnswer(activeLedger(), key);
     netLockAcquire(failCountLock);
     if ((intptr_t)strMapGet(connFailCounts, key.c_str()) < CONNECT_FAILURE_LIMIT)
         strMapRemove(connFailCounts, key.c_str());
@@ -114,13 +137,34 @@ static int hostAddress(const char *host, uint32_t *address) {
     return VENDOR_FALLBACK_ADDRESS[0] && strstr(host, VENDOR_HOST_SUFFIX) && netResolve(VENDOR_FALLBACK_ADDRESS, address);
 }
 
+int connectionsCut(char *errMsg) {
+    if (!netCutDone()) return 0;
+    snprintf(errMsg, ERR_MSG_SIZE, "搬家已中止，下载被切断。");
+    return 1;
+}
+
+/* Waits for a connect under way as netWaitConnected does, in slices, so
+ * that a cut ends the wait at once (CONNECT_CUT). */
+static int waitConnected(SocketHandle s, int *detail) {
+    for (int waited = 0;; waited += CUT_POLL_MS) {
+        int slice = connectTimeoutMs - waited < CUT_POLL_MS ? connectTimeoutMs - waited : CUT_POLL_MS;
+        int state = netWaitConnected(s, slice, detail);
+        if (state != 0 || waited + slice >= connectTimeoutMs) return state;
+        if (netCutDone()) return CONNECT_CUT;
+    }
+}
+
 /* Completes a non-blocking connect: 1 when connected, else 0 with the
  * message and the failure counted where it should be. */
 static int awaitConnect(SocketHandle s, int started, const std::string &key, char *errMsg) {
     int detail = 0;
-    int state = started < 0 ? -1 : started == 1 ? 1 : netWaitConnected(s, connectTimeoutMs, &detail);
+    int state = started < 0 ? -1 : started == 1 ? 1 : waitConnected(s, &detail);
     if (started < 0) detail = netLastError();
     if (state == 1) return 1;
+    if (state == CONNECT_CUT) {
+        connectionsCut(errMsg);
+        return (int)failConnect(s, key, 0);
+    }
     if (state == 0) snprintf(errMsg, ERR_MSG_SIZE, "使用非阻塞方式连接超时。");
     else snprintf(errMsg, ERR_MSG_SIZE, "使用非阻塞方式连接发生错误，错误码:%d", detail);
     // a refused connect is a failed connect and counts like a time-out
@@ -133,7 +177,8 @@ SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
         return 0;
     }
     std::string key = tableKey(https, host, port);
-    if (failCount(key) >= CONNECT_FAILURE_LIMIT) {
+    if (connectionsCut(errMsg)) return 0;
+    if (refused(key)) {
         snprintf(errMsg, ERR_MSG_SIZE, "%s:%d - 连接失败已连续发生5次+", host, port);
         return 0;
     }
@@ -167,6 +212,8 @@ SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
             return failConnect(s, key, 0);
         }
     }
+    // a cut that came while connecting found the socket not yet connected
+    if (connectionsCut(errMsg)) return failConnect(s, key, 0);
     netSetTimeouts(s, ioTimeoutMs);
     return s;
 }
@@ -230,20 +277,61 @@ static Transport *takeLeastRecent(void) {
     return t;
 }
 
+/* Waits until the host and port has a connection to spare and takes it;
+ * 0 with the message when the connections are cut meanwhile. */
+static int takeSlot(const std::string &slot, char *errMsg) {
+    std::unique_lock<std::mutex> held(slotLock);
+    while (slotsInUse[slot] >= CONNECTIONS_PER_HOST) {
+        if (connectionsCut(errMsg)) return 0;
+        slotFreed.wait_for(held, std::chrono::milliseconds(CUT_POLL_MS));
+    }
+    slotsInUse[slot]++;
+    return 1;
+}
+
+static void giveSlot(const std::string &slot) {
+    std::lock_guard<std::mutex> held(slotLock);
+    if (--slotsInUse[slot] == 0) slotsInUse.erase(slot);
+    slotFreed.notify_all();
+}
+
+/* Hands the connection out, holding the slot until it is kept or closed. */
+static Transport *handOut(Transport *t, const std::string &slot) {
+    std::lock_guard<std::mutex> held(slotLock);
+    slotOf[t] = slot;
+    return t;
+}
+
+/* Gives back the slot of a connection handed out; nothing for others. */
+static void leaveSlot(const Transport *t) {
+    std::string slot;
+    {
+        std::lock_guard<std::mutex> held(slotLock);
+        auto found = slotOf.find(t);
+        if (found == slotOf.end()) return;
+        slot = found->second;
+        slotOf.erase(found);
+    }
+    giveSlot(slot);
+}
+
 /* A connection for the link, an idle pooled one when usePool is set; at
- * most two rounds: the https attempt and its fallback. */
+ * most two rounds: the https attempt and its fallback. Each round holds a
+ * slot of the host and port it goes to. */
 static Transport *linkConnection(UrlParts *parts, int usePool, char *errMsg) {
     for (;;) {
+        std::string slot = hostPort(parts->host, parts->port);
+        if (!takeSlot(slot, errMsg)) return NULL;
         Transport *t = usePool ? takeIdle(linkKey(parts)) : NULL;
-        if (t) return t;
-        if (usePool) {
+        if (!t && usePool) {
             char line[ERR_MSG_SIZE];
             snprintf(line, sizeof line, "%s:%d --- new socket()", parts->host, parts->port);
             appendLog(line);
         }
-        int outcome;
-        t = openLink(parts, errMsg, &outcome);
-        if (t) return t;
+        int outcome = TLS_AGREED;
+        if (!t) t = openLink(parts, errMsg, &outcome);
+        if (t) return handOut(t, slot);
+        giveSlot(slot);
         if (!fallBack(parts, outcome, errMsg)) return NULL;
     }
 }
@@ -256,7 +344,13 @@ Transport *poolAcquire(UrlParts *parts, char *errMsg) {
     return linkConnection(parts, 1, errMsg);
 }
 
+void connectionClose(Transport *t) {
+    leaveSlot(t);
+    transportClose(t);
+}
+
 void poolKeep(const UrlParts *parts, Transport *t) {
+    leaveSlot(t);
     std::string key = linkKey(parts);
     Transport *closed = t;
     netLockAcquire(poolLock);

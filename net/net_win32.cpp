@@ -2,6 +2,7 @@
  * sections. A failed non-blocking connect shows in select's exception set,
  * not as writable, so both sets are watched. */
 #include "net.h"
+#include "net_cut.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -33,7 +34,9 @@ int netResolve(const char *host, uint32_t *address) {
 
 SocketHandle netSocket(void) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    return s == INVALID_SOCKET ? 0 : (SocketHandle)s;
+    if (s == INVALID_SOCKET) return 0;
+    netTrack((SocketHandle)s);
+    return (SocketHandle)s;
 }
 
 int netSetNonBlocking(SocketHandle s, int on) {
@@ -126,12 +129,15 @@ int netWaitReadable(SocketHandle s, int timeoutMs) {
 }
 
 void netClose(SocketHandle s) {
-    if (s) closesocket((SOCKET)s);
+    if (!s) return;
+    netForget(s);
+    closesocket((SOCKET)s);
 }
 
 void netAbort(SocketHandle s) {
     struct linger now = {1, 0};
     setsockopt((SOCKET)s, SOL_SOCKET, SO_LINGER, (const char *)&now, sizeof now);
+    netForget(s);
     closesocket((SOCKET)s);
 }
 
@@ -155,4 +161,8 @@ void netLockAcquire(NetLock *lock) {
 
 void netLockRelease(NetLock *lock) {
     LeaveCriticalSection(&lock->section);
+}
+
+void netShutdown(SocketHandle s) {
+    shutdown((SOCKET)s, SD_BOTH);
 }
