@@ -171,17 +171,21 @@ static int awaitConnect(SocketHandle s, int started, const std::string &key, cha
     return (int)failConnect(s, key, state != -2);
 }
 
+/* 1 with the message when the scheme, host and port has failed too often
+ * to be tried. */
+static int refusedHost(int https, const char *host, int port, char *errMsg) {
+    if (!refused(tableKey(https, host, port))) return 0;
+    snprintf(errMsg, ERR_MSG_SIZE, "%s:%d - 连接失败已连续发生5次+", host, port);
+    return 1;
+}
+
 SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
     if (!host) {
         snprintf(errMsg, ERR_MSG_SIZE, "域名 = null");
         return 0;
     }
     std::string key = tableKey(https, host, port);
-    if (connectionsCut(errMsg)) return 0;
-    if (refused(key)) {
-        snprintf(errMsg, ERR_MSG_SIZE, "%s:%d - 连接失败已连续发生5次+", host, port);
-        return 0;
-    }
+    if (connectionsCut(errMsg) || refusedHost(https, host, port, errMsg)) return 0;
     uint32_t address;
     if (!hostAddress(host, &address)) {
         snprintf(errMsg, ERR_MSG_SIZE, "无法解析域名: %s", host);
@@ -322,13 +326,15 @@ static Transport *linkConnection(UrlParts *parts, int usePool, char *errMsg) {
     for (;;) {
         std::string slot = hostPort(parts->host, parts->port);
         if (!takeSlot(slot, errMsg)) return NULL;
-        Transport *t = usePool ? takeIdle(linkKey(parts)) : NULL;
+        int outcome = TLS_NO_SESSION;
+        Transport *t = NULL;
+        // refused with an idle connection at hand too, so that the pool's state never decides it
+        if (!refusedHost(parts->https, parts->host, parts->port, errMsg)) t = usePool ? takeIdle(linkKey(parts)) : NULL;
         if (!t && usePool) {
             char line[ERR_MSG_SIZE];
             snprintf(line, sizeof line, "%s:%d --- new socket()", parts->host, parts->port);
             appendLog(line);
         }
-        int outcome = TLS_AGREED;
         if (!t) t = openLink(parts, errMsg, &outcome);
         if (t) return handOut(t, slot);
         giveSlot(slot);

@@ -101,8 +101,14 @@ protected:
     void expectSameAsOneAtATime(const MoveCase &c, int connections) {
         CaseHosts hosts(c);
         int skipped = 0, skippedOne = 0;
+        for (auto &r : c.more)
+            if (r.first == "timeouts") setNetTimeouts(atoi(r.second.c_str()), atoi(words(r.second)[1].c_str()));
         EXPECT_EQ(move(hosts, c, connections, &skipped), move(hosts, c, 1, &skippedOne));
         EXPECT_TRUE(c.refused.empty() || skipped > 0);  // with several downloads to it in flight
+        for (auto &r : c.more)
+            if (r.first == "most") {
+                EXPECT_LE(hosts.server(words(r.second)[0]).mostAtOnce(), atoi(words(r.second)[1].c_str()));
+            }
     }
 };
 

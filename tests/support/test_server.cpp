@@ -136,8 +136,12 @@ void TestServer::serve(SocketHandle s, std::vector<Step> steps, std::function<Re
     std::string request;
     bool open = true;
     for (size_t i = 0; open && i < steps.size(); i++) open = runStep(&s, steps[i], &request);
-    while (open && answer && (open = runStep(&s, {Step::REQUEST, "", 0}, &request)))
+    while (open && answer && (open = runStep(&s, {Step::REQUEST, "", 0}, &request))) {
+        int now = ++answering, most = mostAnswering;
+        while (now > most && !mostAnswering.compare_exchange_weak(most, now)) {}
         for (const Step &step : replySteps(answer(request))) open = open && runStep(&s, step, &request);
+        answering--;
+    }
     char sink[4096];  // holds the connection until the client closes it
     for (int ready = 0; open && !steps.empty() && !stopping && ready >= 0;)
         if ((ready = netWaitReadable(s, POLL_MS)) > 0 && netRecv(s, sink, sizeof sink) <= 0) break;
