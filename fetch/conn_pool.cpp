@@ -9,7 +9,12 @@
  * holds more than POOL_CONNECTION_LIMIT, nor more than CONNECTIONS_PER_HOST
  * for one scheme, host and port. A connection in use is not in it. An https
  * link's connection is pooled under the scheme and port it ended up on,
- * after a fallback too. */
+ * after a fallback too.
+ *
+ * A connection handed out holds one of its host and port's slots until it
+ * is kept or closed; a caller waits for a slot before it takes an idle
+ * connection or opens one, so the limit counts where connections really
+ * go, whatever link led there. */
 #include "conn_pool.h"
 
 #include <stdint.h>
@@ -40,10 +45,10 @@ struct IdleConnection {
 
 }  // namespace
 
-static std::vector<IdleConnection> idlePool;  // under poolLock; the longest idle first
 /* How often a wait looks whether the connections were cut. */
 enum { CUT_POLL_MS = 50, CONNECT_CUT = -3 };
 
+static std::vector<IdleConnection> idlePool;  // under poolLock; the longest idle first
 static NetLock *poolLock;
 static StrMap *connFailCounts;
 static NetLock *failCountLock;

@@ -163,6 +163,13 @@ void netLockRelease(NetLock *lock) {
     LeaveCriticalSection(&lock->section);
 }
 
+/* A shutdown fails the calls made after it, but leaves one under way
+ * blocked until its time-out; cancelling the socket's I/O ends that one
+ * (from Vista on). */
 void netShutdown(SocketHandle s) {
+    typedef BOOL(WINAPI * CancelIoExFunction)(HANDLE, LPOVERLAPPED);
+    static CancelIoExFunction cancelIo =
+        (CancelIoExFunction)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "CancelIoEx");
     shutdown((SOCKET)s, SD_BOTH);
+    if (cancelIo) cancelIo((HANDLE)s, NULL);
 }
