@@ -288,6 +288,25 @@ TEST_F(Window, StoppedMovesKeepTheirImagesAndTheNextMoveFetchesOnlyTheRest) {
     EXPECT_FALSE(fs::exists(page)) << "a page was opened although the answer was no";
 }
 
+/* A second close cuts the downloads in flight at once: what arrived whole is linked, no cut image is left. */
+TEST_F(Window, ASecondCloseCutsTheDownloadsInFlight) {
+    std::vector<std::string> links;
+    std::vector<PackageRow> rows;
+    for (int i = 1; i <= 6; i++) links.push_back(link("/" + std::to_string(i) + ".jpg"));
+    for (const std::string &l : links) rows.push_back(itemRow(u"宝贝" + widen(l.substr(l.rfind('/') + 1)), img(l)));
+    ASSERT_TRUE(writePackage(package, rows));
+    host.answerBy([](const std::string &r) { return r.rfind("GET /1.jpg ", 0) == 0 ? reply(ok(JPEG)) : slow(ok(JPEG), MOVE_WAIT_MS); });
+    service.script({update("false^")});
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_NO_FATAL_FAILURE(startMove());
+    ASSERT_TRUE(waitForStatus(0, "完成"));
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(answerMessageBox(box("确认", {IDOK, IDCANCEL}, 0), IDOK));
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    ASSERT_EQ(waitForExit(), 0u) << "the downloads in flight were awaited";
+    EXPECT_EQ(keptOf(links), 1u);
+}
+
 TEST_F(Window, ARequiredUpdateEndsAnIdleProgramAndAnUnknownReplyIsShownAsReceived) {
     service.script({update("must")});
     ASSERT_NO_FATAL_FAILURE(start());
