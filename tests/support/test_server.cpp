@@ -139,8 +139,14 @@ void TestServer::serve(SocketHandle s, std::vector<Step> steps, std::function<Re
     while (open && answer && (open = runStep(&s, {Step::REQUEST, "", 0}, &request))) {
         int now = ++answering, most = mostAnswering;
         while (now > most && !mostAnswering.compare_exchange_weak(most, now)) {}
-        for (const Step &step : replySteps(answer(request))) open = open && runStep(&s, step, &request);
-        answering--;
+        std::vector<Step> steps = replySteps(answer(request));
+        size_t last = steps.size();  // once its last bytes are out, the client may end the request and send another
+        for (size_t i = 0; i < steps.size(); i++) last = steps[i].kind == Step::SEND ? i : last;
+        for (size_t i = 0; i < steps.size(); i++) {
+            if (i == last) answering--;
+            open = open && runStep(&s, steps[i], &request);
+        }
+        if (last == steps.size()) answering--;
     }
     char sink[4096];  // holds the connection until the client closes it
     for (int ready = 0; open && !steps.empty() && !stopping && ready >= 0;)
