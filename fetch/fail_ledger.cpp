@@ -17,11 +17,11 @@ FailureLedger *activeLedger(void) {
     return active;
 }
 
-/* The count after the event; a host refused stays refused when answered. */
+/* The count after the event. An answer needs a connection, which a
+ * refused key never gets within one download, so it always resets. */
 static int applied(int count, LedgerEvent event) {
     if (event == LEDGER_FAILURE) return count + 1;
-    if (event == LEDGER_ANSWER && count < CONNECT_FAILURE_LIMIT) return 0;
-    return count;
+    return event == LEDGER_ANSWER ? 0 : count;
 }
 
 /* This download's count for the key, taken from the job's at first use. */

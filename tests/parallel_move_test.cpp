@@ -103,12 +103,17 @@ protected:
         int skipped = 0, skippedOne = 0;
         for (auto &r : c.more)
             if (r.first == "timeouts") setNetTimeouts(atoi(r.second.c_str()), atoi(words(r.second)[1].c_str()));
-        EXPECT_EQ(move(hosts, c, connections, &skipped), move(hosts, c, 1, &skippedOne));
+        Strings one = move(hosts, c, 1, &skippedOne);
+        EXPECT_EQ(move(hosts, c, connections, &skipped), one);
         EXPECT_TRUE(c.refused.empty() || skipped > 0);  // with several downloads to it in flight
         for (auto &r : c.more)
             if (r.first == "most") {
                 EXPECT_LE(hosts.server(words(r.second)[0]).mostAtOnce(), atoi(words(r.second)[1].c_str()));
             }
+        for (auto &r : c.more)  // listed as failed by no item
+            for (const std::string &link : r.first == "moves" ? words(r.second) : Strings())
+                for (const std::string &line : one)
+                    EXPECT_FALSE(line.rfind("item ", 0) == 0 && (line + " ").find(" " + hosts.url(link) + " ") != std::string::npos) << link;
     }
 };
 
