@@ -5,7 +5,9 @@
  *
  * It walks the window's two pages in their order, with their checks and
  * their messages (move_checks.h), then runs the job; a stop signal asks
- * for its abort as confirming the window's close does.
+ * for its abort as confirming the window's close does, and says what the
+ * stop waits for; a second one cuts the downloads in flight at once. Either
+ * way what arrived whole is written back.
  *
  * The core ends the process through the process hooks on fatal errors with
  * the window's status, 0, which a script would take for success; the
@@ -21,18 +23,26 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "app_log.h"
 #include "conn_pool.h"
 #include "console_view.h"
+#include "download_pool.h"
 #include "move_checks.h"
 #include "net.h"
 #include "paths.h"
 #include "terminal.h"
+#include "text_utils.h"
 
 enum { STATUS_DONE = 0, STATUS_REFUSED = 1, STATUS_PACKAGE = 2, STATUS_ABORTED = 3, STATUS_SOME_FAILED = 4 };
 enum ParseResult { PARSE_BAD, PARSE_OK, PARSE_HELP };
+
+/* How often the stop watch looks at the signals. */
+enum { STOP_WATCH_MS = 50 };
 
 static const char USAGE[] =
     "用法：lumora-move [--no-image-space] [--no-other-albums] [--blank-failed] [--quiet] [--connections N] 数据包 目标文件夹\n"
@@ -163,6 +173,29 @@ static int loadJobPackage(const MoveJob &job, LoadedPackage *package) {
     return loaded == 1 ? -1 : refuse(loadFailureMessage(loaded, job.packagePath), STATUS_PACKAGE);
 }
 
+/* Writes a stop notice on a line of its own. It runs beside the job, so it
+ * leaves the bar's state to the job and only starts a new line after it. */
+static void stopNotice(const std::string &text) {
+    writeText(stderr, ((progress.style == PROGRESS_BAR ? "\n" : "") + text + "\n").c_str());
+}
+
+/* Acts on the stop signals until the job is over: the first is told with
+ * what the stop waits for, a second cuts the downloads at once. */
+static void watchStops(const std::atomic<int> *jobOver) {
+    for (int handled = 0; !*jobOver; std::this_thread::sleep_for(std::chrono::milliseconds(STOP_WATCH_MS))) {
+        int signals = stopSignalCount();
+        if (handled < 1 && signals >= 1)
+            stopNotice(formatText("正在停止搬家：等待正在下载的 %d 张图片下载完（每张最长约 2 分钟），之后写入数据包。"
+                                  "再按一次 Ctrl-C 立即停止。",
+                                  downloadsRunning()));
+        if (handled < 2 && signals >= 2) {
+            stopNotice("立即停止：放弃正在下载的图片，已下载完的图片写入数据包。");
+            requestCut();
+        }
+        handled = signals < 2 ? signals : 2;
+    }
+}
+
 /* Runs the job with the display that the arguments and standard error ask
  * for, reports the failures, and returns the status. */
 static int runJob(MoveJob *job, const Arguments &a, LoadedPackage *package) {
@@ -175,7 +208,11 @@ static int runJob(MoveJob *job, const Arguments &a, LoadedPackage *package) {
     package->text = NULL;
     fatalStatus = STATUS_ABORTED;
     catchStopSignals();
+    std::atomic<int> jobOver{0};
+    std::thread watch(watchStops, &jobOver);
     int outcome = runMoveJob(job);
+    jobOver = 1;
+    watch.join();
     poolCloseAll();  // no other job follows: end the kept sessions
     if (outcome != MOVE_FINISHED) printMessage(&progress, stderr, "搬家已中止，已搬好的图片地址已写入数据包。");
     endProgressLine(&progress);

@@ -1,9 +1,10 @@
 /* The console's terminal and system layer; see terminal.h.
  *
  * The few lines that differ by platform sit under _WIN32 here and nowhere
- * else in the console. The signal handler only stores into the lock-free
- * atomic that the job polls and re-arms the default action, both of which
- * are safe in a handler; everything else happens on the job's own path. */
+ * else in the console. The signal handler only counts and stores into
+ * lock-free atomics, which the job and the console's stop watch poll, and
+ * re-arms itself, all of which is safe in a handler; everything else
+ * happens on the threads that poll. */
 #include "terminal.h"
 
 #include <limits.h>
@@ -12,6 +13,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
 #include <string>
 
 #ifdef _WIN32
@@ -68,9 +70,17 @@ void printText(FILE *stream, const char *format, ...) {
     writeText(stream, text.c_str());
 }
 
+static std::atomic<int> stopSignals{0};
+
+/* Re-arms itself, as Windows resets a handler before calling it. */
 static void onStopSignal(int signalNumber) {
+    stopSignals++;
     abortRequested.store(1);
-    signal(signalNumber, SIG_DFL);
+    signal(signalNumber, onStopSignal);
+}
+
+int stopSignalCount(void) {
+    return stopSignals;
 }
 
 void catchStopSignals(void) {

@@ -22,9 +22,13 @@ __attribute__((format(printf, 2, 3))) void printText(FILE *stream, const char *f
 int stderrIsTerminal(void);
 
 /* Makes SIGINT and SIGTERM request the job's abort, as confirming the
- * window's close does; a second signal of the same kind ends the process at
- * once. Output to a closed pipe no longer ends the process either. */
+ * window's close does, and count; what a second one does is the caller's
+ * (stopSignalCount). Output to a closed pipe no longer ends the process
+ * either. */
 void catchStopSignals(void);
+
+/* The stop signals received so far. */
+int stopSignalCount(void);
 
 /* Writes the absolute form of folder into out (size bytes). Returns 1, or 0
  * when it cannot be had (on POSIX systems the folder must exist) or does not

@@ -9,7 +9,12 @@
  * holds more than POOL_CONNECTION_LIMIT, nor more than CONNECTIONS_PER_HOST
  * for one scheme, host and port. A connection in use is not in it. An https
  * link's connection is pooled under the scheme and port it ended up on,
- * after a fallback too. */
+ * after a fallback too.
+ *
+ * A connection handed out holds one of its host and port's slots until it
+ * is kept or closed; a caller waits for a slot before it takes an idle
+ * connection or opens one, so the limit counts where connections really
+ * go, whatever link led there. */
 #include "conn_pool.h"
 
 #include <stdint.h>
@@ -17,11 +22,16 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app_log.h"
 #include "deployment.h"
+#include "fail_ledger.h"
 #include "http_exchange.h"
 #include "str_map.h"
 #include "text_utils.h"
@@ -37,10 +47,17 @@ struct IdleConnection {
 
 }  // namespace
 
+/* How often a wait looks whether the connections were cut. */
+enum { CUT_POLL_MS = 50, CONNECT_CUT = -3 };
+
 static std::vector<IdleConnection> idlePool;  // under poolLock; the longest idle first
 static NetLock *poolLock;
 static StrMap *connFailCounts;
 static NetLock *failCountLock;
+static std::mutex slotLock;
+static std::condition_variable slotFreed;
+static std::map<std::string, int> slotsInUse;             // under slotLock, by "host:port"
+static std::map<const Transport *, std::string> slotOf;  // under slotLock: the slot each connection holds
 static int connectTimeoutMs = NET_TIMEOUT_MS;
 static int ioTimeoutMs = NET_TIMEOUT_MS;
 
@@ -63,25 +80,35 @@ void setNetTimeouts(int connectMs, int ioMs) {
     ioTimeoutMs = ioMs;
 }
 
+std::string hostPort(const char *host, int port) {
+    std::string key = host;
+    for (char &c : key)
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    return key + ":" + std::to_string(port);
+}
+
 /* "scheme://host:port", the key of both tables; any length. */
 static std::string tableKey(int https, const char *host, int port) {
-    return std::string(https ? "https://" : "http://") + host + ":" + std::to_string(port);
+    return std::string(https ? "https://" : "http://") + hostPort(host, port);
 }
 
 static std::string linkKey(const UrlParts *parts) {
     return tableKey(parts->https, parts->host, parts->port);
 }
 
-static intptr_t failCount(const std::string &key) {
+/* 1 when the key has failed too often to be tried. */
+static int refused(const std::string &key) {
+    if (activeLedger()) return ledgerRefuses(activeLedger(), key);
     netLockAcquire(failCountLock);
     intptr_t count = (intptr_t)strMapGet(connFailCounts, key.c_str());
     netLockRelease(failCountLock);
-    return count;
+    return count >= CONNECT_FAILURE_LIMIT;
 }
 
 /* Counts one more failure for the key. A count is never stored as 0 (a
  * success removes it), so a known key is one whose put returns its count. */
 static void countFailure(const std::string &key) {
+    if (activeLedger()) return ledgerFailure(activeLedger(), key);
     netLockAcquire(failCountLock);
     intptr_t count = (intptr_t)strMapGet(connFailCounts, key.c_str());
     char *copy = copyBytes(key.data(), key.size());
@@ -97,6 +124,7 @@ void countHostFailure(const UrlParts *parts) {
  * download begun before its fifth failure is answered after it. */
 void hostAnswered(const UrlParts *parts) {
     std::string key = linkKey(parts);
+    if (activeLedger()) return ledgerAnswer(activeLedger(), key);
     netLockAcquire(failCountLock);
     if ((intptr_t)strMapGet(connFailCounts, key.c_str()) < CONNECT_FAILURE_LIMIT)
         strMapRemove(connFailCounts, key.c_str());
@@ -119,18 +147,36 @@ static int hostAddresses(const char *host, NetAddress *addresses) {
     return netResolve(VENDOR_FALLBACK_ADDRESS, addresses, NET_ADDRESS_LIMIT);
 }
 
+int connectionsCut(char *errMsg) {
+    if (!netCutDone()) return 0;
+    snprintf(errMsg, ERR_MSG_SIZE, "搬家已中止，下载被切断。");
+    return 1;
+}
+
+/* Waits for a connect under way as netWaitConnected does, in slices, so
+ * that a cut ends the wait at once (CONNECT_CUT). */
+static int waitConnected(SocketHandle s, int timeoutMs, int *detail) {
+    for (int waited = 0;; waited += CUT_POLL_MS) {
+        int slice = timeoutMs - waited < CUT_POLL_MS ? timeoutMs - waited : CUT_POLL_MS;
+        int state = netWaitConnected(s, slice, detail);
+        if (state != 0 || waited + slice >= timeoutMs) return state;
+        if (netCutDone()) return CONNECT_CUT;
+    }
+}
+
 /* Completes a non-blocking connect within timeoutMs: 1 when connected, else
  * 0 with the socket closed, the message left and *counted set when the
  * failure counts against the host. */
 static int awaitConnect(SocketHandle s, int started, int timeoutMs, char *errMsg, int *counted) {
     int detail = 0;
-    int state = started < 0 ? -1 : started == 1 ? 1 : netWaitConnected(s, timeoutMs, &detail);
+    int state = started < 0 ? -1 : started == 1 ? 1 : waitConnected(s, timeoutMs, &detail);
     if (started < 0) detail = netLastError();
     if (state == 1) return 1;
-    if (state == 0) snprintf(errMsg, ERR_MSG_SIZE, "使用非阻塞方式连接超时。");
+    if (state == CONNECT_CUT) connectionsCut(errMsg);
+    else if (state == 0) snprintf(errMsg, ERR_MSG_SIZE, "使用非阻塞方式连接超时。");
     else snprintf(errMsg, ERR_MSG_SIZE, "使用非阻塞方式连接发生错误，错误码:%d", detail);
-    // a refused connect is a failed connect and counts like a time-out
-    if (state != -2) *counted = 1;
+    // a refused connect is a failed connect and counts like a time-out; a cut counts nothing
+    if (state != -2 && state != CONNECT_CUT) *counted = 1;
     netClose(s);
     return 0;
 }
@@ -165,16 +211,21 @@ static SocketHandle connectAddress(const NetAddress *address, int port, int time
     return 0;
 }
 
+/* 1 with the message when the scheme, host and port has failed too often
+ * to be tried. */
+static int refusedHost(int https, const char *host, int port, char *errMsg) {
+    if (!refused(tableKey(https, host, port))) return 0;
+    snprintf(errMsg, ERR_MSG_SIZE, "%s:%d - 连接失败已连续发生5次+", host, port);
+    return 1;
+}
+
 SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
     if (!host) {
         snprintf(errMsg, ERR_MSG_SIZE, "域名 = null");
         return 0;
     }
     std::string key = tableKey(https, host, port);
-    if (failCount(key) >= CONNECT_FAILURE_LIMIT) {
-        snprintf(errMsg, ERR_MSG_SIZE, "%s:%d - 连接失败已连续发生5次+", host, port);
-        return 0;
-    }
+    if (connectionsCut(errMsg) || refusedHost(https, host, port, errMsg)) return 0;
     NetAddress addresses[NET_ADDRESS_LIMIT];
     int count = hostAddresses(host, addresses);
     if (!count) {
@@ -187,6 +238,11 @@ SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
     for (int i = 0; i < count; i++) {
         int64_t share = (end - clockNow()) / (count - i);
         SocketHandle s = connectAddress(&addresses[i], port, share > 0 ? (int)share : 0, errMsg, &counted);
+        // a cut that came while connecting found the socket not yet connected
+        if (connectionsCut(errMsg)) {
+            if (s) netClose(s);
+            return 0;
+        }
         if (!s) continue;
         netSetTimeouts(s, ioTimeoutMs);
         return s;
@@ -264,20 +320,63 @@ static Transport *takeLeastRecent(void) {
     return t;
 }
 
+/* Waits until the host and port has a connection to spare and takes it;
+ * 0 with the message when the connections are cut meanwhile. */
+static int takeSlot(const std::string &slot, char *errMsg) {
+    std::unique_lock<std::mutex> held(slotLock);
+    while (slotsInUse[slot] >= CONNECTIONS_PER_HOST) {
+        if (connectionsCut(errMsg)) return 0;
+        slotFreed.wait_for(held, std::chrono::milliseconds(CUT_POLL_MS));
+    }
+    slotsInUse[slot]++;
+    return 1;
+}
+
+static void giveSlot(const std::string &slot) {
+    std::lock_guard<std::mutex> held(slotLock);
+    if (--slotsInUse[slot] == 0) slotsInUse.erase(slot);
+    slotFreed.notify_all();
+}
+
+/* Hands the connection out, holding the slot until it is kept or closed. */
+static Transport *handOut(Transport *t, const std::string &slot) {
+    std::lock_guard<std::mutex> held(slotLock);
+    slotOf[t] = slot;
+    return t;
+}
+
+/* Gives back the slot of a connection handed out; nothing for others. */
+static void leaveSlot(const Transport *t) {
+    std::string slot;
+    {
+        std::lock_guard<std::mutex> held(slotLock);
+        auto found = slotOf.find(t);
+        if (found == slotOf.end()) return;
+        slot = found->second;
+        slotOf.erase(found);
+    }
+    giveSlot(slot);
+}
+
 /* A connection for the link, an idle pooled one when usePool is set; at
- * most two rounds: the https attempt and its fallback. */
+ * most two rounds: the https attempt and its fallback. Each round holds a
+ * slot of the host and port it goes to. */
 static Transport *linkConnection(UrlParts *parts, int usePool, char *errMsg) {
     for (;;) {
-        Transport *t = usePool ? takeIdle(linkKey(parts)) : NULL;
-        if (t) return t;
-        if (usePool) {
+        std::string slot = hostPort(parts->host, parts->port);
+        if (!takeSlot(slot, errMsg)) return NULL;
+        int outcome = TLS_NO_SESSION;
+        Transport *t = NULL;
+        // refused with an idle connection at hand too, so that the pool's state never decides it
+        if (!refusedHost(parts->https, parts->host, parts->port, errMsg)) t = usePool ? takeIdle(linkKey(parts)) : NULL;
+        if (!t && usePool) {
             char line[ERR_MSG_SIZE];
             snprintf(line, sizeof line, "%s:%d --- new socket()", parts->host, parts->port);
             appendLog(line);
         }
-        int outcome;
-        t = openLink(parts, errMsg, &outcome);
-        if (t) return t;
+        if (!t) t = openLink(parts, errMsg, &outcome);
+        if (t) return handOut(t, slot);
+        giveSlot(slot);
         if (!fallBack(parts, outcome, errMsg)) return NULL;
     }
 }
@@ -290,7 +389,13 @@ Transport *poolAcquire(UrlParts *parts, char *errMsg) {
     return linkConnection(parts, 1, errMsg);
 }
 
+void connectionClose(Transport *t) {
+    leaveSlot(t);
+    transportClose(t);
+}
+
 void poolKeep(const UrlParts *parts, Transport *t) {
+    leaveSlot(t);
     std::string key = linkKey(parts);
     Transport *closed = t;
     netLockAcquire(poolLock);

@@ -5,7 +5,8 @@
  *
  * Both tables are process-wide and keyed "scheme://host:port", each behind
  * its own lock: the move job's downloaders share the pool, and the failure
- * counts are shared with the update check. A pooled connection belongs to
+ * counts are shared with the update check, except where a move job counts
+ * in link order (fail_ledger.h). A pooled connection belongs to
  * one caller at a time: poolAcquire takes it out of the pool, poolKeep
  * gives it back.
  *
@@ -16,6 +17,8 @@
  * has completed a handshake in the job: the connection fails. */
 #ifndef LUMORA_CONN_POOL_H
 #define LUMORA_CONN_POOL_H
+
+#include <string>
 
 #include "net.h"
 #include "transport.h"
@@ -40,9 +43,14 @@ enum { CONNECT_FAILURE_LIMIT = 5 };
  * use up the descriptors that the image files need. */
 enum { POOL_CONNECTION_LIMIT = 16 };
 
-/* Connections to one host and port at a time: in use by the move job's
- * downloaders, and idle in the pool. */
+/* Connections to one host and port in use at a time, by the host and port
+ * they go to after redirects and fallbacks (names in any letter case), and
+ * idle in the pool. A caller beyond it waits for one to be given back. */
 enum { CONNECTIONS_PER_HOST = 4 };
+
+/* "host:port" with the host in lower case, as the per-host limit and both
+ * tables compare names. */
+std::string hostPort(const char *host, int port);
 
 /* Creates both tables (once; later calls do nothing). */
 void initConnTables(void);
@@ -59,9 +67,14 @@ void setNetTimeouts(int connectMs, int ioMs);
  * errMsg (ERR_MSG_SIZE bytes). */
 SocketHandle connectHost(int https, const char *host, int port, char *errMsg);
 
+/* 1 with a message in errMsg (ERR_MSG_SIZE bytes) once every connection
+ * was cut (net.h's netCutAll): no connection is made from then on. */
+int connectionsCut(char *errMsg);
+
 /* A new connection for the parsed link: TLS for https, else plain. When it
  * falls back to plain HTTP, parts is changed to the scheme and port used.
- * NULL with a message in errMsg when none can be had. */
+ * NULL with a message in errMsg when none can be had. The caller gives it
+ * back with poolKeep or connectionClose. */
 Transport *connectLink(UrlParts *parts, char *errMsg);
 
 /* As connectLink, but an idle pooled connection for the link's scheme, host
@@ -74,6 +87,10 @@ Transport *poolAcquire(UrlParts *parts, char *errMsg);
  * parts); closes it when CONNECTIONS_PER_HOST are idle already. A full pool
  * closes its least recently used connection to make room. */
 void poolKeep(const UrlParts *parts, Transport *t);
+
+/* Closes a connection that connectLink or poolAcquire handed out, giving
+ * back its place under CONNECTIONS_PER_HOST; accepts NULL. */
+void connectionClose(Transport *t);
 
 /* Closes the idle pooled connections of the link's scheme, host and port. */
 void poolRelease(const UrlParts *parts);

@@ -8,7 +8,12 @@
  * keep the file, follow the redirect, or remove the file and repeat once
  * without keep-alive. A connection goes back to the pool only when its reply
  * allows it and was read to its exact end. Redirects are followed in one
- * loop, one attempt on the stack at a time. */
+ * loop, one attempt on the stack at a time.
+ *
+ * The body is written under a temporary name beside the file ("~" before
+ * the name, ".part" after it, which no image name matches) and renamed into
+ * place only when whole, so that whatever ends the process, no cut image
+ * stands under an image's name. */
 #include "download.h"
 
 #include <errno.h>
@@ -28,6 +33,7 @@
 #include "http_exchange.h"
 #include "http_header.h"
 #include "image_ends.h"
+#include "platform.h"
 #include "text_utils.h"
 #include "url.h"
 
@@ -52,6 +58,7 @@ namespace {
  * the body accounting that the messages report. */
 struct Attempt {
     const char *filePath;
+    std::string partPath;  // where the body is written until it is whole
     char *errMsg;
     int keepAlive;
     int redirected;
@@ -261,7 +268,7 @@ static int exchange(Attempt &a) {
     if (!a.conn) return fail(a, DOWNLOAD_FAILED, "%s", connectMessage);
     if (!sendAll(a.conn, httpRequest(a.parts, a.keepAlive))) return fail(a, DOWNLOAD_FAILED, "下载图片失败: send() failed");
     a.clock = transferClock(a.clock.deadline);  // the low-speed window starts with the request, not the connect
-    a.file = fopen(a.filePath, "wb");
+    a.file = fopen(a.partPath.c_str(), "wb");
     if (!a.file) return fail(a, DOWNLOAD_CREATE_ERROR, "图片搬家失败：无法创建新文件。");
     setvbuf(a.file, NULL, _IOFBF, FILE_BUFFER_SIZE);  // most images reach the disk in one write
     memset(a.buffer, 0, sizeof a.buffer);
@@ -298,17 +305,28 @@ static std::string unescapedLink(const char *url) {
 /* Lets go of the connection: back to the pool when keep is set, else closed. */
 static void dropConnection(Attempt &a, int keep) {
     if (keep && a.conn) poolKeep(&a.parts, a.conn);
-    else transportClose(a.conn);
+    else connectionClose(a.conn);
     a.conn = NULL;
 }
 
-/* Closes the file; removes it unless it is to be kept. Returns 0 when a
- * kept file could not be completed. */
+/* Closes the file and puts it in place, or removes it, and what stood
+ * under its name, when it is not to be kept. Returns 0 when a kept file
+ * could not be completed. */
 static int closeFile(Attempt &a, int keep) {
     if (!a.file) return 1;
-    int closed = fclose(a.file) == 0;
-    if (!keep || !closed) remove(a.filePath);
-    return closed;
+    int closed = fclose(a.file) == 0 && (!keep || replaceFile(a.partPath.c_str(), a.filePath));
+    if (keep && closed) return 1;
+    remove(a.partPath.c_str());
+    remove(a.filePath);
+    return 0;
+}
+
+/* The temporary name of the file at path. */
+static std::string partPath(const char *path) {
+    std::string part = path;
+    size_t name = part.find_last_of("/\\");
+    part.insert(name == std::string::npos ? 0 : name + 1, "~");
+    return part + ".part";
 }
 
 /* Runs one attempt and cleans up after it. *repeat is set when a failed
@@ -319,6 +337,8 @@ static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) 
     int result = clockNow() > deadline ? clockStopped(a) : exchange(a);
     int stopped = a.clock.stop == TRANSFER_TOO_SLOW || a.clock.stop == TRANSFER_TOO_LONG;
     if (stopped && result != DOWNLOAD_WRITE_ERROR) result = clockStopped(a);
+    // a cut connection reads as closed: nothing it carried is trusted
+    if (connectionsCut(a.errMsg)) result = DOWNLOAD_CUT;
     if (result == DOWNLOAD_DONE) {
         dropConnection(a, a.keepAlive && a.reusable);
         if (!closeFile(a, 1)) result = fail(a, DOWNLOAD_WRITE_ERROR, "写入文件时出错，请检查硬盘可用空间是否已不足。");
@@ -338,6 +358,7 @@ static int fetchLink(const std::string &shown, const std::string &link, const ch
     for (int keepAlive = useKeepAlive;; keepAlive = 0) {
         Attempt a;  // one at a time: its buffers are large
         a.filePath = filePath;
+        a.partPath = partPath(filePath);
         a.errMsg = errMsg;
         a.keepAlive = keepAlive;
         a.redirected = redirected;

@@ -95,7 +95,7 @@ FetchResult *fetchToMemory(const char *url) {
     if (!t) failWith(r, FETCH_NO_EXCHANGE, connectMessage);
     else if (!sendAll(t, httpRequest(parts, 0))) failWith(r, FETCH_NO_EXCHANGE, "socket send() failed");
     else readResponse(r, t, parts);
-    transportClose(t);
+    connectionClose(t);
     freeUrlParts(&parts);
     return r;
 }

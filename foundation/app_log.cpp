@@ -18,6 +18,7 @@
 enum { LOG_STAMP_SIZE = 10 };
 
 static FILE *logStream;
+static thread_local std::string *heldLines;
 
 void openAppLog(const char *dir) {
     char path[PATH_SIZE];
@@ -42,6 +43,16 @@ void appendLog(const char *message) {
     std::string line;
     line.reserve(LOG_STAMP_SIZE + strlen(message) + 2);
     line.append(stamp).append(" ").append(message).append("\r\n");
-    fwrite(line.data(), 1, line.size(), logStream);
+    if (heldLines) heldLines->append(line);
+    else writeLogLines(line);
+}
+
+void holdLogLines(std::string *held) {
+    heldLines = held;
+}
+
+void writeLogLines(const std::string &lines) {
+    if (!logStream || lines.empty()) return;
+    fwrite(lines.data(), 1, lines.size(), logStream);
     fflush(logStream);
 }

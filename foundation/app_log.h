@@ -9,6 +9,8 @@
 
 #include <stdint.h>
 
+#include <string>
+
 /* A log larger than this at start-up is deleted and begun afresh. */
 static const int32_t APP_LOG_MAX_BYTES = 2097152;
 
@@ -19,5 +21,12 @@ void openAppLog(const char *dir);
 
 /* Appends one time-stamped line; does nothing before the log is open. */
 void appendLog(const char *message);
+
+/* Makes appendLog on this thread add its lines, stamped as they happen, to
+ * *held instead, until it is given NULL; writeLogLines writes them later (a
+ * move job writes a download's lines at its link's turn, or drops them
+ * with the download). */
+void holdLogLines(std::string *held);
+void writeLogLines(const std::string &lines);
 
 #endif

@@ -7,6 +7,7 @@
  * so a confirmed close stops new downloads within one poll. */
 #include "download_pool.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -15,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "app_log.h"
 #include "conn_pool.h"
 #include "download.h"
 #include "move_job.h"
@@ -34,6 +36,12 @@ struct DownloadPool {
 
 typedef std::unique_lock<std::mutex> PoolLock;
 
+static std::atomic<int> underWay{0};  // downloads under way in every pool
+
+int downloadsRunning(void) {
+    return underWay;
+}
+
 /* Takes the first queued task whose host has room, or NULL. */
 static ImageTask *takeTask(DownloadPool *pool) {
     if (pool->stopped || abortRequested) return NULL;
@@ -42,6 +50,7 @@ static ImageTask *takeTask(DownloadPool *pool) {
         int &running = pool->inFlight[task->hostKey];
         if (running >= pool->perHost) continue;
         running++;
+        underWay++;
         task->state = TASK_RUNNING;
         pool->queue.erase(at);
         return task;
@@ -56,18 +65,24 @@ static void stopPool(DownloadPool *pool) {
     pool->changed.notify_all();
 }
 
-/* Downloads a running task without the lock, then marks it done. A result
- * that ends the job stops every other download at once. */
+/* Downloads a running task without the lock, counting its failures in its
+ * ledger, then marks it done; a cut one is cancelled. A result that ends
+ * the job stops every other download at once. */
 static void runTask(DownloadPool *pool, ImageTask *task, PoolLock &held) {
     held.unlock();
     char errMsg[ERR_MSG_SIZE] = {0};
+    useFailureLedger(&task->ledger);
+    holdLogLines(&task->logLines);
     int result = downloadToFile(task->url.c_str(), task->path.c_str(), errMsg, 1, 0);
+    holdLogLines(NULL);
+    useFailureLedger(NULL);
     std::string message = result == 1 ? "" : errMsg;
     held.lock();
     task->result = result;
     task->errMsg.swap(message);
-    task->state = TASK_DONE;
+    task->state = result == DOWNLOAD_CUT ? TASK_CANCELLED : TASK_DONE;
     pool->inFlight[task->hostKey]--;
+    underWay--;
     int fatal = result == DOWNLOAD_WRITE_ERROR || (result == DOWNLOAD_CREATE_ERROR && task->kind == MOBILE_IMAGE);
     if (fatal && !pool->fatal) pool->fatal = task;
     if (fatal) stopPool(pool);

@@ -5,12 +5,15 @@
  * link order whatever order the downloads end in; it then waits for the
  * tasks one by one, in the same order, and records their results itself. A
  * worker takes the first queued task whose host has fewer than the per-host
- * limit in flight. Everything the workers share sits behind one lock. */
+ * limit in flight. Everything the workers share sits behind one lock. Each
+ * task counts connection failures in a ledger of its own (fail_ledger.h),
+ * which the job commits when it records the task. */
 #ifndef LUMORA_DOWNLOAD_POOL_H
 #define LUMORA_DOWNLOAD_POOL_H
 
 #include <string>
 
+#include "fail_ledger.h"
 #include "local_naming.h"
 
 /* Where a task stands. */
@@ -18,7 +21,7 @@ enum TaskState {
     TASK_QUEUED,    /* waiting for a downloader */
     TASK_RUNNING,   /* being downloaded */
     TASK_DONE,      /* result and errMsg hold the outcome */
-    TASK_CANCELLED, /* the pool stopped before it ran; nothing was fetched */
+    TASK_CANCELLED, /* the pool stopped before it ran, or its download was cut; nothing was kept */
 };
 
 /* One distinct link of a job, as the job queues it. */
@@ -30,6 +33,8 @@ struct ImageTask {
     TaskState state = TASK_QUEUED;
     int result = 0;       /* downloadToFile's result, once done */
     std::string errMsg;   /* its message when the result is not 1 */
+    FailureLedger ledger; /* the failures it counted, for the job to commit in link order */
+    std::string logLines; /* what it logged, for the job to write when it commits */
 };
 
 struct DownloadPool;
@@ -38,6 +43,10 @@ struct DownloadPool;
  * it waits for it, one at a time, in its order. perHost bounds the tasks
  * of one host and port in flight at once. Free with downloadPoolDestroy. */
 DownloadPool *downloadPoolCreate(int workers, int perHost);
+
+/* The downloads under way in every pool, for a front end to say what a stop
+ * waits for. */
+int downloadsRunning(void);
 
 /* Queues a task; the pool does not own it. */
 void downloadPoolAdd(DownloadPool *pool, ImageTask *task);

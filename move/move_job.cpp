@@ -10,7 +10,11 @@
  * new one, with its local name, for the downloaders (download_pool.h), up
  * to a window of tasks; the pass then waits for each task at its turn. With
  * one connection the window is one task and the job's own thread downloads
- * it, which is the move made one image at a time. */
+ * it, which is the move made one image at a time.
+ *
+ * Connection failures are counted in link order too: each download counts
+ * in a ledger that the pass commits at the link's turn, and a download that
+ * ran on counts which its turn has changed is made again (fail_ledger.h). */
 #include "move_job.h"
 
 #include <stdio.h>
@@ -26,6 +30,7 @@
 #include "deployment.h"
 #include "download.h"
 #include "download_pool.h"
+#include "fail_ledger.h"
 #include "file_helpers.h"
 #include "link_rewrite.h"
 #include "local_naming.h"
@@ -50,6 +55,7 @@ struct JobState {
     JobStartTime start;
     int takenUpTo;  // the highest name number found in the target folder at the start
     StrMap *movedImages;  // link -> local path, or "" when it failed
+    JobFailCounts counts; // connection failures, as committed in link order
     int itemCount;
     int done = 0;         // items finished; also the index of the item in hand
     int failedCount = 0;  // distinct links that failed
@@ -80,6 +86,11 @@ int requestAbort(void) {
     return jobRunning;
 }
 
+void requestCut(void) {
+    abortRequested = 1;
+    netCutAll();
+}
+
 int linkSelected(const MoveOptions &o, const char *url, ImageKind kind) {
     if (kind == MOBILE_IMAGE) return o.imageSpace;
     int market = 0;
@@ -103,11 +114,23 @@ static void remember(JobState &s, const char *url, const char *path) {
     free(value);
 }
 
+/* Downloads the link on the job's thread at its turn, its failures
+ * committed at once (nothing else commits meanwhile, so it holds). */
+static int downloadAtTurn(JobState &s, const char *url, const char *path) {
+    FailureLedger ledger;
+    ledger.job = &s.counts;
+    useFailureLedger(&ledger);
+    s.errMsg[0] = '\0';
+    int result = downloadToFile(url, path, s.errMsg, 1, 0);
+    useFailureLedger(NULL);
+    ledgerCommit(ledger);
+    return result;
+}
+
 /* Downloads the link into a fresh local path on the job's thread. */
 static int downloadNamed(JobState &s, const char *url, ImageKind kind, char *path, size_t size) {
-    s.errMsg[0] = '\0';
     if (freeLocalPath(s.job->targetFolder, kind, s.start, imageExtension(url), s.takenUpTo, path, size))
-        return downloadToFile(url, path, s.errMsg, 1, 0);
+        return downloadAtTurn(s, url, path);
     snprintf(s.errMsg, sizeof s.errMsg, "图片搬家失败：无法创建新文件。");  // a path beyond the platform's limit
     return DOWNLOAD_CREATE_ERROR;
 }
@@ -126,6 +149,10 @@ static void recordFailure(JobState &s, ItemRecord *item, const char *url, ImageK
 static void recordResult(JobState &s, ItemRecord *item, const char *url, ImageKind kind, const char *path,
                          int result) {
     char text[PATH_SIZE];
+    if (result == DOWNLOAD_CUT) {  // stopped at once: the link stays as it was
+        abortRequested = 1;
+        return;
+    }
     if (result == 1 && pathToText(path, text, sizeof text)) {
         remember(s, url, text);  // the package names the file in its own GBK text
         return;
@@ -140,11 +167,12 @@ static void recordResult(JobState &s, ItemRecord *item, const char *url, ImageKi
         recordFailure(s, item, url, kind);
 }
 
-/* "host:port" of a link; empty when it does not parse. */
+/* The link's host and port as the per-host limit counts them; empty when
+ * it does not parse. */
 static std::string hostKey(const char *url) {
     UrlParts parts;
     if (!parseUrl(url, &parts)) return "";
-    std::string key = std::string(parts.host) + ":" + std::to_string(parts.port);
+    std::string key = hostPort(parts.host, parts.port);
     freeUrlParts(&parts);
     return key;
 }
@@ -154,6 +182,7 @@ static void queueTask(JobState &s, const char *url, ImageKind kind) {
     std::unique_ptr<ImageTask> task(new ImageTask);
     task->url = url;
     task->kind = kind;
+    task->ledger.job = &s.counts;
     char path[PATH_SIZE];
     if (freeLocalPath(s.job->targetFolder, kind, s.start, imageExtension(url), s.takenUpTo, path, sizeof path)) {
         task->path = path;
@@ -224,7 +253,13 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
     snprintf(path, sizeof path, "%s", task.path.c_str());
     snprintf(s.errMsg, sizeof s.errMsg, "%s", task.errMsg.c_str());
     int result = task.result;
+    int counted = ledgerCommit(task.ledger);
+    if (counted) writeLogLines(task.logLines);
     s.tasks.erase(found);
+    if (!counted) {  // it ran on failure counts that earlier links have changed since
+        if (result == 1) remove(path);
+        result = downloadAtTurn(s, url, path);
+    }
     // a description image whose file cannot be created gets one more try under a new name
     if (result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE)
         result = downloadNamed(s, url, kind, path, sizeof path);
@@ -293,6 +328,7 @@ static void endDownloads(JobState &s) {
     for (auto &entry : s.tasks) {
         const ImageTask &task = *entry.second;
         char text[PATH_SIZE];
+        writeLogLines(task.logLines);
         if (task.state == TASK_DONE && task.result == 1 && pathToText(task.path.c_str(), text, sizeof text))
             remember(s, task.url.c_str(), text);
     }

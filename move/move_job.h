@@ -62,6 +62,12 @@ extern std::atomic<int> abortRequested;
  * of the two always sees the stop. */
 int requestAbort(void);
 
+/* Asks the running job to stop at once, as a second stop request does: the
+ * downloads in flight are cut and their files removed, no connection is
+ * made any more, and what arrived whole is still written back. For the
+ * process's end only: every connection of the process is cut. */
+void requestCut(void);
+
 /* Outcome of runMoveJob. */
 enum { MOVE_ABORTED = 0, MOVE_FINISHED = 1 };
 

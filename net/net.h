@@ -91,6 +91,13 @@ void netAbort(SocketHandle s);
 /* The last socket error code of this thread. */
 int netLastError(void);
 
+/* Cuts every connection at once, for a stop that cannot wait: each socket
+ * that netSocket made and that is still open is shut down, so that a send,
+ * receive or handshake blocked on it returns at once, and so is every
+ * socket made later. From then on netCutDone answers 1. */
+void netCutAll(void);
+int netCutDone(void);
+
 /* A process-wide mutual exclusion lock, usable before any thread starts. */
 struct NetLock;
 NetLock *netLockCreate(void);

@@ -2,6 +2,7 @@
  * that the system numbers 0 (possible when standard input is closed) is
  * moved to another number, since 0 means "no socket" to the callers. */
 #include "net.h"
+#include "net_cut.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -50,7 +51,9 @@ static int waitFor(SocketHandle s, short events, int timeoutMs) {
 
 SocketHandle netSocket(int ipv6) {
     int fd = notZero(socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0));
-    return fd < 0 ? 0 : (SocketHandle)fd;
+    if (fd < 0) return 0;
+    netTrack((SocketHandle)fd);
+    return (SocketHandle)fd;
 }
 
 int netSetNonBlocking(SocketHandle s, int on) {
@@ -142,12 +145,15 @@ int netWaitReadable(SocketHandle s, int timeoutMs) {
 }
 
 void netClose(SocketHandle s) {
-    if (s) close((int)s);
+    if (!s) return;
+    netForget(s);
+    close((int)s);
 }
 
 void netAbort(SocketHandle s) {
     struct linger now = {1, 0};
     setsockopt((int)s, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    netForget(s);
     close((int)s);
 }
 
@@ -171,4 +177,8 @@ void netLockAcquire(NetLock *lock) {
 
 void netLockRelease(NetLock *lock) {
     pthread_mutex_unlock(&lock->mutex);
+}
+
+void netShutdown(SocketHandle s) {
+    shutdown((int)s, SHUT_RDWR);
 }

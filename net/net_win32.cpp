@@ -2,6 +2,7 @@
  * sections. A failed non-blocking connect shows in select's exception set,
  * not as writable, so both sets are watched. */
 #include "net.h"
+#include "net_cut.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -28,7 +29,9 @@ int netResolve(const char *host, NetAddress *addresses, int max) {
 
 SocketHandle netSocket(int ipv6) {
     SOCKET s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    return s == INVALID_SOCKET ? 0 : (SocketHandle)s;
+    if (s == INVALID_SOCKET) return 0;
+    netTrack((SocketHandle)s);
+    return (SocketHandle)s;
 }
 
 int netSetNonBlocking(SocketHandle s, int on) {
@@ -123,12 +126,15 @@ int netWaitReadable(SocketHandle s, int timeoutMs) {
 }
 
 void netClose(SocketHandle s) {
-    if (s) closesocket((SOCKET)s);
+    if (!s) return;
+    netForget(s);
+    closesocket((SOCKET)s);
 }
 
 void netAbort(SocketHandle s) {
     struct linger now = {1, 0};
     setsockopt((SOCKET)s, SOL_SOCKET, SO_LINGER, (const char *)&now, sizeof now);
+    netForget(s);
     closesocket((SOCKET)s);
 }
 
@@ -152,4 +158,15 @@ void netLockAcquire(NetLock *lock) {
 
 void netLockRelease(NetLock *lock) {
     LeaveCriticalSection(&lock->section);
+}
+
+/* A shutdown fails the calls made after it, but leaves one under way
+ * blocked until its time-out; cancelling the socket's I/O ends that one
+ * (from Vista on). */
+void netShutdown(SocketHandle s) {
+    typedef BOOL(WINAPI * CancelIoExFunction)(HANDLE, LPOVERLAPPED);
+    static CancelIoExFunction cancelIo =
+        (CancelIoExFunction)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "CancelIoEx");
+    shutdown((SOCKET)s, SD_BOTH);
+    if (cancelIo) cancelIo((HANDLE)s, NULL);
 }

@@ -14,6 +14,7 @@
 
 #include "browser.h"
 #include "deployment.h"
+#include "download_pool.h"
 #include "file_helpers.h"
 #include "move_checks.h"
 #include "move_job.h"
@@ -247,13 +248,23 @@ static void onCommand(int id) {
 }
 
 /* Closing: at once without a job; during one, after the user confirms, by
- * asking the job to stop (it ends the process once it has written). */
+ * asking the job to stop after the downloads in hand (it ends the process
+ * once it has written), which the label says. A second close cuts those
+ * downloads at once; what arrived whole is still written. */
 static void onClose(void) {
     if (!jobRunning) exit(0);
+    if (abortRequested) {
+        requestCut();
+        SetWindowTextA(controls.progressLabel, "正在停止搬家：已放弃正在下载的图片，正在写入数据包...");
+        EnableWindow(controls.closeButton, FALSE);
+        EnableMenuItem(GetSystemMenu(mainWindow, FALSE), SC_CLOSE, MF_GRAYED);
+        return;
+    }
     if (MessageBoxA(mainWindow, "正在搬家，确定要关闭吗？", "确认", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
     if (!requestAbort()) exit(0);
-    EnableWindow(controls.closeButton, FALSE);
-    EnableMenuItem(GetSystemMenu(mainWindow, FALSE), SC_CLOSE, MF_GRAYED);
+    std::string waiting = formatText("正在停止搬家：等待正在下载的 %d 张图片下载完，之后写入数据包。再次点击关闭可立即停止。",
+                                     downloadsRunning());
+    SetWindowTextA(controls.progressLabel, waiting.c_str());
 }
 
 /* Takes the first dropped file whose name ends in ".csv". */

@@ -93,14 +93,14 @@ TEST_F(ConnPool, PooledSocketsServeOneCallerAtATime) {
     poolKeep(&atA, first);
     EXPECT_EQ(poolAcquire(&atA, message), first);
     std::vector<Transport *> kept = {first, second};
-    for (int i = 2; i <= CONNECTIONS_PER_HOST; i++) kept.push_back(poolAcquire(&atA, message));
-    for (Transport *t : kept) poolKeep(&atA, t);  // one more than the pool keeps: closed
+    for (int i = 2; i < CONNECTIONS_PER_HOST; i++) kept.push_back(poolAcquire(&atA, message));
+    for (Transport *t : kept) poolKeep(&atA, t);
     for (int i = 0; i < CONNECTIONS_PER_HOST; i++) kept[(size_t)i] = poolAcquire(&atA, message);
     for (int i = 0; i < CONNECTIONS_PER_HOST; i++) poolKeep(&atA, kept[(size_t)i]);
     poolRelease(&atA);  // closes the idle ones: the next acquire connects anew
-    transportClose(poolAcquire(&atA, message));
-    transportClose(other);
-    EXPECT_EQ(newSockets(a.port()), CONNECTIONS_PER_HOST + 2);
+    connectionClose(poolAcquire(&atA, message));
+    connectionClose(other);
+    EXPECT_EQ(newSockets(a.port()), CONNECTIONS_PER_HOST + 1);
     EXPECT_EQ(newSockets(b.port()), 1);
 }
 
@@ -116,8 +116,8 @@ TEST_F(ConnPool, ThePoolClosesItsLeastRecentlyUsedConnectionBeyondItsLimit) {
     poolKeep(&links[0], poolAcquire(&links[0], message));  // now the second is the oldest
     poolKeep(&links[POOL_CONNECTION_LIMIT], poolAcquire(&links[POOL_CONNECTION_LIMIT], message));
     EXPECT_EQ(poolSize(), (int)POOL_CONNECTION_LIMIT);
-    transportClose(poolAcquire(&links[0], message));
-    transportClose(poolAcquire(&links[1], message));  // it was closed, so it is connected anew
+    connectionClose(poolAcquire(&links[0], message));
+    connectionClose(poolAcquire(&links[1], message));  // it was closed, so it is connected anew
     EXPECT_EQ(newSockets(links[0].port), 1);
     EXPECT_EQ(newSockets(links[1].port), 2);
     poolCloseAll();

@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -159,6 +160,8 @@ void Download::runCase(const std::string &path, int listenPort) {
         else serverLine(word, text, &scripts);
     }
     poolCloseAll();  // while the server still runs
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))  // no body is left under its temporary name
+        EXPECT_NE(entry.path().filename().string()[0], '~') << entry.path();
 }
 
 /* The case files named tls-* or all the others. */

@@ -145,6 +145,15 @@ protected:
         auto shows = [&] { return column(1).size() > row && column(1)[row] == status; };
         return waitUntil([&] { return !running() || shows(); }, MOVE_WAIT_MS) && running();
     }
+    /* Writes a package of n items, item i linking to /i.jpg on the host; returns the links. */
+    std::vector<std::string> linkedPackage(int n) const {
+        std::vector<std::string> links;
+        std::vector<PackageRow> rows;
+        for (int i = 1; i <= n; i++) links.push_back(link("/" + std::to_string(i) + ".jpg"));
+        for (const std::string &l : links) rows.push_back(itemRow(u"宝贝" + widen(l.substr(l.rfind('/') + 1)), img(l)));
+        EXPECT_TRUE(writePackage(package, rows));
+        return links;
+    }
     /* How many links the moves kept: the first ones, each in a file; the rest stay in the package. */
     size_t keptOf(const std::vector<std::string> &links) const {
         std::vector<std::string> left = remoteLinks(package);
@@ -245,11 +254,7 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
 /* A move closed by the user, then one ended by "must" from the update service, keep what they moved, named
  * in the package; the third fetches only the rest. The other two starts are offered a new version: yes, no. */
 TEST_F(Window, StoppedMovesKeepTheirImagesAndTheNextMoveFetchesOnlyTheRest) {
-    std::vector<std::string> links;
-    std::vector<PackageRow> rows;
-    for (int i = 1; i <= 20; i++) links.push_back(link("/" + std::to_string(i) + ".jpg"));
-    for (const std::string &l : links) rows.push_back(itemRow(u"宝贝" + widen(l.substr(l.rfind('/') + 1)), img(l)));
-    ASSERT_TRUE(writePackage(package, rows));
+    std::vector<std::string> links = linkedPackage(20);
     host.answerBy([](const std::string &) { return slow(ok(JPEG), 1500); });
     service.script({update("true")});
     // the second start's reply, "must", comes once its move runs
@@ -291,6 +296,21 @@ TEST_F(Window, StoppedMovesKeepTheirImagesAndTheNextMoveFetchesOnlyTheRest) {
     EXPECT_EQ(host.requests(asked).size(), asked) << "not only the rest was fetched";
     EXPECT_EQ(keptOf(links), links.size());
     EXPECT_FALSE(fs::exists(page)) << "a page was opened although the answer was no";
+}
+
+/* A second close cuts the downloads in flight at once: what arrived whole is linked, no cut image is left. */
+TEST_F(Window, ASecondCloseCutsTheDownloadsInFlight) {
+    std::vector<std::string> links = linkedPackage(6);
+    host.answerBy([](const std::string &r) { return r.rfind("GET /1.jpg ", 0) == 0 ? reply(ok(JPEG)) : slow(ok(JPEG), MOVE_WAIT_MS); });
+    service.script({update("false^")});
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_NO_FATAL_FAILURE(startMove());
+    ASSERT_TRUE(waitForStatus(0, "完成"));
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(answerMessageBox(box("确认", {IDOK, IDCANCEL}, 0), IDOK));
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    ASSERT_EQ(waitForExit(), 0u) << "the downloads in flight were awaited";
+    EXPECT_EQ(keptOf(links), 1u);
 }
 
 TEST_F(Window, ARequiredUpdateEndsAnIdleProgramAndAnUnknownReplyIsShownAsReceived) {

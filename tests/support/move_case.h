@@ -53,6 +53,7 @@ static inline MoveCase readCase(const std::string &path) {
         else if (w[0] == "refused") c.refused.assign(w.begin() + 1, w.end());
         else if (w[0] == "options") c.options = {atoi(w[1].c_str()), atoi(w[2].c_str()), atoi(w[3].c_str())};
         else if (w[0] == "reply") c.replies[w[1]] = line.substr(line.find(w[2], line.find(w[1]) + w[1].size()));
+        else if (w[0] == "delay") c.delays[w[1]] = atoi(w[2].c_str());
         else if (w[0] == "item")
             c.items.push_back({w[1] == "|" ? "item" : w[1], words(line.substr(bar + 1, second - bar - 1)), words(line.substr(second + 1))});
         else c.more.push_back({w[0], line.substr(std::min(line.size(), key + 1))});
@@ -82,12 +83,19 @@ public:
             servers[host]->answerBy([this, host](const std::string &request) { return answer(host, request); });
         }
         for (const std::string &host : c.refused) netClose(netListenLoopback(1, &ports[host]));
+        for (auto &r : c.more)  // links without a port go to the host named, https ones to a closed port
+            if (r.first == "defaults") {
+                netClose(netListenLoopback(1, &closedPort));
+                setDefaultPorts(ports[r.second], closedPort);
+            }
     }
+    ~CaseHosts() { setDefaultPorts(HTTP_DEFAULT_PORT, HTTPS_DEFAULT_PORT); }
     CaseHosts(const CaseHosts &) = delete;
     CaseHosts &operator=(const CaseHosts &) = delete;
     TestServer &server(const std::string &host) { return *servers[host]; }
     std::string url(const std::string &link) const {
-        size_t slash = link.find('/');
+        size_t slash = link.find('/'), scheme = link.find(':');
+        if (scheme < slash) return (link[4] == 's' ? "https://localhost" : "http://LocalHost") + link.substr(slash);
         return "http://127.0.0.1:" + std::to_string(ports.at(link.substr(0, slash))) + link.substr(slash);
     }
     /* Every request, as HOST/path, host by host. */
@@ -112,6 +120,7 @@ public:
 private:
     enum { SLOW_PAUSE_MS = 1500 };
     MoveCase c;
+    int closedPort = 0;
     std::map<std::string, int> ports;
     std::map<std::string, std::unique_ptr<TestServer>> servers;  // stopped first
 
@@ -135,6 +144,7 @@ private:
         if (kind[0] == "chunked") bytes = head + "Transfer-Encoding: chunked\r\n\r\n" + size + body + "\r\n0\r\n\r\n";
         Reply r = kind[0] == "die" ? Reply{{}, 0, true} : reply(bytes);
         if (kind[0] == "slow") r = {{bytes.substr(0, bytes.size() - 4), bytes.substr(bytes.size() - 4)}, SLOW_PAUSE_MS};
+        if (kind[0] == "silent") r = {{"", ""}, SLOW_PAUSE_MS};
         auto delay = c.delays.find(link);
         if (delay != c.delays.end()) {
             r.pieces.insert(r.pieces.begin(), "");

@@ -136,8 +136,18 @@ void TestServer::serve(SocketHandle s, std::vector<Step> steps, std::function<Re
     std::string request;
     bool open = true;
     for (size_t i = 0; open && i < steps.size(); i++) open = runStep(&s, steps[i], &request);
-    while (open && answer && (open = runStep(&s, {Step::REQUEST, "", 0}, &request)))
-        for (const Step &step : replySteps(answer(request))) open = open && runStep(&s, step, &request);
+    while (open && answer && (open = runStep(&s, {Step::REQUEST, "", 0}, &request))) {
+        int now = ++answering, most = mostAnswering;
+        while (now > most && !mostAnswering.compare_exchange_weak(most, now)) {}
+        std::vector<Step> steps = replySteps(answer(request));
+        size_t last = steps.size();  // once its last bytes are out, the client may end the request and send another
+        for (size_t i = 0; i < steps.size(); i++) last = steps[i].kind == Step::SEND ? i : last;
+        for (size_t i = 0; i < steps.size(); i++) {
+            if (i == last) answering--;
+            open = open && runStep(&s, steps[i], &request);
+        }
+        if (last == steps.size()) answering--;
+    }
     char sink[4096];  // holds the connection until the client closes it
     for (int ready = 0; open && !steps.empty() && !stopping && ready >= 0;)
         if ((ready = netWaitReadable(s, POLL_MS)) > 0 && netRecv(s, sink, sizeof sink) <= 0) break;

@@ -51,6 +51,8 @@ public:
     /* Every request received so far, in order, after waiting up to two seconds for at least atLeast of them. */
     std::vector<std::string> requests(size_t atLeast = 0);
     int connections() const { return accepted; }
+    /* The most requests that were being answered at once. */
+    int mostAtOnce() const { return mostAnswering; }
 
 private:
     void serve(SocketHandle s, std::vector<Step> steps, std::function<Reply(const std::string &)> answer);
@@ -59,7 +61,7 @@ private:
     SocketHandle listener = 0;
     int listenPort = 0;
     std::atomic<bool> stopping{false};
-    std::atomic<int> accepted{0}, serving{0};
+    std::atomic<int> accepted{0}, serving{0}, answering{0}, mostAnswering{0};
     std::mutex mutex;
     std::condition_variable arrived;  // a request was recorded
     std::deque<std::vector<Step>> scripts;
