@@ -81,10 +81,7 @@ void setNetTimeouts(int connectMs, int ioMs) {
 }
 
 std::string hostPort(const char *host, int port) {
-    std::string key = host;
-    for (char &c : key)
-        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-    return key + ":" + std::to_string(port);
+    return lowerAscii(host) + ":" + std::to_string(port);
 }
 
 /* "scheme://host:port", the key of both tables; any length. */

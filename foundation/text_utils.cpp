@@ -105,6 +105,13 @@ int endsWithNoCase(const char *text, const char *suffix) {
     return affixFits(textLen, n) && equalNoCase(text + textLen - n, suffix, n);
 }
 
+std::string lowerAscii(const char *text) {
+    std::string lower = text;
+    for (char &c : lower)
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+    return lower;
+}
+
 char *copyBytes(const char *src, size_t length) {
     char *out = (char *)malloc(length + 1);
     if (!out) return NULL;

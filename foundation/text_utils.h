@@ -37,6 +37,8 @@ int startsWith(const char *text, const char *prefix);
 int equalsNoCase(const char *a, const char *b);
 int startsWithNoCase(const char *text, const char *prefix);
 int endsWithNoCase(const char *text, const char *suffix);
+/* A copy of text with its ASCII letters in lower case (host names). */
+std::string lowerAscii(const char *text);
 
 /* The decimal number at the start of text: optional blanks and sign, then
  * digits up to the first other character; 0 without digits. Values beyond
