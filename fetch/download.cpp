@@ -416,3 +416,12 @@ static int downloadBefore(const char *url, const char *filePath, char *errMsg, i
 int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected) {
     return downloadBefore(url, filePath, errMsg, useKeepAlive, redirected, imageDeadline());
 }
+
+int downloadImage(const char *url, const char *filePath, char *errMsg, DownloadReport *report) {
+    report->refererSent = 0;
+    report->reason = REASON_NONE;
+    report->status = 0;
+    report->digest = 0;
+    report->size = 0;
+    return downloadBefore(url, filePath, errMsg, 1, 0, imageDeadline());
+}

@@ -2,6 +2,8 @@
 #ifndef LUMORA_DOWNLOAD_H
 #define LUMORA_DOWNLOAD_H
 
+#include <stdint.h>
+
 /* Results besides 1 (done) and 0 (refused: too large, incomplete without
  * keep-alive, or not an image). */
 enum {
@@ -20,5 +22,39 @@ enum {
  * caller) holds the reason. useKeepAlive takes the pooled connection;
  * redirected is 0 for callers (1 follows no redirect). */
 int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected);
+
+/* Why an image could not be had, as a seller can act on it. */
+enum FailReason {
+    REASON_NONE,          /* it was had, or the download was cut */
+    REASON_STATUS,        /* the host answered another status (see status) */
+    REASON_TOO_LARGE,     /* larger than 10 MB */
+    REASON_HTML,          /* the body is a web page, not an image */
+    REASON_WEBP,          /* a WebP image, which the marketplace does not take */
+    REASON_AVIF,          /* an AVIF image, likewise */
+    REASON_EMPTY,         /* an empty body */
+    REASON_NOT_IMAGE,     /* any other body that is no image of a format taken */
+    REASON_HOST_SKIPPED,  /* the host failed five times in a row and is skipped */
+    REASON_UNTRUSTED,     /* the host's certificate is not trusted */
+    REASON_TIMED_OUT,     /* no answer in time, too slow, or past the image's deadline */
+    REASON_REDIRECTS,     /* too many redirects, or a loop */
+    REASON_RATE_LIMITED,  /* still 429 or 503 after every try */
+    REASON_UNREACHABLE,   /* the name did not resolve or no connection could be made */
+    REASON_CUT_SHORT,     /* the answer broke off or did not hold together */
+    REASON_LOCAL_FILE,    /* the local file could not be created or written */
+};
+
+/* What one image's download is asked for beyond its link, and what it met. */
+struct DownloadReport {
+    int referer;          /* in: every request carries "Referer: scheme://host[:port]/", its link's own site */
+    int refererSent;      /* out: the answer taken (or the last refused) was asked for with the Referer */
+    FailReason reason;    /* out: REASON_NONE when the result is 1 */
+    int status;           /* out: the last HTTP status received, 0 when none */
+    uint64_t digest;      /* out, when the result is 1: the FNV-1a 64-bit hash of the file's bytes */
+    int64_t size;         /* out, likewise: the file's length */
+};
+
+/* downloadToFile(url, filePath, errMsg, 1, 0), with the report. A 403
+ * answered to a request without the Referer is asked once more with it. */
+int downloadImage(const char *url, const char *filePath, char *errMsg, DownloadReport *report);
 
 #endif
