@@ -11,6 +11,8 @@
 
 #include "console_wording.h"
 #include "move_checks.h"
+#include "paths.h"
+#include "platform.h"
 #include "terminal.h"
 #include "text_utils.h"
 
@@ -89,16 +91,27 @@ MoveView consoleView(ConsoleProgress *progress) {
     return MoveView{progress, ignoreItem, itemFinished, ignoreText, ignoreItem, showJobMessage, ignoreEnd};
 }
 
-int printFailureReport(const PtrVector *items) {
+/* A failed link's reason, as its line ends. */
+static std::string reasonNote(const FailureReasons &reasons, const char *link) {
+    auto found = reasons.find(link);
+    std::string words = found == reasons.end() ? "" : failureReasonText(found->second);
+    return words.empty() ? "" : "  （" + words + "）";
+}
+
+int printFailureReport(const PtrVector *items, const FailureReasons &reasons, const char *logFolder) {
     int listed = 0;
     for (int32_t i = 0; i < items->count; i++) {
         const ItemRecord *item = (const ItemRecord *)items->items[i];
-        std::string failures = failureListText(*item, "\n");
+        std::string failures =
+            failureListText(*item, "\n", [&reasons](const char *link) { return reasonNote(reasons, link); });
         if (failures.empty()) continue;
         printText(stdout, "\n%d. %s\n", i + 1, shownTitle(item->title).c_str());
         writeText(stdout, (failures + "\n").c_str());
         listed++;
     }
+    char log[PATH_SIZE], text[PATH_SIZE];
+    if (listed && joinPath(log, sizeof log, logFolder, "app.log") && pathToText(log, text, sizeof text))
+        writeText(stdout, formatText("\n每张图片失败的详细信息见日志：%s\n", text).c_str());
     fflush(stdout);
     return listed;
 }

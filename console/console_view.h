@@ -45,7 +45,8 @@ void endProgressLine(ConsoleProgress *progress);
 void printMessage(ConsoleProgress *progress, FILE *stream, const char *text);
 
 /* Prints, for every item with failures, its title and its failed links as
- * the window's failure box lists them; the number of items listed. */
-int printFailureReport(const PtrVector *items);
+ * the window's failure box lists them, each with its reason; then where
+ * the log holds the detail. Returns the number of items listed. */
+int printFailureReport(const PtrVector *items, const FailureReasons &reasons, const char *logFolder);
 
 #endif

@@ -202,7 +202,9 @@ static int runJob(MoveJob *job, const Arguments &a, LoadedPackage *package) {
     ProgressStyle style = a.quiet ? PROGRESS_NONE : stderrIsTerminal() ? PROGRESS_BAR : PROGRESS_LINES;
     startProgress(&progress, style, a.options, package->items->count);
     MoveView view = consoleView(&progress);
+    FailureReasons reasons;
     job->view = &view;
+    job->reasons = &reasons;
     job->items = package->items;
     job->packageText = package->text;
     package->text = NULL;
@@ -216,7 +218,7 @@ static int runJob(MoveJob *job, const Arguments &a, LoadedPackage *package) {
     poolCloseAll();  // no other job follows: end the kept sessions
     if (outcome != MOVE_FINISHED) printMessage(&progress, stderr, "搬家已中止，已搬好的图片地址已写入数据包。");
     endProgressLine(&progress);
-    int failedItems = printFailureReport(package->items);
+    int failedItems = printFailureReport(package->items, reasons, job->programDir);
     if (outcome != MOVE_FINISHED) return STATUS_ABORTED;
     return failedItems > 0 ? STATUS_SOME_FAILED : STATUS_DONE;
 }

@@ -73,7 +73,8 @@ static void runTask(DownloadPool *pool, ImageTask *task, PoolLock &held) {
     char errMsg[ERR_MSG_SIZE] = {0};
     useFailureLedger(&task->ledger);
     holdLogLines(&task->logLines);
-    int result = downloadToFile(task->url.c_str(), task->path.c_str(), errMsg, 1, 0);
+    task->report.referer = task->hotlink && refererWanted(task->hotlink, task->hostKey);
+    int result = downloadImage(task->url.c_str(), task->path.c_str(), errMsg, &task->report);
     holdLogLines(NULL);
     useFailureLedger(NULL);
     std::string message = result == 1 ? "" : errMsg;

@@ -13,7 +13,9 @@
 
 #include <string>
 
+#include "download.h"
 #include "fail_ledger.h"
+#include "hotlink_hosts.h"
 #include "local_naming.h"
 
 /* Where a task stands. */
@@ -31,7 +33,9 @@ struct ImageTask {
     std::string path;     /* the local file named for it */
     std::string hostKey;  /* "host:port", for the per-host limit */
     TaskState state = TASK_QUEUED;
-    int result = 0;       /* downloadToFile's result, once done */
+    HotlinkHosts *hotlink = nullptr; /* whether to ask with the Referer, read as the download starts */
+    int result = 0;       /* downloadImage's result, once done */
+    DownloadReport report = {}; /* what it asked and met */
     std::string errMsg;   /* its message when the result is not 1 */
     FailureLedger ledger; /* the failures it counted, for the job to commit in link order */
     std::string logLines; /* what it logged, for the job to write when it commits */

@@ -49,22 +49,28 @@ std::string moveChoicesProblem(const MoveOptions &options, const char *targetFol
     return "";
 }
 
+typedef std::function<std::string(const char *link)> LinkNote;
+
 /* One failure list: its heading and its links, a line each. */
-static std::string failureBlock(const char *heading, const PtrVector *links, const char *lineBreak) {
+static std::string failureBlock(const char *heading, const PtrVector *links, const char *lineBreak,
+                                const LinkNote &note) {
     std::string text = heading;
-    for (int32_t i = 0; i < links->count; i++) text += lineBreak + std::string((const char *)links->items[i]);
+    for (int32_t i = 0; i < links->count; i++) {
+        const char *link = (const char *)links->items[i];
+        text += lineBreak + std::string(link) + (note ? note(link) : "");
+    }
     return text;
 }
 
-std::string failureListText(const ItemRecord &item, const char *lineBreak) {
+std::string failureListText(const ItemRecord &item, const char *lineBreak, const LinkNote &note) {
     std::string text;
     if (item.pcFailures)
         text = failureBlock("[宝贝描述]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：", item.pcFailures,
-                            lineBreak);
+                            lineBreak, note);
     if (item.mobileFailures) {
         if (!text.empty()) text += std::string(lineBreak) + lineBreak;
         text += failureBlock("[无线详情]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：",
-                             item.mobileFailures, lineBreak);
+                             item.mobileFailures, lineBreak, note);
     }
     return text;
 }

@@ -5,6 +5,7 @@
 #ifndef LUMORA_MOVE_CHECKS_H
 #define LUMORA_MOVE_CHECKS_H
 
+#include <functional>
 #include <string>
 
 #include "move_job.h"
@@ -26,7 +27,9 @@ std::string moveChoicesProblem(const MoveOptions &options, const char *targetFol
 
 /* The item's failure lists as the user sees them: for each list there is,
  * its heading and one link a line, the two lists a blank line apart; lines
- * end with lineBreak. Empty when the item has no failure list. */
-std::string failureListText(const ItemRecord &item, const char *lineBreak);
+ * end with lineBreak. Empty when the item has no failure list. A note, when
+ * given, adds its text for the link after it on the link's line. */
+std::string failureListText(const ItemRecord &item, const char *lineBreak,
+                            const std::function<std::string(const char *link)> &note = nullptr);
 
 #endif

@@ -14,7 +14,10 @@
  *
  * Connection failures are counted in link order too: each download counts
  * in a ledger that the pass commits at the link's turn, and a download that
- * ran on counts which its turn has changed is made again (fail_ledger.h). */
+ * ran on counts which its turn has changed is made again (fail_ledger.h).
+ * So is one that was not asked with the Referer where its turn asks with
+ * it, and the placeholders of hosts that hand their images only to their
+ * own pages are found at the links' turns as well (hotlink_hosts.h). */
 #include "move_job.h"
 
 #include <stdio.h>
@@ -32,6 +35,7 @@
 #include "download_pool.h"
 #include "fail_ledger.h"
 #include "file_helpers.h"
+#include "hotlink_hosts.h"
 #include "link_rewrite.h"
 #include "local_naming.h"
 #include "package_writer.h"
@@ -59,6 +63,8 @@ struct JobState {
     int itemCount;
     int done = 0;         // items finished; also the index of the item in hand
     int failedCount = 0;  // distinct links that failed
+    int failedAgain = 0;  // of them, those that moving again may fetch
+    HotlinkHosts hotlink; // the hosts asked with the Referer, and the copies that tell
     char errMsg[ERR_MSG_SIZE];
     DownloadPool *pool;
     size_t window;        // tasks queued and not yet recorded, at most
@@ -116,27 +122,49 @@ static void remember(JobState &s, const char *url, const char *path) {
 
 /* Downloads the link on the job's thread at its turn, its failures
  * committed at once (nothing else commits meanwhile, so it holds). */
-static int downloadAtTurn(JobState &s, const char *url, const char *path) {
+static int downloadAtTurn(JobState &s, const char *url, const char *path, DownloadReport *report) {
     FailureLedger ledger;
     ledger.job = &s.counts;
     useFailureLedger(&ledger);
     s.errMsg[0] = '\0';
-    int result = downloadToFile(url, path, s.errMsg, 1, 0);
+    int result = downloadImage(url, path, s.errMsg, report);
     useFailureLedger(NULL);
     ledgerCommit(ledger);
     return result;
 }
 
 /* Downloads the link into a fresh local path on the job's thread. */
-static int downloadNamed(JobState &s, const char *url, ImageKind kind, char *path, size_t size) {
+static int downloadNamed(JobState &s, const char *url, ImageKind kind, char *path, size_t size,
+                         DownloadReport *report) {
     if (freeLocalPath(s.job->targetFolder, kind, s.start, imageExtension(url), s.takenUpTo, path, size))
-        return downloadAtTurn(s, url, path);
+        return downloadAtTurn(s, url, path, report);
     snprintf(s.errMsg, sizeof s.errMsg, "图片搬家失败：无法创建新文件。");  // a path beyond the platform's limit
+    report->reason = REASON_LOCAL_FILE;
     return DOWNLOAD_CREATE_ERROR;
 }
 
-/* Records a link that could not be fetched. */
-static void recordFailure(JobState &s, ItemRecord *item, const char *url, ImageKind kind) {
+int againMayHelp(const LinkFailure &f) {
+    switch (f.reason) {
+    case REASON_STATUS:  // a server error may pass; a client error is the answer
+        return f.status >= 500 || f.status == 408;
+    case REASON_HOST_SKIPPED:
+    case REASON_TIMED_OUT:
+    case REASON_RATE_LIMITED:
+    case REASON_UNREACHABLE:
+    case REASON_CUT_SHORT:
+    case REASON_LOCAL_FILE:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+/* Records a link that could not be fetched, and why. */
+static void recordFailure(JobState &s, ItemRecord *item, const char *url, ImageKind kind,
+                          const DownloadReport &report) {
+    LinkFailure failure = {report.reason, report.status};
+    if (s.job->reasons) (*s.job->reasons)[url] = failure;
+    s.failedAgain += againMayHelp(failure);
     remember(s, url, "");
     listFailure(item, kind, url);
     s.failedCount++;
@@ -147,7 +175,7 @@ static void recordFailure(JobState &s, ItemRecord *item, const char *url, ImageK
 
 /* Acts on the result of a link's download, the message in s.errMsg. */
 static void recordResult(JobState &s, ItemRecord *item, const char *url, ImageKind kind, const char *path,
-                         int result) {
+                         int result, const DownloadReport &report) {
     char text[PATH_SIZE];
     if (result == DOWNLOAD_CUT) {  // stopped at once: the link stays as it was
         abortRequested = 1;
@@ -164,7 +192,7 @@ static void recordResult(JobState &s, ItemRecord *item, const char *url, ImageKi
     else if (result == DOWNLOAD_CREATE_ERROR || result == DOWNLOAD_WRITE_ERROR)
         fatalMessage(s, s.errMsg);
     else
-        recordFailure(s, item, url, kind);
+        recordFailure(s, item, url, kind, report);
 }
 
 /* The link's host and port as the per-host limit counts them; empty when
@@ -183,6 +211,7 @@ static void queueTask(JobState &s, const char *url, ImageKind kind) {
     task->url = url;
     task->kind = kind;
     task->ledger.job = &s.counts;
+    task->hotlink = &s.hotlink;
     char path[PATH_SIZE];
     if (freeLocalPath(s.job->targetFolder, kind, s.start, imageExtension(url), s.takenUpTo, path, sizeof path)) {
         task->path = path;
@@ -231,7 +260,85 @@ static void stopAtFatal(JobState &s) {
         return;
     }
     snprintf(s.errMsg, sizeof s.errMsg, "%s", fatal->errMsg.c_str());
-    recordResult(s, NULL, fatal->url.c_str(), fatal->kind, fatal->path.c_str(), fatal->result);
+    recordResult(s, NULL, fatal->url.c_str(), fatal->kind, fatal->path.c_str(), fatal->result, fatal->report);
+}
+
+/* The task's outcome at its link's turn. One that ran on failure counts, or
+ * without the Referer that its turn asks with, as earlier links have since
+ * decided, is made again. (A 403 that the Referer mended was answered as
+ * the turn would ask.) */
+static int resultAtTurn(JobState &s, const ImageTask &task, DownloadReport *report) {
+    int wanted = refererWanted(&s.hotlink, task.hostKey);
+    int asked = task.report.referer || (wanted && task.report.refererSent);
+    *report = task.report;
+    // a path beyond the platform's limit was never downloaded
+    if (task.path.empty() || (asked == wanted && ledgerCommit(task.ledger))) {
+        writeLogLines(task.logLines);
+        return task.result;
+    }
+    if (task.result == 1) remove(task.path.c_str());
+    *report = DownloadReport();
+    report->referer = wanted;
+    return downloadAtTurn(s, task.url.c_str(), task.path.c_str(), report);
+}
+
+/* How the link's bytes came out when asked for again with the Referer. */
+enum Recheck { RECHECK_SAME, RECHECK_DIFFERENT, RECHECK_FAILED };
+
+/* Asks for the link again with the Referer, beside its file at path; bytes
+ * other than before's replace the file's. */
+static Recheck askWithReferer(JobState &s, const char *url, const char *path, const DownloadReport &before,
+                              DownloadReport *again) {
+    std::string scratch = std::string(path) + ".referer";
+    size_t name = scratch.find_last_of("/\\");
+    scratch.insert(name == std::string::npos ? 0 : name + 1, "~");  // no image name takes this form
+    *again = DownloadReport();
+    again->referer = 1;
+    if (downloadAtTurn(s, url, scratch.c_str(), again) != 1) return RECHECK_FAILED;
+    if (again->digest == before.digest && again->size == before.size) {
+        remove(scratch.c_str());
+        return RECHECK_SAME;
+    }
+    if (replaceFile(scratch.c_str(), path)) return RECHECK_DIFFERENT;
+    remove(scratch.c_str());
+    again->reason = REASON_LOCAL_FILE;
+    return RECHECK_FAILED;
+}
+
+/* An earlier link that came back as the host's placeholder: asked for again
+ * with the Referer, and failed when the real image cannot be had. */
+static void refetchPlaceholder(JobState &s, const MovedCopy &copy, const DownloadReport &placeholder) {
+    char *known = (char *)strMapGet(s.movedImages, copy.url), path[PATH_SIZE];
+    if (!known || !*known || !textToPath(known, path, sizeof path)) return;
+    DownloadReport again;
+    if (askWithReferer(s, copy.url, path, placeholder, &again) != RECHECK_FAILED) return;
+    remove(path);
+    known[0] = '\0';  // the link is no longer moved
+    recordFailure(s, (ItemRecord *)s.job->items->items[copy.item], copy.url, copy.kind, again);
+    const MoveView *view = s.job->view;
+    if (copy.item < s.done) view->failuresChanged(view->context, copy.item);
+}
+
+/* A link moved from its host, judged against the host's earlier links.
+ * A 403 that the Referer mended marks the host. A link whose bytes equal an
+ * earlier link's is asked for again with the Referer: bytes that then
+ * differ were the host's placeholder, so the host is marked and its earlier
+ * copies are fetched again; bytes that stay the same are one picture the
+ * host really uses in many places. */
+static void judgeCopy(JobState &s, const std::string &host, const MovedCopy &copy, const char *path,
+                      const DownloadReport &report) {
+    if (report.refererSent) {
+        if (!report.referer) refererNeeded(&s.hotlink, host);
+        return;
+    }
+    SameBytes *same = noteCopy(&s.hotlink, host, report.digest, report.size, copy);
+    DownloadReport again;
+    Recheck recheck = same ? askWithReferer(s, copy.url, path, report, &again) : RECHECK_FAILED;
+    if (recheck == RECHECK_SAME) same->reused = true;
+    if (recheck != RECHECK_DIFFERENT) return;
+    std::vector<MovedCopy> earlier(same->links.begin(), same->links.end() - 1);
+    refererNeeded(&s.hotlink, host);  // forgets the host's copies
+    for (const MovedCopy &c : earlier) refetchPlaceholder(s, c, report);
 }
 
 /* Moves one link of an item, unless this job has met it before. */
@@ -248,22 +355,19 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
         stopAtFatal(s);
         return;
     }
-    ImageTask &task = *found->second;
+    const ImageTask &task = *found->second;
     char path[PATH_SIZE];
     snprintf(path, sizeof path, "%s", task.path.c_str());
     snprintf(s.errMsg, sizeof s.errMsg, "%s", task.errMsg.c_str());
-    int result = task.result;
-    int counted = ledgerCommit(task.ledger);
-    if (counted) writeLogLines(task.logLines);
+    std::string host = task.hostKey;
+    DownloadReport report;
+    int result = resultAtTurn(s, task, &report);
     s.tasks.erase(found);
-    if (!counted) {  // it ran on failure counts that earlier links have changed since
-        if (result == 1) remove(path);
-        result = downloadAtTurn(s, url, path);
-    }
     // a description image whose file cannot be created gets one more try under a new name
     if (result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE)
-        result = downloadNamed(s, url, kind, path, sizeof path);
-    recordResult(s, item, url, kind, path, result);
+        result = downloadNamed(s, url, kind, path, sizeof path, &report);
+    if (result == 1) judgeCopy(s, host, MovedCopy{url, s.done, kind}, path, report);
+    recordResult(s, item, url, kind, path, result, report);
 }
 
 /* Walks one item's links; returns 0 when the job was stopped meanwhile. */
@@ -300,6 +404,23 @@ static void reportRewrite(void *context, int percent) {
     showProgress(s, suffix);
 }
 
+/* What to do about the failed links: moving again only for those it may
+ * fetch, a blank image or another picture for the rest. */
+static std::string failureAdvice(const JobState &s) {
+    static const char BLANK[] = "注意：开始搬家前在 [将搬家失败的图片替换成空白图片] 前面打上钩。";
+    static const char AGAIN[] = "请再次对csv文件进行1到2次的搬家，如果依然提示搬家失败，请联系我们的客服。";
+    static const char FINAL[] = "再次搬家也不会成功（图片不存在、网站拒绝、不是图片或大于10MB），请换用能正常显示的图片，"
+                                "或者再次对csv文件进行搬家，";
+    std::string check = "解决办法：在宝贝列表中选中搬家失败的宝贝，复制搬家失败的图片地址到浏览器中检查能否正常显示。\n\n";
+    int final = s.failedCount - s.failedAgain;
+    if (final == 0)
+        return check + "1.如果在浏览器中都不能显示，请再次对csv文件进行搬家，" + BLANK +
+               "\n\n2.如果搬家失败的图片地址在浏览器中打开能正常显示图片，" + AGAIN;
+    if (s.failedAgain == 0) return check + "这些图片" + FINAL + BLANK;
+    return check + formatText("1.其中 %d 张图片", final) + FINAL + BLANK +
+           formatText("\n\n2.其余 %d 张图片（网站超时、无法连接或限制访问频率），", s.failedAgain) + AGAIN;
+}
+
 /* The final message: what moved, what failed, whether the package changed. */
 static void showOutcome(JobState &s, int changed) {
     char name[PATH_SIZE];
@@ -309,11 +430,7 @@ static void showOutcome(JobState &s, int changed) {
     if (changed && !warn)
         text = formatText("图片搬家已完成，数据包(%s)已更新。", name);
     else if (changed)
-        text = formatText("图片搬家已完成，数据包(%s)已更新。\n\n注意：有部分图片搬家失败！\n\n\n解决办法：在宝贝列表中选中搬家失败的宝贝，"
-                          "复制搬家失败的图片地址到浏览器中检查能否正常显示。\n\n1.如果在浏览器中都不能显示，请再次对csv文件进行搬家，"
-                          "注意：开始搬家前在 [将搬家失败的图片替换成空白图片] 前面打上钩。\n\n2.如果搬家失败的图片地址在浏览器中打开能正常"
-                          "显示图片，请再次对csv文件进行1到2次的搬家，如果依然提示搬家失败，请联系我们的客服。",
-                          name);
+        text = formatText("图片搬家已完成，数据包(%s)已更新。\n\n注意：有部分图片搬家失败！\n\n\n", name) + failureAdvice(s);
     else
         text = warn ? "图片搬家失败，没有找到搬家成功的图片。" : "没有找到需要搬家的图片。";
     const MoveView *view = s.job->view;
@@ -321,7 +438,8 @@ static void showOutcome(JobState &s, int changed) {
 }
 
 /* Ends the downloads; after a stop, the images that arrived ahead of the
- * walk are kept and written back like the rest. */
+ * walk are kept and written back like the rest, but for those asked for
+ * without the Referer that their host turned out to need. */
 static void endDownloads(JobState &s) {
     downloadPoolDestroy(s.pool);
     s.pool = NULL;
@@ -329,8 +447,12 @@ static void endDownloads(JobState &s) {
         const ImageTask &task = *entry.second;
         char text[PATH_SIZE];
         writeLogLines(task.logLines);
-        if (task.state == TASK_DONE && task.result == 1 && pathToText(task.path.c_str(), text, sizeof text))
+        if (task.state != TASK_DONE || task.result != 1) continue;
+        if (task.report.referer == refererWanted(&s.hotlink, task.hostKey) &&
+            pathToText(task.path.c_str(), text, sizeof text))
             remember(s, task.url.c_str(), text);
+        else
+            remove(task.path.c_str());
     }
     s.tasks.clear();
 }

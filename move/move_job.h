@@ -14,7 +14,10 @@
 #define LUMORA_MOVE_JOB_H
 
 #include <atomic>
+#include <string>
+#include <unordered_map>
 
+#include "download.h"
 #include "local_naming.h"
 #include "move_view.h"
 #include "platform.h"
@@ -30,6 +33,20 @@ struct MoveOptions {
  * downloads on the job's own thread, one image after another. */
 enum { MOVE_CONNECTIONS = 8, MOVE_CONNECTIONS_MAX = 64 };
 
+/* Why a link failed, as its download reported it. */
+struct LinkFailure {
+    FailReason reason;
+    int status; /* the HTTP status with REASON_STATUS */
+};
+
+/* The failed links of a job, by their text in the package. */
+typedef std::unordered_map<std::string, LinkFailure> FailureReasons;
+
+/* 1 when moving the package again may fetch the link: the host was slow,
+ * unreachable, busy or broke off, not when it answered what another try
+ * would answer again (a missing page, a refusal, no image, too large). */
+int againMayHelp(const LinkFailure &failure);
+
 struct MoveJob {
     char packagePath[PATH_SIZE];   /* the package's CSV file */
     char *packageText;             /* the loaded text; the job takes it over and frees it */
@@ -39,6 +56,7 @@ struct MoveJob {
     MoveOptions options;
     const MoveView *view;
     int connections;               /* downloads at once, 1 to MOVE_CONNECTIONS_MAX; 0: MOVE_CONNECTIONS */
+    FailureReasons *reasons;       /* where the job notes why each failed link failed; NULL: nowhere */
 };
 
 /* 1 when the options have a link of the kind moved: a description link by

@@ -110,6 +110,8 @@ protected:
             if (r.first == "most") {
                 EXPECT_LE(hosts.server(words(r.second)[0]).mostAtOnce(), atoi(words(r.second)[1].c_str()));
             }
+        for (auto &r : c.more)  // no image holds it
+            for (const std::string &line : r.first == "never" ? one : Strings()) EXPECT_EQ(line.find(r.second), std::string::npos);
         for (auto &r : c.more)  // listed as failed by no item
             for (const std::string &link : r.first == "moves" ? words(r.second) : Strings())
                 for (const std::string &line : one)

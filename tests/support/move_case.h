@@ -130,11 +130,24 @@ private:
             text += link.compare(0, 3, "bg:") ? open + url(link) + close : "<p style=\"background:url(" + url(link.substr(3)) + ")\"></p>";
         return utf16(text);
     }
+    /* How the host guards its images: "referer" (403 without its own site as Referer), "placeholder" (one picture
+     * in place of each), or "". */
+    std::string guardOf(const std::string &host) const {
+        for (auto &r : c.more)
+            if (r.first == "guard" && words(r.second)[0] == host) return words(r.second)[1];
+        return "";
+    }
     Reply answer(const std::string &host, const std::string &request) {
         std::string link = host + request.substr(4, request.find(' ', 4) - 4);
         auto found = c.replies.find(link);
         Strings kind = words(found == c.replies.end() ? "jpeg" : found->second);
-        std::string body = (kind[0] == "png" ? "\x89P" : "\xFF\xD8") + link, head = "HTTP/1.1 200 OK\r\n";
+        std::string guard = guardOf(host), mark = "\r\nReferer: http://127.0.0.1:" + std::to_string(ports[host]) + "/\r\n";
+        bool unguarded = !guard.empty() && request.find(mark) == std::string::npos;
+        if (unguarded && guard == "referer") return reply("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
+        if (unguarded) kind = {"placeholder"};
+        std::string body = (kind[0] == "png" ? "\x89P" : "\xFF\xD8") + (kind[0] == "placeholder" || kind[0] == "banner" ? kind[0] : link);
+        if (kind[0] == "webp") body = "RIFF\x0C\0\0\0WEBPVP8 " + link;
+        std::string head = "HTTP/1.1 200 OK\r\n";
         std::string bytes = head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
         if (kind[0] == "404") bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
         if (kind[0] == "html") bytes = head + "Content-Length: 6\r\n\r\n<html>";
