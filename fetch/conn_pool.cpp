@@ -208,21 +208,24 @@ static SocketHandle connectAddress(const NetAddress *address, int port, int time
     return 0;
 }
 
-/* 1 with the message when the scheme, host and port has failed too often
- * to be tried. */
-static int refusedHost(int https, const char *host, int port, char *errMsg) {
+/* 1 with the message and CONNECT_SKIPPED in *why when the scheme, host and
+ * port has failed too often to be tried. */
+static int refusedHost(int https, const char *host, int port, char *errMsg, ConnectFailure *why) {
     if (!refused(tableKey(https, host, port))) return 0;
     snprintf(errMsg, ERR_MSG_SIZE, "%s:%d - 连接失败已连续发生5次+", host, port);
+    *why = CONNECT_SKIPPED;
     return 1;
 }
 
-SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
+/* connectHost, with the kind of a failure in *why. */
+static SocketHandle openSocket(int https, const char *host, int port, char *errMsg, ConnectFailure *why) {
+    *why = CONNECT_UNREACHABLE;
     if (!host) {
         snprintf(errMsg, ERR_MSG_SIZE, "域名 = null");
         return 0;
     }
     std::string key = tableKey(https, host, port);
-    if (connectionsCut(errMsg) || refusedHost(https, host, port, errMsg)) return 0;
+    if (connectionsCut(errMsg) || refusedHost(https, host, port, errMsg, why)) return 0;
     NetAddress addresses[NET_ADDRESS_LIMIT];
     int count = hostAddresses(host, addresses);
     if (!count) {
@@ -248,11 +251,17 @@ SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
     return 0;
 }
 
+SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
+    ConnectFailure why;
+    return openSocket(https, host, port, errMsg, &why);
+}
+
 /* Opens the link's connection; TLS_UNTRUSTED in *outcome when an https
- * link's certificate does not verify (logged, with the message left). */
-static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome) {
+ * link's certificate does not verify (logged, with the message left), and
+ * the kind of a failure in *why. */
+static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome, ConnectFailure *why) {
     *outcome = TLS_NO_SESSION;
-    SocketHandle s = connectHost(parts->https, parts->host, parts->port, errMsg);
+    SocketHandle s = openSocket(parts->https, parts->host, parts->port, errMsg, why);
     if (!s) return NULL;
     if (!parts->https) return transportPlain(s);
     Transport *t = NULL;
@@ -268,6 +277,7 @@ static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome) {
     char line[ERR_MSG_SIZE];
     snprintf(line, sizeof line, "%s:%d TLS: %s", parts->host, parts->port, detail);
     appendLog(line);
+    *why = *outcome == TLS_UNTRUSTED ? CONNECT_UNTRUSTED : CONNECT_UNREACHABLE;
     if (*outcome == TLS_UNTRUSTED) snprintf(errMsg, ERR_MSG_SIZE, "图片服务器的 HTTPS 证书未通过验证，为安全起见不下载。");
     else snprintf(errMsg, ERR_MSG_SIZE, "无法建立 TLS 连接: %s", detail);
     return NULL;
@@ -358,32 +368,35 @@ static void leaveSlot(const Transport *t) {
 /* A connection for the link, an idle pooled one when usePool is set; at
  * most two rounds: the https attempt and its fallback. Each round holds a
  * slot of the host and port it goes to. */
-static Transport *linkConnection(UrlParts *parts, int usePool, char *errMsg) {
+static Transport *linkConnection(UrlParts *parts, int usePool, char *errMsg, ConnectFailure *why) {
+    ConnectFailure ignored;
+    if (!why) why = &ignored;
     for (;;) {
         std::string slot = hostPort(parts->host, parts->port);
         if (!takeSlot(slot, errMsg)) return NULL;
         int outcome = TLS_NO_SESSION;
         Transport *t = NULL;
         // refused with an idle connection at hand too, so that the pool's state never decides it
-        if (!refusedHost(parts->https, parts->host, parts->port, errMsg)) t = usePool ? takeIdle(linkKey(parts)) : NULL;
+        if (!refusedHost(parts->https, parts->host, parts->port, errMsg, why))
+            t = usePool ? takeIdle(linkKey(parts)) : NULL;
         if (!t && usePool) {
             char line[ERR_MSG_SIZE];
             snprintf(line, sizeof line, "%s:%d --- new socket()", parts->host, parts->port);
             appendLog(line);
         }
-        if (!t) t = openLink(parts, errMsg, &outcome);
+        if (!t) t = openLink(parts, errMsg, &outcome, why);
         if (t) return handOut(t, slot);
         giveSlot(slot);
         if (!fallBack(parts, outcome, errMsg)) return NULL;
     }
 }
 
-Transport *connectLink(UrlParts *parts, char *errMsg) {
-    return linkConnection(parts, 0, errMsg);
+Transport *connectLink(UrlParts *parts, char *errMsg, ConnectFailure *why) {
+    return linkConnection(parts, 0, errMsg, why);
 }
 
-Transport *poolAcquire(UrlParts *parts, char *errMsg) {
-    return linkConnection(parts, 1, errMsg);
+Transport *poolAcquire(UrlParts *parts, char *errMsg, ConnectFailure *why) {
+    return linkConnection(parts, 1, errMsg, why);
 }
 
 void connectionClose(Transport *t) {

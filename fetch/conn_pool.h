@@ -71,16 +71,24 @@ SocketHandle connectHost(int https, const char *host, int port, char *errMsg);
  * was cut (net.h's netCutAll): no connection is made from then on. */
 int connectionsCut(char *errMsg);
 
+/* Why no connection could be had for a link (a cut aside: connectionsCut). */
+enum ConnectFailure {
+    CONNECT_UNREACHABLE, /* no address, no connect, or no TLS session */
+    CONNECT_SKIPPED,     /* the host and port failed CONNECT_FAILURE_LIMIT times in a row */
+    CONNECT_UNTRUSTED,   /* its certificate does not verify */
+};
+
 /* A new connection for the parsed link: TLS for https, else plain. When it
  * falls back to plain HTTP, parts is changed to the scheme and port used.
- * NULL with a message in errMsg when none can be had. The caller gives it
- * back with poolKeep or connectionClose. */
-Transport *connectLink(UrlParts *parts, char *errMsg);
+ * NULL with a message in errMsg, and the kind in *why unless why is NULL,
+ * when none can be had. The caller gives it back with poolKeep or
+ * connectionClose. */
+Transport *connectLink(UrlParts *parts, char *errMsg, ConnectFailure *why);
 
 /* As connectLink, but an idle pooled connection for the link's scheme, host
  * and port when there is one, taken out of the pool. The caller owns the
  * connection: it hands a sound one back with poolKeep, else closes it. */
-Transport *poolAcquire(UrlParts *parts, char *errMsg);
+Transport *poolAcquire(UrlParts *parts, char *errMsg, ConnectFailure *why);
 
 /* Gives a sound keep-alive connection back to the pool for the next
  * download from the link's scheme, host and port (as poolAcquire left

@@ -30,6 +30,7 @@
 #include "app_log.h"
 #include "chunked_body.h"
 #include "conn_pool.h"
+#include "digest.h"
 #include "http_exchange.h"
 #include "http_header.h"
 #include "image_ends.h"
@@ -62,6 +63,7 @@ struct Attempt {
     char *errMsg;
     int keepAlive;
     int redirected;
+    int referer;  // the request names the link's site
     TransferClock clock;
     UrlParts parts = {NULL, NULL, 0, 0};
     Transport *conn = NULL;
@@ -75,12 +77,17 @@ struct Attempt {
     int lastRead = 0;
     int reusable = 0;  // the connection may carry the next request
     int failure = 0;   // the result a refused write left
+    FailReason reason = REASON_NONE;
+    int status = 0;                  // the reply's, 0 until one came
+    uint64_t digest = DIGEST_START;  // of the bytes written
 };
 
 }  // namespace
 
-/* Leaves the formatted message and returns result. */
-__attribute__((format(printf, 3, 4))) static int fail(Attempt &a, int result, const char *format, ...) {
+/* Leaves the formatted message and the reason, and returns result. */
+__attribute__((format(printf, 4, 5)))
+static int fail(Attempt &a, FailReason reason, int result, const char *format, ...) {
+    a.reason = reason;
     va_list args;
     va_start(args, format);
     vsnprintf(a.errMsg, ERR_MSG_SIZE, format, args);
@@ -98,17 +105,19 @@ static int receiveInto(Attempt &a, int keep) {
 static int countBody(Attempt &a, int n) {
     a.received += n;
     if (a.received <= HTTP_BODY_LIMIT) return 1;
-    a.failure = fail(a, DOWNLOAD_REFUSED, "header.contentLength: %d, readTotal:%d > 10M", a.header.contentLength,
-                     (int)a.received);
+    a.failure = fail(a, REASON_TOO_LARGE, DOWNLOAD_REFUSED, "header.contentLength: %d, readTotal:%d > 10M",
+                     a.header.contentLength, (int)a.received);
     return 0;
 }
 
-/* Writes a piece of the body and notes its ends. Returns 1, or 0 with the
- * write error left. */
+/* Writes a piece of the body and notes its ends and digest. Returns 1, or
+ * 0 with the write error left. */
 static int writeBody(Attempt &a, const char *data, int length) {
     imageEndsTake(&a.ends, data, length);
-    if (length <= 0 || fwrite(data, 1, (size_t)length, a.file) == (size_t)length) return 1;
-    a.failure = fail(a, DOWNLOAD_WRITE_ERROR, "写入文件时出错，请检查硬盘可用空间是否已不足。");
+    if (length <= 0) return 1;
+    a.digest = digestAdd(a.digest, data, (size_t)length);
+    if (fwrite(data, 1, (size_t)length, a.file) == (size_t)length) return 1;
+    a.failure = fail(a, REASON_LOCAL_FILE, DOWNLOAD_WRITE_ERROR, "写入文件时出错，请检查硬盘可用空间是否已不足。");
     return 0;
 }
 
@@ -124,13 +133,16 @@ static int chunkFailure(Attempt &a, const ChunkDecoder &d, int reason) {
     case CHUNK_WRITE_FAILED:
         return a.failure;
     case CHUNK_BAD_SIZE:
-        return fail(a, DOWNLOAD_FAILED, "不正常: 这里就有问题了, chunksize:%d", d.size);
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED, "不正常: 这里就有问题了, chunksize:%d", d.size);
     case CHUNK_BAD_DATA_END:
-        return fail(a, DOWNLOAD_FAILED, "chunk 数据后面不是 CRLF, chunksize:%d, readTotal:%d", d.size, (int)a.received);
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED, "chunk 数据后面不是 CRLF, chunksize:%d, readTotal:%d", d.size,
+                    (int)a.received);
     case CHUNK_TRAILER_TOO_LONG:
-        return fail(a, DOWNLOAD_FAILED, "读取完 HTTP_BUFFER_SIZE 长度, 也没有找到 chund 最后一个结束符");
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED,
+                    "读取完 HTTP_BUFFER_SIZE 长度, 也没有找到 chund 最后一个结束符");
     default:  // a size line too long, as one the buffer could not hold
-        return fail(a, DOWNLOAD_FAILED, "下载图片失败3: 图片大小:%u, 实际接收到的文件大小:%d, ret:%d, errno:%d", a.expected,
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED,
+                    "下载图片失败3: 图片大小:%u, 实际接收到的文件大小:%d, ret:%d, errno:%d", a.expected,
                     (int)a.received, a.lastRead, errno);
     }
 }
@@ -139,11 +151,13 @@ static int chunkFailure(Attempt &a, const ChunkDecoder &d, int reason) {
  * is judged incomplete; elsewhere it fails with the message of the part. */
 static int chunkedCutShort(Attempt &a, const ChunkDecoder &d) {
     if (d.state == CHUNK_SIZE)
-        return fail(a, DOWNLOAD_FAILED, "下载图片失败3: 图片大小:%u, 实际接收到的文件大小:%d, ret:%d, errno:%d", a.expected,
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED,
+                    "下载图片失败3: 图片大小:%u, 实际接收到的文件大小:%d, ret:%d, errno:%d", a.expected,
                     (int)a.received, a.lastRead, errno);
     if (d.state == CHUNK_TRAILER)
-        return fail(a, DOWNLOAD_FAILED, "读取chunk最后的结束符时出错: syCount:%d, bufferSize:%d, ret:%d, errno:%d",
-                    d.trailerLength, HTTP_BUFFER_SIZE - d.trailerLength, a.lastRead, errno);
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED,
+                    "读取chunk最后的结束符时出错: syCount:%d, bufferSize:%d, ret:%d, errno:%d", d.trailerLength,
+                    HTTP_BUFFER_SIZE - d.trailerLength, a.lastRead, errno);
     return DOWNLOAD_DONE;
 }
 
@@ -170,8 +184,8 @@ static int readChunked(Attempt &a, int pos, int end) {
 static int readPlain(Attempt &a, int pos, int end) {
     int first = end - pos;
     if (a.expected != SIZE_UNDEFINED && a.expected < (uint32_t)first)
-        return fail(a, DOWNLOAD_REFUSED, "readTotal > fileSize, 当前下载的文件数据大小:%d, fileSize:%u", first,
-                    a.expected);
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_REFUSED,
+                    "readTotal > fileSize, 当前下载的文件数据大小:%d, fileSize:%u", first, a.expected);
     if (!writeBody(a, a.buffer + pos, first)) return a.failure;
     a.received = first;
     while ((uint32_t)a.received != a.expected) {
@@ -182,6 +196,10 @@ static int readPlain(Attempt &a, int pos, int end) {
     }
     return DOWNLOAD_DONE;
 }
+
+/* Why a body of each BodyKind is refused. */
+static const FailReason BODY_REASONS[] = {REASON_NONE, REASON_HTML,  REASON_WEBP,
+                                          REASON_AVIF, REASON_EMPTY, REASON_NOT_IMAGE};
 
 /* Judges a finished transfer: complete, of the right size, an image. A body
  * without a length ends only with an orderly close, never with a reset or a
@@ -195,16 +213,18 @@ static int judge(Attempt &a) {
     // a chunked body is whole only with its last chunk, on any connection
     int complete = a.header.isChunked ? a.chunkDone : sized || (!a.keepAlive && closed);
     if (!complete && a.keepAlive && a.expected == SIZE_UNDEFINED)
-        return fail(a, DOWNLOAD_FAILED, "(fileSize:未定义, readTotal:%d), (header.isChunked:%d, isChunkReceiveCompleted:%d)",
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED,
+                    "(fileSize:未定义, readTotal:%d), (header.isChunked:%d, isChunkReceiveCompleted:%d)",
                     (int)a.received, a.header.isChunked, a.chunkDone);
     if (!complete && a.keepAlive)
-        return fail(a, DOWNLOAD_FAILED, "(fileSize:%u, readTotal:%d), (header.isChunked:%d, isChunkReceiveCompleted:%d)",
-                    a.expected, (int)a.received, a.header.isChunked, a.chunkDone);
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED,
+                    "(fileSize:%u, readTotal:%d), (header.isChunked:%d, isChunkReceiveCompleted:%d)", a.expected,
+                    (int)a.received, a.header.isChunked, a.chunkDone);
     if (!complete)
-        return fail(a, DOWNLOAD_REFUSED, "图片大小:%u, 实际接收到的文件大小:%d, ret:%d, errno:%d", a.expected,
-                    (int)a.received, a.lastRead, errno);
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_REFUSED, "图片大小:%u, 实际接收到的文件大小:%d, ret:%d, errno:%d",
+                    a.expected, (int)a.received, a.lastRead, errno);
     if (!isImageData(&a.ends))
-        return fail(a, DOWNLOAD_REFUSED, "下载的图片格式不受支持");
+        return fail(a, BODY_REASONS[bodyKind(&a.ends)], DOWNLOAD_REFUSED, "下载的图片格式不受支持");
     return DOWNLOAD_DONE;
 }
 
@@ -212,13 +232,14 @@ static int judge(Attempt &a) {
 static int readBody(Attempt &a, int pos, int end) {
     HttpHeader &h = a.header;
     if (h.contentEncoding[0] && !equalsNoCase(h.contentEncoding, "identity"))
-        return fail(a, DOWNLOAD_FAILED, "header.contentEncoding:%s", h.contentEncoding);
+        return fail(a, REASON_NOT_IMAGE, DOWNLOAD_FAILED, "header.contentEncoding:%s", h.contentEncoding);
     if (h.contentLength != -1) {
         if ((uint32_t)h.contentLength > HTTP_BODY_LIMIT)
-            return fail(a, DOWNLOAD_REFUSED, "fileSize=0, header.contentLength: %u, 大于10M", (uint32_t)h.contentLength);
+            return fail(a, REASON_TOO_LARGE, DOWNLOAD_REFUSED, "fileSize=0, header.contentLength: %u, 大于10M",
+                        (uint32_t)h.contentLength);
         a.expected = (uint32_t)h.contentLength;
     } else if (a.keepAlive && !h.isChunked && !equalsNoCase(h.connection, "close")) {
-        return fail(a, DOWNLOAD_FAILED, "Connection: keep-alive, Content-Length = -1");
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED, "Connection: keep-alive, Content-Length = -1");
     }
     if (!h.isChunked && h.contentLength == -1) a.reusable = 0;  // the close ends the body
     int result = h.isChunked ? readChunked(a, pos, end) : readPlain(a, pos, end);
@@ -237,17 +258,24 @@ static int dropRedirectBody(Attempt &a, int pos, int end) {
     return 1;
 }
 
+/* Why a status other than 200 fails the image: a line that is none at all
+ * did not hold together. */
+static FailReason statusReason(int status) {
+    if (status == 429 || status == 503) return REASON_RATE_LIMITED;
+    return status ? REASON_STATUS : REASON_CUT_SHORT;
+}
+
 /* Judges the status line and goes on to the body or the redirect. */
 static int readStatus(Attempt &a, int held, int headerLength) {
-    int status = responseStatus(a.buffer), body = headerLength + 4;
+    int status = a.status = responseStatus(a.buffer), body = headerLength + 4;
     if (status == 200) return readBody(a, body, held);
     int redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
     if (redirect && !a.redirected && a.header.location[0]) {
         if (a.keepAlive && a.reusable) a.reusable = dropRedirectBody(a, body, held);
         return DOWNLOAD_REDIRECT;
     }
-    if (status == 404) return fail(a, DOWNLOAD_FAILED, "404 Not Found - 文件不存在");
-    return fail(a, DOWNLOAD_FAILED, "%s", statusMessage(a.buffer, headerLength).c_str());
+    if (status == 404) return fail(a, REASON_STATUS, DOWNLOAD_FAILED, "404 Not Found - 文件不存在");
+    return fail(a, statusReason(status), DOWNLOAD_FAILED, "%s", statusMessage(a.buffer, headerLength).c_str());
 }
 
 /* A header that never came whole. A host that stays silent or crawls is
@@ -256,27 +284,37 @@ static int headerCutShort(Attempt &a, int held) {
     if (a.clock.stop == TRANSFER_TIMED_OUT || a.clock.stop == TRANSFER_TOO_SLOW)
         countHostFailure(&a.parts);
     if (a.clock.stop == TRANSFER_TIMED_OUT)
-        return fail(a, DOWNLOAD_FAILED, "等待 HTTP Head 超时, 已收到 %d 字节", held);
+        return fail(a, REASON_TIMED_OUT, DOWNLOAD_FAILED, "等待 HTTP Head 超时, 已收到 %d 字节", held);
     a.received = held;
-    return judge(a);
+    int result = judge(a);
+    if (result != DOWNLOAD_DONE) a.reason = REASON_CUT_SHORT;  // whatever judge made of it, no reply came whole
+    return result;
+}
+
+/* Why no connection was had, as the image's reason. */
+static FailReason connectReason(ConnectFailure why) {
+    if (why == CONNECT_SKIPPED) return REASON_HOST_SKIPPED;
+    return why == CONNECT_UNTRUSTED ? REASON_UNTRUSTED : REASON_UNREACHABLE;
 }
 
 /* Connects, sends the request, creates the file and reads the response. */
 static int exchange(Attempt &a) {
     char connectMessage[ERR_MSG_SIZE] = {0};
-    a.conn = a.keepAlive ? poolAcquire(&a.parts, connectMessage) : connectLink(&a.parts, connectMessage);
-    if (!a.conn) return fail(a, DOWNLOAD_FAILED, "%s", connectMessage);
-    if (!sendAll(a.conn, httpRequest(a.parts, a.keepAlive))) return fail(a, DOWNLOAD_FAILED, "下载图片失败: send() failed");
+    ConnectFailure why = CONNECT_UNREACHABLE;
+    a.conn = a.keepAlive ? poolAcquire(&a.parts, connectMessage, &why) : connectLink(&a.parts, connectMessage, &why);
+    if (!a.conn) return fail(a, connectReason(why), DOWNLOAD_FAILED, "%s", connectMessage);
+    if (!sendAll(a.conn, httpRequest(a.parts, a.keepAlive, a.referer)))
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED, "下载图片失败: send() failed");
     a.clock = transferClock(a.clock.deadline);  // the low-speed window starts with the request, not the connect
     a.file = fopen(a.partPath.c_str(), "wb");
-    if (!a.file) return fail(a, DOWNLOAD_CREATE_ERROR, "图片搬家失败：无法创建新文件。");
+    if (!a.file) return fail(a, REASON_LOCAL_FILE, DOWNLOAD_CREATE_ERROR, "图片搬家失败：无法创建新文件。");
     setvbuf(a.file, NULL, _IOFBF, FILE_BUFFER_SIZE);  // most images reach the disk in one write
     memset(a.buffer, 0, sizeof a.buffer);
     memset(&a.header, 0, sizeof a.header);
     int held = 0, headerLength = 0;
     HeaderRead header = readHeader(a.conn, a.buffer, &held, &a.lastRead, &headerLength, &a.clock);
     if (header == HEADER_TOO_LARGE)
-        return fail(a, DOWNLOAD_FAILED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
+        return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
     if (header == HEADER_CUT_SHORT) return headerCutShort(a, held);
     hostAnswered(&a.parts);
     std::string headerText(a.buffer, (size_t)headerLength);
@@ -288,9 +326,10 @@ static int exchange(Attempt &a) {
 /* A transfer that the clock stopped fails, whatever the path made of it. */
 static int clockStopped(Attempt &a) {
     if (a.clock.stop == TRANSFER_TOO_SLOW)
-        return fail(a, DOWNLOAD_FAILED, "下载速度过慢: %d 秒内收到的数据不足 %d 字节", LOW_SPEED_WINDOW_MS / 1000,
-                    LOW_SPEED_BYTES);
-    return fail(a, DOWNLOAD_FAILED, "下载超时: 一张图片的下载不能超过 %d 秒", IMAGE_DEADLINE_MS / 1000);
+        return fail(a, REASON_TIMED_OUT, DOWNLOAD_FAILED, "下载速度过慢: %d 秒内收到的数据不足 %d 字节",
+                    LOW_SPEED_WINDOW_MS / 1000, LOW_SPEED_BYTES);
+    return fail(a, REASON_TIMED_OUT, DOWNLOAD_FAILED, "下载超时: 一张图片的下载不能超过 %d 秒",
+                IMAGE_DEADLINE_MS / 1000);
 }
 
 /* The link with "&amp;" as "&", as the package's HTML holds it. */
@@ -332,16 +371,20 @@ static std::string partPath(const char *path) {
 /* Runs one attempt and cleans up after it. *repeat is set when a failed
  * keep-alive attempt may be tried again without keep-alive. */
 static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) {
-    if (!parseUrl(link, &a.parts)) return fail(a, DOWNLOAD_FAILED, "无法parse下载图片地址");
+    if (!parseUrl(link, &a.parts)) return fail(a, REASON_BAD_LINK, DOWNLOAD_FAILED, "无法parse下载图片地址");
     if (!a.parts.https && a.parts.port == HTTPS_DEFAULT_PORT) a.parts.port = HTTP_DEFAULT_PORT;  // as it always was
     int result = clockNow() > deadline ? clockStopped(a) : exchange(a);
     int stopped = a.clock.stop == TRANSFER_TOO_SLOW || a.clock.stop == TRANSFER_TOO_LONG;
     if (stopped && result != DOWNLOAD_WRITE_ERROR) result = clockStopped(a);
     // a cut connection reads as closed: nothing it carried is trusted
-    if (connectionsCut(a.errMsg)) result = DOWNLOAD_CUT;
+    if (connectionsCut(a.errMsg)) {
+        result = DOWNLOAD_CUT;
+        a.reason = REASON_NONE;
+    }
     if (result == DOWNLOAD_DONE) {
         dropConnection(a, a.keepAlive && a.reusable);
-        if (!closeFile(a, 1)) result = fail(a, DOWNLOAD_WRITE_ERROR, "写入文件时出错，请检查硬盘可用空间是否已不足。");
+        if (!closeFile(a, 1))
+            result = fail(a, REASON_LOCAL_FILE, DOWNLOAD_WRITE_ERROR, "写入文件时出错，请检查硬盘可用空间是否已不足。");
     } else {
         closeFile(a, 0);
         dropConnection(a, result == DOWNLOAD_REDIRECT && a.keepAlive && a.reusable);
@@ -350,26 +393,44 @@ static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) 
     return result;
 }
 
+/* Puts what the attempt met into the report. The status and whether the
+ * Referer went with it stay those of the last attempt that had a reply. */
+static void noteAttempt(const Attempt &a, DownloadReport *report) {
+    report->reason = a.reason;
+    report->digest = a.digest;
+    report->size = a.ends.length;
+    if (!a.status) return;
+    report->status = a.status;
+    report->refererSent = a.referer;
+}
+
 /* One link of the chain: an attempt with keep-alive when asked and, when
- * that fails in a way another connection may mend, one without. *location
- * receives a redirect's target; shown is the link as the log names it. */
+ * that fails in a way another connection may mend, one without. A 403 to a
+ * request without the Referer is first asked again with it: hosts that keep
+ * their images to their own pages answer so. *location receives a
+ * redirect's target; shown is the link as the log names it. */
 static int fetchLink(const std::string &shown, const std::string &link, const char *filePath, char *errMsg,
-                     int useKeepAlive, int redirected, int64_t deadline, std::string *location) {
-    for (int keepAlive = useKeepAlive;; keepAlive = 0) {
+                     int useKeepAlive, int redirected, int64_t deadline, DownloadReport *report, std::string *location) {
+    for (int keepAlive = useKeepAlive, referer = report->referer;;) {
         Attempt a;  // one at a time: its buffers are large
         a.filePath = filePath;
         a.partPath = partPath(filePath);
         a.errMsg = errMsg;
         a.keepAlive = keepAlive;
         a.redirected = redirected;
+        a.referer = referer;
         a.clock = transferClock(deadline);
         int repeat = 0;
         int result = attempt(a, link.c_str(), deadline, &repeat);
+        noteAttempt(a, report);
         *location = a.header.location;
-        int parsed = a.parts.host != NULL;
+        int parsed = a.parts.host != NULL, hotlinked = a.status == 403 && !referer;
         freeUrlParts(&a.parts);
-        if (result == DOWNLOAD_REDIRECT || !keepAlive || !parsed || !repeat) return result;
-        appendLog(("搬家失败：" + shown + "(useKeepAlive:1)，返回的错误信息：\r\n" + errMsg).c_str());
+        if (result == DOWNLOAD_REDIRECT || !parsed || !repeat || !(keepAlive || hotlinked)) return result;
+        std::string attempted = "(useKeepAlive:" + std::to_string(keepAlive) + ")";
+        appendLog(("搬家失败：" + shown + attempted + "，返回的错误信息：\r\n" + errMsg).c_str());
+        if (hotlinked) referer = 1;
+        else keepAlive = 0;
     }
 }
 
@@ -395,17 +456,21 @@ static const char *chainRefusal(const std::vector<std::string> &chain, const std
  * a chain that comes back to a link it passed, or redirects once more after
  * REDIRECT_LIMIT, fails. */
 static int downloadBefore(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected,
-                          int64_t deadline) {
+                          int64_t deadline, DownloadReport *report) {
+    DownloadReport fresh = {};
+    fresh.referer = report->referer;
+    *report = fresh;
     std::string shown = url, link = requestLink(unescapedLink(url), 1);
     std::vector<std::string> chain = {link};
     for (;;) {
         std::string location;
-        int result = fetchLink(shown, link, filePath, errMsg, useKeepAlive, redirected, deadline, &location);
+        int result = fetchLink(shown, link, filePath, errMsg, useKeepAlive, redirected, deadline, report, &location);
         if (result != DOWNLOAD_REDIRECT) return result;
         shown = redirectTarget(link, location);
         link = requestLink(shown, 0);
         if (const char *why = chainRefusal(chain, link)) {
             snprintf(errMsg, ERR_MSG_SIZE, "%s: %s", why, shown.c_str());
+            report->reason = REASON_REDIRECTS;
             return DOWNLOAD_FAILED;
         }
         chain.push_back(link);
@@ -414,14 +479,10 @@ static int downloadBefore(const char *url, const char *filePath, char *errMsg, i
 }
 
 int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected) {
-    return downloadBefore(url, filePath, errMsg, useKeepAlive, redirected, imageDeadline());
+    DownloadReport report = {};
+    return downloadBefore(url, filePath, errMsg, useKeepAlive, redirected, imageDeadline(), &report);
 }
 
 int downloadImage(const char *url, const char *filePath, char *errMsg, DownloadReport *report) {
-    report->refererSent = 0;
-    report->reason = REASON_NONE;
-    report->status = 0;
-    report->digest = 0;
-    report->size = 0;
-    return downloadBefore(url, filePath, errMsg, 1, 0, imageDeadline());
+    return downloadBefore(url, filePath, errMsg, 1, 0, imageDeadline(), report);
 }

@@ -16,11 +16,12 @@ enum {
 /* Fetches url (GBK, as the package holds it; sent as a browser sends it)
  * with an HTTP GET into a new file at filePath and checks that it is a JPEG,
  * PNG, GIF or BMP image. Follows up to 10 redirects (301, 302, 303, 307,
- * 308) in a row; a keep-alive attempt that fails with 0 or -1 is repeated
- * once on a fresh connection. Returns 1 when the file is complete; otherwise
- * the file does not exist and errMsg (ERR_MSG_SIZE bytes, cleared by the
- * caller) holds the reason. useKeepAlive takes the pooled connection;
- * redirected is 0 for callers (1 follows no redirect). */
+ * 308) in a row. At each hop a 403 to a request without the Referer is
+ * asked once more with it, and a keep-alive attempt that fails with 0 or -1
+ * is repeated once on a fresh connection. Returns 1 when the file is
+ * complete; otherwise the file does not exist and errMsg (ERR_MSG_SIZE
+ * bytes, cleared by the caller) holds the reason. useKeepAlive takes the
+ * pooled connection; redirected is 0 for callers (1 follows no redirect). */
 int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected);
 
 /* Why an image could not be had, as a seller can act on it. */
@@ -41,6 +42,7 @@ enum FailReason {
     REASON_UNREACHABLE,   /* the name did not resolve or no connection could be made */
     REASON_CUT_SHORT,     /* the answer broke off or did not hold together */
     REASON_LOCAL_FILE,    /* the local file could not be created or written */
+    REASON_BAD_LINK,      /* the link, or a redirect's target, is none that can be fetched */
 };
 
 /* What one image's download is asked for beyond its link, and what it met. */

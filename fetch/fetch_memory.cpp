@@ -91,9 +91,9 @@ FetchResult *fetchToMemory(const char *url) {
     UrlParts parts;
     if (!parseUrl(url, &parts)) return failWith(r, FETCH_NO_EXCHANGE, "无法parse下载图片地址");
     char connectMessage[ERR_MSG_SIZE] = {0};
-    Transport *t = connectLink(&parts, connectMessage);
+    Transport *t = connectLink(&parts, connectMessage, NULL);
     if (!t) failWith(r, FETCH_NO_EXCHANGE, connectMessage);
-    else if (!sendAll(t, httpRequest(parts, 0))) failWith(r, FETCH_NO_EXCHANGE, "socket send() failed");
+    else if (!sendAll(t, httpRequest(parts, 0, 0))) failWith(r, FETCH_NO_EXCHANGE, "socket send() failed");
     else readResponse(r, t, parts);
     connectionClose(t);
     freeUrlParts(&parts);

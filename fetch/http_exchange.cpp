@@ -59,16 +59,22 @@ int receive(Transport *t, char *buffer, int length, TransferClock *clock) {
     return n;
 }
 
-std::string httpRequest(const UrlParts &parts, int keepAlive) {
+/* "host" or "host:port", the port only when not the scheme's default. */
+static std::string authority(const UrlParts &parts) {
+    std::string host = parts.host;
+    return parts.port == defaultPort(&parts) ? host : host + ":" + std::to_string(parts.port);
+}
+
+std::string httpRequest(const UrlParts &parts, int keepAlive, int referer) {
     std::string request = "GET ";
     request += parts.path;
     request += keepAlive ? " HTTP/1.1" : " HTTP/1.0";
     request += "\r\nAccept: */*";
     request += "\r\nAccept-Language: zh-cn";
     request += "\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 8.0; Windows NT 5.2; Trident/4.0; CIBA)";
-    request += "\r\nHost: ";
-    request += parts.host;
-    if (parts.port != defaultPort(&parts)) request += ":" + std::to_string(parts.port);
+    request += "\r\nHost: " + authority(parts);
+    if (referer)
+        request += std::string("\r\nReferer: ") + (parts.https ? "https://" : "http://") + authority(parts) + "/";
     request += keepAlive ? "\r\nConnection: keep-alive\r\n\r\n" : "\r\nConnection: close\r\n\r\n";
     return request;
 }

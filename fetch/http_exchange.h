@@ -70,8 +70,10 @@ TransferClock transferClock(int64_t deadline);
 int receive(Transport *t, char *buffer, int length, TransferClock *clock);
 
 /* The GET request for the parsed link: HTTP/1.1 asking for keep-alive, or
- * HTTP/1.0 with "Connection: close". Any length: a long link is served. */
-std::string httpRequest(const UrlParts &parts, int keepAlive);
+ * HTTP/1.0 with "Connection: close"; with referer, it names the link's own
+ * site as "Referer: scheme://host[:port]/", as a page of that site would.
+ * Any length: a long link is served. */
+std::string httpRequest(const UrlParts &parts, int keepAlive, int referer);
 
 /* Sends all of the text; 1 when it went out, 0 on a send error. */
 int sendAll(Transport *t, const std::string &text);

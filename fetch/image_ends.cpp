@@ -2,7 +2,11 @@
  * along at each piece, so a body of any length costs a few bytes. */
 #include "image_ends.h"
 
+#include <ctype.h>
 #include <string.h>
+
+/* A BMP's bytes up to the end of the file size field in its header. */
+enum { BMP_SIZE_END = 6 };
 
 void imageEndsTake(ImageEnds *e, const char *data, int length) {
     if (length <= 0) return;
@@ -21,6 +25,44 @@ int isImageData(const ImageEnds *e) {
     return begins(e, 0xFF, 0xD8) || begins(e, 0x89, 0x50) || begins(e, 0x47, 0x49) || begins(e, 0x42, 0x4D);
 }
 
+/* The head bytes held: the body's first IMAGE_HEAD_SIZE at most. */
+static int headHeld(const ImageEnds *e) {
+    return e->length < IMAGE_HEAD_SIZE ? (int)e->length : IMAGE_HEAD_SIZE;
+}
+
+/* A web page: an optional UTF-8 byte order mark and blanks, then '<'. */
+static int isMarkup(const ImageEnds *e) {
+    int held = headHeld(e), at = 0;
+    if (held >= 3 && memcmp(e->head, "\xEF\xBB\xBF", 3) == 0) at = 3;
+    while (at < held && isspace(e->head[at])) at++;
+    return at < held && e->head[at] == '<';
+}
+
+/* "RIFF", the chunk's size, "WEBP". */
+static int isWebp(const ImageEnds *e) {
+    return headHeld(e) >= 12 && memcmp(e->head, "RIFF", 4) == 0 && memcmp(e->head + 8, "WEBP", 4) == 0;
+}
+
+/* An ISO-BMFF "ftyp" box whose major brand, or a compatible brand within
+ * the head, is AVIF's image or sequence brand. */
+static int isAvif(const ImageEnds *e) {
+    int held = headHeld(e);
+    if (held < 12 || memcmp(e->head + 4, "ftyp", 4) != 0) return 0;
+    uint32_t box = (uint32_t)e->head[0] << 24 | (uint32_t)e->head[1] << 16 | (uint32_t)e->head[2] << 8 | e->head[3];
+    int end = box != 0 && box < (uint32_t)held ? (int)box : held;
+    for (int at = 8; at + 4 <= end; at += at == 8 ? 8 : 4)  // the minor version after the major brand is no brand
+        if (memcmp(e->head + at, "avif", 4) == 0 || memcmp(e->head + at, "avis", 4) == 0) return 1;
+    return 0;
+}
+
+BodyKind bodyKind(const ImageEnds *e) {
+    if (isImageData(e)) return BODY_IMAGE;
+    if (e->length == 0) return BODY_EMPTY;
+    if (isMarkup(e)) return BODY_HTML;
+    if (isWebp(e)) return BODY_WEBP;
+    return isAvif(e) ? BODY_AVIF : BODY_OTHER;
+}
+
 /* 1 when the body's last bytes are marker. */
 static int endsWith(const ImageEnds *e, const void *marker, int size) {
     return e->length >= size && memcmp(e->tail + IMAGE_TAIL_SIZE - size, marker, (size_t)size) == 0;
@@ -37,5 +79,5 @@ int imageEndsWhole(const ImageEnds *e) {
     if (begins(e, 0xFF, 0xD8)) return endsWith(e, JPEG_END, sizeof JPEG_END);
     if (begins(e, 0x89, 0x50)) return endsWith(e, PNG_END, sizeof PNG_END);
     if (begins(e, 0x47, 0x49)) return endsWith(e, ";", 1);
-    return begins(e, 0x42, 0x4D) && e->length >= IMAGE_HEAD_SIZE && bmpSize(e) == e->length;
+    return begins(e, 0x42, 0x4D) && e->length >= BMP_SIZE_END && bmpSize(e) == e->length;
 }

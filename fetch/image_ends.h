@@ -1,16 +1,17 @@
 /* What the first and last bytes of a downloaded body tell: whether it is an
- * image of a format taken (JPEG, PNG, GIF, BMP), and whether the image ends
- * where the body does. A body that only the connection's end delimits may
- * have been cut anywhere, and its own end marker is then the one proof that
- * it is whole: JPEG's end of image, PNG's IEND chunk, GIF's trailer, and
- * for BMP the file size its header gives. */
+ * image of a format taken (JPEG, PNG, GIF, BMP) or else what it is, and
+ * whether the image ends where the body does. A body that only the
+ * connection's end delimits may have been cut anywhere, and its own end
+ * marker is then the one proof that it is whole: JPEG's end of image, PNG's
+ * IEND chunk, GIF's trailer, and for BMP the file size its header gives. */
 #ifndef LUMORA_IMAGE_ENDS_H
 #define LUMORA_IMAGE_ENDS_H
 
 #include <stdint.h>
 
-/* Bytes kept from each end: a BMP header's size field, and a PNG IEND chunk. */
-enum { IMAGE_HEAD_SIZE = 6, IMAGE_TAIL_SIZE = 12 };
+/* Bytes kept from each end: an ISO-BMFF file's "ftyp" box with a few of
+ * its brands, and a PNG IEND chunk. */
+enum { IMAGE_HEAD_SIZE = 32, IMAGE_TAIL_SIZE = 12 };
 
 /* The ends of a body seen so far; zero-filled to start. */
 struct ImageEnds {
@@ -24,6 +25,12 @@ void imageEndsTake(ImageEnds *e, const char *data, int length);
 
 /* 1 when the body begins as an image of a format taken. */
 int isImageData(const ImageEnds *e);
+
+/* What a body that is no image of a format taken is. */
+enum BodyKind { BODY_IMAGE, BODY_HTML, BODY_WEBP, BODY_AVIF, BODY_EMPTY, BODY_OTHER };
+
+/* The kind of the body seen: BODY_IMAGE when isImageData holds. */
+BodyKind bodyKind(const ImageEnds *e);
 
 /* 1 when the body ends with the end of its image. */
 int imageEndsWhole(const ImageEnds *e);

@@ -87,18 +87,19 @@ TEST_F(ConnPool, PooledSocketsServeOneCallerAtATime) {
     TestServer a, b;
     UrlParts atA = {(char *)"127.0.0.1", (char *)"/", a.port(), 0};
     UrlParts atB = {(char *)"127.0.0.1", (char *)"/", b.port(), 0};
-    Transport *first = poolAcquire(&atA, message), *second = poolAcquire(&atA, message), *other = poolAcquire(&atB, message);
+    Transport *first = poolAcquire(&atA, message, NULL), *second = poolAcquire(&atA, message, NULL),
+              *other = poolAcquire(&atB, message, NULL);
     ASSERT_TRUE(first && second && other);
     EXPECT_NE(first, second);  // the first is in use
     poolKeep(&atA, first);
-    EXPECT_EQ(poolAcquire(&atA, message), first);
+    EXPECT_EQ(poolAcquire(&atA, message, NULL), first);
     std::vector<Transport *> kept = {first, second};
-    for (int i = 2; i < CONNECTIONS_PER_HOST; i++) kept.push_back(poolAcquire(&atA, message));
+    for (int i = 2; i < CONNECTIONS_PER_HOST; i++) kept.push_back(poolAcquire(&atA, message, NULL));
     for (Transport *t : kept) poolKeep(&atA, t);
-    for (int i = 0; i < CONNECTIONS_PER_HOST; i++) kept[(size_t)i] = poolAcquire(&atA, message);
+    for (int i = 0; i < CONNECTIONS_PER_HOST; i++) kept[(size_t)i] = poolAcquire(&atA, message, NULL);
     for (int i = 0; i < CONNECTIONS_PER_HOST; i++) poolKeep(&atA, kept[(size_t)i]);
     poolRelease(&atA);  // closes the idle ones: the next acquire connects anew
-    connectionClose(poolAcquire(&atA, message));
+    connectionClose(poolAcquire(&atA, message, NULL));
     connectionClose(other);
     EXPECT_EQ(newSockets(a.port()), CONNECTIONS_PER_HOST + 1);
     EXPECT_EQ(newSockets(b.port()), 1);
@@ -112,12 +113,12 @@ TEST_F(ConnPool, ThePoolClosesItsLeastRecentlyUsedConnectionBeyondItsLimit) {
         listeners.push_back(netListenLoopback(1, &port));
         links.push_back({(char *)"127.0.0.1", (char *)"/", port, 0});
     }
-    for (int i = 0; i < POOL_CONNECTION_LIMIT; i++) poolKeep(&links[i], poolAcquire(&links[i], message));
-    poolKeep(&links[0], poolAcquire(&links[0], message));  // now the second is the oldest
-    poolKeep(&links[POOL_CONNECTION_LIMIT], poolAcquire(&links[POOL_CONNECTION_LIMIT], message));
+    for (int i = 0; i < POOL_CONNECTION_LIMIT; i++) poolKeep(&links[i], poolAcquire(&links[i], message, NULL));
+    poolKeep(&links[0], poolAcquire(&links[0], message, NULL));  // now the second is the oldest
+    poolKeep(&links[POOL_CONNECTION_LIMIT], poolAcquire(&links[POOL_CONNECTION_LIMIT], message, NULL));
     EXPECT_EQ(poolSize(), (int)POOL_CONNECTION_LIMIT);
-    connectionClose(poolAcquire(&links[0], message));
-    connectionClose(poolAcquire(&links[1], message));  // it was closed, so it is connected anew
+    connectionClose(poolAcquire(&links[0], message, NULL));
+    connectionClose(poolAcquire(&links[1], message, NULL));  // it was closed, so it is connected anew
     EXPECT_EQ(newSockets(links[0].port), 1);
     EXPECT_EQ(newSockets(links[1].port), 2);
     poolCloseAll();

@@ -36,6 +36,10 @@ static std::string expand(std::string text) {
     return unescape(text);
 }
 
+/* The reason words in the order of FailReason. */
+static const char *const REASON_WORDS[] = {"none", "status", "too-large", "html", "webp", "avif", "empty", "not-image",
+    "host-skipped", "untrusted", "timed-out", "redirects", "rate-limited", "unreachable", "cut-short", "local-file", "bad-link"};
+
 /* The step words in the order of Step::Kind. */
 static const char *const STEP_WORDS[] = {"request", "send", "pause", "drip", "flood", "close", "reset"};
 
@@ -66,6 +70,7 @@ protected:
     ScratchDir dir;
     std::string target = dir.file("image.jpg"), said, header;  // said: the download's message or the fetched data
     int result = 0, kind = 0;
+    DownloadReport report = {};  // the last get's, but for "get close"
     size_t logStart = 0;  // where the case in hand began in app.log
 
     void SetUp() override {
@@ -108,7 +113,10 @@ void Download::clientLine(const std::string &word, const std::string &text, Test
     int n = atoi(text.c_str());
     if (word == "get") {
         char message[ERR_MSG_SIZE] = {0};
-        result = downloadToFile(link.c_str(), target.c_str(), message, text.rfind("keep-alive", 0) == 0, 0);
+        report = {};
+        report.referer = text.rfind("referer", 0) == 0;
+        result = text.rfind("close", 0) == 0 ? downloadToFile(link.c_str(), target.c_str(), message, 0, 0)
+                                             : downloadImage(link.c_str(), target.c_str(), message, &report);
         said = message;
     } else if (word == "fetch") {
         FetchResult *r = fetchToMemory(link.c_str());
@@ -119,6 +127,9 @@ void Download::clientLine(const std::string &word, const std::string &text, Test
         freeFetchResult(r);
     }
     else if (word == "result") EXPECT_EQ(result, n) << said;
+    else if (word == "reason") EXPECT_EQ(REASON_WORDS[report.reason] + (report.reason == REASON_STATUS ? "-" + std::to_string(report.status) : ""), text);
+    else if (word == "referer-sent") EXPECT_EQ(report.refererSent, n);
+    else if (word == "digest") EXPECT_EQ(std::to_string(report.digest) + " " + std::to_string(report.size), text);
     else if (word == "message") EXPECT_EQ(said, converted("utf-8", "GBK", text));
     else if (word == "message-starts") EXPECT_EQ(said.rfind(converted("utf-8", "GBK", text), 0), 0u) << said;
     else if (word == "kind") EXPECT_EQ(kind, text == "refused" ? FETCH_REFUSED : text == "no-exchange" ? FETCH_NO_EXCHANGE : 0);
