@@ -265,14 +265,12 @@ static void stopAtFatal(JobState &s) {
 
 /* The task's outcome at its link's turn. One that ran on failure counts, or
  * without the Referer that its turn asks with, as earlier links have since
- * decided, is made again. (A 403 that the Referer mended was answered as
- * the turn would ask.) */
+ * decided, is made again. */
 static int resultAtTurn(JobState &s, const ImageTask &task, DownloadReport *report) {
     int wanted = refererWanted(&s.hotlink, task.hostKey);
-    int asked = task.report.referer || (wanted && task.report.refererSent);
     *report = task.report;
     // a path beyond the platform's limit was never downloaded
-    if (task.path.empty() || (asked == wanted && ledgerCommit(task.ledger))) {
+    if (task.path.empty() || (task.report.referer == wanted && ledgerCommit(task.ledger))) {
         writeLogLines(task.logLines);
         return task.result;
     }

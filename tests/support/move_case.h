@@ -146,7 +146,7 @@ private:
         if (unguarded && guard == "referer") return reply("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
         if (unguarded) kind = {"placeholder"};
         std::string body = (kind[0] == "png" ? "\x89P" : "\xFF\xD8") + (kind[0] == "placeholder" || kind[0] == "banner" ? kind[0] : link);
-        if (kind[0] == "webp") body = "RIFF\x0C\0\0\0WEBPVP8 " + link;
+        if (kind[0] == "webp") body = std::string("RIFF\x0C\0\0\0WEBP", 12) + "VP8 " + link;
         std::string head = "HTTP/1.1 200 OK\r\n";
         std::string bytes = head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
         if (kind[0] == "404") bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
