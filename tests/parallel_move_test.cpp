@@ -104,6 +104,10 @@ protected:
         for (auto &r : c.more)
             if (r.first == "timeouts") setNetTimeouts(atoi(r.second.c_str()), atoi(words(r.second)[1].c_str()));
         Strings one = move(hosts, c, 1, &skippedOne);
+        for (auto &r : c.more)  // requests of the move made one image at a time
+            if (r.first == "asks") {
+                EXPECT_EQ(hosts.server(words(r.second)[0]).requests().size(), (size_t)atoi(words(r.second)[1].c_str())) << r.second;
+            }
         EXPECT_EQ(move(hosts, c, connections, &skipped), one);
         EXPECT_TRUE(c.refused.empty() || skipped > 0);  // with several downloads to it in flight
         for (auto &r : c.more)
