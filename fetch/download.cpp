@@ -8,7 +8,9 @@
  * keep the file, follow the redirect, or remove the file and repeat once
  * without keep-alive. A connection goes back to the pool only when its reply
  * allows it and was read to its exact end. Redirects are followed in one
- * loop, one attempt on the stack at a time.
+ * loop, one attempt on the stack at a time. A host that answers 429 or 503
+ * is left alone for the wait it asks (host_backoff.h), by every download,
+ * and the hop is asked again after it, never at once without keep-alive.
  *
  * The body is written under a temporary name beside the file ("~" before
  * the name, ".part" after it, which no image name matches) and renamed into
@@ -30,6 +32,7 @@
 #include "app_log.h"
 #include "chunked_body.h"
 #include "conn_pool.h"
+#include "host_backoff.h"
 #include "http_exchange.h"
 #include "http_header.h"
 #include "image_ends.h"
@@ -75,6 +78,8 @@ struct Attempt {
     int lastRead = 0;
     int reusable = 0;  // the connection may carry the next request
     int failure = 0;   // the result a refused write left
+    int rateLimits = 0;  // answers of the image's earlier hops that asked to wait
+    int64_t waitMs = -1;  // the wait this answer asked for, -1 when it asked for none
 };
 
 }  // namespace
@@ -246,6 +251,8 @@ static int readStatus(Attempt &a, int held, int headerLength) {
         if (a.keepAlive && a.reusable) a.reusable = dropRedirectBody(a, body, held);
         return DOWNLOAD_REDIRECT;
     }
+    if (status == 429 || status == 503)
+        a.waitMs = hostAskedToWait(hostPort(a.parts.host, a.parts.port), a.header.retryAfter, a.rateLimits);
     if (status == 404) return fail(a, DOWNLOAD_FAILED, "404 Not Found - 文件不存在");
     return fail(a, DOWNLOAD_FAILED, "%s", statusMessage(a.buffer, headerLength).c_str());
 }
@@ -334,6 +341,7 @@ static std::string partPath(const char *path) {
 static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) {
     if (!parseUrl(link, &a.parts)) return fail(a, DOWNLOAD_FAILED, "无法parse下载图片地址");
     if (!a.parts.https && a.parts.port == HTTPS_DEFAULT_PORT) a.parts.port = HTTP_DEFAULT_PORT;  // as it always was
+    waitForHost(hostPort(a.parts.host, a.parts.port), deadline);
     int result = clockNow() > deadline ? clockStopped(a) : exchange(a);
     int stopped = a.clock.stop == TRANSFER_TOO_SLOW || a.clock.stop == TRANSFER_TOO_LONG;
     if (stopped && result != DOWNLOAD_WRITE_ERROR) result = clockStopped(a);
@@ -350,12 +358,22 @@ static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) 
     return result;
 }
 
+/* 1 when an answer that asked to wait leaves the hop another try: the
+ * image has had fewer than RATE_LIMIT_TRIES such answers (*rateLimits
+ * counts them) and the wait ends before its deadline. */
+static int triesAgain(const Attempt &a, int result, int *rateLimits, int64_t deadline) {
+    if (result != DOWNLOAD_FAILED || a.waitMs < 0) return 0;
+    return ++*rateLimits < RATE_LIMIT_TRIES && clockNow() + a.waitMs <= deadline;
+}
+
 /* One link of the chain: an attempt with keep-alive when asked and, when
- * that fails in a way another connection may mend, one without. *location
- * receives a redirect's target; shown is the link as the log names it. */
+ * that fails in a way another connection may mend, one without; after an
+ * answer that asked to wait, the same attempt once the wait is over.
+ * *location receives a redirect's target; shown is the link as the log
+ * names it. */
 static int fetchLink(const std::string &shown, const std::string &link, const char *filePath, char *errMsg,
-                     int useKeepAlive, int redirected, int64_t deadline, std::string *location) {
-    for (int keepAlive = useKeepAlive;; keepAlive = 0) {
+                     int useKeepAlive, int redirected, int64_t deadline, std::string *location, int *rateLimits) {
+    for (int keepAlive = useKeepAlive;;) {
         Attempt a;  // one at a time: its buffers are large
         a.filePath = filePath;
         a.partPath = partPath(filePath);
@@ -363,13 +381,16 @@ static int fetchLink(const std::string &shown, const std::string &link, const ch
         a.keepAlive = keepAlive;
         a.redirected = redirected;
         a.clock = transferClock(deadline);
+        a.rateLimits = *rateLimits;
         int repeat = 0;
         int result = attempt(a, link.c_str(), deadline, &repeat);
         *location = a.header.location;
         int parsed = a.parts.host != NULL;
         freeUrlParts(&a.parts);
-        if (result == DOWNLOAD_REDIRECT || !keepAlive || !parsed || !repeat) return result;
+        if (triesAgain(a, result, rateLimits, deadline)) continue;
+        if (result == DOWNLOAD_REDIRECT || !keepAlive || !parsed || !repeat || a.waitMs >= 0) return result;
         appendLog(("搬家失败：" + shown + "(useKeepAlive:1)，返回的错误信息：\r\n" + errMsg).c_str());
+        keepAlive = 0;
     }
 }
 
@@ -398,9 +419,9 @@ static int downloadBefore(const char *url, const char *filePath, char *errMsg, i
                           int64_t deadline) {
     std::string shown = url, link = requestLink(unescapedLink(url), 1);
     std::vector<std::string> chain = {link};
-    for (;;) {
+    for (int rateLimits = 0;;) {
         std::string location;
-        int result = fetchLink(shown, link, filePath, errMsg, useKeepAlive, redirected, deadline, &location);
+        int result = fetchLink(shown, link, filePath, errMsg, useKeepAlive, redirected, deadline, &location, &rateLimits);
         if (result != DOWNLOAD_REDIRECT) return result;
         shown = redirectTarget(link, location);
         link = requestLink(shown, 0);
