@@ -358,12 +358,16 @@ static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) 
     return result;
 }
 
-/* 1 when an answer that asked to wait leaves the hop another try: the
- * image has had fewer than RATE_LIMIT_TRIES such answers (*rateLimits
- * counts them) and the wait ends before its deadline. */
-static int triesAgain(const Attempt &a, int result, int *rateLimits, int64_t deadline) {
+/* 1, once the wait is over, when an answer that asked to wait leaves the
+ * hop another try: the image has had fewer than RATE_LIMIT_TRIES such
+ * answers (*rateLimits counts them) and the wait ends before its deadline.
+ * It waits for the host and port that answered, which a fallback to plain
+ * HTTP may have made another than the link names. */
+static int waitedToTryAgain(const Attempt &a, int result, int *rateLimits, int64_t deadline) {
     if (result != DOWNLOAD_FAILED || a.waitMs < 0) return 0;
-    return ++*rateLimits < RATE_LIMIT_TRIES && clockNow() + a.waitMs <= deadline;
+    if (++*rateLimits >= RATE_LIMIT_TRIES || clockNow() + a.waitMs > deadline) return 0;
+    waitForHost(hostPort(a.parts.host, a.parts.port), deadline);
+    return 1;
 }
 
 /* One link of the chain: an attempt with keep-alive when asked and, when
@@ -385,9 +389,9 @@ static int fetchLink(const std::string &shown, const std::string &link, const ch
         int repeat = 0;
         int result = attempt(a, link.c_str(), deadline, &repeat);
         *location = a.header.location;
-        int parsed = a.parts.host != NULL;
+        int parsed = a.parts.host != NULL, again = waitedToTryAgain(a, result, rateLimits, deadline);
         freeUrlParts(&a.parts);
-        if (triesAgain(a, result, rateLimits, deadline)) continue;
+        if (again) continue;
         if (result == DOWNLOAD_REDIRECT || !keepAlive || !parsed || !repeat || a.waitMs >= 0) return result;
         appendLog(("搬家失败：" + shown + "(useKeepAlive:1)，返回的错误信息：\r\n" + errMsg).c_str());
         keepAlive = 0;
