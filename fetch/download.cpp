@@ -78,7 +78,7 @@ struct Attempt {
     int lastRead = 0;
     int reusable = 0;  // the connection may carry the next request
     int failure = 0;   // the result a refused write left
-    int rateLimits = 0;  // answers of the image's earlier hops that asked to wait
+    int rateLimits = 0;  // the image's earlier answers that asked to wait
     int64_t waitMs = -1;  // the wait this answer asked for, -1 when it asked for none
 };
 
@@ -251,6 +251,7 @@ static int readStatus(Attempt &a, int held, int headerLength) {
         if (a.keepAlive && a.reusable) a.reusable = dropRedirectBody(a, body, held);
         return DOWNLOAD_REDIRECT;
     }
+    // every download to the host waits then; the message stays the status line
     if (status == 429 || status == 503)
         a.waitMs = hostAskedToWait(hostPort(a.parts.host, a.parts.port), a.header.retryAfter, a.rateLimits);
     if (status == 404) return fail(a, DOWNLOAD_FAILED, "404 Not Found - 文件不存在");
