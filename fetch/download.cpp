@@ -342,7 +342,7 @@ static std::string partPath(const char *path) {
 static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) {
     if (!parseUrl(link, &a.parts)) return fail(a, DOWNLOAD_FAILED, "无法parse下载图片地址");
     if (!a.parts.https && a.parts.port == HTTPS_DEFAULT_PORT) a.parts.port = HTTP_DEFAULT_PORT;  // as it always was
-    waitForHost(hostPort(a.parts.host, a.parts.port), deadline);
+    HostTurn turn(hostPort(a.parts.host, a.parts.port), a.rateLimits, deadline);
     int result = clockNow() > deadline ? clockStopped(a) : exchange(a);
     int stopped = a.clock.stop == TRANSFER_TOO_SLOW || a.clock.stop == TRANSFER_TOO_LONG;
     if (stopped && result != DOWNLOAD_WRITE_ERROR) result = clockStopped(a);
@@ -367,7 +367,7 @@ static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) 
 static int waitedToTryAgain(const Attempt &a, int result, int *rateLimits, int64_t deadline) {
     if (result != DOWNLOAD_FAILED || a.waitMs < 0) return 0;
     if (++*rateLimits >= RATE_LIMIT_TRIES || clockNow() + a.waitMs > deadline) return 0;
-    waitForHost(hostPort(a.parts.host, a.parts.port), deadline);
+    HostTurn(hostPort(a.parts.host, a.parts.port), *rateLimits, deadline);
     return 1;
 }
 

@@ -1,10 +1,12 @@
 /* The hosts' waits; see host_backoff.h.
  *
- * A wait is the time its host may be asked again, on the steady clock,
- * behind one lock; a later answer only ever pushes it further out. Waiting
- * sleeps in short steps, so that a cut is noticed at once. A Retry-After is
- * a number of seconds or an HTTP date in any of its three forms, read
- * against the wall clock. */
+ * A host that asked to wait has an entry behind one lock: the time it may
+ * be asked again, on the steady clock (a later answer only ever pushes it
+ * further out), whether its one request is out, and how many downloads
+ * wait for it, by how often their image was turned away. Waiting sleeps on
+ * a condition in short steps, so that a cut is noticed at once and a turn
+ * given back is taken at once. A Retry-After is a number of seconds or an
+ * HTTP date in any of its three forms, read against the wall clock. */
 #include "host_backoff.h"
 
 #include <stdio.h>
@@ -13,9 +15,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
-#include <thread>
 
 #include "http_exchange.h"
 #include "net.h"
@@ -23,8 +25,20 @@
 /* The longest sleep between two looks at the wait and the cut. */
 enum { WAIT_POLL_MS = 50 };
 
+namespace {
+
+/* A host that asked to wait. */
+struct HostWait {
+    int64_t until = 0;                      // steady-clock ms before which it is not asked
+    int busy = 0;                           // a download has its turn
+    int waiting[RATE_LIMIT_TRIES + 1] = {};  // downloads waiting, by how often their image was turned away
+};
+
+}  // namespace
+
 static std::mutex waitLock;
-static std::map<std::string, int64_t> leftAloneUntil;  // under waitLock, steady-clock ms by hostPort()
+static std::condition_variable turnGiven;
+static std::map<std::string, HostWait> hostWaits;  // under waitLock, by hostPort()
 static int backoffUnitMs = BACKOFF_UNIT_MS;
 
 void setBackoffUnit(int ms) {
@@ -83,30 +97,55 @@ int64_t hostAskedToWait(const std::string &hostPort, const char *retryAfter, int
     int64_t ms = retryAfterMs(retryAfter);
     if (ms < 0) ms = std::min((int64_t)backoffUnitMs << std::min(earlier, 2), (int64_t)RETRY_AFTER_CAP_MS);
     std::lock_guard<std::mutex> held(waitLock);
-    int64_t &until = leftAloneUntil[hostPort];
+    int64_t &until = hostWaits[hostPort].until;
     until = std::max(until, clockNow() + ms);
     return ms;
 }
 
-/* Until when the host is left alone; 0 when it is not. */
-static int64_t leftAlone(const std::string &hostPort) {
-    std::lock_guard<std::mutex> held(waitLock);
-    auto found = leftAloneUntil.find(hostPort);
-    if (found == leftAloneUntil.end()) return 0;
-    if (found->second > clockNow()) return found->second;
-    leftAloneUntil.erase(found);
+/* 1 when a download whose image was turned away more often than rank waits
+ * for the host. Called under waitLock. */
+static int waitsBefore(const HostWait &h, int rank) {
+    for (int r = rank + 1; r <= RATE_LIMIT_TRIES; r++)
+        if (h.waiting[r]) return 1;
     return 0;
 }
 
-void waitForHost(const std::string &hostPort, int64_t deadline) {
+/* Waits for the turn; 1 when it was taken, 0 when the deadline or a cut
+ * came first. Called under waitLock, held by lock. */
+static int takeTurn(std::unique_lock<std::mutex> &lock, const std::string &key, int rank, int64_t deadline) {
     for (;;) {
-        int64_t left = std::min(leftAlone(hostPort), deadline + 1) - clockNow();
-        if (left <= 0 || netCutDone()) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, (int64_t)WAIT_POLL_MS)));
+        HostWait &h = hostWaits[key];
+        int64_t now = clockNow();
+        if (now > deadline || netCutDone()) return 0;
+        if (now >= h.until && !h.busy && !waitsBefore(h, rank)) {
+            h.busy = 1;
+            return 1;
+        }
+        int64_t step = std::min({now < h.until ? h.until - now : (int64_t)WAIT_POLL_MS, deadline + 1 - now,
+                                 (int64_t)WAIT_POLL_MS});
+        turnGiven.wait_for(lock, std::chrono::milliseconds(step));
     }
+}
+
+HostTurn::HostTurn(const std::string &hostPort, int turnedAway, int64_t deadline) : key(hostPort) {
+    int rank = std::min(std::max(turnedAway, 0), (int)RATE_LIMIT_TRIES);
+    std::unique_lock<std::mutex> lock(waitLock);
+    if (!hostWaits.count(key)) return;  // a host that never asked to wait is asked at once
+    hostWaits[key].waiting[rank]++;
+    held = takeTurn(lock, key, rank, deadline);
+    hostWaits[key].waiting[rank]--;
+    turnGiven.notify_all();  // one waiting behind this one may go now
+}
+
+HostTurn::~HostTurn() {
+    if (!held) return;
+    std::lock_guard<std::mutex> lock(waitLock);
+    auto found = hostWaits.find(key);
+    if (found != hostWaits.end()) found->second.busy = 0;
+    turnGiven.notify_all();
 }
 
 void forgetHostWaits(void) {
     std::lock_guard<std::mutex> held(waitLock);
-    leftAloneUntil.clear();
+    hostWaits.clear();
 }

@@ -2,7 +2,10 @@
  * or without a Retry-After. One table for the whole process, keyed by
  * hostPort(), says until when each host is to be left alone; every
  * download to the host waits for that before it sends, whichever download
- * was told. */
+ * was told. From its first such answer until the job ends, a host is also
+ * asked one request at a time, the images it turned away most often first:
+ * several at once after each wait would spend the tries of some images on
+ * a host that allows fewer requests a second than connections. */
 #ifndef LUMORA_HOST_BACKOFF_H
 #define LUMORA_HOST_BACKOFF_H
 
@@ -30,10 +33,22 @@ void setBackoffUnit(int ms);
  * host is left alone until the wait is over. Returns the wait in ms. */
 int64_t hostAskedToWait(const std::string &hostPort, const char *retryAfter, int earlier);
 
-/* Waits until the host is no longer left alone, until the steady-clock
- * deadline (ms, clockNow()) has passed or until the connections are cut,
- * whichever comes first. */
-void waitForHost(const std::string &hostPort, int64_t deadline);
+/* A download's turn at a host: made, it waits until the host is no longer
+ * left alone and, for a host asked one request at a time, until no other
+ * download has its turn and none that was turned away more often waits.
+ * The wait ends early when the steady-clock deadline (ms, clockNow()) has
+ * passed or the connections are cut. The turn lasts until it is destroyed. */
+class HostTurn {
+public:
+    HostTurn(const std::string &hostPort, int turnedAway, int64_t deadline);
+    ~HostTurn();
+    HostTurn(const HostTurn &) = delete;
+    HostTurn &operator=(const HostTurn &) = delete;
+
+private:
+    std::string key;
+    int held = 0;  // this turn is the one request of a host asked one at a time
+};
 
 /* Forgets every host's wait (a move job ends). */
 void forgetHostWaits(void);
