@@ -80,6 +80,7 @@ struct Attempt {
     int failure = 0;   // the result a refused write left
     int rateLimits = 0;  // the image's earlier answers that asked to wait
     int64_t waitMs = -1;  // the wait this answer asked for, -1 when it asked for none
+    HostTurn *turn = NULL;  // the attempt's turn at its host
 };
 
 }  // namespace
@@ -245,15 +246,16 @@ static int dropRedirectBody(Attempt &a, int pos, int end) {
 /* Judges the status line and goes on to the body or the redirect. */
 static int readStatus(Attempt &a, int held, int headerLength) {
     int status = responseStatus(a.buffer), body = headerLength + 4;
+    // a host that asks to wait makes all its downloads wait; the message stays the status line (below)
+    if (status == 429 || status == 503)
+        a.waitMs = hostAskedToWait(hostPort(a.parts.host, a.parts.port), a.header.retryAfter, a.rateLimits);
+    a.turn->end();  // answered: the host's next request may go
     if (status == 200) return readBody(a, body, held);
     int redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
     if (redirect && !a.redirected && a.header.location[0]) {
         if (a.keepAlive && a.reusable) a.reusable = dropRedirectBody(a, body, held);
         return DOWNLOAD_REDIRECT;
     }
-    // every download to the host waits then; the message stays the status line
-    if (status == 429 || status == 503)
-        a.waitMs = hostAskedToWait(hostPort(a.parts.host, a.parts.port), a.header.retryAfter, a.rateLimits);
     if (status == 404) return fail(a, DOWNLOAD_FAILED, "404 Not Found - 文件不存在");
     return fail(a, DOWNLOAD_FAILED, "%s", statusMessage(a.buffer, headerLength).c_str());
 }
@@ -343,6 +345,7 @@ static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) 
     if (!parseUrl(link, &a.parts)) return fail(a, DOWNLOAD_FAILED, "无法parse下载图片地址");
     if (!a.parts.https && a.parts.port == HTTPS_DEFAULT_PORT) a.parts.port = HTTP_DEFAULT_PORT;  // as it always was
     HostTurn turn(hostPort(a.parts.host, a.parts.port), a.rateLimits, deadline);
+    a.turn = &turn;
     int result = clockNow() > deadline ? clockStopped(a) : exchange(a);
     int stopped = a.clock.stop == TRANSFER_TOO_SLOW || a.clock.stop == TRANSFER_TOO_LONG;
     if (stopped && result != DOWNLOAD_WRITE_ERROR) result = clockStopped(a);

@@ -137,8 +137,9 @@ HostTurn::HostTurn(const std::string &hostPort, int turnedAway, int64_t deadline
     turnGiven.notify_all();  // one waiting behind this one may go now
 }
 
-HostTurn::~HostTurn() {
+void HostTurn::end() {
     if (!held) return;
+    held = 0;
     std::lock_guard<std::mutex> lock(waitLock);
     auto found = hostWaits.find(key);
     if (found != hostWaits.end()) found->second.busy = 0;

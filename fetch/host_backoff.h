@@ -37,11 +37,15 @@ int64_t hostAskedToWait(const std::string &hostPort, const char *retryAfter, int
  * left alone and, for a host asked one request at a time, until no other
  * download has its turn and none that was turned away more often waits.
  * The wait ends early when the steady-clock deadline (ms, clockNow()) has
- * passed or the connections are cut. The turn lasts until it is destroyed. */
+ * passed or the connections are cut. The turn lasts until the host has
+ * answered (end) or the turn is destroyed: the host's limits count
+ * requests, so a long body does not hold the next request back. */
 class HostTurn {
 public:
     HostTurn(const std::string &hostPort, int turnedAway, int64_t deadline);
-    ~HostTurn();
+    ~HostTurn() { end(); }
+    /* Gives the turn back; harmless twice. */
+    void end();
     HostTurn(const HostTurn &) = delete;
     HostTurn &operator=(const HostTurn &) = delete;
 
