@@ -33,10 +33,10 @@ void setBackoffUnit(int ms);
  * host is left alone until the wait is over. Returns the wait in ms. */
 int64_t hostAskedToWait(const std::string &hostPort, const char *retryAfter, int earlier);
 
-/* A download's turn at a host: made, it waits until the host is no longer
- * left alone and, for a host asked one request at a time, until no other
- * download has its turn and none that was turned away more often waits.
- * The wait ends early when the steady-clock deadline (ms, clockNow()) has
+/* A download's turn at a host. At a host that has asked to wait, making
+ * it waits until that wait is over, no other download has its turn and
+ * none whose image was turned away more often waits; at any other host it
+ * is had at once. The wait ends early when the steady-clock deadline (ms, clockNow()) has
  * passed or the connections are cut. The turn lasts until the host has
  * answered (end) or the turn is destroyed: the host's limits count
  * requests, so a long body does not hold the next request back. */
@@ -51,10 +51,10 @@ public:
 
 private:
     std::string key;
-    int held = 0;  // this turn is the one request of a host asked one at a time
+    int held = 0;  // the host's one request out is this turn's
 };
 
-/* Forgets every host's wait (a move job ends). */
+/* Forgets every host's wait (resetConnFailCounts, when a move job ends). */
 void forgetHostWaits(void);
 
 #endif
