@@ -185,7 +185,7 @@ static void watchStops(const std::atomic<int> *jobOver) {
     for (int handled = 0; !*jobOver; std::this_thread::sleep_for(std::chrono::milliseconds(STOP_WATCH_MS))) {
         int signals = stopSignalCount();
         if (handled < 1 && signals >= 1)
-            stopNotice(formatText("正在停止搬家：等待正在下载的 %d 张图片下载完（每张最长约 2 分钟），之后写入数据包。"
+            stopNotice(formatText("正在停止搬家：等待正在下载的 %d 张图片下载完（每张最长约 3 分钟），之后写入数据包。"
                                   "再按一次 Ctrl-C 立即停止。",
                                   downloadsRunning()));
         if (handled < 2 && signals >= 2) {

@@ -32,6 +32,7 @@
 #include "app_log.h"
 #include "deployment.h"
 #include "fail_ledger.h"
+#include "host_backoff.h"
 #include "http_exchange.h"
 #include "str_map.h"
 #include "text_utils.h"
@@ -73,6 +74,7 @@ void resetConnFailCounts(void) {
     strMapClear(connFailCounts, 0);
     netLockRelease(failCountLock);
     forgetTlsHosts();
+    forgetHostWaits();
 }
 
 void setNetTimeouts(int connectMs, int ioMs) {

@@ -55,7 +55,8 @@ std::string hostPort(const char *host, int port);
 /* Creates both tables (once; later calls do nothing). */
 void initConnTables(void);
 
-/* Forgets every failure count, and which hosts spoke TLS. */
+/* Forgets every failure count, which hosts spoke TLS and which asked to
+ * be left alone. */
 void resetConnFailCounts(void);
 
 /* Changes the connect and the send/receive time-outs (tests shorten them). */

@@ -8,7 +8,9 @@
  * keep the file, follow the redirect, or remove the file and repeat once
  * without keep-alive. A connection goes back to the pool only when its reply
  * allows it and was read to its exact end. Redirects are followed in one
- * loop, one attempt on the stack at a time.
+ * loop, one attempt on the stack at a time. A host that answers 429 or 503
+ * is left alone for the wait it asks (host_backoff.h), by every download,
+ * and the hop is asked again after it, never at once without keep-alive.
  *
  * The body is written under a temporary name beside the file ("~" before
  * the name, ".part" after it, which no image name matches) and renamed into
@@ -31,6 +33,7 @@
 #include "chunked_body.h"
 #include "conn_pool.h"
 #include "digest.h"
+#include "host_backoff.h"
 #include "http_exchange.h"
 #include "http_header.h"
 #include "image_ends.h"
@@ -80,6 +83,9 @@ struct Attempt {
     FailReason reason = REASON_NONE;
     int status = 0;                  // the reply's, 0 until one came
     uint64_t digest = DIGEST_START;  // of the bytes written
+    int rateLimits = 0;  // the image's earlier answers that asked to wait
+    int64_t waitMs = -1;  // the wait this answer asked for, -1 when it asked for none
+    HostTurn *turn = NULL;  // the attempt's turn at its host
 };
 
 }  // namespace
@@ -268,6 +274,10 @@ static FailReason statusReason(int status) {
 /* Judges the status line and goes on to the body or the redirect. */
 static int readStatus(Attempt &a, int held, int headerLength) {
     int status = a.status = responseStatus(a.buffer), body = headerLength + 4;
+    // a host that asks to wait makes all its downloads wait; the message stays the status line (below)
+    if (status == 429 || status == 503)
+        a.waitMs = hostAskedToWait(hostPort(a.parts.host, a.parts.port), a.header.retryAfter, a.rateLimits);
+    a.turn->end();  // answered: the host's next request may go
     if (status == 200) return readBody(a, body, held);
     int redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
     if (redirect && !a.redirected && a.header.location[0]) {
@@ -373,6 +383,8 @@ static std::string partPath(const char *path) {
 static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) {
     if (!parseUrl(link, &a.parts)) return fail(a, REASON_BAD_LINK, DOWNLOAD_FAILED, "无法parse下载图片地址");
     if (!a.parts.https && a.parts.port == HTTPS_DEFAULT_PORT) a.parts.port = HTTP_DEFAULT_PORT;  // as it always was
+    HostTurn turn(hostPort(a.parts.host, a.parts.port), a.rateLimits, deadline);
+    a.turn = &turn;
     int result = clockNow() > deadline ? clockStopped(a) : exchange(a);
     int stopped = a.clock.stop == TRANSFER_TOO_SLOW || a.clock.stop == TRANSFER_TOO_LONG;
     if (stopped && result != DOWNLOAD_WRITE_ERROR) result = clockStopped(a);
@@ -404,13 +416,27 @@ static void noteAttempt(const Attempt &a, DownloadReport *report) {
     report->refererSent = a.referer;
 }
 
+/* 1, once the wait is over, when an answer that asked to wait leaves the
+ * hop another try: the image has had fewer than RATE_LIMIT_TRIES such
+ * answers (*rateLimits counts them) and the wait ends before its deadline.
+ * It waits for the host and port that answered, which a fallback to plain
+ * HTTP may have made another than the link names. */
+static int waitedToTryAgain(const Attempt &a, int result, int *rateLimits, int64_t deadline) {
+    if (result != DOWNLOAD_FAILED || a.waitMs < 0) return 0;
+    if (++*rateLimits >= RATE_LIMIT_TRIES || clockNow() + a.waitMs > deadline) return 0;
+    HostTurn(hostPort(a.parts.host, a.parts.port), *rateLimits, deadline);
+    return 1;
+}
+
 /* One link of the chain: an attempt with keep-alive when asked and, when
- * that fails in a way another connection may mend, one without. A 403 to a
- * request without the Referer is first asked again with it: hosts that keep
- * their images to their own pages answer so. *location receives a
+ * that fails in a way another connection may mend, one without; after an
+ * answer that asked to wait, the same attempt once the wait is over. A 403
+ * to a request without the Referer is first asked again with it: hosts that
+ * keep their images to their own pages answer so. *location receives a
  * redirect's target; shown is the link as the log names it. */
 static int fetchLink(const std::string &shown, const std::string &link, const char *filePath, char *errMsg,
-                     int useKeepAlive, int redirected, int64_t deadline, DownloadReport *report, std::string *location) {
+                     int useKeepAlive, int redirected, int64_t deadline, DownloadReport *report, std::string *location,
+                     int *rateLimits) {
     for (int keepAlive = useKeepAlive, referer = report->referer;;) {
         Attempt a;  // one at a time: its buffers are large
         a.filePath = filePath;
@@ -420,13 +446,16 @@ static int fetchLink(const std::string &shown, const std::string &link, const ch
         a.redirected = redirected;
         a.referer = referer;
         a.clock = transferClock(deadline);
+        a.rateLimits = *rateLimits;
         int repeat = 0;
         int result = attempt(a, link.c_str(), deadline, &repeat);
         noteAttempt(a, report);
         *location = a.header.location;
         int parsed = a.parts.host != NULL, hotlinked = a.status == 403 && !referer;
+        int again = waitedToTryAgain(a, result, rateLimits, deadline);
         freeUrlParts(&a.parts);
-        if (result == DOWNLOAD_REDIRECT || !parsed || !repeat || !(keepAlive || hotlinked)) return result;
+        if (again) continue;
+        if (result == DOWNLOAD_REDIRECT || !parsed || !repeat || a.waitMs >= 0 || !(keepAlive || hotlinked)) return result;
         std::string attempted = "(useKeepAlive:" + std::to_string(keepAlive) + ")";
         appendLog(("搬家失败：" + shown + attempted + "，返回的错误信息：\r\n" + errMsg).c_str());
         if (hotlinked) referer = 1;
@@ -462,9 +491,10 @@ static int downloadBefore(const char *url, const char *filePath, char *errMsg, i
     *report = fresh;
     std::string shown = url, link = requestLink(unescapedLink(url), 1);
     std::vector<std::string> chain = {link};
-    for (;;) {
+    for (int rateLimits = 0;;) {
         std::string location;
-        int result = fetchLink(shown, link, filePath, errMsg, useKeepAlive, redirected, deadline, report, &location);
+        int result =
+            fetchLink(shown, link, filePath, errMsg, useKeepAlive, redirected, deadline, report, &location, &rateLimits);
         if (result != DOWNLOAD_REDIRECT) return result;
         shown = redirectTarget(link, location);
         link = requestLink(shown, 0);

@@ -17,9 +17,11 @@ enum {
  * with an HTTP GET into a new file at filePath and checks that it is a JPEG,
  * PNG, GIF or BMP image. Follows up to 10 redirects (301, 302, 303, 307,
  * 308) in a row. At each hop a 403 to a request without the Referer is
- * asked once more with it, and a keep-alive attempt that fails with 0 or -1
- * is repeated once on a fresh connection. Returns 1 when the file is
- * complete; otherwise the file does not exist and errMsg (ERR_MSG_SIZE
+ * asked once more with it; a keep-alive attempt that fails with 0 or -1 is
+ * repeated once on a fresh connection, except after a 429 or 503: that is
+ * asked again once the wait the host asks for is over, up to
+ * RATE_LIMIT_TRIES answers in all (host_backoff.h). Returns 1 when the file
+ * is complete; otherwise the file does not exist and errMsg (ERR_MSG_SIZE
  * bytes, cleared by the caller) holds the reason. useKeepAlive takes the
  * pooled connection; redirected is 0 for callers (1 follows no redirect). */
 int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected);

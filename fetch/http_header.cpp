@@ -27,6 +27,7 @@ void parseHttpHeader(char *text, HttpHeader *header) {
         else if (startsWithNoCase(line, "Connection: ")) setField(header->connection, CONNECTION_SIZE, line + 12);
         else if (startsWithNoCase(line, "Content-Encoding: "))
             setField(header->contentEncoding, CONTENT_ENCODING_SIZE, line + 18);
+        else if (startsWithNoCase(line, "Retry-After: ")) setField(header->retryAfter, RETRY_AFTER_SIZE, line + 13);
     }
     header->contentLength = length;
     header->isChunked = chunked;

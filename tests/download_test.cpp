@@ -8,6 +8,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -22,17 +23,24 @@
 #include "download.h"
 #include "fetch_memory.h"
 #include "file_helpers.h"
+#include "host_backoff.h"
 #include "http_exchange.h"
 #include "test_server.h"
 #include "test_support.h"
 
 static std::map<std::string, std::string> vars;  // what each {name} stands for
 
-/* The bytes a case text stands for, its {names} first. */
+/* The bytes a case text stands for, its {names} and {date+N} (an HTTP date N seconds from now) first. */
 static std::string expand(std::string text) {
     for (const auto &var : vars)
         for (size_t at; (at = text.find("{" + var.first + "}")) != std::string::npos;)
             text.replace(at, var.first.size() + 2, var.second);
+    for (size_t at; (at = text.find("{date")) != std::string::npos;) {
+        time_t when = time(NULL) + atoi(text.c_str() + at + 5);
+        char date[64];
+        strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", gmtime(&when));
+        text.replace(at, text.find('}', at) + 1 - at, date);
+    }
     return unescape(text);
 }
 
@@ -86,6 +94,7 @@ protected:
         resetConnFailCounts();
         setNetTimeouts(NET_TIMEOUT_MS, NET_TIMEOUT_MS);
         setTransferLimits(LOW_SPEED_WINDOW_MS, IMAGE_DEADLINE_MS);
+        setBackoffUnit(BACKOFF_UNIT_MS);
         setDefaultPorts(HTTP_DEFAULT_PORT, HTTPS_DEFAULT_PORT);
     }
     void serverLine(const std::string &word, const std::string &text, std::vector<std::vector<Step>> *scripts);
@@ -100,6 +109,7 @@ void Download::serverLine(const std::string &word, const std::string &text, std:
     bool timed = step == Step::PAUSE || step == Step::DRIP || step == Step::FLOOD;
     if (word == "timeouts") setNetTimeouts(a, b);
     else if (word == "limits") setTransferLimits(a, b);
+    else if (word == "backoff") setBackoffUnit(a);
     else if (word == "default-ports") setDefaultPorts(a, b);
     else if (word == "connection") scripts->push_back({});
     else if (scripts->empty() || step == sizeof STEP_WORDS / sizeof *STEP_WORDS) ADD_FAILURE() << "unknown: " << word;

@@ -6,9 +6,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <chrono>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 
 #include "app_log.h"
@@ -121,6 +124,8 @@ private:
     enum { SLOW_PAUSE_MS = 1500 };
     MoveCase c;
     int closedPort = 0;
+    std::mutex rateLock;
+    std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> served;  // under rateLock: the last second's
     std::map<std::string, int> ports;
     std::map<std::string, std::unique_ptr<TestServer>> servers;  // stopped first
 
@@ -137,8 +142,23 @@ private:
             if (r.first == "guard" && words(r.second)[0] == host) return words(r.second)[1];
         return "";
     }
+    /* A 429 when a rate record allows the host no more images in the last second, else "" (the image is counted). */
+    std::string overRate(const std::string &host) {
+        for (auto &r : c.more) {
+            Strings w = words(r.second);
+            if (r.first != "rate" || w[0] != host) continue;
+            std::lock_guard<std::mutex> hold(rateLock);
+            auto now = std::chrono::steady_clock::now();
+            auto &times = served[host];
+            while (!times.empty() && now - times.front() >= std::chrono::seconds(1)) times.pop_front();
+            if (times.size() < (size_t)atoi(w[1].c_str())) times.push_back(now);
+            else return "HTTP/1.1 429 Too Many Requests\r\n" + (w.size() > 2 ? "Retry-After: " + w[2] + "\r\n" : "") + "Content-Length: 0\r\n\r\n";
+        }
+        return "";
+    }
     Reply answer(const std::string &host, const std::string &request) {
-        std::string link = host + request.substr(4, request.find(' ', 4) - 4);
+        std::string link = host + request.substr(4, request.find(' ', 4) - 4), over = overRate(host);
+        if (!over.empty()) return reply(over);
         auto found = c.replies.find(link);
         Strings kind = words(found == c.replies.end() ? "jpeg" : found->second);
         std::string guard = guardOf(host), mark = "\r\nReferer: http://127.0.0.1:" + std::to_string(ports[host]) + "/\r\n";
