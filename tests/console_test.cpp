@@ -16,6 +16,7 @@
 #include "deployment.h"
 #include "move_case.h"
 #include "platform.h"
+#include "progress_figures.h"
 
 extern char **environ;
 namespace fs = std::filesystem;
@@ -164,3 +165,8 @@ TEST_P(Console, EndsWithItsStatusOutputAndPackage) {
     }
 }
 INSTANTIATE_TEST_SUITE_P(Cases, Console, testing::ValuesIn(caseFiles("console")), CaseFileName());
+
+TEST(ProgressFigures, ImagesDoneRateAndTimeLeft) {
+    for (const Case &c : readCases("unit/image_figures.tsv"))
+        EXPECT_EQ(converted("gbk", "utf-8", imageFigures(std::stol(c[0]), std::stol(c[1]), std::stod(c[2]))), c[3]) << c[0];
+}
