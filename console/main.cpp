@@ -51,7 +51,7 @@ static const char USAGE[] =
     "  --no-other-albums  不搬来自第三方相册里的图片\n"
     "  --blank-failed     将搬家失败的图片替换为空白图片\n"
     "  --quiet            不显示进度\n"
-    "  --connections N    同时下载的图片数，1 到 64，默认 8；1 为逐张下载\n";
+    "  --connections N    同时下载的图片数，1 到 64，默认 16；1 为逐张下载\n";
 
 struct Arguments {
     MoveOptions options = {1, 1, 0};  // the window's defaults

@@ -28,7 +28,7 @@ struct MoveOptions {
 
 /* Downloads at once: the default, and the most a front end may ask for. One
  * downloads on the job's own thread, one image after another. */
-enum { MOVE_CONNECTIONS = 8, MOVE_CONNECTIONS_MAX = 64 };
+enum { MOVE_CONNECTIONS = 16, MOVE_CONNECTIONS_MAX = 64 };
 
 struct MoveJob {
     char packagePath[PATH_SIZE];   /* the package's CSV file */
