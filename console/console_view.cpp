@@ -91,8 +91,8 @@ static void drawBar(ConsoleProgress *p) {
     memset(bar + filled, '-', (size_t)(BAR_WIDTH - filled));
     bar[BAR_WIDTH] = '\0';
     std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - p->started;
-    std::string line = formatText("\r[%s] 宝贝 %d/%d  %s  失败 %ld", bar, p->doneCount, p->itemCount,
-                                  imageFigures(images, p->images, seconds.count()).c_str(), p->failed);
+    std::string line = formatText("\r[%s] 宝贝 %d/%d  图片 %ld/%ld  失败 %ld  %s", bar, p->doneCount, p->itemCount, images,
+                                  p->images, p->failed, rateFigures(images, p->images, seconds.count()).c_str());
     if (line.size() < p->barLength) line.append(p->barLength - line.size(), ' ');
     p->barLength = line.size();
     writeText(stderr, line.c_str());

@@ -19,12 +19,12 @@ static std::string clockText(double wait) {
     return formatText("%ld:%02ld:%02ld", seconds / SECONDS_PER_HOUR, minutes, rest);
 }
 
-std::string imageFigures(long done, long total, double seconds) {
+std::string rateFigures(long done, long total, double seconds) {
     std::string rate = "--", left = "--";
     if (done > 0 && seconds > 0) {
         double perSecond = done / seconds;
         rate = perSecond < 0.1 ? "<0.1" : formatText("%.1f", perSecond);
         left = clockText((total > done ? total - done : 0) / perSecond);
     }
-    return formatText("图片 %ld/%ld  %s张/秒  剩余 %s", done, total, rate.c_str(), left.c_str());
+    return formatText("%s张/秒  剩余 %s", rate.c_str(), left.c_str());
 }

@@ -166,7 +166,7 @@ TEST_P(Console, EndsWithItsStatusOutputAndPackage) {
 }
 INSTANTIATE_TEST_SUITE_P(Cases, Console, testing::ValuesIn(caseFiles("console")), CaseFileName());
 
-TEST(ProgressFigures, ImagesDoneRateAndTimeLeft) {
-    for (const Case &c : readCases("unit/image_figures.tsv"))
-        EXPECT_EQ(converted("gbk", "utf-8", imageFigures(std::stol(c[0]), std::stol(c[1]), std::stod(c[2]))), c[3]) << c[0];
+TEST(ProgressFigures, RateAndTimeLeft) {
+    for (const Case &c : readCases("unit/rate_figures.tsv"))
+        EXPECT_EQ(converted("gbk", "utf-8", rateFigures(std::stol(c[0]), std::stol(c[1]), std::stod(c[2]))), c[3]) << c[0];
 }
