@@ -181,10 +181,12 @@ static void watchStops(const std::atomic<int> *jobOver) {
     for (int handled = 0, sinceTick = 0; !*jobOver; sinceTick = (sinceTick + STOP_WATCH_MS) % PROGRESS_TICK_MS) {
         if (sinceTick == 0) tickProgress(&progress);
         int signals = stopSignalCount();
-        if (handled < 1 && signals >= 1)
-            printMessage(&progress, stderr, formatText("正在停止搬家：等待正在下载的 %d 张图片下载完（每张最长约 2 分钟），之后写入数据包。"
-                                  "再按一次 Ctrl-C 立即停止。",
-                                  downloadsRunning()).c_str());
+        if (handled < 1 && signals >= 1) {
+            std::string notice = formatText("正在停止搬家：等待正在下载的 %d 张图片下载完（每张最长约 2 分钟），之后写入数据包。"
+                                            "再按一次 Ctrl-C 立即停止。",
+                                            downloadsRunning());
+            printMessage(&progress, stderr, notice.c_str());
+        }
         if (handled < 2 && signals >= 2) {
             printMessage(&progress, stderr, "立即停止：放弃正在下载的图片，已下载完的图片写入数据包。");
             requestCut();
