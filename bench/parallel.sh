@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Times the move job with one connection and with its default against
-# aria2c with as many connections (-x4, four to one host, as the job) on
-# the same links, from a delaying loopback server that adds D ms to every
-# new connection and every response: 2,000 images of 20 KB spread over 2
-# and over 20 hosts (loopback ports), for D = 10 and 50.
-# One connection moves the images one after another, so its time grows with
-# the count alone: it is timed on the first ONE_AT_A_TIME_IMAGES links and
-# scaled to the whole list, which keeps the run to about two minutes.
+# aria2c with as many connections as the job can use (its default, or four
+# to each host where the hosts are fewer; aria2c limits connections per
+# download, not per host) on the same links, from a delaying loopback server
+# that adds D ms to every new connection and every response: 2,000 images
+# of 20 KB spread over 2 and over 20 hosts (loopback ports), for D = 10 and
+# 50. One connection moves the images one after another, so its time grows
+# with the count alone: it is timed on the first ONE_AT_A_TIME_IMAGES links
+# and scaled to the whole list, which keeps the run to about two minutes.
 # Last, at 50 ms over 20 hosts, where there is room for more connections
-# than 8, the default against 8 connections and aria2c in the same run.
+# than 8, the default against 8 connections and against aria2c with the
+# default's count (-x4) in the same run.
 #   bench/parallel.sh [BUILD_DIR]   (default build/native)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,6 +27,7 @@ ONE_AT_A_TIME_IMAGES=${ONE_AT_A_TIME_IMAGES:-400}
 RUN_LIMIT_SECONDS=150  # one tool's pass over the list
 MEMORY_KIB=524288
 DEFAULT=$(sed -n 's/.*MOVE_CONNECTIONS = \([0-9]*\).*/\1/p' "$root/move/move_job.h")  # the job's default
+PER_HOST=$(sed -n 's/.*CONNECTIONS_PER_HOST = \([0-9]*\).*/\1/p' "$root/fetch/conn_pool.h")
 FEWER=8  # the default before hosts could ask for less
 
 work=$(memoryWorkDir "$MEMORY_KIB")  # the fetchers' figures, not the file system's
@@ -53,10 +56,10 @@ lumoraSeconds() {  # LIST CONNECTIONS: prints the job's own time
     echo "${secs:-nan}"
 }
 
-aria2Seconds() {  # LIST: aria2c with the job's default number of connections
+aria2Seconds() {  # LIST CONNECTIONS
     local dir secs
     dir=$(mktemp -d -p "$work")
-    secs=$(seconds timeout "$RUN_LIMIT_SECONDS" aria2c -j"$DEFAULT" -x4 -i "$1" -d "$dir" --quiet=true \
+    secs=$(seconds timeout "$RUN_LIMIT_SECONDS" aria2c -j"$2" -x"$PER_HOST" -i "$1" -d "$dir" --quiet=true \
         --file-allocation=none --auto-file-renaming=false --allow-overwrite=true)
     [ "$(find "$dir" -name '*.jpg' | wc -l)" -eq "$(wc -l <"$1")" ] || echo "aria2c missed some images" >&2
     rm -rf "$dir"
@@ -87,14 +90,14 @@ for delay in 10 50; do
         one=$(lumoraSeconds "$work/first-links" 1)
         one=$(echo "$one * $IMAGES / $ONE_AT_A_TIME_IMAGES" | bc -l)
         default=$(lumoraSeconds "$work/links" 0)
-        aria=$(aria2Seconds "$work/links")
+        aria=$(aria2Seconds "$work/links" $((hosts * PER_HOST < DEFAULT ? hosts * PER_HOST : DEFAULT)))
         awk -v d="$delay" -v h="$hosts" -v one="$one" -v dflt="$default" -v aria="$aria" 'BEGIN {
             printf "%-22s %10.2f s %10.2f s %10.2f s %10.2f %10.2f\n", d " ms, " h " hosts", one, dflt, aria, one / dflt, dflt / aria
         }'
         stopHosts
     done
 done
-echo "default N=$DEFAULT, aria2c -j$DEFAULT -x4; N=1 timed on the first $ONE_AT_A_TIME_IMAGES of $IMAGES links and scaled;"
+echo "default N=$DEFAULT, aria2c -x$PER_HOST and -j as many as the job can use; N=1 timed on the first $ONE_AT_A_TIME_IMAGES of $IMAGES links and scaled;"
 echo "targets: N=1/dflt at least 4 at 50 ms, dflt/aria at most 1.2"
 
 echo
@@ -102,7 +105,7 @@ printf '%-22s %12s %12s %12s %10s %10s\n' "delay, hosts" "N=$FEWER" "default" "a
 startHosts 50 20
 fewer=$(lumoraSeconds "$work/links" "$FEWER")
 default=$(lumoraSeconds "$work/links" 0)
-aria=$(aria2Seconds "$work/links")
+aria=$(aria2Seconds "$work/links" "$DEFAULT")
 awk -v fewer="$fewer" -v dflt="$default" -v aria="$aria" 'BEGIN {
     printf "%-22s %10.2f s %10.2f s %10.2f s %10.2f %10.2f\n", "50 ms, 20 hosts", fewer, dflt, aria, fewer / dflt, dflt / aria
 }'
