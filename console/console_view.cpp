@@ -1,77 +1,139 @@
 /* The console's view of a move; see console_view.h.
  *
  * The bar line is rewritten after a carriage return and never gets shorter
- * (its figures only grow), so no terminal control sequence is needed to
- * clear it: the Windows console shows it the same way. Every write goes
- * through writeText, which turns the GBK texts into the terminal's
- * encoding. */
+ * (a shorter one is padded with spaces), so no terminal control sequence is
+ * needed to clear it: the Windows console shows it the same way. The job's
+ * thread and the ticker both draw, so everything written to standard error
+ * while a job runs goes through one lock, and a line never breaks into
+ * another. Every write goes through writeText, which turns the GBK texts
+ * into the terminal's encoding; a GBK character takes two bytes and two
+ * columns, so the bar's length in bytes is its width. */
 #include "console_view.h"
 
 #include <string.h>
 
+#include <mutex>
+#include <unordered_set>
+
 #include "console_wording.h"
+#include "download_pool.h"
 #include "move_checks.h"
 #include "paths.h"
 #include "platform.h"
+#include "progress_figures.h"
 #include "terminal.h"
 #include "text_utils.h"
 
-enum { BAR_WIDTH = 24 };
+enum { BAR_WIDTH = 20 };
 
-static int listCount(const PtrVector *list) {
-    return list ? list->count : 0;
-}
+static std::mutex drawing;  // standard error, and the figures, while a job runs
+typedef std::lock_guard<std::mutex> DrawLock;
 
-/* Counts the links of the list that the job took (description links by
- * their host, mobile-details links with the image space) and has not met
- * before, as moved or as failed by the failure list. */
-static void countLinks(ConsoleProgress *p, const PtrVector *list, int mobile, const PtrVector *failures) {
-    const MoveOptions &o = p->options;
-    for (int32_t i = 0; i < listCount(list); i++) {
-        const char *url = (const char *)list->items[i];
-        int taken = linkSelected(o, url, mobile ? MOBILE_IMAGE : DESCRIPTION_IMAGE);
-        int moved = !(failures && ptrVectorContains(failures, url, stringEquals));
-        if (!taken || !p->links.emplace(url, moved).second) continue;
-        (moved ? p->moved : p->failed)++;
+/* Calls visit(url, failures) on each link of the item that the job takes
+ * (description links by their host, mobile-details links with the image
+ * space), with the item's failure list of the link's kind. */
+template <typename Visit> static void eachSelectedLink(const MoveOptions &o, const ItemRecord *item, Visit visit) {
+    for (int mobile = 0; mobile < 2; mobile++) {
+        const PtrVector *list = mobile ? item->mobileLinks : item->descLinks;
+        for (int32_t i = 0; list && i < list->count; i++) {
+            const char *url = (const char *)list->items[i];
+            if (linkSelected(o, url, mobile ? MOBILE_IMAGE : DESCRIPTION_IMAGE))
+                visit(url, mobile ? item->mobileFailures : item->pcFailures);
+        }
     }
 }
 
-void startProgress(ConsoleProgress *progress, ProgressStyle style, const MoveOptions &options, int itemCount) {
+/* Counts the item's links that the job took and has not met before, as
+ * moved or as failed by the failure list. */
+static void countLinks(ConsoleProgress *p, const ItemRecord *item) {
+    eachSelectedLink(p->options, item, [p](const char *url, const PtrVector *failures) {
+        int moved = !(failures && ptrVectorContains(failures, url, stringEquals));
+        if (p->links.emplace(url, moved).second) (moved ? p->moved : p->failed)++;
+    });
+}
+
+/* The distinct links the job will fetch. */
+static long selectedLinks(const MoveOptions &options, const PtrVector *items) {
+    std::unordered_set<std::string> links;
+    for (int32_t i = 0; i < items->count; i++)
+        eachSelectedLink(options, (const ItemRecord *)items->items[i],
+                         [&links](const char *url, const PtrVector *) { links.insert(url); });
+    return (long)links.size();
+}
+
+void startProgress(ConsoleProgress *progress, ProgressStyle style, const MoveOptions &options, const PtrVector *items) {
     *progress = ConsoleProgress();
     progress->style = style;
     progress->options = options;
-    progress->itemCount = itemCount;
+    progress->itemCount = items->count;
+    if (style == PROGRESS_BAR) progress->images = selectedLinks(options, items);
+    progress->started = std::chrono::steady_clock::now();
 }
 
-static void drawBar(const ConsoleProgress *p) {
+/* Images done: the downloads finished, or the links the walk has counted
+ * where more (one that failed without a download). */
+static long imagesDone(const ConsoleProgress *p) {
+    long done = downloadsFinished(), walked = p->moved + p->failed;
+    done = done > walked ? done : walked;
+    return done < p->images ? done : p->images;
+}
+
+/* The bar's filled cells: by images where the job fetches any, else by items. */
+static int filledCells(const ConsoleProgress *p, long images) {
+    long done = p->images > 0 ? images : p->doneCount, total = p->images > 0 ? p->images : p->itemCount;
+    return total > 0 ? (int)((long long)done * BAR_WIDTH / total) : BAR_WIDTH;
+}
+
+/* Draws the bar over the line, padded to the longest drawn. */
+static void drawBar(ConsoleProgress *p) {
     char bar[BAR_WIDTH + 1];
-    int filled = p->itemCount > 0 ? (int)((long long)p->doneCount * BAR_WIDTH / p->itemCount) : BAR_WIDTH;
+    long images = imagesDone(p);
+    int filled = filledCells(p, images);
     memset(bar, '#', (size_t)filled);
     memset(bar + filled, '-', (size_t)(BAR_WIDTH - filled));
     bar[BAR_WIDTH] = '\0';
-    printText(stderr, "\r[%s] 宝贝 %d/%d  已搬图片 %ld  失败 %ld", bar, p->doneCount, p->itemCount, p->moved, p->failed);
+    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - p->started;
+    std::string line = formatText("\r[%s] 宝贝 %d/%d  图片 %ld/%ld  失败 %ld  %s", bar, p->doneCount, p->itemCount, images,
+                                  p->images, p->failed, rateFigures(images, p->images, seconds.count()).c_str());
+    if (line.size() < p->barLength) line.append(p->barLength - line.size(), ' ');
+    p->barLength = line.size();
+    writeText(stderr, line.c_str());
+    p->barOpen = 1;
 }
 
 static void itemFinished(void *context, int, const ItemRecord *item, int doneCount) {
     ConsoleProgress *p = (ConsoleProgress *)context;
-    countLinks(p, item->descLinks, 0, item->pcFailures);
-    countLinks(p, item->mobileLinks, 1, item->mobileFailures);
+    DrawLock held(drawing);
+    countLinks(p, item);
     p->doneCount = doneCount;
     if (p->style == PROGRESS_BAR) drawBar(p);
     if (p->style == PROGRESS_LINES)
         printText(stderr, "宝贝 %d/%d  已搬图片 %ld  失败 %ld  %s\n", doneCount, p->itemCount, p->moved, p->failed,
                   shownTitle(item->title).c_str());
     fflush(stderr);
-    p->barOpen = p->style == PROGRESS_BAR;
 }
 
-void endProgressLine(ConsoleProgress *progress) {
+void tickProgress(ConsoleProgress *progress) {
+    DrawLock held(drawing);
+    if (progress->style != PROGRESS_BAR || progress->doneCount >= progress->itemCount) return;
+    drawBar(progress);
+    fflush(stderr);
+}
+
+/* Ends the bar's line; the caller holds the lock. */
+static void endLine(ConsoleProgress *progress) {
     if (progress->barOpen) fputc('\n', stderr);
     progress->barOpen = 0;
 }
 
+void endProgressLine(ConsoleProgress *progress) {
+    DrawLock held(drawing);
+    endLine(progress);
+}
+
 void printMessage(ConsoleProgress *progress, FILE *stream, const char *text) {
-    endProgressLine(progress);
+    DrawLock held(drawing);
+    endLine(progress);
     writeText(stream, consoleWording(text).c_str());
     fputc('\n', stream);
     fflush(stream);

@@ -5,12 +5,17 @@
  * The figures (items done, images moved, images failed) are counted here
  * from the finished items rather than taken from the job's progress label,
  * so that a terminal gets one bar redrawn in place and a redirected
- * standard error one plain line per item with the same figures. */
+ * standard error one plain line per item with the same figures. The bar
+ * also shows the images done of all the job will fetch, counting those the
+ * downloaders finished ahead of the walk, with the rate and the time left;
+ * it is redrawn by a ticker as well as by the job, so that it shows while
+ * a slow image holds the walk. The lines stay free of timed figures. */
 #ifndef LUMORA_CONSOLE_VIEW_H
 #define LUMORA_CONSOLE_VIEW_H
 
 #include <stdio.h>
 
+#include <chrono>
 #include <string>
 #include <unordered_map>
 
@@ -28,11 +33,17 @@ struct ConsoleProgress {
     std::unordered_map<std::string, int> links;  /* each link met: 1 moved, 0 failed */
     long moved;
     long failed;
+    long images;          /* distinct links the job will fetch; counted for the bar only */
+    std::chrono::steady_clock::time_point started;
+    size_t barLength;     /* the longest bar drawn, which a shorter one is padded to */
     int barOpen;          /* the bar is on screen without its line end */
 };
 
-/* Starts the display of a job over itemCount items. */
-void startProgress(ConsoleProgress *progress, ProgressStyle style, const MoveOptions &options, int itemCount);
+/* Starts the display of a job over the items. */
+void startProgress(ConsoleProgress *progress, ProgressStyle style, const MoveOptions &options, const PtrVector *items);
+
+/* Redraws the bar while items are left; the job's ticker calls it. */
+void tickProgress(ConsoleProgress *progress);
 
 /* The view of the job, reporting to progress. */
 MoveView consoleView(ConsoleProgress *progress);

@@ -41,8 +41,8 @@
 enum { STATUS_DONE = 0, STATUS_REFUSED = 1, STATUS_PACKAGE = 2, STATUS_ABORTED = 3, STATUS_SOME_FAILED = 4 };
 enum ParseResult { PARSE_BAD, PARSE_OK, PARSE_HELP };
 
-/* How often the stop watch looks at the signals. */
-enum { STOP_WATCH_MS = 50 };
+/* How often the stop watch looks at the signals, and redraws the progress bar. */
+enum { STOP_WATCH_MS = 50, PROGRESS_TICK_MS = 500 };
 
 static const char USAGE[] =
     "用法：lumora-move [--no-image-space] [--no-other-albums] [--blank-failed] [--quiet] [--connections N] 数据包 目标文件夹\n"
@@ -51,7 +51,7 @@ static const char USAGE[] =
     "  --no-other-albums  不搬来自第三方相册里的图片\n"
     "  --blank-failed     将搬家失败的图片替换为空白图片\n"
     "  --quiet            不显示进度\n"
-    "  --connections N    同时下载的图片数，1 到 64，默认 8；1 为逐张下载\n";
+    "  --connections N    同时下载的图片数，1 到 64，默认 16；1 为逐张下载\n";
 
 struct Arguments {
     MoveOptions options = {1, 1, 0};  // the window's defaults
@@ -173,26 +173,26 @@ static int loadJobPackage(const MoveJob &job, LoadedPackage *package) {
     return loaded == 1 ? -1 : refuse(loadFailureMessage(loaded, job.packagePath), STATUS_PACKAGE);
 }
 
-/* Writes a stop notice on a line of its own. It runs beside the job, so it
- * leaves the bar's state to the job and only starts a new line after it. */
-static void stopNotice(const std::string &text) {
-    writeText(stderr, ((progress.style == PROGRESS_BAR ? "\n" : "") + text + "\n").c_str());
-}
-
 /* Acts on the stop signals until the job is over: the first is told with
- * what the stop waits for, a second cuts the downloads at once. */
+ * what the stop waits for, a second cuts the downloads at once. Meanwhile
+ * it redraws the progress bar, at once and then every tick, so that the
+ * bar moves while one slow image holds the walk. */
 static void watchStops(const std::atomic<int> *jobOver) {
-    for (int handled = 0; !*jobOver; std::this_thread::sleep_for(std::chrono::milliseconds(STOP_WATCH_MS))) {
+    for (int handled = 0, sinceTick = 0; !*jobOver; sinceTick = (sinceTick + STOP_WATCH_MS) % PROGRESS_TICK_MS) {
+        if (sinceTick == 0) tickProgress(&progress);
         int signals = stopSignalCount();
-        if (handled < 1 && signals >= 1)
-            stopNotice(formatText("正在停止搬家：等待正在下载的 %d 张图片下载完（每张最长约 3 分钟），之后写入数据包。"
-                                  "再按一次 Ctrl-C 立即停止。",
-                                  downloadsRunning()));
+        if (handled < 1 && signals >= 1) {
+            std::string notice = formatText("正在停止搬家：等待正在下载的 %d 张图片下载完（每张最长约 3 分钟），之后写入数据包。"
+                                            "再按一次 Ctrl-C 立即停止。",
+                                            downloadsRunning());
+            printMessage(&progress, stderr, notice.c_str());
+        }
         if (handled < 2 && signals >= 2) {
-            stopNotice("立即停止：放弃正在下载的图片，已下载完的图片写入数据包。");
+            printMessage(&progress, stderr, "立即停止：放弃正在下载的图片，已下载完的图片写入数据包。");
             requestCut();
         }
         handled = signals < 2 ? signals : 2;
+        std::this_thread::sleep_for(std::chrono::milliseconds(STOP_WATCH_MS));
     }
 }
 
@@ -200,7 +200,7 @@ static void watchStops(const std::atomic<int> *jobOver) {
  * for, reports the failures, and returns the status. */
 static int runJob(MoveJob *job, const Arguments &a, LoadedPackage *package) {
     ProgressStyle style = a.quiet ? PROGRESS_NONE : stderrIsTerminal() ? PROGRESS_BAR : PROGRESS_LINES;
-    startProgress(&progress, style, a.options, package->items->count);
+    startProgress(&progress, style, a.options, package->items);
     MoveView view = consoleView(&progress);
     FailureReasons reasons;
     job->view = &view;

@@ -37,9 +37,14 @@ struct DownloadPool {
 typedef std::unique_lock<std::mutex> PoolLock;
 
 static std::atomic<int> underWay{0};  // downloads under way in every pool
+static std::atomic<long> finished{0};  // downloads ended with a result in every pool
 
 int downloadsRunning(void) {
     return underWay;
+}
+
+long downloadsFinished(void) {
+    return finished;
 }
 
 /* Takes the first queued task whose host has room, or NULL. */
@@ -84,6 +89,7 @@ static void runTask(DownloadPool *pool, ImageTask *task, PoolLock &held) {
     task->state = result == DOWNLOAD_CUT ? TASK_CANCELLED : TASK_DONE;
     pool->inFlight[task->hostKey]--;
     underWay--;
+    if (task->state == TASK_DONE) finished++;
     int fatal = result == DOWNLOAD_WRITE_ERROR || (result == DOWNLOAD_CREATE_ERROR && task->kind == MOBILE_IMAGE);
     if (fatal && !pool->fatal) pool->fatal = task;
     if (fatal) stopPool(pool);

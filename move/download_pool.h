@@ -52,6 +52,11 @@ DownloadPool *downloadPoolCreate(int workers, int perHost);
  * waits for. */
 int downloadsRunning(void);
 
+/* The downloads that have ended with a result in every pool since the
+ * program started, whether the walk has reached them or not, for a front
+ * end to show progress. A cut download is not counted. */
+long downloadsFinished(void);
+
 /* Queues a task; the pool does not own it. */
 void downloadPoolAdd(DownloadPool *pool, ImageTask *task);
 

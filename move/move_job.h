@@ -30,8 +30,11 @@ struct MoveOptions {
 };
 
 /* Downloads at once: the default, and the most a front end may ask for. One
- * downloads on the job's own thread, one image after another. */
-enum { MOVE_CONNECTIONS = 8, MOVE_CONNECTIONS_MAX = 64 };
+ * downloads on the job's own thread, one image after another. The default
+ * counts on a package drawing on several hosts (the marketplace's own
+ * images alone come from several names); one host still gets at most
+ * CONNECTIONS_PER_HOST of them. */
+enum { MOVE_CONNECTIONS = 16, MOVE_CONNECTIONS_MAX = 64 };
 
 /* Why a link failed, as its download reported it. */
 struct LinkFailure {

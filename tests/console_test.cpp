@@ -16,6 +16,7 @@
 #include "deployment.h"
 #include "move_case.h"
 #include "platform.h"
+#include "progress_figures.h"
 
 extern char **environ;
 namespace fs = std::filesystem;
@@ -29,9 +30,16 @@ static std::vector<char *> pointers(Strings &texts) {
     return out;
 }
 
-/* Runs lumora-move with the arguments and with home at dir, output to files in dir, stop signals at their default;
- * stop() may signal it. The exit status, or -1 when it had to be killed. */
-static int runMove(const std::string &dir, Strings args, const std::function<void(pid_t)> &stop) {
+/* Appends what the terminal's master side holds to text. */
+static void drain(int master, std::string *text) {
+    char chunk[4096];
+    for (ssize_t n; master >= 0 && (n = read(master, chunk, sizeof chunk)) > 0;) text->append(chunk, (size_t)n);
+}
+
+/* Runs lumora-move with the arguments and with home at dir, output to files in dir (standard error through a
+ * pseudo-terminal with terminal), stop signals at their default; stop() may signal it. The exit status, or -1 when it
+ * had to be killed. */
+static int runMove(const std::string &dir, Strings args, const std::function<void(pid_t)> &stop, bool terminal = false) {
     args.insert(args.begin(), {LUMORA_MOVE_PATH, "--connections", "1"});
     Strings env = {"HOME=" + fs::canonical(dir).string(), "XDG_DESKTOP_DIR="};
     for (char **e = environ; *e; e++)
@@ -39,6 +47,10 @@ static int runMove(const std::string &dir, Strings args, const std::function<voi
     std::vector<char *> argv = pointers(args), envp = pointers(env);
     int files[] = {open("/dev/null", O_RDONLY), open((dir + "/out").c_str(), O_WRONLY | O_CREAT, 0644),
                    open((dir + "/err").c_str(), O_WRONLY | O_CREAT, 0644)};
+    int master = terminal ? posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK) : -1;
+    int slave = master >= 0 && !grantpt(master) && !unlockpt(master) ? open(ptsname(master), O_RDWR | O_NOCTTY) : -1;
+    if (slave >= 0 && dup2(slave, files[2]) >= 0) close(slave);
+    std::string shown;
     sigset_t none;
     sigemptyset(&none);
     pid_t pid = fork();
@@ -53,7 +65,12 @@ static int runMove(const std::string &dir, Strings args, const std::function<voi
     for (int fd : files) close(fd);
     stop(pid);
     int status = 0, ended = 0;
-    for (int waited = 0; waited < RUN_LIMIT_MS && !(ended = waitpid(pid, &status, WNOHANG)); waited += POLL_MS) usleep(POLL_MS * 1000);
+    for (int waited = 0; waited < RUN_LIMIT_MS && !(ended = waitpid(pid, &status, WNOHANG)); waited += POLL_MS) {
+        drain(master, &shown);
+        usleep(POLL_MS * 1000);
+    }
+    drain(master, &shown);
+    if (master >= 0 && close(master) == 0) writeFile(dir + "/err", shown);
     if (ended == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
@@ -85,7 +102,7 @@ public:
                       // a second signal once the first is told, so that the two are not taken for one
                       for (int waited = 0; stop.size() > 2 && waited < RUN_LIMIT_MS && !occurrences(readFile(dir.file("err")), converted("gbk", "utf-8", "正在停止")); waited += POLL_MS) usleep(POLL_MS * 1000);
                       if (stop.size() > 2) kill(pid, atoi(stop[2].c_str()));
-                  }),
+                  }, has("terminal")),
                   atoi(record("status", "0").c_str()));
         std::string out = readFile(dir.file("out")), err = readFile(dir.file("err")), exactErr;
         for (auto &r : c.more) {
@@ -164,3 +181,8 @@ TEST_P(Console, EndsWithItsStatusOutputAndPackage) {
     }
 }
 INSTANTIATE_TEST_SUITE_P(Cases, Console, testing::ValuesIn(caseFiles("console")), CaseFileName());
+
+TEST(ProgressFigures, RateAndTimeLeft) {
+    for (const Case &c : readCases("unit/rate_figures.tsv"))
+        EXPECT_EQ(converted("gbk", "utf-8", rateFigures(std::stol(c[0]), std::stol(c[1]), std::stod(c[2]))), c[3]) << c[0];
+}

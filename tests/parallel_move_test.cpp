@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <random>
+#include <set>
 
+#include "download_pool.h"
 #include "local_naming.h"
 #include "move_case.h"
 
@@ -63,6 +65,7 @@ protected:
         Recorder recorder;
         imageCounter = 1;
         resetConnFailCounts();
+        long finishedBefore = downloadsFinished();
         EXPECT_EQ(runJob(dir, c.options, connections, recorder, moved.items), MOVE_FINISHED);
         Strings files, log, o;
         std::string folder = dir.file("images"), prefix;
@@ -81,12 +84,18 @@ protected:
         }
         *skipped += occurrences(readFile(dir.file("app.log")), "连接失败已连续发生5次+");
         std::sort(log.begin(), log.end());  // the lines of concurrent downloads interleave
+        std::set<std::string> failed;
         for (int32_t i = 0; i < moved.items->count; i++) {
             const ItemRecord *item = moved.item(i);
             o.push_back("item " + std::to_string(item->status));
             for (const PtrVector *list : {item->pcFailures, item->mobileFailures})
-                for (int32_t k = 0; list && k < list->count; k++) o.back() += " " + std::string((const char *)list->items[k]);
+                for (int32_t k = 0; list && k < list->count; k++) {
+                    o.back() += " " + std::string((const char *)list->items[k]);
+                    failed.insert((const char *)list->items[k]);
+                }
         }
+        // every distinct link downloaded counts once as finished, ahead of the walk or not
+        EXPECT_EQ(downloadsFinished() - finishedBefore, (long)(files.size() + failed.size()));
         o.insert(o.end(), files.begin(), files.end());
         o.insert(o.end(), recorder.events.begin(), recorder.events.end());
         o.insert(o.end(), log.begin(), log.end());
