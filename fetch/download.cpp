@@ -33,6 +33,7 @@
 #include "chunked_body.h"
 #include "conn_pool.h"
 #include "digest.h"
+#include "file_helpers.h"
 #include "host_backoff.h"
 #include "http_exchange.h"
 #include "http_header.h"
@@ -370,14 +371,6 @@ static int closeFile(Attempt &a, int keep) {
     return 0;
 }
 
-/* The temporary name of the file at path. */
-static std::string partPath(const char *path) {
-    std::string part = path;
-    size_t name = part.find_last_of("/\\");
-    part.insert(name == std::string::npos ? 0 : name + 1, "~");
-    return part + ".part";
-}
-
 /* Runs one attempt and cleans up after it. *repeat is set when a failed
  * keep-alive attempt may be tried again without keep-alive. */
 static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) {
@@ -440,7 +433,7 @@ static int fetchLink(const std::string &shown, const std::string &link, const ch
     for (int keepAlive = useKeepAlive, referer = report->referer;;) {
         Attempt a;  // one at a time: its buffers are large
         a.filePath = filePath;
-        a.partPath = partPath(filePath);
+        a.partPath = scratchPath(filePath, ".part");
         a.errMsg = errMsg;
         a.keepAlive = keepAlive;
         a.redirected = redirected;

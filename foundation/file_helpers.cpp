@@ -22,3 +22,10 @@ int isDirectory(const char *path) {
     struct stat st;
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+std::string scratchPath(const char *path, const char *suffix) {
+    std::string scratch = path;
+    size_t name = scratch.find_last_of("/\\");
+    scratch.insert(name == std::string::npos ? 0 : name + 1, "~");
+    return scratch + suffix;
+}

@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include <string>
+
 /* 1 when the file can be opened for reading, else 0. */
 int fileExists(const char *path);
 
@@ -12,5 +14,9 @@ int64_t fileLength(const char *path);
 
 /* 1 when the path names a directory, else 0. */
 int isDirectory(const char *path);
+
+/* A scratch file beside the file at path: "~" before its name and suffix
+ * after it, a form that no image name takes. */
+std::string scratchPath(const char *path, const char *suffix);
 
 #endif

@@ -287,9 +287,7 @@ enum Recheck { RECHECK_SAME, RECHECK_DIFFERENT, RECHECK_FAILED };
  * other than before's replace the file's. */
 static Recheck askWithReferer(JobState &s, const char *url, const char *path, const DownloadReport &before,
                               DownloadReport *again) {
-    std::string scratch = std::string(path) + ".referer";
-    size_t name = scratch.find_last_of("/\\");
-    scratch.insert(name == std::string::npos ? 0 : name + 1, "~");  // no image name takes this form
+    std::string scratch = scratchPath(path, ".referer");
     *again = DownloadReport();
     again->referer = 1;
     if (downloadAtTurn(s, url, scratch.c_str(), again) != 1) return RECHECK_FAILED;
