@@ -29,6 +29,8 @@ static Reply slow(const std::string &whole, int pauseMs) {  // its second half a
     return {{whole.substr(0, whole.size() / 2), whole.substr(whole.size() / 2)}, pauseMs, false};
 }
 
+/* A JPEG of the requested link's own: different links come back different, as images do. */
+static std::string jpegFor(const std::string &request) { return ok(JPEG + request.substr(0, request.find(" HTTP"))); }
 static Reply update(const std::string &body) { return reply(ok(body, "Connection: close\r\n"), true); }
 static std::u16string widen(const std::string &ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 static std::u16string img(const std::string &url) { return u"<img src=\"" + widen(url) + u"\">"; }
@@ -255,7 +257,7 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
  * in the package; the third fetches only the rest. The other two starts are offered a new version: yes, no. */
 TEST_F(Window, StoppedMovesKeepTheirImagesAndTheNextMoveFetchesOnlyTheRest) {
     std::vector<std::string> links = linkedPackage(20);
-    host.answerBy([](const std::string &) { return slow(ok(JPEG), 1500); });
+    host.answerBy([](const std::string &r) { return slow(jpegFor(r), 1500); });
     service.script({update("true")});
     // the second start's reply, "must", comes once its move runs
     service.answerBy([&](const std::string &) { waitUntil([&] { return moving.load(); }); return update("must"); });
@@ -287,7 +289,7 @@ TEST_F(Window, StoppedMovesKeepTheirImagesAndTheNextMoveFetchesOnlyTheRest) {
     EXPECT_TRUE(movedAgain > moved && movedAgain < links.size()) << movedAgain << " kept, " << moved << " before";
 
     size_t asked = host.requests().size() + links.size() - movedAgain;  // and the rest
-    host.answerBy([](const std::string &) { return reply(ok(JPEG)); });
+    host.answerBy([](const std::string &r) { return reply(jpegFor(r)); });
     service.script({update("true")});
     ASSERT_NO_FATAL_FAILURE(start());
     box("提示", {IDYES, IDNO}, IDNO);
