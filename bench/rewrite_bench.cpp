@@ -84,7 +84,8 @@ static StrMap *movedImages(int items, int links, int withFailures) {
                               std::to_string(i) + ".jpg";
             std::string path = "D:\\搬家图片\\2026-12-6-20-1-" + std::to_string(item * links + i + 1) + ".jpg";
             if (withFailures && failedLink(item, i)) path.clear();
-            strMapPut(map, copyBytes(url.data(), url.size()), copyBytes(path.data(), path.size()));
+            void *old;  // every link is new
+            strMapReplace(map, copyBytes(url.data(), url.size()), copyBytes(path.data(), path.size()), &old);
         }
     }
     return map;
@@ -118,7 +119,8 @@ static void moveAll(StrMap *map, const PtrVector *list, int *moved) {
         const char *url = (const char *)list->items[i];
         if (strMapGet(map, url)) continue;
         std::string path = "D:\\搬家图片\\2026-12-6-20-1-" + std::to_string(++*moved) + ".jpg";
-        strMapPut(map, copyBytes(url, strlen(url)), copyBytes(path.data(), path.size()));
+        void *old;  // a link not moved yet is new
+        strMapReplace(map, copyBytes(url, strlen(url)), copyBytes(path.data(), path.size()), &old);
     }
 }
 

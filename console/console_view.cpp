@@ -177,3 +177,27 @@ int printFailureReport(const PtrVector *items, const FailureReasons &reasons, co
     fflush(stdout);
     return listed;
 }
+
+/* The item's links that share their picture, one a line, each once. */
+static std::string sharedLines(const ItemRecord &item, const SharedPictures &shared) {
+    std::string lines;
+    for (const PtrVector *list : {item.descLinks, item.mobileLinks})
+        for (int32_t k = 0; list && k < list->count; k++) {
+            auto found = shared.find((const char *)list->items[k]);
+            std::string line = found == shared.end() ? "" : formatText("%s  （%d 个图片地址是同一张图片）\n", found->first.c_str(), found->second);
+            if (!line.empty() && lines.find(line) == std::string::npos) lines += line;
+        }
+    return lines;
+}
+
+void printSharedPictures(const PtrVector *items, const SharedPictures &shared) {
+    if (shared.empty()) return;
+    writeText(stdout, "\n以下图片与同一网站其他图片地址下载到的图片完全相同，可能是该网站的防盗链图片，请检查：\n");
+    for (int32_t i = 0; i < items->count; i++) {
+        const ItemRecord *item = (const ItemRecord *)items->items[i];
+        std::string lines = sharedLines(*item, shared);
+        if (!lines.empty()) printText(stdout, "\n%d. %s\n", i + 1, shownTitle(item->title).c_str());
+        writeText(stdout, lines.c_str());
+    }
+    fflush(stdout);
+}

@@ -60,4 +60,8 @@ void printMessage(ConsoleProgress *progress, FILE *stream, const char *text);
  * the log holds the detail. Returns the number of items listed. */
 int printFailureReport(const PtrVector *items, const FailureReasons &reasons, const char *logFolder);
 
+/* Prints, item by item, the kept links whose picture other links of their
+ * host share, for the seller to check, each with how many share it. */
+void printSharedPictures(const PtrVector *items, const SharedPictures &shared);
+
 #endif

@@ -203,8 +203,10 @@ static int runJob(MoveJob *job, const Arguments &a, LoadedPackage *package) {
     startProgress(&progress, style, a.options, package->items);
     MoveView view = consoleView(&progress);
     FailureReasons reasons;
+    SharedPictures shared;
     job->view = &view;
     job->reasons = &reasons;
+    job->shared = &shared;
     job->items = package->items;
     job->packageText = package->text;
     package->text = NULL;
@@ -219,6 +221,7 @@ static int runJob(MoveJob *job, const Arguments &a, LoadedPackage *package) {
     if (outcome != MOVE_FINISHED) printMessage(&progress, stderr, "搬家已中止，已搬好的图片地址已写入数据包。");
     endProgressLine(&progress);
     int failedItems = printFailureReport(package->items, reasons, job->programDir);
+    printSharedPictures(package->items, shared);
     if (outcome != MOVE_FINISHED) return STATUS_ABORTED;
     return failedItems > 0 ? STATUS_SOME_FAILED : STATUS_DONE;
 }

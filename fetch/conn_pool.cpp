@@ -104,14 +104,15 @@ static int refused(const std::string &key) {
     return count >= CONNECT_FAILURE_LIMIT;
 }
 
-/* Counts one more failure for the key. A count is never stored as 0 (a
- * success removes it), so a known key is one whose put returns its count. */
+/* Counts one more failure for the key; a count is never stored as 0 (a
+ * success removes it). Out of memory, the failure goes uncounted. */
 static void countFailure(const std::string &key) {
     if (activeLedger()) return ledgerFailure(activeLedger(), key);
     netLockAcquire(failCountLock);
     intptr_t count = (intptr_t)strMapGet(connFailCounts, key.c_str());
     char *copy = copyBytes(key.data(), key.size());
-    if (copy && strMapPut(connFailCounts, copy, (void *)(count + 1)) != NULL) free(copy);
+    void *old;  // a count, not memory
+    if (copy && strMapReplace(connFailCounts, copy, (void *)(count + 1), &old) != STRMAP_ADDED) free(copy);
     netLockRelease(failCountLock);
 }
 

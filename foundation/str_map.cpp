@@ -74,22 +74,23 @@ static void grow(StrMap *map) {
     map->threshold = thresholdFor(count, map->loadFactor);
 }
 
-void *strMapPut(StrMap *map, char *key, void *value) {
+int strMapReplace(StrMap *map, char *key, void *value, void **old) {
     uint32_t hash = map->hashFn(key);
     StrMapEntry *prev = findBefore(map, key, hash);
+    *old = NULL;
     if (prev) {
-        void *old = prev->next->value;
+        *old = prev->next->value;
         prev->next->value = value;
-        return old;
+        return STRMAP_REPLACED;
     }
     StrMapEntry *e = (StrMapEntry *)malloc(sizeof(StrMapEntry));
-    if (!e) return NULL;
+    if (!e) return STRMAP_NO_MEMORY;
     e->hash = hash;
     e->key = key;
     e->value = value;
     appendEntry(map->buckets, map->bucketCount, e);
     if (++map->entryCount >= map->threshold) grow(map);
-    return NULL;
+    return STRMAP_ADDED;
 }
 
 void *strMapGet(const StrMap *map, const char *key) {

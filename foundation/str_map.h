@@ -15,7 +15,7 @@ typedef int (*StrMapEqualsFn)(const char *a, const char *b);
 
 struct StrMapEntry {
     uint32_t hash;     /* the key's hash, computed once at insertion */
-    char *key;         /* the key as given to strMapPut */
+    char *key;         /* the key as given to strMapReplace */
     void *value;
     StrMapEntry *next; /* next entry of the same bucket, in insertion order */
 };
@@ -42,10 +42,17 @@ StrMap *strMapCreate(StrMapHashFn hashFn, StrMapEqualsFn equalsFn, int32_t initi
 /* Capacity 16, load factor 0.75. */
 StrMap *strMapCreateDefault(StrMapHashFn hashFn, StrMapEqualsFn equalsFn);
 
-/* Stores the value under the key. Returns the value an equal key held before
- * (that entry keeps its own key; the caller still owns the one passed in), or
- * NULL when the key is new and the map took it over. */
-void *strMapPut(StrMap *map, char *key, void *value);
+/* What strMapReplace did. */
+enum { STRMAP_NO_MEMORY = -1, STRMAP_REPLACED = 0, STRMAP_ADDED = 1 };
+
+/* Stores the value under the key, as Redis's dictReplace does.
+ * STRMAP_ADDED: the key was new; the map took the key over.
+ * STRMAP_REPLACED: an equal key was there; its entry keeps its own key (the
+ * caller still owns the one passed in) and the value it held is handed back
+ * in *old, which the caller now owns.
+ * STRMAP_NO_MEMORY: nothing changed; the caller still owns key and value.
+ * *old is NULL unless the result is STRMAP_REPLACED. */
+int strMapReplace(StrMap *map, char *key, void *value, void **old);
 
 /* The stored value, or NULL when the key is absent. */
 void *strMapGet(const StrMap *map, const char *key);

@@ -13,6 +13,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -47,13 +48,21 @@ long downloadsFinished(void) {
     return finished;
 }
 
-/* Takes the first queued task whose host has room, or NULL. */
+/* Takes the first queued task whose host has room and may be asked, or
+ * NULL. A host's tasks are taken in their order: once one is passed over,
+ * so are its later ones, even should the job judge the host meanwhile. */
 static ImageTask *takeTask(DownloadPool *pool) {
     if (pool->stopped || abortRequested) return NULL;
+    std::set<std::string> passed;
     for (auto at = pool->queue.begin(); at != pool->queue.end(); ++at) {
         ImageTask *task = *at;
         int &running = pool->inFlight[task->hostKey];
-        if (running >= pool->perHost) continue;
+        if (passed.count(task->hostKey)) continue;
+        if (running < pool->perHost) task->ask = task->hotlink ? hotlinkAsk(task->hotlink, task->hostKey, false) : ASK_PLAIN;
+        if (running >= pool->perHost || task->ask == ASK_LATER) {
+            passed.insert(task->hostKey);
+            continue;
+        }
         running++;
         underWay++;
         task->state = TASK_RUNNING;
@@ -78,8 +87,7 @@ static void runTask(DownloadPool *pool, ImageTask *task, PoolLock &held) {
     char errMsg[ERR_MSG_SIZE] = {0};
     useFailureLedger(&task->ledger);
     holdLogLines(&task->logLines);
-    task->report.referer = task->hotlink && refererWanted(task->hotlink, task->hostKey);
-    int result = downloadImage(task->url.c_str(), task->path.c_str(), errMsg, &task->report);
+    int result = fetchAsAsked(task->url.c_str(), task->path.c_str(), task->ask, errMsg, &task->report, &task->probe);
     holdLogLines(NULL);
     useFailureLedger(NULL);
     std::string message = result == 1 ? "" : errMsg;
@@ -120,7 +128,7 @@ void downloadPoolAdd(DownloadPool *pool, ImageTask *task) {
     pool->changed.notify_one();
 }
 
-void downloadPoolAwait(DownloadPool *pool, ImageTask *task) {
+TaskState downloadPoolAwait(DownloadPool *pool, ImageTask *task) {
     PoolLock held(pool->lock);
     while ((task->state == TASK_QUEUED || task->state == TASK_RUNNING) && !abortRequested) {
         // without workers the job downloads its own tasks, each when it needs it
@@ -128,6 +136,7 @@ void downloadPoolAwait(DownloadPool *pool, ImageTask *task) {
         if (mine) runTask(pool, mine, held);
         else pool->changed.wait_for(held, std::chrono::milliseconds(POOL_POLL_MS));
     }
+    return task->state;
 }
 
 ImageTask *downloadPoolFatal(DownloadPool *pool) {

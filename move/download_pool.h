@@ -5,7 +5,8 @@
  * link order whatever order the downloads end in; it then waits for the
  * tasks one by one, in the same order, and records their results itself. A
  * worker takes the first queued task whose host has fewer than the per-host
- * limit in flight. Everything the workers share sits behind one lock. Each
+ * limit in flight and is not waiting for its scout to be judged
+ * (hotlink_hosts.h). Everything the workers share sits behind one lock. Each
  * task counts connection failures in a ledger of its own (fail_ledger.h),
  * which the job commits when it records the task. */
 #ifndef LUMORA_DOWNLOAD_POOL_H
@@ -16,6 +17,7 @@
 #include "download.h"
 #include "fail_ledger.h"
 #include "hotlink_hosts.h"
+#include "image_fetch.h"
 #include "local_naming.h"
 
 /* Where a task stands. */
@@ -30,12 +32,15 @@ enum TaskState {
 struct ImageTask {
     std::string url;      /* as found in the package text */
     ImageKind kind;       /* the kind of its first occurrence */
+    int item = 0;         /* the index of the item of its first occurrence */
     std::string path;     /* the local file named for it */
     std::string hostKey;  /* "host:port", for the per-host limit */
     TaskState state = TASK_QUEUED;
-    HotlinkHosts *hotlink = nullptr; /* whether to ask with the Referer, read as the download starts */
-    int result = 0;       /* downloadImage's result, once done */
+    HotlinkHosts *hotlink = nullptr; /* how to ask the host, decided as the download starts */
+    HostAsk ask = ASK_LATER;  /* how it was asked, once running */
+    int result = 0;       /* fetchAsAsked's result, once done */
     DownloadReport report = {}; /* what it asked and met */
+    Recheck probe = RECHECK_NONE; /* a scout's comparison with the Referer */
     std::string errMsg;   /* its message when the result is not 1 */
     FailureLedger ledger; /* the failures it counted, for the job to commit in link order */
     std::string logLines; /* what it logged, for the job to write when it commits */
@@ -60,9 +65,10 @@ long downloadsFinished(void);
 /* Queues a task; the pool does not own it. */
 void downloadPoolAdd(DownloadPool *pool, ImageTask *task);
 
-/* Returns when the task is done or cancelled, or when abortRequested is
- * set (the task may then still be queued or running). */
-void downloadPoolAwait(DownloadPool *pool, ImageTask *task);
+/* Returns the task's state once it is done or cancelled, or as it stands
+ * when abortRequested is set (the task may then still be queued or
+ * running, and only its state may be read until the pool is destroyed). */
+TaskState downloadPoolAwait(DownloadPool *pool, ImageTask *task);
 
 /* The first task whose result stopped the pool (a local file that cannot be
  * written, or a mobile image's that cannot be created), or NULL. */

@@ -3,23 +3,56 @@
 
 typedef std::lock_guard<std::mutex> Held;
 
-int refererWanted(HotlinkHosts *hosts, const std::string &host) {
-    Held held(hosts->lock);
-    return hosts->needReferer.count(host) != 0;
+/* The key of a copy's bytes; the size folded in, so that a digest collision
+ * of two different images would also need their sizes to match. */
+static uint64_t bytesKey(uint64_t digest, int64_t size) {
+    return digest ^ ((uint64_t)size * 0x9E3779B97F4A7C15u);
 }
 
-void refererNeeded(HotlinkHosts *hosts, const std::string &host) {
+HostAsk hotlinkAsk(HotlinkHosts *hosts, const std::string &host, bool atTurn) {
+    if (host.empty()) return ASK_PLAIN;
     Held held(hosts->lock);
-    hosts->needReferer.insert(host);
-    hosts->copies.erase(host);
+    HostVerdict &verdict = hosts->hosts[host].verdict;
+    switch (verdict) {
+    case HOST_UNKNOWN:
+        verdict = HOST_SCOUTED;
+        return ASK_SCOUT;
+    case HOST_SCOUTED:
+        return atTurn ? ASK_SCOUT : ASK_LATER;
+    case HOST_PLAIN:
+        return ASK_PLAIN;
+    default:
+        return ASK_REFERER;
+    }
 }
 
-SameBytes *noteCopy(HotlinkHosts *hosts, const std::string &host, uint64_t digest, int64_t size,
-                    const MovedCopy &copy) {
-    // the size folded in: a digest collision of two different images would also need their sizes to match
-    uint64_t key = digest ^ ((uint64_t)size * 0x9E3779B97F4A7C15u);
-    SameBytes &same = hosts->copies[host][key];  // only the job's thread touches the copies
-    if (same.reused) return NULL;
+std::vector<MovedCopy> hotlinkJudged(HotlinkHosts *hosts, const std::string &host, HostVerdict verdict) {
+    Held held(hosts->lock);
+    HostRecord &record = hosts->hosts[host];
+    std::vector<MovedCopy> earlier;
+    if (verdict == HOST_REFERER) {
+        earlier.swap(record.plain);
+        record.byBytes.clear();
+    }
+    record.verdict = verdict;
+    return earlier;
+}
+
+SameBytes *hotlinkNoteCopy(HotlinkHosts *hosts, const std::string &host, const MovedCopy &copy) {
+    Held held(hosts->lock);
+    HostRecord &record = hosts->hosts[host];
+    SameBytes &same = record.byBytes[bytesKey(copy.digest, copy.size)];
+    record.plain.push_back(copy);
     same.links.push_back(copy);
     return same.links.size() > 1 ? &same : NULL;
+}
+
+void hotlinkForgetCopy(HotlinkHosts *hosts, const std::string &host, const MovedCopy &copy) {
+    Held held(hosts->lock);
+    HostRecord &record = hosts->hosts[host];
+    auto same = record.byBytes.find(bytesKey(copy.digest, copy.size));
+    if (record.plain.empty() || same == record.byBytes.end()) return;
+    record.plain.pop_back();
+    same->second.links.pop_back();
+    if (same->second.links.empty()) record.byBytes.erase(same);
 }

@@ -24,6 +24,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -64,11 +65,13 @@ struct JobState {
     int done = 0;         // items finished; also the index of the item in hand
     int failedCount = 0;  // distinct links that failed
     int failedAgain = 0;  // of them, those that moving again may fetch
+    int sharedCount = 0;  // kept links whose picture other links of their host share
     HotlinkHosts hotlink; // the hosts asked with the Referer, and the copies that tell
     char errMsg[ERR_MSG_SIZE];
     DownloadPool *pool;
     size_t window;        // tasks queued and not yet recorded, at most
     std::unordered_map<std::string, std::unique_ptr<ImageTask>> tasks;  // by link, until recorded
+    std::deque<std::string> order;  // the links of tasks, in link order (recorded ones at the front drop out)
     int fillItem = 0;     // the queueing cursor: item, its mobile links or not, link
     int fillMobile = 0;
     int fillIndex = 0;
@@ -113,50 +116,66 @@ static void listFailure(ItemRecord *item, ImageKind kind, const char *url) {
     if (copy && !ptrVectorPush(list, copy)) free(copy);
 }
 
+/* Records where the link went ("" when it failed), in place of whatever
+ * was recorded for it before. */
 static void remember(JobState &s, const char *url, const char *path) {
     char *key = copyBytes(url, strlen(url)), *value = copyBytes(path, strlen(path));
-    if (key && value && !strMapPut(s.movedImages, key, value)) return;
-    free(key);
-    free(value);
+    void *old = NULL;
+    int stored = key && value ? strMapReplace(s.movedImages, key, value, &old) : STRMAP_NO_MEMORY;
+    if (stored != STRMAP_ADDED) free(key);
+    if (stored == STRMAP_NO_MEMORY) free(value);
+    free(old);
 }
 
-/* Downloads the link on the job's thread at its turn, its failures
+/* Takes back a link recorded as moved and removes its file: the link
+ * stays remote, for the next move to fetch. */
+static void unmove(JobState &s, const char *url) {
+    char *known = (char *)strMapRemove(s.movedImages, url), path[PATH_SIZE];
+    if (known && *known && textToPath(known, path, sizeof path)) remove(path);
+    free(known);
+}
+
+/* Runs a download on the job's thread at its link's turn, its failures
  * committed at once (nothing else commits meanwhile, so it holds). */
-static int downloadAtTurn(JobState &s, const char *url, const char *path, DownloadReport *report) {
+template <class Download> static int atTurn(JobState &s, Download download) {
     FailureLedger ledger;
     ledger.job = &s.counts;
     useFailureLedger(&ledger);
     s.errMsg[0] = '\0';
-    int result = downloadImage(url, path, s.errMsg, report);
+    int result = download();
     useFailureLedger(NULL);
     ledgerCommit(ledger);
     return result;
 }
 
-/* Downloads the link into a fresh local path on the job's thread. */
-static int downloadNamed(JobState &s, const char *url, ImageKind kind, char *path, size_t size,
-                         DownloadReport *report) {
-    if (freeLocalPath(s.job->targetFolder, kind, s.start, imageExtension(url), s.takenUpTo, path, size))
-        return downloadAtTurn(s, url, path, report);
-    snprintf(s.errMsg, sizeof s.errMsg, "图片搬家失败：无法创建新文件。");  // a path beyond the platform's limit
-    report->reason = REASON_LOCAL_FILE;
-    return DOWNLOAD_CREATE_ERROR;
+/* A link in hand at its turn: how its host was asked and what came of it. */
+struct Fetched {
+    const char *url;
+    ImageKind kind;
+    int item;
+    std::string host;
+    HostAsk ask;
+    char path[PATH_SIZE];
+    int result;
+    DownloadReport report;
+    Recheck probe;
+
+    MovedCopy copy() const { return {url, item, kind, report.digest, report.size}; }
+};
+
+/* Downloads the link as its host is asked, into its path. */
+static int fetchAtTurn(JobState &s, Fetched &f) {
+    f.report = DownloadReport();
+    return atTurn(s, [&] { return fetchAsAsked(f.url, f.path, f.ask, s.errMsg, &f.report, &f.probe); });
 }
 
-int againMayHelp(const LinkFailure &f) {
-    switch (f.reason) {
-    case REASON_STATUS:  // a server error may pass; a client error is the answer
-        return f.status >= 500 || f.status == 408;
-    case REASON_HOST_SKIPPED:
-    case REASON_TIMED_OUT:
-    case REASON_RATE_LIMITED:
-    case REASON_UNREACHABLE:
-    case REASON_CUT_SHORT:
-    case REASON_LOCAL_FILE:
-        return 1;
-    default:
-        return 0;
-    }
+/* Downloads the link into a fresh local path on the job's thread. */
+static int fetchNamed(JobState &s, Fetched &f) {
+    if (freeLocalPath(s.job->targetFolder, f.kind, s.start, imageExtension(f.url), s.takenUpTo, f.path, sizeof f.path))
+        return fetchAtTurn(s, f);
+    snprintf(s.errMsg, sizeof s.errMsg, "图片搬家失败：无法创建新文件。");  // a path beyond the platform's limit
+    f.report.reason = REASON_LOCAL_FILE;
+    return DOWNLOAD_CREATE_ERROR;
 }
 
 /* Records a link that could not be fetched, and why. */
@@ -178,6 +197,7 @@ static void recordResult(JobState &s, ItemRecord *item, const char *url, ImageKi
                          int result, const DownloadReport &report) {
     char text[PATH_SIZE];
     if (result == DOWNLOAD_CUT) {  // stopped at once: the link stays as it was
+        if (fileExists(path)) remove(path);
         abortRequested = 1;
         return;
     }
@@ -210,18 +230,20 @@ static void queueTask(JobState &s, const char *url, ImageKind kind) {
     std::unique_ptr<ImageTask> task(new ImageTask);
     task->url = url;
     task->kind = kind;
+    task->item = s.fillItem;
     task->ledger.job = &s.counts;
     task->hotlink = &s.hotlink;
+    task->hostKey = hostKey(url);
     char path[PATH_SIZE];
     if (freeLocalPath(s.job->targetFolder, kind, s.start, imageExtension(url), s.takenUpTo, path, sizeof path)) {
         task->path = path;
-        task->hostKey = hostKey(url);
         downloadPoolAdd(s.pool, task.get());
     } else {  // a path beyond the platform's limit is a file that cannot be created
         task->state = TASK_DONE;
         task->result = DOWNLOAD_CREATE_ERROR;
         task->errMsg = "图片搬家失败：无法创建新文件。";
     }
+    s.order.push_back(url);
     s.tasks[url] = std::move(task);
 }
 
@@ -264,77 +286,91 @@ static void stopAtFatal(JobState &s) {
 }
 
 /* The task's outcome at its link's turn. One that ran on failure counts, or
- * without the Referer that its turn asks with, as earlier links have since
+ * asked its host otherwise than its turn asks, as earlier links have since
  * decided, is made again. */
-static int resultAtTurn(JobState &s, const ImageTask &task, DownloadReport *report) {
-    int wanted = refererWanted(&s.hotlink, task.hostKey);
-    *report = task.report;
+static int resultAtTurn(JobState &s, const ImageTask &task, Fetched &f) {
+    f.ask = hotlinkAsk(&s.hotlink, f.host, true);
+    f.report = task.report;
+    f.probe = task.probe;
     // a path beyond the platform's limit was never downloaded
-    if (task.path.empty() || (task.report.referer == wanted && ledgerCommit(task.ledger))) {
+    if (task.path.empty() || (task.ask == f.ask && ledgerCommit(task.ledger))) {
         writeLogLines(task.logLines);
         return task.result;
     }
     if (task.result == 1) remove(task.path.c_str());
-    *report = DownloadReport();
-    report->referer = wanted;
-    return downloadAtTurn(s, task.url.c_str(), task.path.c_str(), report);
+    return fetchAtTurn(s, f);
 }
 
-/* How the link's bytes came out when asked for again with the Referer. */
-enum Recheck { RECHECK_SAME, RECHECK_DIFFERENT, RECHECK_FAILED };
-
-/* Asks for the link again with the Referer, beside its file at path; bytes
- * other than before's replace the file's. */
-static Recheck askWithReferer(JobState &s, const char *url, const char *path, const DownloadReport &before,
-                              DownloadReport *again) {
-    std::string scratch = scratchPath(path, ".referer");
-    *again = DownloadReport();
-    again->referer = 1;
-    if (downloadAtTurn(s, url, scratch.c_str(), again) != 1) return RECHECK_FAILED;
-    if (again->digest == before.digest && again->size == before.size) {
-        remove(scratch.c_str());
-        return RECHECK_SAME;
-    }
-    if (replaceFile(scratch.c_str(), path)) return RECHECK_DIFFERENT;
-    remove(scratch.c_str());
-    again->reason = REASON_LOCAL_FILE;
-    return RECHECK_FAILED;
-}
-
-/* An earlier link that came back as the host's placeholder: asked for again
- * with the Referer, and failed when the real image cannot be had. */
-static void refetchPlaceholder(JobState &s, const MovedCopy &copy, const DownloadReport &placeholder) {
-    char *known = (char *)strMapGet(s.movedImages, copy.url), path[PATH_SIZE];
+/* An earlier link of a host found to need the Referer, moved without it:
+ * asked for again with it. One that cannot be had so is failed; one cut
+ * stays remote. */
+static void refetchCopy(JobState &s, const MovedCopy &c) {
+    char *known = (char *)strMapGet(s.movedImages, c.url), path[PATH_SIZE];
     if (!known || !*known || !textToPath(known, path, sizeof path)) return;
     DownloadReport again;
-    if (askWithReferer(s, copy.url, path, placeholder, &again) != RECHECK_FAILED) return;
-    remove(path);
-    known[0] = '\0';  // the link is no longer moved
-    recordFailure(s, (ItemRecord *)s.job->items->items[copy.item], copy.url, copy.kind, again);
+    Recheck recheck = RECHECK_NONE;
+    int result = atTurn(s, [&] {
+        int r;
+        recheck = recheckWithReferer(c.url, path, c.digest, c.size, s.errMsg, &again, &r);
+        return r;
+    });
+    if (recheck == RECHECK_SAME || recheck == RECHECK_DIFFERENT) return;
+    unmove(s, c.url);
+    recordResult(s, (ItemRecord *)s.job->items->items[c.item], c.url, c.kind, path, result, again);
     const MoveView *view = s.job->view;
-    if (copy.item < s.done) view->failuresChanged(view->context, copy.item);
+    if (c.item < s.done && strMapGet(s.movedImages, c.url)) view->failuresChanged(view->context, c.item);
 }
 
-/* A link moved from its host, judged against the host's earlier links.
- * A 403 that the Referer mended marks the host. A link whose bytes equal an
- * earlier link's is asked for again with the Referer: bytes that then
- * differ were the host's placeholder, so the host is marked and its earlier
- * copies are fetched again; bytes that stay the same are one picture the
- * host really uses in many places. */
-static void judgeCopy(JobState &s, const std::string &host, const MovedCopy &copy, const char *path,
-                      const DownloadReport &report) {
-    if (report.refererSent) {
-        if (!report.referer) refererNeeded(&s.hotlink, host);
-        return;
-    }
-    SameBytes *same = noteCopy(&s.hotlink, host, report.digest, report.size, copy);
+/* The host needs the Referer: the links it gave without it, but for the
+ * one in hand, are fetched again with it. */
+static void refererFound(JobState &s, const Fetched &f) {
+    for (const MovedCopy &c : hotlinkJudged(&s.hotlink, f.host, HOST_REFERER))
+        if (strcmp(c.url, f.url) != 0 && !abortRequested) refetchCopy(s, c);
+}
+
+/* A link of a plain host whose bytes equal an earlier link's, asked for
+ * again with the Referer: bytes that then differ were the host's
+ * placeholder; the same bytes, or a refusal, are one picture under several
+ * links, kept for the seller to check. Returns the link's result. */
+static int recheckTwin(JobState &s, Fetched &f, SameBytes *same) {
     DownloadReport again;
-    Recheck recheck = same ? askWithReferer(s, copy.url, path, report, &again) : RECHECK_FAILED;
-    if (recheck == RECHECK_SAME) same->reused = true;
-    if (recheck != RECHECK_DIFFERENT) return;
-    std::vector<MovedCopy> earlier(same->links.begin(), same->links.end() - 1);
-    refererNeeded(&s.hotlink, host);  // forgets the host's copies
-    for (const MovedCopy &c : earlier) refetchPlaceholder(s, c, report);
+    Recheck recheck = RECHECK_NONE;
+    int result = atTurn(s, [&] {
+        int r;
+        recheck = recheckWithReferer(f.url, f.path, f.report.digest, f.report.size, s.errMsg, &again, &r);
+        return r;
+    });
+    if (recheck == RECHECK_SAME || recheck == RECHECK_REFUSED) {
+        same->reused = true;
+        return 1;
+    }
+    if (recheck != RECHECK_DIFFERENT) {
+        hotlinkForgetCopy(&s.hotlink, f.host, f.copy());
+        remove(f.path);  // no copy that may be a placeholder stays
+    }
+    f.report = again;
+    if (recheck == RECHECK_DIFFERENT || recheck == RECHECK_GONE) refererFound(s, f);
+    return recheck == RECHECK_DIFFERENT ? 1 : result;
+}
+
+/* A moved link judged against what its host has shown: a scout sets the
+ * host's verdict, a 403 that the Referer mended marks the host, and bytes
+ * equal to an earlier link's are checked again. Returns the link's result. */
+static int judgeMoved(JobState &s, Fetched &f) {
+    if (f.ask == ASK_SCOUT) hotlinkJudged(&s.hotlink, f.host, f.report.refererSent ? HOST_REFERER : HOST_PLAIN);
+    if (f.ask == ASK_REFERER || f.report.refererSent) {
+        if (f.ask == ASK_PLAIN) refererFound(s, f);
+        return 1;
+    }
+    SameBytes *same = hotlinkNoteCopy(&s.hotlink, f.host, f.copy());
+    return same && !same->reused ? recheckTwin(s, f, same) : 1;
+}
+
+/* A scout that brought no image: the host needs the Referer when it
+ * answered otherwise with it (the image is gone behind a placeholder);
+ * else the next image of the host scouts again. */
+static void judgeFailedScout(JobState &s, const Fetched &f) {
+    hotlinkJudged(&s.hotlink, f.host, f.probe == RECHECK_GONE ? HOST_REFERER : HOST_UNKNOWN);
 }
 
 /* Moves one link of an item, unless this job has met it before. */
@@ -346,24 +382,23 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
     }
     fillQueue(s);
     auto found = s.tasks.find(url);
-    if (found != s.tasks.end()) downloadPoolAwait(s.pool, found->second.get());
-    if (found == s.tasks.end() || found->second->state != TASK_DONE) {
+    TaskState state = found == s.tasks.end() ? TASK_CANCELLED : downloadPoolAwait(s.pool, found->second.get());
+    if (state != TASK_DONE) {
         stopAtFatal(s);
         return;
     }
     const ImageTask &task = *found->second;
-    char path[PATH_SIZE];
-    snprintf(path, sizeof path, "%s", task.path.c_str());
+    Fetched f = {url, kind, s.done, task.hostKey, ASK_PLAIN, "", 0, {}, RECHECK_NONE};
+    snprintf(f.path, sizeof f.path, "%s", task.path.c_str());
     snprintf(s.errMsg, sizeof s.errMsg, "%s", task.errMsg.c_str());
-    std::string host = task.hostKey;
-    DownloadReport report;
-    int result = resultAtTurn(s, task, &report);
+    f.result = resultAtTurn(s, task, f);
     s.tasks.erase(found);
+    while (!s.order.empty() && !s.tasks.count(s.order.front())) s.order.pop_front();
     // a description image whose file cannot be created gets one more try under a new name
-    if (result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE)
-        result = downloadNamed(s, url, kind, path, sizeof path, &report);
-    if (result == 1) judgeCopy(s, host, MovedCopy{url, s.done, kind}, path, report);
-    recordResult(s, item, url, kind, path, result, report);
+    if (f.result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE) f.result = fetchNamed(s, f);
+    if (f.result == 1) f.result = judgeMoved(s, f);
+    else if (f.ask == ASK_SCOUT) judgeFailedScout(s, f);
+    recordResult(s, item, url, kind, f.path, f.result, f.report);
 }
 
 /* Walks one item's links; returns 0 when the job was stopped meanwhile. */
@@ -417,46 +452,81 @@ static std::string failureAdvice(const JobState &s) {
            formatText("\n\n2.其余 %d 张图片（网站超时、无法连接或限制访问频率），", s.failedAgain) + AGAIN;
 }
 
+/* A word on the kept links whose picture other links of their host share. */
+static std::string sharedNote(const JobState &s) {
+    if (!s.sharedCount) return "";
+    return formatText("\n\n注意：有 %d 张图片与同一网站其他图片地址下载到的图片完全相同，可能是该网站的防盗链图片，"
+                      "请检查这些宝贝的图片能否正常显示。", s.sharedCount);
+}
+
 /* The final message: what moved, what failed, whether the package changed. */
 static void showOutcome(JobState &s, int changed) {
     char name[PATH_SIZE];
     pathToText(fileName(s.job->packagePath), name, sizeof name);
     int warn = changed ? s.failedCount > 0 && !s.job->options.blankForFailed : s.failedCount > 0;
-    std::string text;
+    std::string text, done = formatText("图片搬家已完成，数据包(%s)已更新。", name) + sharedNote(s);
     if (changed && !warn)
-        text = formatText("图片搬家已完成，数据包(%s)已更新。", name);
+        text = done;
     else if (changed)
-        text = formatText("图片搬家已完成，数据包(%s)已更新。\n\n注意：有部分图片搬家失败！\n\n\n", name) + failureAdvice(s);
+        text = done + "\n\n注意：有部分图片搬家失败！\n\n\n" + failureAdvice(s);
     else
         text = warn ? "图片搬家失败，没有找到搬家成功的图片。" : "没有找到需要搬家的图片。";
+    int notice = warn || (changed && s.sharedCount);
     const MoveView *view = s.job->view;
-    view->showMessage(view->context, text.c_str(), warn ? "提示" : "完成", warn ? MESSAGE_WARNING : MESSAGE_INFO);
+    view->showMessage(view->context, text.c_str(), notice ? "提示" : "完成", notice ? MESSAGE_WARNING : MESSAGE_INFO);
 }
 
-/* Ends the downloads; after a stop, the images that arrived ahead of the
- * walk are kept and written back like the rest, but for those asked for
- * without the Referer that their host turned out to need. */
+/* After a stop, a download that finished ahead of the walk: kept when
+ * judging it at its turn would have asked nothing more, the host's
+ * verdict then noted as that judgement would. */
+static bool keptAhead(JobState &s, const ImageTask &t) {
+    if (t.state != TASK_DONE || t.result != 1 || t.ask != hotlinkAsk(&s.hotlink, t.hostKey, true)) return false;
+    if (t.ask == ASK_SCOUT) hotlinkJudged(&s.hotlink, t.hostKey, t.report.refererSent ? HOST_REFERER : HOST_PLAIN);
+    if (t.ask == ASK_REFERER || (t.ask == ASK_SCOUT && t.report.refererSent)) return true;
+    if (t.report.refererSent) return false;  // the host's earlier links would be fetched again
+    MovedCopy copy = {t.url.c_str(), t.item, t.kind, t.report.digest, t.report.size};
+    SameBytes *same = hotlinkNoteCopy(&s.hotlink, t.hostKey, copy);
+    if (!same || same->reused) return true;
+    hotlinkForgetCopy(&s.hotlink, t.hostKey, copy);  // it would be asked again with the Referer
+    return false;
+}
+
+/* Ends the downloads. After a stop, the images that arrived ahead of the
+ * walk are written back like the rest where they are known to be the
+ * images (keptAhead); the others' links stay remote for the next move. */
 static void endDownloads(JobState &s) {
     downloadPoolDestroy(s.pool);
     s.pool = NULL;
-    for (auto &entry : s.tasks) {
-        const ImageTask &task = *entry.second;
+    for (const std::string &url : s.order) {
+        auto found = s.tasks.find(url);
+        if (found == s.tasks.end()) continue;
+        const ImageTask &task = *found->second;
         char text[PATH_SIZE];
         writeLogLines(task.logLines);
-        if (task.state != TASK_DONE || task.result != 1) continue;
-        if (task.report.referer == refererWanted(&s.hotlink, task.hostKey) &&
-            pathToText(task.path.c_str(), text, sizeof text))
+        if (keptAhead(s, task) && pathToText(task.path.c_str(), text, sizeof text))
             remember(s, task.url.c_str(), text);
-        else
+        else if (task.state == TASK_DONE && task.result == 1)
             remove(task.path.c_str());
     }
     s.tasks.clear();
+    s.order.clear();
+}
+
+/* Hands the kept links that share their picture to the front end. */
+static void noteShared(JobState &s) {
+    hotlinkEachShared(&s.hotlink, [&s](const char *url, int count) {
+        const char *known = (const char *)strMapGet(s.movedImages, url);
+        if (!known || !*known) return;
+        s.sharedCount++;
+        if (s.job->shared) (*s.job->shared)[url] = count;
+    });
 }
 
 /* Rewrites and writes the package; ends the job. */
 static int finishJob(JobState &s) {
     MoveJob *job = s.job;
     endDownloads(s);
+    noteShared(s);
     showProgress(s, ", 正在更新csv文件...");
     int changed = rewriteLinks(&job->packageText, job->items, s.movedImages, job->options, {reportRewrite, &s});
     if (changed) writePackage(job->packagePath, job->packageText);

@@ -18,6 +18,7 @@
 #include <unordered_map>
 
 #include "download.h"
+#include "link_failure.h"
 #include "local_naming.h"
 #include "move_view.h"
 #include "platform.h"
@@ -36,20 +37,6 @@ struct MoveOptions {
  * CONNECTIONS_PER_HOST of them. */
 enum { MOVE_CONNECTIONS = 16, MOVE_CONNECTIONS_MAX = 64 };
 
-/* Why a link failed, as its download reported it. */
-struct LinkFailure {
-    FailReason reason;
-    int status; /* the HTTP status with REASON_STATUS */
-};
-
-/* The failed links of a job, by their text in the package. */
-typedef std::unordered_map<std::string, LinkFailure> FailureReasons;
-
-/* 1 when moving the package again may fetch the link: the host was slow,
- * unreachable, busy or broke off, not when it answered what another try
- * would answer again (a missing page, a refusal, no image, too large). */
-int againMayHelp(const LinkFailure &failure);
-
 struct MoveJob {
     char packagePath[PATH_SIZE];   /* the package's CSV file */
     char *packageText;             /* the loaded text; the job takes it over and frees it */
@@ -60,6 +47,7 @@ struct MoveJob {
     const MoveView *view;
     int connections;               /* downloads at once, 1 to MOVE_CONNECTIONS_MAX; 0: MOVE_CONNECTIONS */
     FailureReasons *reasons;       /* where the job notes why each failed link failed; NULL: nowhere */
+    SharedPictures *shared;        /* where the job notes the kept links to check; NULL: nowhere */
 };
 
 /* 1 when the options have a link of the kind moved: a description link by

@@ -1,12 +1,7 @@
 /* lumora-move as a process, the way a seller or a script runs it: each file in tests/data/console is a case
  * (format: tests/data/MOVE-CASES.md) of arguments, package, image hosts, exit status, output and files left.
- * Started with fork and execve, output to files, every wait bounded. POSIX only. */
-#include <fcntl.h>
+ * Run as a process (move_process.h). POSIX only. */
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <string.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -15,67 +10,11 @@
 
 #include "deployment.h"
 #include "move_case.h"
+#include "move_process.h"
 #include "platform.h"
 #include "progress_figures.h"
 
-extern char **environ;
 namespace fs = std::filesystem;
-
-enum { RUN_LIMIT_MS = 30000, POLL_MS = 10 };
-
-static std::vector<char *> pointers(Strings &texts) {
-    std::vector<char *> out;
-    for (std::string &t : texts) out.push_back(&t[0]);
-    out.push_back(nullptr);
-    return out;
-}
-
-/* Appends what the terminal's master side holds to text. */
-static void drain(int master, std::string *text) {
-    char chunk[4096];
-    for (ssize_t n; master >= 0 && (n = read(master, chunk, sizeof chunk)) > 0;) text->append(chunk, (size_t)n);
-}
-
-/* Runs lumora-move with the arguments and with home at dir, output to files in dir (standard error through a
- * pseudo-terminal with terminal), stop signals at their default; stop() may signal it. The exit status, or -1 when it
- * had to be killed. */
-static int runMove(const std::string &dir, Strings args, const std::function<void(pid_t)> &stop, bool terminal = false) {
-    args.insert(args.begin(), {LUMORA_MOVE_PATH, "--connections", "1"});
-    Strings env = {"HOME=" + fs::canonical(dir).string(), "XDG_DESKTOP_DIR="};
-    for (char **e = environ; *e; e++)
-        if (strncmp(*e, "HOME=", 5) && strncmp(*e, "XDG_DESKTOP_DIR=", 16)) env.push_back(*e);
-    std::vector<char *> argv = pointers(args), envp = pointers(env);
-    int files[] = {open("/dev/null", O_RDONLY), open((dir + "/out").c_str(), O_WRONLY | O_CREAT, 0644),
-                   open((dir + "/err").c_str(), O_WRONLY | O_CREAT, 0644)};
-    int master = terminal ? posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK) : -1;
-    int slave = master >= 0 && !grantpt(master) && !unlockpt(master) ? open(ptsname(master), O_RDWR | O_NOCTTY) : -1;
-    if (slave >= 0 && dup2(slave, files[2]) >= 0) close(slave);
-    std::string shown;
-    sigset_t none;
-    sigemptyset(&none);
-    pid_t pid = fork();
-    if (pid == 0) {  // only calls that are safe in the child of a process with threads
-        for (int fd = 0; fd < 3; fd++) dup2(files[fd], fd);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
-        execve(LUMORA_MOVE_PATH, argv.data(), envp.data());
-        _exit(127);
-    }
-    for (int fd : files) close(fd);
-    stop(pid);
-    int status = 0, ended = 0;
-    for (int waited = 0; waited < RUN_LIMIT_MS && !(ended = waitpid(pid, &status, WNOHANG)); waited += POLL_MS) {
-        drain(master, &shown);
-        usleep(POLL_MS * 1000);
-    }
-    drain(master, &shown);
-    if (master >= 0 && close(master) == 0) writeFile(dir + "/err", shown);
-    if (ended == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
 
 /* One run of a case in a fresh folder. */
 class ConsoleRun {
@@ -118,6 +57,9 @@ public:
         if (!c.hosts.empty()) hosts.server("a").requests(asked.size());  // waits for them
         EXPECT_EQ(hosts.asked(), asked);
         EXPECT_TRUE(!has("untouched") || readFile(package) == bytes);
+        for (const fs::directory_entry &e : fs::directory_iterator(target))  // no image holds a "never" text
+            for (auto &r : c.more) EXPECT_FALSE(r.first == "never" && occurrences(readFile(e.path().string()), r.second)) << e.path();
+        EXPECT_FALSE(has("never") && occurrences(loadedText(package) + out, record("never")));
         for (const std::string &link : words(record("left"))) left.push_back(hosts.url(link));
         EXPECT_EQ(has("left") ? remoteLinks(package) : left, left);
         EXPECT_EQ(has("files") ? files(asked) : Strings(), words(record("files")));
@@ -171,6 +113,7 @@ private:
 class Console : public testing::TestWithParam<std::string> {};
 TEST_P(Console, EndsWithItsStatusOutputAndPackage) {
     MoveCase c = readCase(GetParam());
+    EXPECT_EQ(c.unknown, Strings());
     Strings runs;
     for (auto &r : c.more)
         if (r.first == "args") runs.push_back(r.second);

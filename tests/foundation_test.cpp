@@ -131,16 +131,23 @@ static std::vector<std::string> keysOf(const StrMap *map) {
 
 static uint32_t sameHash(const char *) { return 5; }
 
+/* Stores a new key, which the map takes over. */
+static void add(StrMap *map, char *key, void *value) {
+    void *old;
+    EXPECT_EQ(strMapReplace(map, key, value, &old), STRMAP_ADDED);
+    EXPECT_EQ(old, nullptr);
+}
+
 TEST(StrMap, HashDoublingAndLookUp) {
     // the definition's values; high bytes count as negative
     const std::pair<const char *, uint32_t> hashes[] = {{"", 0u}, {"a", 103u}, {"ab", 3323u}, {"\xB1", 4059098965u}};
     for (const auto &h : hashes) EXPECT_EQ(strMapHash(h.first), h.second) << h.first;
     StrMap *map = strMapCreateDefault(strMapHash, strMapKeyEquals), *tiny = strMapCreate(strMapHash, strMapKeyEquals, 0, 0.75f);
-    for (intptr_t i = 0; i < 1000; i++) strMapPut(map, key(i), (void *)(i + 1));
+    for (intptr_t i = 0; i < 1000; i++) add(map, key(i), (void *)(i + 1));
     EXPECT_TRUE(map->entryCount == 1000 && map->bucketCount == 2048 && keysOf(map).size() == 1000u);  // doubled each time
     for (intptr_t i = 0; i < 1000; i++) EXPECT_EQ(strMapGet(map, name(i).c_str()), (void *)(i + 1));
-    strMapPut(tiny, key(1), NULL);
-    strMapPut(tiny, key(2), tiny);
+    add(tiny, key(1), NULL);
+    add(tiny, key(2), tiny);
     EXPECT_EQ(strMapGet(tiny, name(2).c_str()), tiny);
     strMapDestroy(map, 0);
     strMapDestroy(tiny, 0);
@@ -148,9 +155,10 @@ TEST(StrMap, HashDoublingAndLookUp) {
 
 TEST(StrMap, ReplacingRemovingAndOwnership) {
     StrMap *map = strMapCreate(sameHash, strMapKeyEquals, 2, 0.75f);
-    for (int i = 0; i < 6; i++) strMapPut(map, key(i), strdup("v1"));
-    char *again = key(0), *old = (char *)strMapPut(map, again, strdup("v2"));
-    EXPECT_STREQ(old, "v1");
+    for (int i = 0; i < 6; i++) add(map, key(i), strdup("v1"));
+    char *again = key(0), *old;
+    EXPECT_EQ(strMapReplace(map, again, strdup("v2"), (void **)&old), STRMAP_REPLACED);
+    EXPECT_STREQ(old, "v1");  // handed back, for the caller to free
     free(old);
     free(again);  // the caller still owns a key that was not stored
     EXPECT_STREQ((char *)strMapGet(map, name(0).c_str()), "v2");

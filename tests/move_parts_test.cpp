@@ -39,7 +39,12 @@ typedef std::vector<std::vector<std::string>> Rows;
 
 static std::string rewritten(const LoadedPackage &p, const Moves &moves, const MoveOptions &o, int *changed) {
     StrMap *map = strMapCreate(strMapHash, strMapKeyEquals, 32, 0.75f);
-    for (const auto &m : moves) free(strMapPut(map, strdup(m.first.c_str()), strdup(m.second.c_str())));
+    for (const auto &m : moves) {
+        void *old;
+        char *key = strdup(m.first.c_str());
+        if (strMapReplace(map, key, strdup(m.second.c_str()), &old) != STRMAP_ADDED) free(key);
+        free(old);
+    }
     std::vector<int> percents;
     char *t = strdup(p.text);
     *changed = rewriteLinks(&t, p.items, map, o, {[](void *c, int percent) { ((std::vector<int> *)c)->push_back(percent); }, &percents});

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <fstream>
@@ -36,7 +37,14 @@ struct MoveCase {
     std::map<std::string, std::string> replies;  // link as requested -> kind [target]
     std::map<std::string, int> delays;           // link as requested -> ms before the answer
     std::vector<std::pair<std::string, std::string>> more;  // other records, in order: key, rest of the line
+    Strings unknown;  // records that no engine reads: a misspelt check, which the engines fail on
 };
+
+/* The records the engines read beyond the package and its hosts (tests/data/MOVE-CASES.md). */
+static const char *const CASE_RECORDS[] = {"guard", "rate", "defaults", "timeouts", "most", "asks", "moves", "never",
+                                           "shared", "args", "raw", "mkdir", "stop", "again", "terminal", "status",
+                                           "err", "errhas", "out", "hides", "asked", "left", "files", "text", "lacks",
+                                           "untouched"};
 
 static inline Strings words(const std::string &text) {
     std::istringstream in(text);
@@ -59,7 +67,10 @@ static inline MoveCase readCase(const std::string &path) {
         else if (w[0] == "delay") c.delays[w[1]] = atoi(w[2].c_str());
         else if (w[0] == "item")
             c.items.push_back({w[1] == "|" ? "item" : w[1], words(line.substr(bar + 1, second - bar - 1)), words(line.substr(second + 1))});
-        else c.more.push_back({w[0], line.substr(std::min(line.size(), key + 1))});
+        else {
+            c.more.push_back({w[0], line.substr(std::min(line.size(), key + 1))});
+            if (std::find(std::begin(CASE_RECORDS), std::end(CASE_RECORDS), w[0]) == std::end(CASE_RECORDS)) c.unknown.push_back(w[0]);
+        }
     }
     return c;
 }
@@ -156,26 +167,35 @@ private:
         }
         return "";
     }
+    /* What tells a guard's placeholders apart: nothing, one of two versions (placeholder2), or the link itself, as a
+     * placeholder scaled to each link's size would be (scaled). */
+    static std::string placeholderVariant(const std::string &guard, const std::string &link) {
+        if (guard == "placeholder2") return link.size() % 2 ? "-B" : "";
+        return guard == "scaled" ? "-" + std::to_string(link.size()) + link : "";
+    }
     Reply answer(const std::string &host, const std::string &request) {
         std::string link = host + request.substr(4, request.find(' ', 4) - 4), over = overRate(host);
         if (!over.empty()) return reply(over);
         auto found = c.replies.find(link);
         Strings kind = words(found == c.replies.end() ? "jpeg" : found->second);
         std::string guard = guardOf(host), mark = "\r\nReferer: http://127.0.0.1:" + std::to_string(ports[host]) + "/\r\n";
-        bool unguarded = !guard.empty() && request.find(mark) == std::string::npos;
+        bool unguarded = !guard.empty() && (request.find(mark) == std::string::npos || guard == "always");
         if (unguarded && guard == "referer") return reply("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
         if (unguarded) kind = {"placeholder"};
         std::string body = (kind[0] == "png" ? "\x89P" : "\xFF\xD8") + (kind[0] == "placeholder" || kind[0] == "banner" ? kind[0] : link);
+        if (unguarded) body += placeholderVariant(guard, link);
         if (kind[0] == "webp") body = std::string("RIFF\x0C\0\0\0WEBP", 12) + "VP8 " + link;
         std::string head = "HTTP/1.1 200 OK\r\n";
         std::string bytes = head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-        if (kind[0] == "404") bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+        if (isdigit((unsigned char)kind[0][0])) bytes = "HTTP/1.1 " + kind[0] + " No\r\nContent-Length: 0\r\n\r\n";
+        if (kind[0] == "gone") bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";  // the real image is gone
+        if (kind[0] == "cut") bytes = head + "Content-Length: " + std::to_string(body.size() + 100) + "\r\n\r\n" + body;
         if (kind[0] == "html") bytes = head + "Content-Length: 6\r\n\r\n<html>";
         if (kind[0] == "redirect") bytes = "HTTP/1.1 302 Found\r\nLocation: " + url(kind[1]) + "\r\nContent-Length: 0\r\n\r\n";
         char size[16];
         snprintf(size, sizeof size, "%zx\r\n", body.size());
         if (kind[0] == "chunked") bytes = head + "Transfer-Encoding: chunked\r\n\r\n" + size + body + "\r\n0\r\n\r\n";
-        Reply r = kind[0] == "die" ? Reply{{}, 0, true} : reply(bytes);
+        Reply r = kind[0] == "die" ? Reply{{}, 0, true} : reply(bytes, kind[0] == "cut");
         if (kind[0] == "slow") r = {{bytes.substr(0, bytes.size() - 4), bytes.substr(bytes.size() - 4)}, SLOW_PAUSE_MS};
         if (kind[0] == "silent") r = {{"", ""}, SLOW_PAUSE_MS};
         auto delay = c.delays.find(link);
@@ -191,6 +211,7 @@ private:
  * a given item is finished or as the job shows its last label. */
 struct Recorder {
     std::vector<std::string> events;
+    SharedPictures shared;  // the kept links the job lists for checking
     int abortAfterItem = -1;
     bool abortAtLastLabel = false;
     MoveView view = {this, started, finished, progress, failures, message, ended};
@@ -228,6 +249,7 @@ static inline int runJob(const ScratchDir &dir, MoveOptions options, int connect
     job.items = items;
     job.options = options;
     job.view = &recorder.view;
+    job.shared = &recorder.shared;
     job.connections = connections;
     int outcome = runMoveJob(&job);
     poolCloseAll();
