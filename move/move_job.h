@@ -9,7 +9,10 @@
  * Several images download at once, yet the outcome is that of a move made
  * one image at a time: local names follow link order, results are recorded
  * and items finished in package order, and each distinct link is fetched
- * once per job. */
+ * once per job. The same goes for the front end's calls, the failure lists
+ * and their reasons, and app.log's lines of each link, but for those about
+ * connections: a kept connection that the host closed meanwhile is met by
+ * chance, and the repeated attempt it costs is logged. */
 #ifndef LUMORA_MOVE_JOB_H
 #define LUMORA_MOVE_JOB_H
 

@@ -3,7 +3,8 @@
  * lumora-move as a process: at 1, 16 and 64 connections, which must end alike; stopped at a random request by one or
  * two signals and moved again; and moved a second time, which must change nothing. Every moved file holds its link's
  * real image, never a placeholder that is not listed for the seller to check, and every row loads.
- * LUMORA_WORLDS sets how many worlds, LUMORA_WORLD_SEED the first (scripts/worlds.sh runs thousands). POSIX only. */
+ * LUMORA_WORLDS sets how many worlds, LUMORA_WORLD_SEED the first (scripts/worlds.sh runs thousands);
+ * LUMORA_WORLD_SHOW prints each world as case records. POSIX only. */
 #include <gtest/gtest.h>
 
 #include <random>
@@ -167,7 +168,6 @@ protected:
     void moveWorld(unsigned seed) {
         World world = makeWorld(seed);
         if (getenv("LUMORA_WORLD_SHOW")) showWorld(world);
-        if (getenv("LUMORA_WORLD_TRACE")) fprintf(stderr, "world %u\n", seed);
         w = &world;
         hosts.reset(new CaseHosts(world.c));
         ScratchDir first;
@@ -227,7 +227,7 @@ private:
 
 static int worldCount() {
     const char *count = getenv("LUMORA_WORLDS");
-    return count ? atoi(count) : 12;
+    return count ? atoi(count) : 24;
 }
 
 TEST_F(WorldMove, EveryWorldEndsAlikeAtAnyConnectionsAndAfterAnyStop) {
