@@ -128,6 +128,11 @@ void downloadPoolAdd(DownloadPool *pool, ImageTask *task) {
     pool->changed.notify_one();
 }
 
+void downloadPoolWake(DownloadPool *pool) {
+    PoolLock held(pool->lock);
+    pool->changed.notify_all();
+}
+
 TaskState downloadPoolAwait(DownloadPool *pool, ImageTask *task) {
     PoolLock held(pool->lock);
     while ((task->state == TASK_QUEUED || task->state == TASK_RUNNING) && !abortRequested) {

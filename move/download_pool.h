@@ -65,6 +65,10 @@ long downloadsFinished(void);
 /* Queues a task; the pool does not own it. */
 void downloadPoolAdd(DownloadPool *pool, ImageTask *task);
 
+/* Lets the downloaders look at the queue again at once: a host they
+ * passed over may be asked now. */
+void downloadPoolWake(DownloadPool *pool);
+
 /* Returns the task's state once it is done or cancelled, or as it stands
  * when abortRequested is set (the task may then still be queued or
  * running, and only its state may be read until the pool is destroyed). */

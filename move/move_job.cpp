@@ -398,6 +398,7 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
     if (f.result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE) f.result = fetchNamed(s, f);
     if (f.result == 1) f.result = judgeMoved(s, f);
     else if (f.ask == ASK_SCOUT) judgeFailedScout(s, f);
+    if (f.ask == ASK_SCOUT) downloadPoolWake(s.pool);  // the host's other images may go
     recordResult(s, item, url, kind, f.path, f.result, f.report);
 }
 
