@@ -34,6 +34,7 @@
 #include "download.h"
 #include "download_pool.h"
 #include "fail_ledger.h"
+#include "failure_report.h"
 #include "file_helpers.h"
 #include "hotlink_hosts.h"
 #include "link_rewrite.h"
@@ -429,6 +430,7 @@ static void showOutcome(JobState &s, int changed) {
         text = formatText("图片搬家已完成，数据包(%s)已更新。\n\n注意：有部分图片搬家失败！\n\n\n", name) + failureAdvice(s);
     else
         text = warn ? "图片搬家失败，没有找到搬家成功的图片。" : "没有找到需要搬家的图片。";
+    text += updateFailureReport(s.job->packagePath, s.job->items, s.job->reasons);
     const MoveView *view = s.job->view;
     view->showMessage(view->context, text.c_str(), warn ? "提示" : "完成", warn ? MESSAGE_WARNING : MESSAGE_INFO);
 }

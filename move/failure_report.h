@@ -1,0 +1,34 @@
+/* The failure report: a CSV file beside the package, "PACKAGE-失败清单.csv",
+ * that a seller can open in Excel or WPS, sort, and hand to whoever runs the
+ * images' hosts. One row per failed link of each item: the item's title,
+ * where the link stands (description or mobile details), the link, the
+ * reason and whether moving again may help.
+ *
+ * It is UTF-8 with a byte order mark, the one form both spreadsheets open in
+ * Chinese without asking; every field is quoted and rows end CR LF. A move
+ * that ends without failures removes the report an earlier move left, so a
+ * report on disk always lists the failures of the last move that ended. */
+#ifndef LUMORA_FAILURE_REPORT_H
+#define LUMORA_FAILURE_REPORT_H
+
+#include <stddef.h>
+
+#include <string>
+
+#include "move_job.h"
+
+/* Writes the report's path for the package into out (size bytes): the
+ * package's name without ".csv", then "-失败清单.csv", in its folder.
+ * Returns 1, or 0 when it does not fit. */
+int failureReportPath(const char *packagePath, char *out, size_t size);
+
+/* The report's text (UTF-8, byte order mark first) for the items' failure
+ * lists, with their reasons where known (reasons may be NULL). */
+std::string failureReportText(const PtrVector *items, const FailureReasons *reasons);
+
+/* Writes the report when an item has failures, or removes a stale one.
+ * Returns what the final message ends with (GBK): the report's name, or
+ * that it could not be written; "" without failures. */
+std::string updateFailureReport(const char *packagePath, const PtrVector *items, const FailureReasons *reasons);
+
+#endif
