@@ -21,7 +21,6 @@
 #include "move_checks.h"
 #include "progress_figures.h"
 #include "shell_state.h"
-#include "window.h"
 
 enum { PROGRESS_TIMER = 1, PROGRESS_TICK_MS = 500 };
 
