@@ -17,7 +17,6 @@
 #include "console_wording.h"
 #include "failure_report.h"
 #include "failure_words.h"
-#include "file_helpers.h"
 #include "move_checks.h"
 #include "paths.h"
 #include "platform.h"
@@ -127,7 +126,7 @@ int printFailureReport(const PtrVector *items, const FailureReasons &reasons, co
     }
     char path[PATH_SIZE];
     if (listed && joinPath(path, sizeof path, logFolder, "app.log")) printPath("每张图片失败的详细信息见日志：", path);
-    if (listed && packagePath && failureReportPath(packagePath, path, sizeof path) && fileExists(path))
+    if (listed && packagePath && failureReportExists(packagePath, path, sizeof path))
         printPath("失败清单：", path);
     fflush(stdout);
     return listed;

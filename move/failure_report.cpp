@@ -30,6 +30,10 @@ int failureReportPath(const char *packagePath, char *out, size_t size) {
     return name.size() < PATH_SIZE && textToPath(name.c_str(), out, size);
 }
 
+int failureReportExists(const char *packagePath, char *out, size_t size) {
+    return failureReportPath(packagePath, out, size) && fileExists(out) && !isDirectory(out);
+}
+
 /* One field, quoted; a leading = + - or @ gets a ' first, so that a
  * spreadsheet shows a title such as "=1+1" rather than working it out. */
 static std::string field(const std::string &text) {

@@ -22,6 +22,10 @@
  * Returns 1, or 0 when it does not fit. */
 int failureReportPath(const char *packagePath, char *out, size_t size);
 
+/* 1 when the package's report lies beside it, a file; its path is then in
+ * out (size bytes). */
+int failureReportExists(const char *packagePath, char *out, size_t size);
+
 /* The report's text (UTF-8, byte order mark first) for the items' failure
  * lists, with their reasons where known (reasons may be NULL). */
 std::string failureReportText(const PtrVector *items, const FailureReasons *reasons);

@@ -17,7 +17,6 @@
 #include "browser.h"
 #include "failure_report.h"
 #include "failure_words.h"
-#include "file_helpers.h"
 #include "move_checks.h"
 #include "progress_figures.h"
 #include "shell_state.h"
@@ -73,8 +72,7 @@ void onProgressTick(void) {
 
 /* The move's failure report, when it wrote one; 0 otherwise. */
 static int reportPath(char *path) {
-    return shownJob && tally.failed > 0 && failureReportPath(shownJob->packagePath, path, PATH_SIZE) &&
-           fileExists(path);
+    return shownJob && tally.failed > 0 && failureReportExists(shownJob->packagePath, path, PATH_SIZE);
 }
 
 void onMoveEnded(void) {
