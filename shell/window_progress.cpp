@@ -61,7 +61,8 @@ void onFailuresChanged(int index, const ItemRecord *item) {
 }
 
 void onJobText(const char *text) {
-    const char *counts = strchr(text, ')');  // the job's counts end at the first ')', which GBK never holds inside a character
+    // the job's counts end at the first ')', a byte that no GBK character holds inside it
+    const char *counts = strchr(text, ')');
     jobSuffix = counts ? counts + 1 : "";
     if (!walking() || !jobSuffix.empty()) drawFigures();
 }

@@ -27,7 +27,8 @@ void onJobText(const char *text);
 /* The label's timer: the figures redrawn while the walk runs. */
 void onProgressTick(void);
 
-/* The move is over: the figures as they ended, and the buttons that apply. */
+/* The move is over: the timer stops (the job's last text drew the figures
+ * as they ended), and the buttons that apply are offered. */
 void onMoveEnded(void);
 
 /* The failure text of item index as the move left it; "" when none. */
