@@ -13,14 +13,13 @@
 #include <string.h>
 
 #include <mutex>
-#include <unordered_set>
 
 #include "console_wording.h"
-#include "download_pool.h"
+#include "failure_report.h"
+#include "failure_words.h"
 #include "move_checks.h"
 #include "paths.h"
 #include "platform.h"
-#include "progress_figures.h"
 #include "terminal.h"
 #include "text_utils.h"
 
@@ -29,72 +28,27 @@ enum { BAR_WIDTH = 20 };
 static std::mutex drawing;  // standard error, and the figures, while a job runs
 typedef std::lock_guard<std::mutex> DrawLock;
 
-/* Calls visit(url, failures) on each link of the item that the job takes
- * (description links by their host, mobile-details links with the image
- * space), with the item's failure list of the link's kind. */
-template <typename Visit> static void eachSelectedLink(const MoveOptions &o, const ItemRecord *item, Visit visit) {
-    for (int mobile = 0; mobile < 2; mobile++) {
-        const PtrVector *list = mobile ? item->mobileLinks : item->descLinks;
-        for (int32_t i = 0; list && i < list->count; i++) {
-            const char *url = (const char *)list->items[i];
-            if (linkSelected(o, url, mobile ? MOBILE_IMAGE : DESCRIPTION_IMAGE))
-                visit(url, mobile ? item->mobileFailures : item->pcFailures);
-        }
-    }
-}
-
-/* Counts the item's links that the job took and has not met before, as
- * moved or as failed by the failure list. */
-static void countLinks(ConsoleProgress *p, const ItemRecord *item) {
-    eachSelectedLink(p->options, item, [p](const char *url, const PtrVector *failures) {
-        int moved = !(failures && ptrVectorContains(failures, url, stringEquals));
-        if (p->links.emplace(url, moved).second) (moved ? p->moved : p->failed)++;
-    });
-}
-
-/* The distinct links the job will fetch. */
-static long selectedLinks(const MoveOptions &options, const PtrVector *items) {
-    std::unordered_set<std::string> links;
-    for (int32_t i = 0; i < items->count; i++)
-        eachSelectedLink(options, (const ItemRecord *)items->items[i],
-                         [&links](const char *url, const PtrVector *) { links.insert(url); });
-    return (long)links.size();
-}
-
 void startProgress(ConsoleProgress *progress, ProgressStyle style, const MoveOptions &options, const PtrVector *items) {
     *progress = ConsoleProgress();
     progress->style = style;
-    progress->options = options;
-    progress->itemCount = items->count;
-    if (style == PROGRESS_BAR) progress->images = selectedLinks(options, items);
-    progress->started = std::chrono::steady_clock::now();
-}
-
-/* Images done: the downloads finished, or the links the walk has counted
- * where more (one that failed without a download). */
-static long imagesDone(const ConsoleProgress *p) {
-    long done = downloadsFinished(), walked = p->moved + p->failed;
-    done = done > walked ? done : walked;
-    return done < p->images ? done : p->images;
+    startTally(&progress->tally, options, items, style == PROGRESS_BAR);
 }
 
 /* The bar's filled cells: by images where the job fetches any, else by items. */
-static int filledCells(const ConsoleProgress *p, long images) {
-    long done = p->images > 0 ? images : p->doneCount, total = p->images > 0 ? p->images : p->itemCount;
+static int filledCells(const ProgressFigures &f) {
+    long done = f.images > 0 ? f.imagesDone : f.itemsDone, total = f.images > 0 ? f.images : f.items;
     return total > 0 ? (int)((long long)done * BAR_WIDTH / total) : BAR_WIDTH;
 }
 
 /* Draws the bar over the line, padded to the longest drawn. */
 static void drawBar(ConsoleProgress *p) {
     char bar[BAR_WIDTH + 1];
-    long images = imagesDone(p);
-    int filled = filledCells(p, images);
+    ProgressFigures figures = tallyFigures(&p->tally);
+    int filled = filledCells(figures);
     memset(bar, '#', (size_t)filled);
     memset(bar + filled, '-', (size_t)(BAR_WIDTH - filled));
     bar[BAR_WIDTH] = '\0';
-    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - p->started;
-    std::string line = formatText("\r[%s] 宝贝 %d/%d  图片 %ld/%ld  失败 %ld  %s", bar, p->doneCount, p->itemCount, images,
-                                  p->images, p->failed, rateFigures(images, p->images, seconds.count()).c_str());
+    std::string line = formatText("\r[%s] ", bar) + figuresText(figures);
     if (line.size() < p->barLength) line.append(p->barLength - line.size(), ' ');
     p->barLength = line.size();
     writeText(stderr, line.c_str());
@@ -104,18 +58,17 @@ static void drawBar(ConsoleProgress *p) {
 static void itemFinished(void *context, int, const ItemRecord *item, int doneCount) {
     ConsoleProgress *p = (ConsoleProgress *)context;
     DrawLock held(drawing);
-    countLinks(p, item);
-    p->doneCount = doneCount;
+    tallyItem(&p->tally, item, doneCount);
     if (p->style == PROGRESS_BAR) drawBar(p);
     if (p->style == PROGRESS_LINES)
-        printText(stderr, "宝贝 %d/%d  已搬图片 %ld  失败 %ld  %s\n", doneCount, p->itemCount, p->moved, p->failed,
-                  shownTitle(item->title).c_str());
+        printText(stderr, "宝贝 %d/%d  已搬图片 %ld  失败 %ld  %s\n", doneCount, p->tally.itemCount, p->tally.moved,
+                  p->tally.failed, shownTitle(item->title).c_str());
     fflush(stderr);
 }
 
 void tickProgress(ConsoleProgress *progress) {
     DrawLock held(drawing);
-    if (progress->style != PROGRESS_BAR || progress->doneCount >= progress->itemCount) return;
+    if (progress->style != PROGRESS_BAR || progress->tally.doneCount >= progress->tally.itemCount) return;
     drawBar(progress);
     fflush(stderr);
 }
@@ -153,27 +106,28 @@ MoveView consoleView(ConsoleProgress *progress) {
     return MoveView{progress, ignoreItem, itemFinished, ignoreText, ignoreItem, showJobMessage, ignoreEnd};
 }
 
-/* A failed link's reason, as its line ends. */
-static std::string reasonNote(const FailureReasons &reasons, const char *link) {
-    auto found = reasons.find(link);
-    std::string words = found == reasons.end() ? "" : failureReasonText(found->second);
-    return words.empty() ? "" : "  （" + words + "）";
+/* Prints "\nlabel path\n" when the path converts to text. */
+static void printPath(const char *label, const char *path) {
+    char text[PATH_SIZE];
+    if (pathToText(path, text, sizeof text)) writeText(stdout, formatText("\n%s%s\n", label, text).c_str());
 }
 
-int printFailureReport(const PtrVector *items, const FailureReasons &reasons, const char *logFolder) {
+int printFailureReport(const PtrVector *items, const FailureReasons &reasons, const char *logFolder,
+                       const char *packagePath) {
     int listed = 0;
     for (int32_t i = 0; i < items->count; i++) {
         const ItemRecord *item = (const ItemRecord *)items->items[i];
         std::string failures =
-            failureListText(*item, "\n", [&reasons](const char *link) { return reasonNote(reasons, link); });
+            failureListText(*item, "\n", [&reasons](const char *link) { return failureNote(reasons, link); });
         if (failures.empty()) continue;
         printText(stdout, "\n%d. %s\n", i + 1, shownTitle(item->title).c_str());
         writeText(stdout, (failures + "\n").c_str());
         listed++;
     }
-    char log[PATH_SIZE], text[PATH_SIZE];
-    if (listed && joinPath(log, sizeof log, logFolder, "app.log") && pathToText(log, text, sizeof text))
-        writeText(stdout, formatText("\n每张图片失败的详细信息见日志：%s\n", text).c_str());
+    char path[PATH_SIZE];
+    if (listed && joinPath(path, sizeof path, logFolder, "app.log")) printPath("每张图片失败的详细信息见日志：", path);
+    if (listed && packagePath && failureReportExists(packagePath, path, sizeof path))
+        printPath("失败清单：", path);
     fflush(stdout);
     return listed;
 }

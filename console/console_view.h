@@ -2,8 +2,8 @@
  * progress bar on standard error, the job's messages, and the failure
  * report printed when the job is over.
  *
- * The figures (items done, images moved, images failed) are counted here
- * from the finished items rather than taken from the job's progress label,
+ * The figures (items done, images moved, images failed) are tallied from
+ * the finished items rather than taken from the job's progress label,
  * so that a terminal gets one bar redrawn in place and a redirected
  * standard error one plain line per item with the same figures. The bar
  * also shows the images done of all the job will fetch, counting those the
@@ -15,26 +15,16 @@
 
 #include <stdio.h>
 
-#include <chrono>
 #include <string>
-#include <unordered_map>
 
-#include "move_job.h"
+#include "progress_figures.h"
 
 enum ProgressStyle { PROGRESS_NONE, PROGRESS_LINES, PROGRESS_BAR };
 
-/* What the progress display has counted and shown so far. A link shared
- * by several items is one image, fetched once, and counts once. */
+/* What the progress display has counted and shown so far. */
 struct ConsoleProgress {
     ProgressStyle style;
-    MoveOptions options;  /* which links the job moves */
-    int itemCount;
-    int doneCount;
-    std::unordered_map<std::string, int> links;  /* each link met: 1 moved, 0 failed */
-    long moved;
-    long failed;
-    long images;          /* distinct links the job will fetch; counted for the bar only */
-    std::chrono::steady_clock::time_point started;
+    ProgressTally tally;  /* images to fetch counted for the bar only */
     size_t barLength;     /* the longest bar drawn, which a shorter one is padded to */
     int barOpen;          /* the bar is on screen without its line end */
 };
@@ -57,8 +47,10 @@ void printMessage(ConsoleProgress *progress, FILE *stream, const char *text);
 
 /* Prints, for every item with failures, its title and its failed links as
  * the window's failure box lists them, each with its reason; then where
- * the log holds the detail. Returns the number of items listed. */
-int printFailureReport(const PtrVector *items, const FailureReasons &reasons, const char *logFolder);
+ * the log holds the detail, and, when packagePath is given, where the
+ * move's failure report is. Returns the number of items listed. */
+int printFailureReport(const PtrVector *items, const FailureReasons &reasons, const char *logFolder,
+                       const char *packagePath);
 
 /* Prints, item by item, the kept links whose picture other links of their
  * host share, for the seller to check, each with how many share it. */

@@ -39,28 +39,3 @@ std::string consoleWording(const char *windowText) {
     for (const Rewording &r : REWORDINGS) text = replaced(text, r.window, r.console);
     return text;
 }
-
-/* What the status says, for the few a seller meets most. */
-static const char *statusMeaning(int status) {
-    switch (status) {
-    case 403: return "，网站拒绝访问";
-    case 404: return "，图片不存在";
-    case 410: return "，图片已删除";
-    default: return status >= 500 ? "，网站出错" : "";
-    }
-}
-
-std::string failureReasonText(const LinkFailure &f) {
-    static const char *const WORDS[] = {
-        "", "", "图片大于10MB", "不是图片：是一个网页", "不是图片：WebP 格式，淘宝不支持", "不是图片：AVIF 格式，淘宝不支持",
-        "不是图片：内容为空", "不是图片：格式不受支持", "该网站已连续失败5次，已跳过", "网站证书不受信任", "超时",
-        "重定向过多或循环", "网站限制访问频率", "无法连接网站", "下载中断", "无法写入本地文件", "图片地址无法识别",
-    };
-    static_assert(sizeof WORDS / sizeof *WORDS == REASON_BAD_LINK + 1, "a word for every reason");
-    if (f.reason == REASON_STATUS) return formatText("HTTP %d%s", f.status, statusMeaning(f.status));
-    return (unsigned)f.reason < sizeof WORDS / sizeof *WORDS ? WORDS[f.reason] : "";
-}
-
-std::string shownTitle(const char *title) {
-    return replaced(title, "\"\"", "\"");
-}

@@ -11,16 +11,7 @@
 
 #include <string>
 
-#include "move_job.h"
-
 /* The message (GBK) as the console prints it. */
 std::string consoleWording(const char *windowText);
-
-/* Why a link failed, in a few words for its line of the failure list. */
-std::string failureReasonText(const LinkFailure &failure);
-
-/* An item title as the seller wrote it: the package's doubled quotes
- * ("") become single ones. */
-std::string shownTitle(const char *title);
 
 #endif

@@ -220,7 +220,9 @@ static int runJob(MoveJob *job, const Arguments &a, LoadedPackage *package) {
     poolCloseAll();  // no other job follows: end the kept sessions
     if (outcome != MOVE_FINISHED) printMessage(&progress, stderr, "搬家已中止，已搬好的图片地址已写入数据包。");
     endProgressLine(&progress);
-    int failedItems = printFailureReport(package->items, reasons, job->programDir);
+    // a stopped move writes no report: one on disk is an earlier move's
+    const char *report = outcome == MOVE_FINISHED ? job->packagePath : NULL;
+    int failedItems = printFailureReport(package->items, reasons, job->programDir, report);
     printSharedPictures(package->items, shared);
     if (outcome != MOVE_FINISHED) return STATUS_ABORTED;
     return failedItems > 0 ? STATUS_SOME_FAILED : STATUS_DONE;

@@ -205,8 +205,8 @@ static int readPlain(Attempt &a, int pos, int end) {
 }
 
 /* Why a body of each BodyKind is refused. */
-static const FailReason BODY_REASONS[] = {REASON_NONE, REASON_HTML,  REASON_WEBP,
-                                          REASON_AVIF, REASON_EMPTY, REASON_NOT_IMAGE};
+static const FailReason BODY_REASONS[] = {REASON_NONE, REASON_HTML,  REASON_WEBP,     REASON_AVIF,
+                                          REASON_SVG,  REASON_EMPTY, REASON_NOT_IMAGE};
 
 /* Judges a finished transfer: complete, of the right size, an image. A body
  * without a length ends only with an orderly close, never with a reset or a

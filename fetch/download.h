@@ -34,6 +34,7 @@ enum FailReason {
     REASON_HTML,          /* the body is a web page, not an image */
     REASON_WEBP,          /* a WebP image, which the marketplace does not take */
     REASON_AVIF,          /* an AVIF image, likewise */
+    REASON_SVG,           /* an SVG drawing, likewise */
     REASON_EMPTY,         /* an empty body */
     REASON_NOT_IMAGE,     /* any other body that is no image of a format taken */
     REASON_HOST_SKIPPED,  /* the host failed five times in a row and is skipped */

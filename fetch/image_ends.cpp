@@ -30,12 +30,49 @@ static int headHeld(const ImageEnds *e) {
     return e->length < IMAGE_HEAD_SIZE ? (int)e->length : IMAGE_HEAD_SIZE;
 }
 
-/* A web page: an optional UTF-8 byte order mark and blanks, then '<'. */
+/* The first byte at or after at that is no blank. */
+static int pastBlanks(const ImageEnds *e, int at) {
+    while (at < headHeld(e) && isspace(e->head[at])) at++;
+    return at;
+}
+
+/* Markup: an optional UTF-8 byte order mark and blanks, then '<'. */
 static int isMarkup(const ImageEnds *e) {
-    int held = headHeld(e), at = 0;
-    if (held >= 3 && memcmp(e->head, "\xEF\xBB\xBF", 3) == 0) at = 3;
-    while (at < held && isspace(e->head[at])) at++;
+    int held = headHeld(e), at = held >= 3 && memcmp(e->head, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    at = pastBlanks(e, at);
     return at < held && e->head[at] == '<';
+}
+
+/* 1 when the head holds text at at, letters in any case. */
+static int headHas(const ImageEnds *e, int at, const char *text) {
+    int n = (int)strlen(text);
+    if (at + n > headHeld(e)) return 0;
+    for (int i = 0; i < n; i++)
+        if (tolower(e->head[at + i]) != text[i]) return 0;
+    return 1;
+}
+
+/* Where the markup that opens at at ends (past close); -1 when the head
+ * ends first. */
+static int pastMarkup(const ImageEnds *e, int at, const char *close) {
+    for (; at < headHeld(e); at++)
+        if (headHas(e, at, close)) return at + (int)strlen(close);
+    return -1;
+}
+
+/* An SVG drawing: markup whose first element, past an XML declaration,
+ * comments and a document type, is <svg>. */
+static int isSvg(const ImageEnds *e) {
+    int held = headHeld(e), at = held >= 3 && memcmp(e->head, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    for (at = pastBlanks(e, at); at < held; at = pastBlanks(e, at)) {
+        const char *close = headHas(e, at, "<?") ? "?>" : headHas(e, at, "<!--") ? "-->" : headHas(e, at, "<!") ? ">" : NULL;
+        if (!close) break;
+        at = pastMarkup(e, at + 2, close);
+        if (at < 0) return 0;  // the head ends inside it
+    }
+    if (!headHas(e, at, "<svg") || at + 4 >= held) return 0;
+    unsigned char next = e->head[at + 4];
+    return isspace(next) || next == '>' || next == '/';
 }
 
 /* "RIFF", the chunk's size, "WEBP". */
@@ -58,6 +95,7 @@ static int isAvif(const ImageEnds *e) {
 BodyKind bodyKind(const ImageEnds *e) {
     if (isImageData(e)) return BODY_IMAGE;
     if (e->length == 0) return BODY_EMPTY;
+    if (isSvg(e)) return BODY_SVG;
     if (isMarkup(e)) return BODY_HTML;
     if (isWebp(e)) return BODY_WEBP;
     return isAvif(e) ? BODY_AVIF : BODY_OTHER;

@@ -10,8 +10,9 @@
 #include <stdint.h>
 
 /* Bytes kept from each end: an ISO-BMFF file's "ftyp" box with a few of
- * its brands, and a PNG IEND chunk. */
-enum { IMAGE_HEAD_SIZE = 32, IMAGE_TAIL_SIZE = 12 };
+ * its brands, or the XML declaration, comment and document type that an
+ * SVG drawing's root element may follow; and a PNG IEND chunk. */
+enum { IMAGE_HEAD_SIZE = 512, IMAGE_TAIL_SIZE = 12 };
 
 /* The ends of a body seen so far; zero-filled to start. */
 struct ImageEnds {
@@ -27,7 +28,7 @@ void imageEndsTake(ImageEnds *e, const char *data, int length);
 int isImageData(const ImageEnds *e);
 
 /* What a body that is no image of a format taken is. */
-enum BodyKind { BODY_IMAGE, BODY_HTML, BODY_WEBP, BODY_AVIF, BODY_EMPTY, BODY_OTHER };
+enum BodyKind { BODY_IMAGE, BODY_HTML, BODY_WEBP, BODY_AVIF, BODY_SVG, BODY_EMPTY, BODY_OTHER };
 
 /* The kind of the body seen: BODY_IMAGE when isImageData holds. */
 BodyKind bodyKind(const ImageEnds *e);

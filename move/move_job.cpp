@@ -35,6 +35,7 @@
 #include "download.h"
 #include "download_pool.h"
 #include "fail_ledger.h"
+#include "failure_report.h"
 #include "file_helpers.h"
 #include "hotlink_hosts.h"
 #include "link_rewrite.h"
@@ -472,6 +473,7 @@ static void showOutcome(JobState &s, int changed) {
         text = done + "\n\n注意：有部分图片搬家失败！\n\n\n" + failureAdvice(s);
     else
         text = warn ? "图片搬家失败，没有找到搬家成功的图片。" : "没有找到需要搬家的图片。";
+    text += updateFailureReport(s.job->packagePath, s.job->items, s.job->reasons, s.job->shared);
     int notice = warn || (changed && s.sharedCount);
     const MoveView *view = s.job->view;
     view->showMessage(view->context, text.c_str(), notice ? "提示" : "完成", notice ? MESSAGE_WARNING : MESSAGE_INFO);

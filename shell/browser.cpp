@@ -60,11 +60,14 @@ LaunchPlan launchPlan(const char *handler) {
     return {handler, FALLBACK_BROWSER};
 }
 
+int openInShell(const char *path) {
+    return (INT_PTR)ShellExecuteA(NULL, "open", path, NULL, NULL, SW_SHOW) > 31;
+}
+
 /* One launch as the plan names it; 1 when the shell accepted it. */
 static int launch(const char *program, const char *address) {
-    HINSTANCE result = program ? ShellExecuteA(NULL, "open", program, address, NULL, SW_SHOW)
-                               : ShellExecuteA(NULL, "open", address, NULL, NULL, SW_SHOW);
-    return (INT_PTR)result > 31;
+    if (!program) return openInShell(address);
+    return (INT_PTR)ShellExecuteA(NULL, "open", program, address, NULL, SW_SHOW) > 31;
 }
 
 int openWebPage(const char *address) {

@@ -26,6 +26,8 @@ enum {
     ID_PREV = 36115,
     ID_NEXT = 36116,
     ID_CLOSE = 36117,
+    ID_OPEN_REPORT = 36118,
+    ID_OPEN_FOLDER = 36119,
 };
 
 /* The main window's class name. */
@@ -34,7 +36,8 @@ enum {
 struct Controls {
     HWND stepOnePanel, stepOneHeading, csvPathBox, chooseCsvButton, noticeBox;
     HWND stepTwoPanel, stepTwoHeading, optImageSpace, optOtherAlbums, optBlankForFailed;
-    HWND targetFolderBox, chooseFolderButton, itemListView, failureBox, progressBar, progressLabel;
+    HWND targetFolderBox, chooseFolderButton, itemListView, openReportButton, openFolderButton, failureBox;
+    HWND progressBar, progressLabel;
     HWND prevButton, nextButton, closeButton, tutorialLink, homePageLink;
 };
 

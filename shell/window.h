@@ -29,6 +29,17 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
  * taken and must not be dispatched. */
 int handleLinkMessage(const MSG &msg);
 
+/* What the job's view asks of the window's thread (window_progress.h):
+ * for an item finished wParam is the count of items done and lParam the
+ * item; for failures changed wParam is the item's index; for the job's
+ * text lParam is the text. */
+enum {
+    WM_ITEM_FINISHED = WM_APP + 1,
+    WM_FAILURES_CHANGED,
+    WM_JOB_TEXT,
+    WM_MOVE_ENDED,
+};
+
 /* The move job's view onto the window's controls. */
 const MoveView *windowView(void);
 

@@ -48,6 +48,8 @@ static const ControlSpec CONTROLS[] = {
     {&controls.targetFolderBox, ON_PAGE_TWO, "edit", "", WS_EX_CLIENTEDGE, READ_ONLY, 93, 125, 475, 22, ID_TARGET_FOLDER},
     {&controls.chooseFolderButton, ON_PAGE_TWO, "button", "选择...", 0, BUTTON, 575, 124, 82, 24, ID_CHOOSE_FOLDER},
     {&controls.itemListView, ON_PAGE_TWO, WC_LISTVIEWA, "", WS_EX_CLIENTEDGE, LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 16, 167, 640, 144, 0},
+    {&controls.openReportButton, ON_PAGE_TWO, "button", "打开失败清单", 0, BUTTON, 440, 314, 100, 23, ID_OPEN_REPORT},
+    {&controls.openFolderButton, ON_PAGE_TWO, "button", "打开图片文件夹", 0, BUTTON, 547, 314, 110, 23, ID_OPEN_FOLDER},
     {&ignored, ON_PAGE_TWO, "static", "搬家失败的图片地址：", 0, LABEL, 17, 320, 223, 22, 0},
     {&controls.failureBox, ON_PAGE_TWO, "edit", "", WS_EX_CLIENTEDGE, WS_VSCROLL | ES_READONLY | ES_MULTILINE, 17, 339, 640, 89, ID_FAILURES},
     {&controls.progressBar, ON_PAGE_TWO, PROGRESS_CLASSA, "", 0, 0, 17, 435, 640, 21, 0},
@@ -142,6 +144,8 @@ void createControls(HWND window, HINSTANCE instance) {
         SendMessageA(link, WM_SETFONT, (WPARAM)labelFont(14, 0, FALSE), TRUE);
     setUpItemList();
     ShowWindow(controls.stepTwoPanel, SW_HIDE);
+    ShowWindow(controls.openReportButton, SW_HIDE);  // offered after a move
+    ShowWindow(controls.openFolderButton, SW_HIDE);
     SendMessageA(controls.optImageSpace, BM_SETCHECK, BST_CHECKED, 0);
     SendMessageA(controls.optOtherAlbums, BM_SETCHECK, BST_CHECKED, 0);
     ShowWindow(controls.prevButton, SW_HIDE);

@@ -22,6 +22,7 @@
 #include "shell_state.h"
 #include "text_utils.h"
 #include "window.h"
+#include "window_progress.h"
 
 enum { BROWSE_PATH_SIZE = 1024 };
 
@@ -35,6 +36,8 @@ static char *packageText;
 static HDC backgroundCache;
 static char *browseInitialPath;
 static MoveJob job;
+static FailureReasons jobReasons;  // the job's to write while it runs
+static SharedPictures jobShared;    // likewise
 
 void showWindowMessage(const char *text, const char *caption, MessageIcon icon) {
     static const UINT ICONS[] = {MB_ICONERROR, MB_ICONWARNING, MB_ICONINFORMATION, MB_ICONQUESTION};
@@ -78,6 +81,7 @@ static void resetPageTwo(void) {
     free(packageText);  // a package loaded but never moved
     packageText = NULL;
     SendMessageA(controls.itemListView, LVM_DELETEALLITEMS, 0, 0);
+    clearMoveProgress();
     for (HWND c : {controls.nextButton, controls.optImageSpace, controls.optOtherAlbums, controls.optBlankForFailed,
                    controls.chooseFolderButton, controls.prevButton})
         EnableWindow(c, TRUE);
@@ -162,6 +166,11 @@ static void onStart(void) {
     job.items = itemList;
     job.options = options;
     job.view = windowView();
+    jobReasons.clear();
+    job.reasons = &jobReasons;
+    jobShared.clear();
+    job.shared = &jobShared;
+    startMoveProgress(job);
     abortRequested = 0;  // each job starts with no stop asked for
     uintptr_t thread = _beginthreadex(NULL, 0, runJob, NULL, 0, NULL);
     if (thread == 0) {
@@ -231,7 +240,7 @@ static void refreshFailures(void) {
         const ItemRecord *record = SendMessageA(controls.itemListView, LVM_GETITEMA, 0, (LPARAM)&item)
                                        ? (const ItemRecord *)item.lParam : NULL;
         // an item's lists show once the job has finished it
-        if (record) text = record->status == 2 ? failureListText(*record, "\r\n") : "";
+        if (record) text = record->status == 2 ? itemFailureText(record->index) : "";
     }
     SetWindowTextA(controls.failureBox, text.c_str());
 }
@@ -243,6 +252,8 @@ static void onCommand(int id) {
     case ID_PREV: onBack(); break;
     case ID_NEXT: wizardStep == 1 ? onLoad() : onStart(); break;
     case ID_CLOSE: SendMessageA(mainWindow, WM_CLOSE, 0, 0); break;
+    case ID_OPEN_REPORT: openFailureReport(); break;
+    case ID_OPEN_FOLDER: openImageFolder(); break;
     default: break;
     }
 }
@@ -341,8 +352,27 @@ static LRESULT onColorStatic(HWND window, HDC dc, HWND control, WPARAM wParam, L
     return (LRESULT)GetStockObject(NULL_BRUSH);
 }
 
+/* What the job's view asks of the window's thread (window.h). */
+static void onJobMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    int index = (int)wParam;
+    switch (message) {
+    case WM_ITEM_FINISHED: onItemFinished((const ItemRecord *)lParam, (int)wParam); break;
+    case WM_FAILURES_CHANGED:
+        if (itemList && index >= 0 && index < itemList->count)
+            onFailuresChanged(index, (const ItemRecord *)itemList->items[index]);
+        break;
+    case WM_JOB_TEXT: onJobText((const char *)lParam); break;
+    default: onMoveEnded(); break;
+    }
+}
+
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    case WM_ITEM_FINISHED:
+    case WM_FAILURES_CHANGED:
+    case WM_JOB_TEXT:
+    case WM_MOVE_ENDED: onJobMessage(message, wParam, lParam); return 0;
+    case WM_TIMER: onProgressTick(); return 0;
     case WM_CREATE:
         if (mainWindow) return 0;
         mainWindow = window;

@@ -34,14 +34,17 @@ static void itemFinished(void *, int index, const ItemRecord *item, int doneCoun
     if (item->pcFailures) setCount(index, 2, item->pcFailures);
     if (item->mobileFailures) setCount(index, 3, item->mobileFailures);
     SendMessageA(controls.progressBar, PBM_SETPOS, (WPARAM)doneCount, 0);
+    SendMessageA(mainWindow, WM_ITEM_FINISHED, (WPARAM)doneCount, (LPARAM)item);
 }
 
 static void progressText(void *, const char *text) {
-    SetWindowTextA(controls.progressLabel, text);
+    SendMessageA(mainWindow, WM_JOB_TEXT, 0, (LPARAM)text);
 }
 
-/* Shows the finished item's failures at once when its row is selected. */
+/* The item's failure text is formed afresh, and shown at once when its row
+ * is selected. */
 static void failuresChanged(void *, int index) {
+    SendMessageA(mainWindow, WM_FAILURES_CHANGED, (WPARAM)index, 0);
     UINT state = (UINT)SendMessageA(controls.itemListView, LVM_GETITEMSTATE, (WPARAM)index, LVIS_SELECTED);
     if (!(state & LVIS_SELECTED)) return;
     NMHDR header = {controls.itemListView, 0, (UINT)LVN_ITEMCHANGED};
@@ -53,6 +56,7 @@ static void message(void *, const char *text, const char *caption, MessageIcon i
 }
 
 static void jobEnded(void *) {
+    SendMessageA(mainWindow, WM_MOVE_ENDED, 0, 0);
     EnableWindow(controls.prevButton, TRUE);
     EnableWindow(controls.closeButton, TRUE);
     EnableMenuItem(GetSystemMenu(mainWindow, FALSE), SC_CLOSE, MF_ENABLED);

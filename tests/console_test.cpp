@@ -31,6 +31,7 @@ public:
         if (has("raw")) writeFile(package, expand(record("raw")));
         else hosts.writePackage(package);
         const std::string bytes = readFile(package);
+        if (has("stalereport")) writeFile(report, BOM + "stale\r\n");
         Strings args = words(expand(argsText)), stop = words(record("stop")), asked = words(record("asked")), left;
         std::replace(args.begin(), args.end(), std::string("\"\""), std::string());
         EXPECT_EQ(runMove(dir.path(), args, [&](pid_t pid) {
@@ -43,10 +44,11 @@ public:
                       if (stop.size() > 2) kill(pid, atoi(stop[2].c_str()));
                   }, has("terminal")),
                   atoi(record("status", "0").c_str()));
-        std::string out = readFile(dir.file("out")), err = readFile(dir.file("err")), exactErr;
+        std::string out = readFile(dir.file("out")), err = readFile(dir.file("err")), exactErr, rows;
         for (auto &r : c.more) {
             const std::string &key = r.first, want = expand(r.second), text = loadedText(package);
             if (key == "err") exactErr += want + "\n";
+            if (key == "report") rows += want + "\r\n";
             EXPECT_TRUE(key != "errhas" || occurrences(err, want)) << err;
             EXPECT_TRUE(key != "out" || occurrences(out, want)) << out;
             EXPECT_TRUE(key != "hides" || !occurrences(out, want)) << want;
@@ -54,6 +56,8 @@ public:
             EXPECT_TRUE(key != "lacks" || !occurrences(text, converted("utf-8", "gbk", want))) << want;
         }
         EXPECT_EQ(err, has("errhas") ? err : exactErr);
+        EXPECT_EQ(has("report") ? readFile(report) : "", has("report") ? BOM + rows : "");
+        EXPECT_TRUE(!has("noreport") || !fs::exists(report)) << "a stale failure report was left";
         if (!c.hosts.empty()) hosts.server("a").requests(asked.size());  // waits for them
         EXPECT_EQ(hosts.asked(), asked);
         EXPECT_TRUE(!has("untouched") || readFile(package) == bytes);
@@ -80,6 +84,7 @@ private:
     CaseHosts hosts;
     ScratchDir dir;
     std::string package = dir.file("package.csv"), target = dir.file("target"), deep = dir.path();
+    std::string report = dir.file(converted("gbk", "utf-8", "package-失败清单.csv")), BOM = "\xEF\xBB\xBF";
 
     bool has(const std::string &key) const {
         return std::any_of(c.more.begin(), c.more.end(), [&](const auto &r) { return r.first == key; });

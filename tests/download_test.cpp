@@ -45,7 +45,7 @@ static std::string expand(std::string text) {
 }
 
 /* The reason words in the order of FailReason. */
-static const char *const REASON_WORDS[] = {"none", "status", "too-large", "html", "webp", "avif", "empty", "not-image",
+static const char *const REASON_WORDS[] = {"none", "status", "too-large", "html", "webp", "avif", "svg", "empty", "not-image",
     "host-skipped", "untrusted", "timed-out", "redirects", "rate-limited", "unreachable", "cut-short", "local-file", "bad-link"};
 
 /* The step words in the order of Step::Kind. */

@@ -9,6 +9,7 @@
 
 #include "lumora_version.h"
 #include "move_checks.h"
+#include "progress_figures.h"
 #include "remote_ui.h"
 #include "shell_state.h"
 #include "test_server.h"
@@ -19,7 +20,7 @@ namespace fs = std::filesystem;
 enum { MOVE_WAIT_MS = 60000, QUIET_MS = 2000, END_MS = 5000 };
 
 static const std::string JPEG = std::string("\xFF\xD8\xFF\xE0", 4) + "jpeg", PNG = std::string("\x89PNG", 4) + "png";
-static const char MOVED[] = "图片搬家已完成，数据包(package.csv)已更新。";
+static const char MOVED[] = "图片搬家已完成，数据包(package.csv)已更新。", BOM[] = "\xEF\xBB\xBF";
 
 static std::string ok(const std::string &body, const std::string &headers = "") {
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body;
@@ -36,6 +37,17 @@ static std::u16string widen(const std::string &ascii) { return std::u16string(as
 static std::u16string img(const std::string &url) { return u"<img src=\"" + widen(url) + u"\">"; }
 
 static size_t filesIn(const std::string &d) { return std::distance(fs::directory_iterator(d), {}); }
+
+/* Makes the command the shell's "open" of a .csv file (in the test prefix's classes: Wine reads no user's own);
+ * "" takes it away again. */
+static bool openCsvWith(const std::string &command) {
+    static const char CLASS[] = "LumoraTest.csv";
+    if (command.empty())
+        return RegDeleteTreeA(HKEY_CLASSES_ROOT, CLASS) == ERROR_SUCCESS && RegDeleteKeyA(HKEY_CLASSES_ROOT, ".csv") == ERROR_SUCCESS;
+    return RegSetValueA(HKEY_CLASSES_ROOT, ".csv", REG_SZ, CLASS, 0) == ERROR_SUCCESS &&
+           RegSetValueA(HKEY_CLASSES_ROOT, (std::string(CLASS) + "\\shell\\open\\command").c_str(), REG_SZ,
+                        command.c_str(), 0) == ERROR_SUCCESS;
+}
 
 static std::string desktop() {
     char path[MAX_PATH] = "";
@@ -108,9 +120,8 @@ protected:
     bool checked(int id) const { return ask(control(id), BM_GETCHECK) == BST_CHECKED; }
     void target(const std::string &path) const { ask(control(ID_TARGET_FOLDER), WM_SETTEXT, 0, (LPARAM)path.c_str()); }
     std::vector<std::string> column(int column) const { return listColumn(process.hProcess, list, column); }
-    std::string progress() const {  // the label after the progress bar
-        return textOf(GetWindow(FindWindowExA(GetParent(list), NULL, PROGRESS_CLASSA, NULL), GW_HWNDNEXT));
-    }
+    HWND progressLabel() const { return GetWindow(FindWindowExA(GetParent(list), NULL, PROGRESS_CLASSA, NULL), GW_HWNDNEXT); }
+    std::string progress() const { return textOf(progressLabel()); }
     static bool writePackage(const std::string &path, const std::vector<PackageRow> &rows) {
         return writeFile(path, packageBytes(packageText(rows)));
     }
@@ -176,9 +187,16 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
     for (HWND parent : {frame, GetParent(list), GetParent(control(ID_CSV_PATH))})
         for (HWND c = NULL; (c = FindWindowExA(parent, c, NULL, NULL));)
             EXPECT_TRUE(GetClientRect(c, &r) && textWidth(process.hProcess, list, c) <= r.right) << textOf(c);
+    // the progress label fits a 100,000-image move's longest figures: the fastest rate, the longest time left
+    const std::string rewriting = ", 正在更新csv文件...(100%)";
+    for (long done : {99999L, 1L}) {
+        std::string figures = figuresText({99999, 100000, done, 100000, 100000, done == 1 ? 1e9 : 10.0}) + rewriting;
+        EXPECT_TRUE(GetClientRect(progressLabel(), &r) && stringWidth(process.hProcess, list, figures) <= r.right) << figures;
+    }
     EXPECT_EQ(service.requests(1).at(0).rfind("GET /check?version=" LUMORA_VERSION " HTTP/1.", 0), 0u);
 
     std::string singleByte = dir.file("x.csv"), longTitle = dir.file("long.csv"), gone = link("/gone.jpg");
+    std::string webPage = link("/page.jpg"), drawing = link("/draw.jpg"), report = dir.file("package-失败清单.csv");
     ASSERT_TRUE(writeFile(singleByte, "version 1.00\r\ntitle\tdescription\r\n"));
     ASSERT_TRUE(writePackage(longTitle, {itemRow(std::u16string(128, u'长'), u"")}));  // 256 GBK bytes
     const struct { std::string path, text; std::vector<int> buttons; } refusals[] = {{"", "请选择一个淘宝数据包(csv)文件", {IDOK}},
@@ -194,7 +212,7 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
     EXPECT_FALSE(fs::exists(page)) << "a page was opened although the answer was no";
 
     ASSERT_TRUE(writePackage(package, {itemRow(u"一号宝贝", img(link("/a.jpg"))),
-                                       itemRow(u"二号宝贝", img(gone) + img(link("/b.png"))),
+                                       itemRow(u"二号宝贝", img(gone) + img(link("/b.png")) + img(webPage) + img(drawing)),
                                        itemRow(u"三号宝贝", u"", u"<img>" + widen(link("/m.jpg")) + u"</img>")}));
     std::string original = readFile(package);
     ASSERT_NO_FATAL_FAILURE(drop({dir.file("notes.txt"), package}));  // only a package is taken
@@ -223,31 +241,56 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
 
     host.answerBy([](const std::string &request) {  // whichever of the job's connections asks
         if (request.rfind("GET /gone", 0) == 0) return reply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+        if (request.rfind("GET /page", 0) == 0) return reply(ok("<!DOCTYPE html><html>"));
+        if (request.rfind("GET /draw", 0) == 0) return reply(ok("<?xml version=\"1.0\"?><svg></svg>"));
         return request.rfind("GET /b.png ", 0) == 0 ? slow(ok(PNG), 3000) : reply(ok(JPEG));
     });
     target(images);
     click(ID_NEXT);
     ASSERT_TRUE(waitForStatus(1, "搬家中"));
+    EXPECT_TRUE(!IsWindowVisible(control(ID_OPEN_REPORT)) && !IsWindowVisible(control(ID_OPEN_FOLDER)));
+    EXPECT_EQ(progress().rfind("宝贝 ", 0), 0u) << progress();  // the figures from the start
     ASSERT_TRUE(selectRow(process.hProcess, list, 1));
     EXPECT_EQ(text(ID_FAILURES), "") << "failures shown before the item was finished";
     MessageBoxView outcome = box("提示", {IDOK}, 0, MOVE_WAIT_MS);
-    EXPECT_EQ(text(ID_FAILURES),
-              "[宝贝描述]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：\r\n" + gone);
+    EXPECT_EQ(text(ID_FAILURES), "[宝贝描述]图片搬家失败列表，可复制下列图片地址到浏览器中查看图片能否正常显示：\r\n" + gone +
+                                     "  （HTTP 404，图片不存在）\r\n" + webPage + "  （不是图片：是一个网页）\r\n" + drawing +
+                                     "  （不是图片：SVG 矢量图，淘宝不支持）");
     EXPECT_EQ((std::vector<std::vector<std::string>>{column(1), column(2), column(3)}),
-              (std::vector<std::vector<std::string>>{{"完成", "完成", "完成"}, {"", "1", ""}, {"", "", ""}}));
-    EXPECT_EQ(progress(), "搬家进度(宝贝数:3, 已搬家宝贝数:3)");
+              (std::vector<std::vector<std::string>>{{"完成", "完成", "完成"}, {"", "3", ""}, {"", "", ""}}));
+    EXPECT_EQ(progress().rfind("宝贝 3/3  图片 6/6  失败 3  ", 0), 0u) << progress();  // the totals
     EXPECT_EQ(outcome.text.rfind(std::string(MOVED) + "\n\n注意：有部分图片搬家失败！", 0), 0u) << outcome.text;
+    EXPECT_NE(outcome.text.find("package-失败清单.csv"), std::string::npos) << outcome.text;
+    std::string row = "\"二号宝贝\",\"宝贝描述\",\"";
+    EXPECT_EQ(readFile(report), BOM + converted("gbk", "utf-8", "\"宝贝标题\",\"位置\",\"图片地址\",\"失败原因\",\"再次搬家可能成功\"\r\n" +
+                                  row + gone + "\",\"HTTP 404，图片不存在\",\"否\"\r\n" + row + webPage +
+                                  "\",\"不是图片：是一个网页\",\"否\"\r\n" + row + drawing + "\",\"不是图片：SVG 矢量图，淘宝不支持\",\"否\"\r\n"));
     ASSERT_TRUE(answerMessageBox(outcome, IDOK));
-    // the job thread, which showed the message, lets the user go back or close
+    // the job thread, which showed the message, lets the user go back or close, and offers the report and the images
     EXPECT_TRUE(waitUntil([&] { return IsWindowEnabled(control(ID_PREV)) && IsWindowEnabled(control(ID_CLOSE)); }));
+    EXPECT_TRUE(waitUntil([&] { return IsWindowVisible(control(ID_OPEN_REPORT)) && IsWindowVisible(control(ID_OPEN_FOLDER)); }));
     screenshot(frame, "failures");
     ASSERT_TRUE(selectRow(process.hProcess, list, 0));
     EXPECT_EQ(text(ID_FAILURES), "");
 
-    EXPECT_EQ(remoteLinks(package), std::vector<std::string>{gone});
+    EXPECT_EQ(remoteLinks(package), (std::vector<std::string>{gone, webPage, drawing}));
     EXPECT_EQ(filesIn(images), 3u);
     EXPECT_EQ(readFile(beside("bak\\package(1).csv")), original);
     EXPECT_NE(readFile(beside("app.log")).find("搬家失败：" + gone), std::string::npos);
+
+    // the two buttons open the report in the program for .csv files (or say they cannot), and the folder in the file manager
+    click(ID_OPEN_REPORT);
+    EXPECT_EQ(box("提示", {IDOK}, IDOK).text, "无法打开：" + report);
+    std::string opened = dir.file("opened.csv");
+    ASSERT_TRUE(openCsvWith("C:\\windows\\system32\\cmd.exe /c copy \"%1\" \"" + opened + "\""));
+    click(ID_OPEN_REPORT);
+    EXPECT_TRUE(waitUntil([&] { return fs::exists(opened); })) << "the report was not opened";
+    EXPECT_TRUE(openCsvWith(""));
+    EXPECT_EQ(readFile(opened), readFile(report));
+    click(ID_OPEN_FOLDER);
+    HWND folder = NULL;
+    EXPECT_TRUE(waitUntil([&] { return folder = windowTitled("images"); })) << "no window shows the image folder";
+    if (folder) PostMessageA(folder, WM_CLOSE, 0, 0);
     EXPECT_FALSE(fs::exists(marker)) << "否 declined the shortcut for good";
     click(ID_CLOSE);
     EXPECT_EQ(waitForExit(), 0u) << "closing without a job ends the program at once";

@@ -65,14 +65,22 @@ inline std::vector<std::string> listColumn(HANDLE process, HWND list, int column
     return cells;
 }
 
-/* The width of the control's text, measured by the list, whose font it shares; INT_MAX when it cannot be. */
-inline LONG_PTR textWidth(HANDLE process, HWND list, HWND control) {
-    std::string text = textOf(control);
+/* The width of the text in the list's font, which the labels share; INT_MAX when it cannot be measured. */
+inline LONG_PTR stringWidth(HANDLE process, HWND list, const std::string &text) {
     char *block = (char *)VirtualAllocEx(process, NULL, text.size() + 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     bool copied = block && WriteProcessMemory(process, block, text.c_str(), text.size() + 1, NULL);
     LONG_PTR width = copied ? ask(list, LVM_GETSTRINGWIDTHA, 0, (LPARAM)block) : -1;
     if (block) VirtualFreeEx(process, block, 0, MEM_RELEASE);
     return width < 0 ? INT_MAX : width;
+}
+
+inline LONG_PTR textWidth(HANDLE process, HWND list, HWND control) { return stringWidth(process, list, textOf(control)); }
+
+/* A visible top-level window whose title holds text, of any process; NULL when there is none. */
+inline HWND windowTitled(const std::string &text) {
+    for (HWND window = NULL; (window = FindWindowExA(NULL, window, NULL, NULL)) != NULL;)
+        if (IsWindowVisible(window) && textOf(window).find(text) != std::string::npos) return window;
+    return NULL;
 }
 
 inline bool selectRow(HANDLE process, HWND list, int row) {

@@ -44,7 +44,7 @@ struct MoveCase {
 static const char *const CASE_RECORDS[] = {"guard", "rate", "defaults", "timeouts", "most", "asks", "moves", "never",
                                            "shared", "args", "raw", "mkdir", "stop", "again", "terminal", "status",
                                            "err", "errhas", "out", "hides", "asked", "left", "files", "text", "lacks",
-                                           "untouched"};
+                                           "untouched", "stalereport", "report", "noreport"};
 
 static inline Strings words(const std::string &text) {
     std::istringstream in(text);
@@ -191,6 +191,7 @@ private:
         if (kind[0] == "gone") bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";  // the real image is gone
         if (kind[0] == "cut") bytes = head + "Content-Length: " + std::to_string(body.size() + 100) + "\r\n\r\n" + body;
         if (kind[0] == "html") bytes = head + "Content-Length: 6\r\n\r\n<html>";
+        if (kind[0] == "svg") bytes = head + "Content-Length: 11\r\n\r\n<svg></svg>";
         if (kind[0] == "redirect") bytes = "HTTP/1.1 302 Found\r\nLocation: " + url(kind[1]) + "\r\nContent-Length: 0\r\n\r\n";
         char size[16];
         snprintf(size, sizeof size, "%zx\r\n", body.size());

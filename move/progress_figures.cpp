@@ -1,0 +1,87 @@
+/* A move's progress figures; see progress_figures.h.
+ *
+ * The rate is taken over the whole run so far, which steadies as the run
+ * goes on, and the time left assumes it holds for the images left. Images
+ * done are the downloads finished, or the links the walk has counted where
+ * more (a link that failed without a download). */
+#include "progress_figures.h"
+
+#include <math.h>
+
+#include <unordered_set>
+
+#include "download_pool.h"
+#include "text_utils.h"
+
+enum { SECONDS_PER_MINUTE = 60, SECONDS_PER_HOUR = 3600, LONGEST_SHOWN = 100 * SECONDS_PER_HOUR - 1 };
+
+/* Calls visit(url, failures) on each link of the item that the job takes
+ * (description links by their host, mobile-details links with the image
+ * space), with the item's failure list of the link's kind. */
+template <typename Visit> static void eachSelectedLink(const MoveOptions &o, const ItemRecord *item, Visit visit) {
+    for (int mobile = 0; mobile < 2; mobile++) {
+        const PtrVector *list = mobile ? item->mobileLinks : item->descLinks;
+        for (int32_t i = 0; list && i < list->count; i++) {
+            const char *url = (const char *)list->items[i];
+            if (linkSelected(o, url, mobile ? MOBILE_IMAGE : DESCRIPTION_IMAGE))
+                visit(url, mobile ? item->mobileFailures : item->pcFailures);
+        }
+    }
+}
+
+/* The distinct links the job will fetch. */
+static long selectedLinks(const MoveOptions &options, const PtrVector *items) {
+    std::unordered_set<std::string> links;
+    for (int32_t i = 0; i < items->count; i++)
+        eachSelectedLink(options, (const ItemRecord *)items->items[i],
+                         [&links](const char *url, const PtrVector *) { links.insert(url); });
+    return (long)links.size();
+}
+
+void startTally(ProgressTally *tally, const MoveOptions &options, const PtrVector *items, int countImages) {
+    *tally = ProgressTally();
+    tally->options = options;
+    tally->itemCount = items->count;
+    if (countImages) tally->images = selectedLinks(options, items);
+    tally->finishedBefore = downloadsFinished();
+    tally->started = std::chrono::steady_clock::now();
+}
+
+void tallyItem(ProgressTally *t, const ItemRecord *item, int doneCount) {
+    eachSelectedLink(t->options, item, [t](const char *url, const PtrVector *failures) {
+        int moved = !(failures && ptrVectorContains(failures, url, stringEquals));
+        if (t->links.emplace(url, moved).second) (moved ? t->moved : t->failed)++;
+    });
+    t->doneCount = doneCount;
+}
+
+ProgressFigures tallyFigures(const ProgressTally *t) {
+    long done = downloadsFinished() - t->finishedBefore, walked = t->moved + t->failed;
+    done = done > walked ? done : walked;
+    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - t->started;
+    return {t->doneCount, t->itemCount, done < t->images ? done : t->images, t->images, t->failed, seconds.count()};
+}
+
+std::string figuresText(const ProgressFigures &f) {
+    return formatText("宝贝 %d/%d  图片 %ld/%ld  失败 %ld  ", f.itemsDone, f.items, f.imagesDone, f.images, f.failed) +
+           rateFigures(f.imagesDone, f.images, f.seconds);
+}
+
+/* "m:ss", or "h:mm:ss" from an hour on; a longer time than LONGEST_SHOWN
+ * shows as that. */
+static std::string clockText(double wait) {
+    long seconds = wait < LONGEST_SHOWN ? (long)ceil(wait) : (long)LONGEST_SHOWN;
+    long minutes = seconds / SECONDS_PER_MINUTE % SECONDS_PER_MINUTE, rest = seconds % SECONDS_PER_MINUTE;
+    if (seconds < SECONDS_PER_HOUR) return formatText("%ld:%02ld", seconds / SECONDS_PER_MINUTE, rest);
+    return formatText("%ld:%02ld:%02ld", seconds / SECONDS_PER_HOUR, minutes, rest);
+}
+
+std::string rateFigures(long done, long total, double seconds) {
+    std::string rate = "--", left = "--";
+    if (done > 0 && seconds > 0) {
+        double perSecond = done / seconds;
+        rate = perSecond < 0.1 ? "<0.1" : formatText("%.1f", perSecond);
+        left = clockText((total > done ? total - done : 0) / perSecond);
+    }
+    return formatText("%s张/秒  剩余 %s", rate.c_str(), left.c_str());
+}
