@@ -1,13 +1,18 @@
 /* Windows side of the platform layer: the program's folder from
  * GetModuleFileNameA, the desktop from the shell, file moves that replace
- * the target, thread-safe local time. */
+ * the target (ReplaceFile where its attributes are to stay) or keep off a
+ * taken name, thread-safe local time. */
 #include "platform.h"
 
 #include <direct.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
 #include <shlobj.h>
+#include <sys/stat.h>
 
 #include "paths.h"
 
@@ -41,6 +46,47 @@ int replaceFile(const char *from, const char *to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+/* Copies a path or text; paths and texts are both in the ANSI code page,
+ * GBK. */
+static int copyPath(const char *from, char *out, size_t size) {
+    size_t n = strlen(from);
+    if (n >= size) return 0;
+    memcpy(out, from, n + 1);
+    return 1;
+}
+
+int replaceKeepingAttributes(const char *from, const char *to) {
+    DWORD attributes = GetFileAttributesA(to);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return replaceFile(from, to);
+    // ReplaceFile keeps the old file's attributes, times and security, but does not replace a read-only file
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(to, attributes & ~FILE_ATTRIBUTE_READONLY);
+    int replaced = ReplaceFileA(to, from, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL) != 0;
+    SetFileAttributesA(to, attributes);
+    return replaced;
+}
+
+int moveToFreeName(const char *from, const char *to) {
+    if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH)) return 1;
+    DWORD error = GetLastError();
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? 0 : -1;
+}
+
+FILE *createNewFile(const char *path, int *taken) {
+    int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    *taken = fd < 0 && errno == EEXIST;
+    FILE *f = fd < 0 ? NULL : _fdopen(fd, "wb");
+    if (fd >= 0 && !f) _close(fd);
+    return f;
+}
+
+int resolvedPath(const char *path, char *out, size_t size) {
+    return copyPath(path, out, size);  // the package is replaced where it is named
+}
+
+unsigned long processId(void) {
+    return GetCurrentProcessId();
+}
+
 int64_t fileSize(const char *path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
@@ -49,14 +95,6 @@ int64_t fileSize(const char *path) {
 
 int makeFolder(const char *path) {
     return _mkdir(path) == 0;
-}
-
-/* Paths and texts are both in the ANSI code page, GBK. */
-static int copyPath(const char *from, char *out, size_t size) {
-    size_t n = strlen(from);
-    if (n >= size) return 0;
-    memcpy(out, from, n + 1);
-    return 1;
 }
 
 int pathToText(const char *path, char *out, size_t size) {

@@ -177,15 +177,15 @@ static void recordFailure(JobState &s, ItemRecord *item, const char *url, ImageK
 static void recordResult(JobState &s, ItemRecord *item, const char *url, ImageKind kind, const char *path,
                          int result, const DownloadReport &report) {
     char text[PATH_SIZE];
-    if (result == DOWNLOAD_CUT) {  // stopped at once: the link stays as it was
-        abortRequested = 1;
-        return;
-    }
     if (result == 1 && pathToText(path, text, sizeof text)) {
         remember(s, url, text);  // the package names the file in its own GBK text
         return;
     }
-    if (result != DOWNLOAD_CREATE_ERROR && fileExists(path)) remove(path);
+    remove(path);  // the name claimed for the link is let go
+    if (result == DOWNLOAD_CUT) {  // stopped at once: the link stays as it was
+        abortRequested = 1;
+        return;
+    }
     if (result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE)
         fatalMessage(s, "图片搬家中断：无法创建新文件。\n\n可以对刚才的数据包(csv)文件再搬家一次，"
                         "如果还是出现类似问题请联系我们的客服。");
@@ -261,6 +261,7 @@ static void stopAtFatal(JobState &s) {
     }
     snprintf(s.errMsg, sizeof s.errMsg, "%s", fatal->errMsg.c_str());
     recordResult(s, NULL, fatal->url.c_str(), fatal->kind, fatal->path.c_str(), fatal->result, fatal->report);
+    fatal->path.clear();  // its name is let go
 }
 
 /* The task's outcome at its link's turn. One that ran on failure counts, or
@@ -274,8 +275,7 @@ static int resultAtTurn(JobState &s, const ImageTask &task, DownloadReport *repo
         writeLogLines(task.logLines);
         return task.result;
     }
-    if (task.result == 1) remove(task.path.c_str());
-    *report = DownloadReport();
+    *report = DownloadReport();  // the new download replaces the file at the claimed name
     report->referer = wanted;
     return downloadAtTurn(s, task.url.c_str(), task.path.c_str(), report);
 }
@@ -360,8 +360,10 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
     int result = resultAtTurn(s, task, &report);
     s.tasks.erase(found);
     // a description image whose file cannot be created gets one more try under a new name
-    if (result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE)
+    if (result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE) {
+        remove(path);  // the name claimed first is let go
         result = downloadNamed(s, url, kind, path, sizeof path, &report);
+    }
     if (result == 1) judgeCopy(s, host, MovedCopy{url, s.done, kind}, path, report);
     recordResult(s, item, url, kind, path, result, report);
 }
@@ -443,12 +445,12 @@ static void endDownloads(JobState &s) {
         const ImageTask &task = *entry.second;
         char text[PATH_SIZE];
         writeLogLines(task.logLines);
-        if (task.state != TASK_DONE || task.result != 1) continue;
-        if (task.report.referer == refererWanted(&s.hotlink, task.hostKey) &&
+        if (task.state == TASK_DONE && task.result == 1 &&
+            task.report.referer == refererWanted(&s.hotlink, task.hostKey) &&
             pathToText(task.path.c_str(), text, sizeof text))
             remember(s, task.url.c_str(), text);
         else
-            remove(task.path.c_str());
+            remove(task.path.c_str());  // not kept, or never fetched: its claimed name is let go
     }
     s.tasks.clear();
 }
@@ -483,7 +485,7 @@ int runMoveJob(MoveJob *job) {
     JobState s;
     s.job = job;
     s.start = jobStartNow();
-    s.takenUpTo = highestTakenNumber(job->targetFolder, s.start);
+    s.takenUpTo = highestTakenNumber(job->targetFolder, job->packageText, s.start);
     s.itemCount = job->items->count;
     int capacity = s.itemCount > 0 && s.itemCount < INT32_MAX / MOVED_PER_ITEM ? s.itemCount * MOVED_PER_ITEM : 1;
     s.movedImages = strMapCreate(strMapHash, strMapKeyEquals, capacity, 0.75f);
