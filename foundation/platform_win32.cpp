@@ -58,6 +58,7 @@ static int copyPath(const char *from, char *out, size_t size) {
 int replaceKeepingAttributes(const char *from, const char *to) {
     DWORD attributes = GetFileAttributesA(to);
     if (attributes == INVALID_FILE_ATTRIBUTES) return replaceFile(from, to);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return 0;  // a folder is not replaced by a file
     // ReplaceFile keeps the old file's attributes, times and security, but does not replace a read-only file
     if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(to, attributes & ~FILE_ATTRIBUTE_READONLY);
     int replaced = ReplaceFileA(to, from, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL) != 0;
@@ -80,7 +81,14 @@ FILE *createNewFile(const char *path, int *taken) {
 }
 
 int resolvedPath(const char *path, char *out, size_t size) {
-    return copyPath(path, out, size);  // the package is replaced where it is named
+    char final[MAX_PATH + 4];
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    DWORD n = file == INVALID_HANDLE_VALUE ? 0 : GetFinalPathNameByHandleA(file, final, sizeof final, VOLUME_NAME_DOS);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    // "\\?\C:\..." names a drive's file as the ANSI calls take it without the prefix; other forms stay as named
+    int drive = n > 6 && n < sizeof final && strncmp(final, "\\\\?\\", 4) == 0 && final[5] == ':';
+    return copyPath(drive ? final + 4 : path, out, size);
 }
 
 unsigned long processId(void) {
