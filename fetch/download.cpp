@@ -319,8 +319,7 @@ static int exchange(Attempt &a) {
     if (!sendAll(a.conn, httpRequest(a.parts, a.keepAlive, a.referer)))
         return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED, "下载图片失败: send() failed");
     a.clock = transferClock(a.clock.deadline);  // the low-speed window starts with the request, not the connect
-    int taken = 0;
-    a.file = createNewFile(a.partPath.c_str(), &taken);
+    a.file = createNewFile(a.partPath.c_str(), NULL);
     if (!a.file) return fail(a, REASON_LOCAL_FILE, DOWNLOAD_CREATE_ERROR, "图片搬家失败：无法创建新文件。");
     setvbuf(a.file, NULL, _IOFBF, FILE_BUFFER_SIZE);  // most images reach the disk in one write
     memset(a.buffer, 0, sizeof a.buffer);

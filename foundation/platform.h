@@ -42,8 +42,8 @@ int replaceKeepingAttributes(const char *from, const char *to);
 int moveToFreeName(const char *from, const char *to);
 
 /* Creates path as a new file, open for writing bytes; the caller closes it.
- * NULL when it cannot be created; *taken then says whether the name was
- * taken already. */
+ * NULL when it cannot be created; *taken (unless taken is NULL) then says
+ * whether the name was taken already. */
 FILE *createNewFile(const char *path, int *taken);
 
 /* Writes into out (size bytes) the path of the file that path names, past

@@ -65,7 +65,7 @@ int moveToFreeName(const char *from, const char *to) {
 
 FILE *createNewFile(const char *path, int *taken) {
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    *taken = fd < 0 && errno == EEXIST;
+    if (taken) *taken = fd < 0 && errno == EEXIST;
     FILE *f = fd < 0 ? NULL : fdopen(fd, "wb");
     if (fd >= 0 && !f) close(fd);
     return f;

@@ -74,7 +74,7 @@ int moveToFreeName(const char *from, const char *to) {
 
 FILE *createNewFile(const char *path, int *taken) {
     int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    *taken = fd < 0 && errno == EEXIST;
+    if (taken) *taken = fd < 0 && errno == EEXIST;
     FILE *f = fd < 0 ? NULL : _fdopen(fd, "wb");
     if (fd >= 0 && !f) _close(fd);
     return f;

@@ -85,8 +85,7 @@ static const char *copyAll(FILE *from, FILE *to) {
 /* Copies the open package into a new file at scratch; the message of the
  * first failure, or NULL when the copy is whole on disk. */
 static const char *copyToNewFile(FILE *from, const char *scratch) {
-    int taken = 0;
-    FILE *to = createNewFile(scratch, &taken);
+    FILE *to = createNewFile(scratch, NULL);
     if (!to) return BACKUP_WRITE_FAILED;
     const char *problem = copyAll(from, to);
     return fclose(to) != 0 && !problem ? BACKUP_WRITE_FAILED : problem;
@@ -164,8 +163,7 @@ int writePackage(const char *packagePath, const char *text) {
         if (problem) fatal(problem);
         return 1;
     }
-    int taken = 0;
-    FILE *f = createNewFile(temporary, &taken);
+    FILE *f = createNewFile(temporary, NULL);
     const char *problem = writeAll(f, text);
     if (!problem && !replaceKeepingAttributes(temporary, target)) problem = OPEN_FAILED;
     if (problem && f) remove(temporary);
