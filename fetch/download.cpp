@@ -12,10 +12,12 @@
  * is left alone for the wait it asks (host_backoff.h), by every download,
  * and the hop is asked again after it, never at once without keep-alive.
  *
- * The body is written under a temporary name beside the file ("~" before
- * the name, ".part" after it, which no image name matches) and renamed into
- * place only when whole, so that whatever ends the process, no cut image
- * stands under an image's name. */
+ * The body is written under a scratch name beside the file, unique to the
+ * process ("~" before the name, the process's id and ".part" after it,
+ * which no image name matches), created afresh, and moved into place only
+ * when whole, so that whatever ends the process, no cut image stands under
+ * an image's name. The file's own name belongs to the caller, who claimed
+ * it: a download puts the whole image there and never removes it. */
 #include "download.h"
 
 #include <errno.h>
@@ -317,7 +319,7 @@ static int exchange(Attempt &a) {
     if (!sendAll(a.conn, httpRequest(a.parts, a.keepAlive, a.referer)))
         return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED, "下载图片失败: send() failed");
     a.clock = transferClock(a.clock.deadline);  // the low-speed window starts with the request, not the connect
-    a.file = fopen(a.partPath.c_str(), "wb");
+    a.file = createNewFile(a.partPath.c_str(), NULL);
     if (!a.file) return fail(a, REASON_LOCAL_FILE, DOWNLOAD_CREATE_ERROR, "图片搬家失败：无法创建新文件。");
     setvbuf(a.file, NULL, _IOFBF, FILE_BUFFER_SIZE);  // most images reach the disk in one write
     memset(a.buffer, 0, sizeof a.buffer);
@@ -359,15 +361,14 @@ static void dropConnection(Attempt &a, int keep) {
     a.conn = NULL;
 }
 
-/* Closes the file and puts it in place, or removes it, and what stood
- * under its name, when it is not to be kept. Returns 0 when a kept file
- * could not be completed. */
+/* Closes the scratch file and puts it in place of the file, or removes it
+ * when it is not to be kept. Returns 0 when a kept file could not be
+ * completed. */
 static int closeFile(Attempt &a, int keep) {
     if (!a.file) return 1;
     int closed = fclose(a.file) == 0 && (!keep || replaceFile(a.partPath.c_str(), a.filePath));
     if (keep && closed) return 1;
     remove(a.partPath.c_str());
-    remove(a.filePath);
     return 0;
 }
 

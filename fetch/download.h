@@ -20,8 +20,10 @@ enum {
  * asked once more with it; a keep-alive attempt that fails with 0 or -1 is
  * repeated once on a fresh connection, except after a 429 or 503: that is
  * asked again once the wait the host asks for is over, up to
- * RATE_LIMIT_TRIES answers in all (host_backoff.h). Returns 1 when the file
- * is complete; otherwise the file does not exist and errMsg (ERR_MSG_SIZE
+ * RATE_LIMIT_TRIES answers in all (host_backoff.h). filePath is the
+ * caller's: the whole image replaces what stands there (the empty file of
+ * a claimed name). Returns 1 when the file is complete; otherwise filePath
+ * is left as it was, no scratch file remains, and errMsg (ERR_MSG_SIZE
  * bytes, cleared by the caller) holds the reason. useKeepAlive takes the
  * pooled connection; redirected is 0 for callers (1 follows no redirect). */
 int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected);

@@ -27,5 +27,7 @@ std::string scratchPath(const char *path, const char *suffix) {
     std::string scratch = path;
     size_t name = scratch.find_last_of("/\\");
     scratch.insert(name == std::string::npos ? 0 : name + 1, "~");
-    return scratch + suffix;
+    char id[24];
+    snprintf(id, sizeof id, ".%lx", processId());
+    return scratch + id + suffix;
 }

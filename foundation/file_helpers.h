@@ -15,8 +15,9 @@ int64_t fileLength(const char *path);
 /* 1 when the path names a directory, else 0. */
 int isDirectory(const char *path);
 
-/* A scratch file beside the file at path: "~" before its name and suffix
- * after it, a form that no image name takes. */
+/* A scratch file beside the file at path, its name unique to the process:
+ * "~" before the file's name, then "." and the process's id in hex, then
+ * suffix, a form that no image name takes. */
 std::string scratchPath(const char *path, const char *suffix);
 
 #endif

@@ -7,6 +7,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <time.h>
 
 #ifdef _WIN32
@@ -29,6 +30,30 @@ int desktopFolder(char *dir, size_t size);
 
 /* Moves the file from over the file to, replacing it; 1 on success. */
 int replaceFile(const char *from, const char *to);
+
+/* Moves the file from over the file to as replaceFile does, the new file
+ * taking the old one's mode and owner (POSIX, as far as the process may
+ * set them) or its attributes (Windows); 1 on success. */
+int replaceKeepingAttributes(const char *from, const char *to);
+
+/* Gives the file from the name to unless a file of that name exists,
+ * atomically: 1 when moved, 0 when to is taken (from stays), -1 when it
+ * cannot be moved for another reason. */
+int moveToFreeName(const char *from, const char *to);
+
+/* Creates path as a new file, open for writing bytes; the caller closes it.
+ * NULL when it cannot be created; *taken (unless taken is NULL) then says
+ * whether the name was taken already. */
+FILE *createNewFile(const char *path, int *taken);
+
+/* Writes into out (size bytes) the path of the file that path names, past
+ * any symbolic links where the platform has them; path itself when it
+ * cannot be resolved or the result does not fit. Returns 1, or 0 (out
+ * empty) when not even path fits. */
+int resolvedPath(const char *path, char *out, size_t size);
+
+/* The process's id, for names no other process uses at the same time. */
+unsigned long processId(void);
 
 /* The size of the file in bytes, 64 bits wide; -1 when it cannot be had. */
 int64_t fileSize(const char *path);

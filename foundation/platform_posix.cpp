@@ -1,9 +1,12 @@
 /* POSIX side of the platform layer: the program's folder from
  * /proc/self/exe, the desktop from the XDG setting or ~/Desktop, file moves
- * by rename, UTF-8 file names, thread-safe local time. */
+ * by rename (renameat2 or link and unlink where a name must stay free),
+ * UTF-8 file names, thread-safe local time. */
 #include "platform.h"
 
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,6 +36,54 @@ int desktopFolder(char *dir, size_t size) {
 
 int replaceFile(const char *from, const char *to) {
     return rename(from, to) == 0;
+}
+
+/* Gives path the owner and group in st, or the group alone where the owner
+ * is not the process's to give; 1 when either was given. */
+static int takeOwner(const char *path, const struct stat &st) {
+    return chown(path, st.st_uid, st.st_gid) == 0 || chown(path, (uid_t)-1, st.st_gid) == 0;
+}
+
+int replaceKeepingAttributes(const char *from, const char *to) {
+    struct stat st;
+    if (stat(to, &st) == 0) {
+        takeOwner(from, st);  // before the mode: a change of owner clears the set-id bits
+        chmod(from, st.st_mode & 07777);
+    }
+    return replaceFile(from, to);
+}
+
+int moveToFreeName(const char *from, const char *to) {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 1;
+    if (errno == EEXIST) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    // a file system without renameat2: a new link fails where the name is taken
+    if (link(from, to) != 0) return errno == EEXIST ? 0 : -1;
+    unlink(from);
+    return 1;
+}
+
+FILE *createNewFile(const char *path, int *taken) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (taken) *taken = fd < 0 && errno == EEXIST;
+    FILE *f = fd < 0 ? NULL : fdopen(fd, "wb");
+    if (fd >= 0 && !f) close(fd);
+    return f;
+}
+
+int resolvedPath(const char *path, char *out, size_t size) {
+    char *real = realpath(path, NULL);
+    const char *chosen = real && strlen(real) < size ? real : path;
+    size_t n = strlen(chosen);
+    int fits = n < size;
+    if (fits) memcpy(out, chosen, n + 1);
+    else if (size) out[0] = '\0';
+    free(real);
+    return fits;
+}
+
+unsigned long processId(void) {
+    return (unsigned long)getpid();
 }
 
 int64_t fileSize(const char *path) {

@@ -50,6 +50,5 @@ int fetchAsAsked(const char *url, const char *path, HostAsk ask, char *errMsg, D
         *report = first;
         return 1;
     }
-    if (*probe != RECHECK_DIFFERENT) remove(path);  // the first copy may be a placeholder
-    return result;
+    return result;  // the first copy, which may be a placeholder, stays at path until the caller lets it go
 }

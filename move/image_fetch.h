@@ -30,9 +30,10 @@ Recheck recheckWithReferer(const char *url, const char *path, uint64_t digest, i
 /* Downloads url into path as ask says (not ASK_LATER). A scout that came
  * back without the Referer is asked once more with it, *probe telling how
  * (else RECHECK_NONE): the same bytes, or a refusal, keep the first copy;
- * other bytes replace it; any other outcome removes it and is the
- * result. Returns downloadImage's result for the copy kept; report is
- * that copy's (refererSent set when the Referer brought it). */
+ * other bytes replace it; any other outcome is the result, and the copy
+ * at path is then not to be kept. Returns downloadImage's result for the
+ * copy kept; report is that copy's (refererSent set when the Referer
+ * brought it). */
 int fetchAsAsked(const char *url, const char *path, HostAsk ask, char *errMsg, DownloadReport *report,
                  Recheck *probe);
 

@@ -10,7 +10,6 @@
 
 #include <initializer_list>
 
-#include "file_helpers.h"
 #include "platform.h"
 #include "url.h"
 
@@ -38,9 +37,19 @@ const char *imageExtension(const char *url) {
     return "jpg";
 }
 
+/* The number after prefix in a name that starts at name, "m-" allowed
+ * before the prefix; 0 when the name is not of that form. */
+static int numberAfterPrefix(const char *name, const char *prefix) {
+    if (strncmp(name, "m-", 2) == 0) name += 2;
+    size_t n = strlen(prefix);
+    if (strncmp(name, prefix, n) != 0 || !isdigit((unsigned char)name[n])) return 0;
+    long number = strtol(name + n, NULL, 10);
+    return number < INT_MAX ? (int)number : INT_MAX;
+}
+
 namespace {
 
-/* A listing's search for the highest number after the job's name prefix. */
+/* A search for the highest number after the job's name prefix. */
 struct NumberSearch {
     char prefix[64];  // "Y-M-D-h-m-"
     int highest;
@@ -50,28 +59,42 @@ struct NumberSearch {
 
 static void noteNumber(void *context, const char *name) {
     NumberSearch &s = *(NumberSearch *)context;
-    if (strncmp(name, "m-", 2) == 0) name += 2;
-    size_t n = strlen(s.prefix);
-    if (strncmp(name, s.prefix, n) != 0 || !isdigit((unsigned char)name[n])) return;
-    long number = strtol(name + n, NULL, 10);
-    if (number > s.highest) s.highest = number < INT_MAX ? (int)number : INT_MAX;
+    int number = numberAfterPrefix(name, s.prefix);
+    if (number > s.highest) s.highest = number;
 }
 
-int highestTakenNumber(const char *folder, const JobStartTime &start) {
+/* Notes the number of every name of the job's form that the text holds
+ * after a separator, as a local path in the package does. */
+static void noteNamesInText(NumberSearch &s, const char *text) {
+    for (const char *at = strstr(text, s.prefix); at; at = strstr(at + 1, s.prefix)) {
+        const char *name = at - text >= 2 && strncmp(at - 2, "m-", 2) == 0 ? at - 2 : at;
+        if (name > text && (name[-1] == '/' || name[-1] == '\\')) noteNumber(&s, name);
+    }
+}
+
+int highestTakenNumber(const char *folder, const char *packageText, const JobStartTime &start) {
     NumberSearch s;
     snprintf(s.prefix, sizeof s.prefix, "%d-%d-%d-%d-%d-", start.year, start.month, start.day, start.hour, start.minute);
     s.highest = 0;
-    return listFolder(folder, noteNumber, &s) ? s.highest : INT_MAX;
+    listFolder(folder, noteNumber, &s);
+    if (packageText) noteNamesInText(s, packageText);
+    return s.highest;
 }
 
 int freeLocalPath(const char *folder, ImageKind kind, const JobStartTime &start, const char *extension,
                   int takenUpTo, char *out, size_t size) {
-    for (;;) {
+    if (imageCounter <= takenUpTo) imageCounter = takenUpTo < INT_MAX ? takenUpTo + 1 : INT_MAX;  // gaps stay gaps
+    for (int taken = 1; taken && imageCounter < INT_MAX;) {
         int number = imageCounter++;
         int n = snprintf(out, size, "%s%c%s%d-%d-%d-%d-%d-%d.%s", folder, PATH_SEPARATOR,
                          kind == MOBILE_IMAGE ? "m-" : "", start.year, start.month, start.day, start.hour,
                          start.minute, number, extension);
-        if (n < 0 || (size_t)n >= size) return 0;
-        if (number > takenUpTo || !fileExists(out)) return 1;
+        if (n < 0 || (size_t)n >= size) break;
+        FILE *claim = createNewFile(out, &taken);
+        if (!claim) continue;
+        fclose(claim);  // nothing was written to fail
+        return 1;
     }
+    if (size) out[0] = '\0';
+    return 0;
 }

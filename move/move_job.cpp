@@ -197,16 +197,15 @@ static void recordFailure(JobState &s, ItemRecord *item, const char *url, ImageK
 static void recordResult(JobState &s, ItemRecord *item, const char *url, ImageKind kind, const char *path,
                          int result, const DownloadReport &report) {
     char text[PATH_SIZE];
-    if (result == DOWNLOAD_CUT) {  // stopped at once: the link stays as it was
-        if (fileExists(path)) remove(path);
-        abortRequested = 1;
-        return;
-    }
     if (result == 1 && pathToText(path, text, sizeof text)) {
         remember(s, url, text);  // the package names the file in its own GBK text
         return;
     }
-    if (result != DOWNLOAD_CREATE_ERROR && fileExists(path)) remove(path);
+    remove(path);  // the name claimed for the link is let go
+    if (result == DOWNLOAD_CUT) {  // stopped at once: the link stays as it was
+        abortRequested = 1;
+        return;
+    }
     if (result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE)
         fatalMessage(s, "图片搬家中断：无法创建新文件。\n\n可以对刚才的数据包(csv)文件再搬家一次，"
                         "如果还是出现类似问题请联系我们的客服。");
@@ -284,6 +283,7 @@ static void stopAtFatal(JobState &s) {
     }
     snprintf(s.errMsg, sizeof s.errMsg, "%s", fatal->errMsg.c_str());
     recordResult(s, NULL, fatal->url.c_str(), fatal->kind, fatal->path.c_str(), fatal->result, fatal->report);
+    fatal->path.clear();  // its name is let go
 }
 
 /* The task's outcome at its link's turn. One that ran on failure counts, or
@@ -298,8 +298,7 @@ static int resultAtTurn(JobState &s, const ImageTask &task, Fetched &f) {
         writeLogLines(task.logLines);
         return task.result;
     }
-    if (task.result == 1) remove(task.path.c_str());
-    return fetchAtTurn(s, f);
+    return fetchAtTurn(s, f);  // the new download replaces the file at the claimed name
 }
 
 /* An earlier link of a host found to need the Referer, moved without it:
@@ -345,10 +344,7 @@ static int recheckTwin(JobState &s, Fetched &f, SameBytes *same) {
         same->reused = true;
         return 1;
     }
-    if (recheck != RECHECK_DIFFERENT) {
-        hotlinkForgetCopy(&s.hotlink, f.host, f.copy());
-        remove(f.path);  // no copy that may be a placeholder stays
-    }
+    if (recheck != RECHECK_DIFFERENT) hotlinkForgetCopy(&s.hotlink, f.host, f.copy());
     f.report = again;
     if (recheck == RECHECK_DIFFERENT || recheck == RECHECK_GONE) refererFound(s, f);
     return recheck == RECHECK_DIFFERENT ? 1 : result;
@@ -396,7 +392,10 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
     s.tasks.erase(found);
     while (!s.order.empty() && !s.tasks.count(s.order.front())) s.order.pop_front();
     // a description image whose file cannot be created gets one more try under a new name
-    if (f.result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE) f.result = fetchNamed(s, f);
+    if (f.result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE) {
+        remove(f.path);  // the name claimed first is let go
+        f.result = fetchNamed(s, f);
+    }
     if (f.result == 1) f.result = judgeMoved(s, f);
     else if (f.ask == ASK_SCOUT) judgeFailedScout(s, f);
     if (f.ask == ASK_SCOUT) downloadPoolWake(s.pool);  // the host's other images may go
@@ -508,8 +507,8 @@ static void endDownloads(JobState &s) {
         writeLogLines(task.logLines);
         if (keptAhead(s, task) && pathToText(task.path.c_str(), text, sizeof text))
             remember(s, task.url.c_str(), text);
-        else if (task.state == TASK_DONE && task.result == 1)
-            remove(task.path.c_str());
+        else
+            remove(task.path.c_str());  // not kept, or never fetched: its claimed name is let go
     }
     s.tasks.clear();
     s.order.clear();
@@ -556,7 +555,7 @@ int runMoveJob(MoveJob *job) {
     JobState s;
     s.job = job;
     s.start = jobStartNow();
-    s.takenUpTo = highestTakenNumber(job->targetFolder, s.start);
+    s.takenUpTo = highestTakenNumber(job->targetFolder, job->packageText, s.start);
     s.itemCount = job->items->count;
     int capacity = s.itemCount > 0 && s.itemCount < INT32_MAX / MOVED_PER_ITEM ? s.itemCount * MOVED_PER_ITEM : 1;
     s.movedImages = strMapCreate(strMapHash, strMapKeyEquals, capacity, 0.75f);

@@ -1,6 +1,7 @@
 /* Package backup and write-back; see package_writer.h. */
 #include "package_writer.h"
 
+#include <limits.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,6 +22,8 @@ enum { TEMPORARY_NAME_SIZE = 16 };
 
 static const char CONVERSION_FAILED[] = "更新CSV文件失败：iconv()转码出错了。";
 static const char WRITE_FAILED[] = "更新CSV文件失败：写入文件出错。";
+static const char OPEN_FAILED[] = "更新CSV文件失败：文件句柄无法打开。";
+static const char BACKUP_WRITE_FAILED[] = "备份csv文件时出错：写入文件失败";
 
 namespace {
 
@@ -38,15 +41,33 @@ typedef std::unique_ptr<FILE, FileCloser> File;
     endProcess(0);
 }
 
-int backupPath(const char *backupDir, const char *packagePath, char *out, size_t size) {
+/* The n-th backup path for the package's file name in backupDir. Returns
+ * 1, or 0 when it does not fit in size bytes. */
+static int numberedPath(const char *backupDir, const char *packagePath, int n, char *out, size_t size) {
     std::string name = fileName(packagePath);
     size_t dot = name.rfind('.');
     std::string stem = name.substr(0, dot), extension = dot == std::string::npos ? "" : name.substr(dot);
+    return joinPath(out, size, backupDir, (stem + "(" + std::to_string(n) + ")" + extension).c_str());
+}
+
+int backupPath(const char *backupDir, const char *packagePath, char *out, size_t size) {
     for (int n = 1;; n++) {
-        std::string candidate = stem + "(" + std::to_string(n) + ")" + extension;
-        if (!joinPath(out, size, backupDir, candidate.c_str())) return 0;
+        if (!numberedPath(backupDir, packagePath, n, out, size)) return 0;
         if (!fileExists(out)) return 1;
     }
+}
+
+/* Gives the whole copy at scratch the first free backup number: a number
+ * another process takes meanwhile is passed over. Returns 1, or 0 when no
+ * name can be had (scratch stays). */
+static int claimBackupNumber(const char *backupDir, const char *packagePath, const char *scratch) {
+    char path[PATH_SIZE];
+    for (int n = 1; n < INT_MAX; n++) {
+        if (!numberedPath(backupDir, packagePath, n, path, sizeof path)) return 0;
+        int moved = fileExists(path) ? 0 : moveToFreeName(scratch, path);
+        if (moved) return moved > 0;
+    }
+    return 0;
 }
 
 /* Copies everything from one open file to another; the message of the
@@ -57,22 +78,34 @@ static const char *copyAll(FILE *from, FILE *to) {
     for (;;) {
         size_t n = fread(block.get(), 1, COPY_BLOCK_SIZE, from);
         if (n == 0) return feof(from) ? NULL : "备份csv文件时出错：文件读取不完整";
-        if (fwrite(block.get(), 1, n, to) != n) return "备份csv文件时出错：写入文件失败";
+        if (fwrite(block.get(), 1, n, to) != n) return BACKUP_WRITE_FAILED;
     }
 }
 
+/* Copies the open package into a new file at scratch; the message of the
+ * first failure, or NULL when the copy is whole on disk. */
+static const char *copyToNewFile(FILE *from, const char *scratch) {
+    FILE *to = createNewFile(scratch, NULL);
+    if (!to) return BACKUP_WRITE_FAILED;
+    const char *problem = copyAll(from, to);
+    return fclose(to) != 0 && !problem ? BACKUP_WRITE_FAILED : problem;
+}
+
 int backupPackage(const char *packagePath, const char *programDir) {
-    char dir[PATH_SIZE], path[PATH_SIZE];
-    if (!joinPath(dir, sizeof dir, programDir, "bak") || (!isDirectory(dir) && !makeFolder(dir)))
+    char dir[PATH_SIZE], first[PATH_SIZE];
+    // another process may make the folder at the same moment
+    if (!joinPath(dir, sizeof dir, programDir, "bak") || (!isDirectory(dir) && !makeFolder(dir) && !isDirectory(dir)))
         fatal("创建 [bak] 文件夹失败");
-    if (!backupPath(dir, packagePath, path, sizeof path)) fatal("备份csv文件时出错：写入文件失败");
+    if (!backupPath(dir, packagePath, first, sizeof first)) fatal(BACKUP_WRITE_FAILED);
     File from(fopen(packagePath, "rb"));
     if (!from) fatal("备份csv文件时出错：无法打开源csv文件句柄");
-    FILE *to = fopen(path, "wb");
-    if (!to) fatal("备份csv文件时出错：写入文件失败");
-    const char *problem = copyAll(from.get(), to);
-    if (fclose(to) != 0 && !problem) problem = "备份csv文件时出错：写入文件失败";
-    if (problem) fatal(problem);
+    std::string scratch = scratchPath(first, ".part");
+    const char *problem = copyToNewFile(from.get(), scratch.c_str());
+    if (!problem && !claimBackupNumber(dir, packagePath, scratch.c_str())) problem = BACKUP_WRITE_FAILED;
+    if (problem) {
+        remove(scratch.c_str());
+        fatal(problem);
+    }
     return 1;
 }
 
@@ -96,19 +129,20 @@ static const char *writeConverted(FILE *f, const char *text) {
     return problem;
 }
 
-/* Writes the mark and the converted text to path. Returns the message of
- * the failure, or NULL when all of it is on disk. */
-static const char *writeAll(const char *path, const char *text) {
-    FILE *f = fopen(path, "wb");
-    if (!f) return "更新CSV文件失败：文件句柄无法打开。";
+/* Writes the mark and the converted text to the open file f and closes it.
+ * Returns the message of the failure, or NULL when all of it is on disk;
+ * with f NULL, the message for a file that could not be opened. */
+static const char *writeAll(FILE *f, const char *text) {
+    if (!f) return OPEN_FAILED;
     const char *problem = fwrite("\xFF\xFE", 1, 2, f) == 2 ? writeConverted(f, text) : WRITE_FAILED;
     return fclose(f) == 0 || problem ? problem : WRITE_FAILED;
 }
 
 int temporaryPath(const char *packagePath, char *out, size_t size) {
     const char *name = fileName(packagePath);
-    uint32_t hash = 2166136261u;  // FNV-1a of the name
+    uint32_t hash = 2166136261u;  // FNV-1a of the name, then of the process's id
     for (const char *c = name; *c; c++) hash = (hash ^ (unsigned char)*c) * 16777619u;
+    for (unsigned long id = processId(); id; id >>= 8) hash = (hash ^ (id & 0xFF)) * 16777619u;
     char temporary[TEMPORARY_NAME_SIZE];
     snprintf(temporary, sizeof temporary, "~%08X.tmp", (unsigned)hash);
     size_t folder = (size_t)(name - packagePath);
@@ -119,22 +153,20 @@ int temporaryPath(const char *packagePath, char *out, size_t size) {
 }
 
 int writePackage(const char *packagePath, const char *text) {
-    char temporary[PATH_SIZE];
-    if (!temporaryPath(packagePath, temporary, sizeof temporary)) {
+    char target[PATH_SIZE], temporary[PATH_SIZE];
+    // the seller's file is the one a symbolic link points at; the link stays
+    if (!resolvedPath(packagePath, target, sizeof target)) fatal(OPEN_FAILED);
+    if (!temporaryPath(target, temporary, sizeof temporary)) {
         // in place: a text that does not convert must fail before the package is opened
         const char *problem = writeConverted(NULL, text);
-        if (!problem) problem = writeAll(packagePath, text);
+        if (!problem) problem = writeAll(fopen(target, "wb"), text);
         if (problem) fatal(problem);
         return 1;
     }
-    const char *problem = writeAll(temporary, text);
-    if (problem) {
-        remove(temporary);
-        fatal(problem);
-    }
-    if (!replaceFile(temporary, packagePath)) {
-        remove(temporary);
-        fatal("更新CSV文件失败：文件句柄无法打开。");
-    }
+    FILE *f = createNewFile(temporary, NULL);
+    const char *problem = writeAll(f, text);
+    if (!problem && !replaceKeepingAttributes(temporary, target)) problem = OPEN_FAILED;
+    if (problem && f) remove(temporary);
+    if (problem) fatal(problem);
     return 1;
 }

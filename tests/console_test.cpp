@@ -16,6 +16,36 @@
 
 namespace fs = std::filesystem;
 
+// the fault: two moves into one folder at once took the same names and scratch files, so each package named some
+// of the other's images or none, and the second to make bak/ failed; both must end right at any connection count
+TEST(MovesAtOnce, IntoOneFolderEachPackageNamesItsOwnImages) {
+    for (const char *connections : {"1", "16"}) {
+        ScratchDir dir;
+        std::string program = dir.file("lumora-move"), target = dir.file("target");
+        fs::copy_file(LUMORA_MOVE_PATH, program);  // a program folder without bak/ yet, which both make
+        fs::create_directory(target);
+        MoveCase cases[] = {sideBySideCase(0), sideBySideCase(1)};
+        CaseHosts hosts[] = {CaseHosts(cases[0]), CaseHosts(cases[1])};
+        std::vector<pid_t> moves;
+        for (int m = 0; m < 2; m++) {
+            std::string package = dir.file("p" + std::to_string(m) + ".csv");
+            hosts[m].writePackage(package);
+            Strings args = {program, "--quiet", "--connections", connections, package, target};
+            std::vector<char *> argv = pointers(args);
+            int files[] = {open("/dev/null", O_RDONLY), open("/dev/null", O_WRONLY), open("/dev/null", O_WRONLY)};
+            moves.push_back(startMove(program.c_str(), argv.data(), environ, files));
+        }
+        for (int m = 0; m < 2; m++) {
+            std::string package = dir.file("p" + std::to_string(m) + ".csv"), original = dir.file("bak/p" + std::to_string(m) + "(1).csv");
+            EXPECT_EQ(waitMove(moves[m], [] {}), 0) << connections;
+            EXPECT_EQ(linksPutBack(loadedText(package), target, hosts[m]), loadedText(original)) << connections;
+        }
+        int images = 0;
+        for (const fs::directory_entry &e : fs::directory_iterator(target)) images += e.path().filename().string()[0] != '~';
+        EXPECT_EQ(images, (int)(cases[0].items.size() + cases[1].items.size()) * 2);  // and no scratch file
+    }
+}
+
 /* One run of a case in a fresh folder. */
 class ConsoleRun {
 public:

@@ -1,13 +1,13 @@
-/* The move's parts: local names (the extension a link gives, names that skip files already there while the one
- * counter moves on), and the link rewrite on cases and on generated packages, each checked for what a move keeps. */
+/* The move's parts: local names (the extension a link gives, names claimed above every number the folder or the
+ * package holds while the one counter moves on), and the link rewrite on cases and on generated packages, each checked for what a move keeps. */
 #include <gtest/gtest.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
 
 #include "deployment.h"
+#include "file_helpers.h"
 #include "link_rewrite.h"
 #include "local_naming.h"
 #include "move_case.h"
@@ -15,23 +15,31 @@
 #include "platform.h"
 #include "test_support.h"
 
-TEST(LocalNaming, ExtensionFromTheLinkAloneNamesSkipExistingFilesAndShareTheCounter) {
+// the fault: a new name filling a gap that the package still names (a deleted image), or one taken meanwhile
+TEST(LocalNaming, ExtensionFromTheLinkAloneNamesClaimedAboveEveryTakenNumber) {
     for (const Case &c : readCases("unit/image_extension.tsv")) EXPECT_STREQ(imageExtension(c[0].c_str()), c[1].c_str()) << c[0];
     ScratchDir dir;
     const JobStartTime start = {2026, 12, 5, 9, 7};
     imageCounter = 1;
     for (const char *name : {"2026-12-5-9-7-1.jpg", "m-2026-12-5-9-7-3.gif", "2026-12-5-9-8-90.jpg", "x2026-12-5-9-7-80.jpg"})
         ASSERT_TRUE(writeFile(dir.file(name), "taken"));
-    int taken = highestTakenNumber(dir.path().c_str(), start);
-    EXPECT_EQ(taken, 3);  // another minute's names and other names are no concern
+    EXPECT_EQ(highestTakenNumber(dir.path().c_str(), "", start), 3);  // another minute's names and other names are no concern
+    const char *text = "<img src=\"D:\\a\\2026-12-5-9-7-5.jpg\"><img>/a/m-2026-12-5-9-7-6.png</img> x2026-12-5-9-7-70.jpg";
+    int taken = highestTakenNumber(dir.path().c_str(), text, start);
+    EXPECT_EQ(taken, 6);
+    ASSERT_TRUE(writeFile(dir.file("2026-12-5-9-7-7.jpg"), "taken"));  // by another move meanwhile
     char path[PATH_SIZE], small[16];
     ASSERT_EQ(freeLocalPath(dir.path().c_str(), DESCRIPTION_IMAGE, start, "jpg", taken, path, sizeof path), 1);
-    EXPECT_EQ(path, dir.file("2026-12-5-9-7-2.jpg"));
+    EXPECT_EQ(path, dir.file("2026-12-5-9-7-8.jpg"));
+    EXPECT_TRUE(fileExists(path) && readFile(path).empty());  // claimed
     ASSERT_EQ(freeLocalPath(dir.path().c_str(), MOBILE_IMAGE, start, "gif", taken, path, sizeof path), 1);
-    EXPECT_EQ(path, dir.file("m-2026-12-5-9-7-4.gif"));
-    EXPECT_EQ(imageCounter, 5);
+    EXPECT_EQ(path, dir.file("m-2026-12-5-9-7-9.gif"));
+    EXPECT_EQ(readFile(dir.file("2026-12-5-9-7-7.jpg")), "taken");
+    EXPECT_EQ(imageCounter, 10);
     EXPECT_EQ(freeLocalPath(dir.path().c_str(), DESCRIPTION_IMAGE, start, "jpg", taken, small, sizeof small), 0);
-    EXPECT_EQ(highestTakenNumber(dir.file("missing").c_str(), start), INT_MAX);  // then every name is looked for
+    EXPECT_EQ(highestTakenNumber(dir.file("missing").c_str(), text, start), 6);
+    EXPECT_EQ(freeLocalPath(dir.file("missing").c_str(), DESCRIPTION_IMAGE, start, "jpg", 0, path, sizeof path), 0);
+    EXPECT_STREQ(path, "");
 }
 
 typedef std::vector<std::pair<std::string, std::string>> Moves;  // link -> local path ("" for a failed link)

@@ -16,6 +16,14 @@
 #include "platform.h"
 #include "test_support.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 typedef std::vector<std::string> Links;
 typedef std::vector<PackageColumn> Columns;
 
@@ -206,10 +214,13 @@ TEST_F(PackageDeathTest, WrittenBackItReadsAsTheSameTextAndAFailedWriteLeavesItW
     EXPECT_EQ(fileExists(temporary), 0);
     EXPECT_EQ(std::string(temporary, fileName(temporary) - temporary), dir.path() + PATH_SEPARATOR);
     std::string folder = dir.file("folder.csv");
-    std::filesystem::create_directory(temporary);  // the new contents cannot be written
-    std::filesystem::create_directory(folder);     // nor put in place of a folder
+    std::filesystem::create_directory(folder);  // the new contents cannot be put in place of a folder
     for (const std::string &path : {package, folder})
-        EXPECT_EXIT(installRecordingHooks(); writePackage(path.c_str(), "new contents"), testing::ExitedWithCode(0),
+        EXPECT_EXIT(installRecordingHooks();
+                    // nor written where the process's temporary name is taken
+                    if (path == package && temporaryPath(path.c_str(), temporary, sizeof temporary))
+                        std::filesystem::create_directory(temporary);
+                    writePackage(path.c_str(), "new contents"), testing::ExitedWithCode(0),
                     messageLine("错误", "更新CSV文件失败：文件句柄无法打开。"));
     EXPECT_EQ(readFile(package), written);
     // so deep a folder that no temporary name fits: written in place, a text that does not convert (a lead byte
@@ -223,3 +234,71 @@ TEST_F(PackageDeathTest, WrittenBackItReadsAsTheSameTextAndAFailedWriteLeavesItW
                 messageLine("错误", "更新CSV文件失败：iconv()转码出错了。"));
     EXPECT_EQ(readFile(inPlace), written);
 }
+
+// the faults: a read-only package written back writable and owned by the mover; a symbolic link replaced by a plain
+// file while the file it points at kept the remote links
+TEST_F(Package, WriteBackKeepsTheSellersFileItsModeAndOwner) {
+    namespace fs = std::filesystem;
+    std::string real = dir.file("real.csv"), link = dir.file("link.csv");
+    const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    ASSERT_TRUE(writeFile(real, "\xFF\xFE" "o\0l\0d\0"));
+    fs::permissions(real, readOnly);
+    std::error_code noLink;
+    fs::create_symlink(real, link, noLink);  // where the platform lets the process make one
+#ifndef _WIN32
+    struct stat before;
+    int owned = chown(real.c_str(), 4321, 8765) == 0 && stat(real.c_str(), &before) == 0;  // where the process may
+#endif
+    EXPECT_EQ(writePackage((noLink ? real : link).c_str(), "new"), 1);
+    EXPECT_EQ(readFile(real), std::string("\xFF\xFE" "n\0e\0w\0", 8));
+    EXPECT_TRUE(noLink || fs::is_symlink(link));
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, readOnly);
+#ifndef _WIN32
+    struct stat after;
+    EXPECT_TRUE(!owned || (stat(real.c_str(), &after) == 0 && after.st_uid == before.st_uid && after.st_gid == before.st_gid));
+#endif
+    fs::permissions(real, fs::perms::owner_write, fs::perm_options::add);
+}
+
+#ifndef _WIN32
+/* Makes every write past the first bytes of a file fail, as on a full disk, for this process alone. */
+static void fillDiskAfter(rlim_t bytes) {
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = bytes;
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// the faults: a backup cut by a full disk left under a backup's number, and an empty one after it; moves started at
+// once failing to make the bak folder another had just made, or taking one number
+TEST_F(PackageDeathTest, BackupIsWholeOrNoneAndMovesAtOnceTakeOneNumberEach) {
+    enum { MOVES = 8, WAIT_LIMIT_MS = 30000, POLL_MS = 10 };
+    std::string bak = dir.file("bak"), package = dir.file("package.csv");
+    ASSERT_TRUE(writeFile(package, std::string(300000, 'p')));
+    EXPECT_EXIT(installRecordingHooks(); fillDiskAfter(100000); backupPackage(package.c_str(), dir.path().c_str()),
+                testing::ExitedWithCode(0), messageLine("错误", "备份csv文件时出错：写入文件失败"));
+    EXPECT_TRUE(std::filesystem::is_empty(bak));
+    std::filesystem::remove_all(bak);
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    std::vector<pid_t> moves;
+    for (int i = 0; i < MOVES; i++) {
+        pid_t pid = fork();
+        char go;
+        if (pid == 0 && close(gate[1]) == 0 && read(gate[0], &go, 1) == 0)  // all go when the gate closes
+            _exit(backupPackage(package.c_str(), dir.path().c_str()) == 1 ? 7 : 1);
+        if (pid == 0) _exit(1);
+        moves.push_back(pid);
+    }
+    close(gate[0]);
+    close(gate[1]);
+    for (pid_t pid : moves) {
+        int status = 0, waited = 0;
+        for (; waited < WAIT_LIMIT_MS && waitpid(pid, &status, WNOHANG) == 0; waited += POLL_MS) usleep(POLL_MS * 1000);
+        if (waited >= WAIT_LIMIT_MS) kill(pid, SIGKILL), waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
+    }
+    for (int n = 1; n <= MOVES; n++) EXPECT_EQ(readFile(bak + "/package(" + std::to_string(n) + ").csv"), readFile(package)) << n;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(bak), {}), MOVES);
+}
+#endif

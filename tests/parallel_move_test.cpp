@@ -207,6 +207,7 @@ TEST_F(ParallelMove, AnAbortWithDownloadsInFlightThenTheResumeMoveTheWholePackag
     for (size_t at = text.find(folder); at != std::string::npos; at = text.find(folder, at + 1), i++)
         EXPECT_EQ(readFile(text.substr(at, text.find('"', at) - at)), "\xFF\xD8" "a/" + std::to_string(i) + ".jpg");
     EXPECT_EQ(i, 200);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 200);  // no name claimed ahead of the stop is left
 }
 
 TEST_F(ParallelMove, AFileThatCannotBeCreatedStopsNewDownloadsAtOnce) {

@@ -208,6 +208,32 @@ private:
     }
 };
 
+/* The package text with each local path into folder put back as the link whose image its file holds: a move that
+ * gave each image its own name and each link its own image gives back the text it began with. */
+static inline std::string linksPutBack(std::string text, const std::string &folder, const CaseHosts &hosts) {
+    const std::string start = folder + PATH_SEPARATOR;
+    for (size_t at = text.find(start), end; at != std::string::npos; at = text.find(start, at + 1)) {
+        end = text.find_first_of("\"<", at);
+        std::string image = readFile(text.substr(at, end - at));
+        text.replace(at, end - at, image.size() > 2 ? hosts.url(image.substr(2)) : "(" + image + ")");
+    }
+    return text;
+}
+
+/* Two packages of many items each, their links one host's with a little delay, so that moves of both at once
+ * run side by side: case M's links are a/M-I.jpg and a/mM-I.png. */
+static inline MoveCase sideBySideCase(int m) {
+    enum { ITEMS = 24, DELAY_MS = 10 };
+    MoveCase c;
+    c.hosts = {"a"};
+    for (int i = 0; i < ITEMS; i++) {
+        std::string number = std::to_string(m) + "-" + std::to_string(i), desc = "a/" + number + ".jpg", mobile = "a/m" + number + ".png";
+        c.items.push_back({"item", {desc}, {mobile}});
+        c.delays[desc] = c.delays[mobile] = DELAY_MS;
+    }
+    return c;
+}
+
 /* The view that writes down every call; it can act as a confirmed close once
  * a given item is finished or as the job shows its last label. */
 struct Recorder {

@@ -33,6 +33,36 @@ static inline void drain(int master, std::string *text) {
     for (ssize_t n; master >= 0 && (n = read(master, chunk, sizeof chunk)) > 0;) text->append(chunk, (size_t)n);
 }
 
+/* Starts program with its standard files, the stop signals at their default; its pid. The files are closed. */
+static inline pid_t startMove(const char *program, char **argv, char **envp, int files[3]) {
+    sigset_t none;
+    sigemptyset(&none);
+    pid_t pid = fork();
+    if (pid == 0) {  // only calls that are safe in the child of a process with threads
+        for (int fd = 0; fd < 3; fd++) dup2(files[fd], fd);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        execve(program, argv, envp);
+        _exit(127);
+    }
+    for (int fd = 0; fd < 3; fd++) close(files[fd]);
+    return pid;
+}
+
+/* Waits for the move, calling poll meanwhile; its exit status, or -1 when it had to be killed. */
+static inline int waitMove(pid_t pid, const std::function<void()> &poll) {
+    int status = 0, ended = 0;
+    for (int waited = 0; waited < RUN_LIMIT_MS && !(ended = waitpid(pid, &status, WNOHANG)); waited += POLL_MS) {
+        poll();
+        usleep(POLL_MS * 1000);
+    }
+    if (ended == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
 /* Runs lumora-move with the arguments and with home at dir, output to files in dir (standard error through a
  * pseudo-terminal with terminal), stop signals at their default; stop() may signal it. The exit status, or -1 when it
  * had to be killed. */
@@ -48,30 +78,12 @@ static inline int runMove(const std::string &dir, std::vector<std::string> args,
     int slave = master >= 0 && !grantpt(master) && !unlockpt(master) ? open(ptsname(master), O_RDWR | O_NOCTTY) : -1;
     if (slave >= 0 && dup2(slave, files[2]) >= 0) close(slave);
     std::string shown;
-    sigset_t none;
-    sigemptyset(&none);
-    pid_t pid = fork();
-    if (pid == 0) {  // only calls that are safe in the child of a process with threads
-        for (int fd = 0; fd < 3; fd++) dup2(files[fd], fd);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
-        execve(LUMORA_MOVE_PATH, argv.data(), envp.data());
-        _exit(127);
-    }
-    for (int fd : files) close(fd);
+    pid_t pid = startMove(LUMORA_MOVE_PATH, argv.data(), envp.data(), files);
     stop(pid);
-    int status = 0, ended = 0;
-    for (int waited = 0; waited < RUN_LIMIT_MS && !(ended = waitpid(pid, &status, WNOHANG)); waited += POLL_MS) {
-        drain(master, &shown);
-        usleep(POLL_MS * 1000);
-    }
+    int status = waitMove(pid, [&] { drain(master, &shown); });
     drain(master, &shown);
     if (master >= 0 && close(master) == 0) writeFile(dir + "/err", shown);
-    if (ended == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
+    return status;
 }
 
 #endif
