@@ -6,11 +6,14 @@
  * returns a count; a conversion that consumed all its input counts as done.
  * glibc's "UCS-2" reads host byte order and ignores a big-endian mark, GNU
  * libiconv's honours either mark; so the mark is read here and the explicit
- * byte order is asked for.
+ * byte order is asked for ("UTF-16" likewise).
  *
- * From UCS-2 to GBK, the units below 0x80 are the same bytes in GBK, and a
- * stream copies long runs of them itself: the converter's every character
- * goes through two table steps, and a package is mostly ASCII markup. */
+ * From UCS-2 or UTF-16 to GBK or GB18030, the units below 0x80 are the same
+ * bytes in the target, and a stream copies long runs of them itself: the
+ * converter's every character goes through two table steps, and a package
+ * is mostly ASCII markup. Such a run never splits a surrogate pair: a high
+ * surrogate before one goes to the converter with the run's first unit,
+ * which shows it unpaired. */
 #include "charset.h"
 
 #include <errno.h>
@@ -32,13 +35,15 @@ enum { ASCII_RUN_MIN = 16 };
 struct CharsetStream {
     iconv_t cd;
     long dropped;
-    int asciiHigh;  // UCS-2 to GBK: which byte of a unit is the high one; -1 for other conversions
+    CharsetMisfit misfit;
+    int asciiHigh;  // 16-bit units to GBK or GB18030: which byte of a unit is the high one; -1 for other conversions
 };
 
-/* For "UCS-2" input, picks the explicit byte order from the mark and skips
- * the mark; other character sets pass through unchanged. */
+/* For "UCS-2" and "UTF-16" input, picks the explicit byte order from the
+ * mark and skips the mark; other character sets pass through unchanged. */
 static const char *sourceByteOrder(const char *fromCode, const char **input, size_t *inputBytes) {
-    if (!equalsNoCase(fromCode, "UCS-2")) return fromCode;
+    int utf16 = equalsNoCase(fromCode, "UTF-16");
+    if (!utf16 && !equalsNoCase(fromCode, "UCS-2")) return fromCode;
     const unsigned char *p = (const unsigned char *)*input;
     int little = *inputBytes >= 2 && p[0] == 0xFF && p[1] == 0xFE;
     int big = *inputBytes >= 2 && p[0] == 0xFE && p[1] == 0xFF;
@@ -46,7 +51,14 @@ static const char *sourceByteOrder(const char *fromCode, const char **input, siz
         *input += 2;
         *inputBytes -= 2;
     }
+    if (utf16) return little ? "UTF-16LE" : "UTF-16BE";
     return little ? "UCS-2LE" : "UCS-2BE";
+}
+
+/* 1 for a target in which every ASCII character is its own byte and no
+ * other character holds a byte below 0x80 first. */
+static int keepsAscii(const char *toCode) {
+    return equalsNoCase(toCode, "GBK") || equalsNoCase(toCode, "GB18030");
 }
 
 /* One iconv call; GNU libiconv takes the input as const char **, glibc as
@@ -57,9 +69,10 @@ static size_t convertStep(size_t (*convert)(iconv_t, In, size_t *, char **, size
     return convert(cd, (In)in, inLeft, out, outLeft);
 }
 
-CharsetStream *charsetStreamOpen(const char *fromCode, const char *toCode, const char **input, size_t *inputBytes) {
+CharsetStream *charsetStreamOpen(const char *fromCode, const char *toCode, CharsetMisfit misfit, const char **input,
+                                 size_t *inputBytes) {
     char target[CHARSET_NAME_SIZE];
-    snprintf(target, sizeof target, "%s//IGNORE", toCode);
+    snprintf(target, sizeof target, misfit == MISFIT_DROPPED ? "%s//IGNORE" : "%s", toCode);
     const char *source = sourceByteOrder(fromCode, input, inputBytes);
     iconv_t cd = iconv_open(target, source);
     CharsetStream *s = cd == (iconv_t)-1 ? NULL : (CharsetStream *)malloc(sizeof(CharsetStream));
@@ -70,7 +83,8 @@ CharsetStream *charsetStreamOpen(const char *fromCode, const char *toCode, const
     }
     s->cd = cd;
     s->dropped = 0;
-    s->asciiHigh = source == fromCode || !equalsNoCase(toCode, "GBK") ? -1 : strcmp(source, "UCS-2LE") == 0;
+    s->misfit = misfit;
+    s->asciiHigh = source == fromCode || !keepsAscii(toCode) ? -1 : endsWithNoCase(source, "LE");
     return s;
 }
 
@@ -89,7 +103,7 @@ static CharsetStatus convertRun(CharsetStream *s, const char **input, size_t *in
             status = CHARSET_PARTIAL;
         } else if (errno == E2BIG) {
             status = CHARSET_OUTPUT_FULL;
-        } else if (errno == EILSEQ && (*inputBytes == 0 || *inputBytes != before)) {
+        } else if (errno == EILSEQ && s->misfit == MISFIT_DROPPED && (*inputBytes == 0 || *inputBytes != before)) {
             s->dropped++;  // characters were dropped
             if (*inputBytes > 0) continue;
             status = CHARSET_DONE;
@@ -101,6 +115,10 @@ static CharsetStatus convertRun(CharsetStream *s, const char **input, size_t *in
 
 static bool isAsciiUnit(const unsigned char *unit, int high) {
     return unit[high] == 0 && unit[1 - high] < 0x80;
+}
+
+static bool isHighSurrogate(const unsigned char *unit, int high) {
+    return (unit[high] & 0xFC) == 0xD8;
 }
 
 /* The bytes of the ASCII units at the start of p (n bytes), four units at
@@ -126,8 +144,14 @@ static size_t converterBytes(const unsigned char *p, size_t n, int high, size_t 
         while (at + 2 <= n && !isAsciiUnit(p + at, high)) at += 2;
         *ascii = asciiBytes(p + at, n - at, high);
         if (*ascii == 0) return n;  // the end, or a byte short of a unit
-        if (*ascii >= 2 * ASCII_RUN_MIN) return at;
-        at += *ascii;
+        if (*ascii < 2 * ASCII_RUN_MIN) {
+            at += *ascii;
+        } else if (at >= 2 && isHighSurrogate(p + at - 2, high)) {
+            *ascii -= 2;
+            return at + 2;
+        } else {
+            return at;
+        }
     }
 }
 
@@ -175,7 +199,7 @@ void charsetStreamClose(CharsetStream *s) {
 
 long convertCharset(const char *fromCode, const char *toCode, const char *input, size_t inputBytes,
                     char *output, size_t outputBytes, size_t *writtenOut) {
-    CharsetStream *s = charsetStreamOpen(fromCode, toCode, &input, &inputBytes);
+    CharsetStream *s = charsetStreamOpen(fromCode, toCode, MISFIT_DROPPED, &input, &inputBytes);
     if (!s) return -1;
     char *out = output;
     size_t outLeft = outputBytes;

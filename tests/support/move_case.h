@@ -221,7 +221,7 @@ static inline int runJob(const ScratchDir &dir, MoveOptions options, int connect
     openAppLog(dir.path().c_str());
     itemListClear(items);
     MoveJob job = {};
-    if (loadPackage(dir.file("package.csv").c_str(), items, &job.packageText) != 1) return -1;
+    if (loadPackage(dir.file("package.csv").c_str(), items, &job.packageText, nullptr) != 1) return -1;
     snprintf(job.packagePath, sizeof job.packagePath, "%s", dir.file("package.csv").c_str());
     snprintf(job.targetFolder, sizeof job.targetFolder, "%s", dir.file("images").c_str());
     snprintf(job.programDir, sizeof job.programDir, "%s", dir.path().c_str());
