@@ -129,10 +129,12 @@ static long lineOf(const TextBuffer *b, size_t at) {
 }
 
 /* What the unit at the reader's position is, where the conversion failed
- * on it. */
+ * on it; "" for a byte short of a unit, or before the first line break: a
+ * file that is no UTF-16 text (single-byte text read in pairs) has none, and
+ * its first odd pair says nothing to the seller. */
 static std::string unitProblem(const PieceReader *r, long line) {
     const unsigned char *p = (const unsigned char *)r->next;
-    if (r->nextBytes < 2) return formatText("第%ld行：文件在一个字符的中间结束", line);
+    if (r->nextBytes < 2 || line == 1) return "";
     unsigned unit = r->littleEndian ? p[0] | p[1] << 8 : p[0] << 8 | p[1];
     if (unit >= 0xD800 && unit <= 0xDFFF)
         return formatText("第%ld行：含有不成对的UTF-16代理项(%04X)，它不是一个完整的字符", line, unit);
