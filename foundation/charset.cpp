@@ -13,7 +13,12 @@
  * converter's every character goes through two table steps, and a package
  * is mostly ASCII markup. Such a run never splits a surrogate pair: a high
  * surrogate before one goes to the converter with the run's first unit,
- * which shows it unpaired. */
+ * which shows it unpaired.
+ *
+ * GB18030-2022 gave 24 private-use characters new codes, and converters
+ * disagree on them: glibc 2.36 cannot write them, GNU libiconv writes the
+ * old two-byte codes but reads those back as other characters. A stream to
+ * GB18030 that must not change a character fails at them itself. */
 #include "charset.h"
 
 #include <errno.h>
@@ -36,7 +41,8 @@ struct CharsetStream {
     iconv_t cd;
     long dropped;
     CharsetMisfit misfit;
-    int asciiHigh;  // 16-bit units to GBK or GB18030: which byte of a unit is the high one; -1 for other conversions
+    int asciiHigh;       // 16-bit units to GBK or GB18030: which byte of a unit is the high one; -1 for other conversions
+    bool failsUnsettled; // 16-bit units to GB18030 with MISFIT_FAILS: the 24 characters fail
 };
 
 /* For "UCS-2" and "UTF-16" input, picks the explicit byte order from the
@@ -85,6 +91,7 @@ CharsetStream *charsetStreamOpen(const char *fromCode, const char *toCode, Chars
     s->dropped = 0;
     s->misfit = misfit;
     s->asciiHigh = source == fromCode || !keepsAscii(toCode) ? -1 : endsWithNoCase(source, "LE");
+    s->failsUnsettled = s->asciiHigh >= 0 && misfit == MISFIT_FAILS && equalsNoCase(toCode, "GB18030");
     return s;
 }
 
@@ -119,6 +126,26 @@ static bool isAsciiUnit(const unsigned char *unit, int high) {
 
 static bool isHighSurrogate(const unsigned char *unit, int high) {
     return (unit[high] & 0xFC) == 0xD8;
+}
+
+/* 1 for one of the private-use characters whose GB18030 code converters
+ * disagree on. */
+static bool isUnsettled(const unsigned char *unit, int high) {
+    static const uint16_t SINGLE[] = {0xE816, 0xE817, 0xE818, 0xE81E, 0xE826, 0xE82B, 0xE82C,
+                                      0xE831, 0xE832, 0xE83B, 0xE843, 0xE854, 0xE855, 0xE864};
+    unsigned u = (unsigned)unit[high] << 8 | unit[1 - high];
+    if (u < 0xE78D || u > 0xE864) return false;
+    if (u <= 0xE796) return true;
+    for (uint16_t single : SINGLE)
+        if (u == single) return true;
+    return false;
+}
+
+/* The bytes of whole units at p (n bytes) before the first unsettled one. */
+static size_t settledBytes(const unsigned char *p, size_t n, int high) {
+    size_t at = 0;
+    while (at + 2 <= n && !isUnsettled(p + at, high)) at += 2;
+    return at + 2 <= n ? at : n;
 }
 
 /* The bytes of the ASCII units at the start of p (n bytes), four units at
@@ -179,10 +206,12 @@ CharsetStatus charsetStreamConvert(CharsetStream *s, const char **input, size_t 
         if (*inputBytes == 0) return CHARSET_DONE;
         // with the output full, the converter tells whether the rest needs room
         size_t run = full ? *inputBytes : converterBytes((const unsigned char *)*input, *inputBytes, high, &ascii);
-        size_t rest = *inputBytes - run;
-        *inputBytes = run;
+        size_t settled = s->failsUnsettled ? settledBytes((const unsigned char *)*input, run, high) : run;
+        size_t rest = *inputBytes - settled;
+        *inputBytes = settled;
         CharsetStatus status = convertRun(s, input, inputBytes, output, outputBytes);
         *inputBytes += rest;
+        if (status == CHARSET_DONE && settled < run) return CHARSET_FAILED;  // *input is at the unsettled one
         if (status != CHARSET_DONE) return status;
     }
 }
