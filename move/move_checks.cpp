@@ -24,12 +24,12 @@ std::string loadFailureMessage(int result, const char *packagePath, const std::s
                           "2. 在[本地库存宝贝]下建立一个新的分类，将[%s]导入到新建立的分类下。\n\n"
                           "3. 将宝贝标题过长的修改短一些。然后钩选刚刚导入的所有宝贝，导出CSV直接替换[%s]，然后再对[%s]进行搬家。",
                           name, 255, 127, name, name, name);
-    std::string found = problem.empty() ? "" : problem + "。\n\n";
-    return found + formatText("[%s]数据格式存在问题，需要使用淘宝助理(版本:5.x+)转换一下，操作方法如下：\n\n"
-                      "1. 打开并登录淘宝助理，进入[宝贝管理] -> [本地库存宝贝]。\n\n"
-                      "2. 在[本地库存宝贝]下建立一个新的分类，将[%s]导入到新建立的分类下，然后钩选刚刚导入的所有宝贝，"
-                      "导出CSV直接替换[%s]。\n\n3. 然后再对[%s]进行搬家。\n\n\n是否需要进入官网查看详细操作指南？",
-                      name, name, name, name);
+    std::string guide = formatText("[%s]数据格式存在问题，需要使用淘宝助理(版本:5.x+)转换一下，操作方法如下：\n\n"
+                                   "1. 打开并登录淘宝助理，进入[宝贝管理] -> [本地库存宝贝]。\n\n"
+                                   "2. 在[本地库存宝贝]下建立一个新的分类，将[%s]导入到新建立的分类下，然后钩选刚刚导入的所有宝贝，"
+                                   "导出CSV直接替换[%s]。\n\n3. 然后再对[%s]进行搬家。\n\n\n是否需要进入官网查看详细操作指南？",
+                                   name, name, name, name);
+    return problem.empty() ? guide : problem + "。\n\n" + guide;
 }
 
 /* 1 when the folder's name reads as GBK text and back unchanged, and the
