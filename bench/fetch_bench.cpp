@@ -115,7 +115,7 @@ static int move(const char *listPath, const std::string &dir, int connections) {
     job.options = {1, 1, 0};
     job.view = &view;
     job.connections = connections;
-    if (loadPackage(package.c_str(), job.items, &job.packageText) != 1) return 1;
+    if (loadPackage(package.c_str(), job.items, &job.packageText, NULL) != 1) return 1;
     auto start = std::chrono::steady_clock::now();  // the job's own time, as from "开始搬家"
     if (runMoveJob(&job) != MOVE_FINISHED) return 1;
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -60,7 +60,7 @@ static int load(const char *path) {
     PtrVector *items = ptrVectorCreate(256, 64);
     char *text = NULL;
     auto start = std::chrono::steady_clock::now();
-    int result = loadPackage(path, items, &text);
+    int result = loadPackage(path, items, &text, NULL);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     long links = 0;
     for (int32_t i = 0; i < items->count; i++) {

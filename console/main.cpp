@@ -169,8 +169,9 @@ static int loadJobPackage(const MoveJob &job, LoadedPackage *package) {
     initConnTables();
     if (!package->items) return refuse("内存不足", STATUS_PACKAGE);
     fatalStatus = STATUS_PACKAGE;
-    int loaded = loadPackage(job.packagePath, package->items, &package->text);
-    return loaded == 1 ? -1 : refuse(loadFailureMessage(loaded, job.packagePath), STATUS_PACKAGE);
+    std::string found;
+    int loaded = loadPackage(job.packagePath, package->items, &package->text, &found);
+    return loaded == 1 ? -1 : refuse(loadFailureMessage(loaded, job.packagePath, found), STATUS_PACKAGE);
 }
 
 /* Acts on the stop signals until the job is over: the first is told with

@@ -42,8 +42,9 @@ int absoluteFolder(const char *folder, char *out, size_t size) {
 #else
 void writeText(FILE *stream, const char *gbk) {
     size_t length = strlen(gbk), written = 0;
-    std::string utf8(length * 3 + 1, '\0');  // a GBK byte never needs more than three UTF-8 bytes
-    if (convertCharset("gbk", "utf-8", gbk, length, &utf8[0], utf8.size(), &written) < 0) {
+    std::string utf8(length * 3 + 1, '\0');  // a byte never needs more than three UTF-8 bytes
+    // GB18030 reads the program's GBK texts alike, and the titles and links of a package whole
+    if (convertCharset("GB18030", "utf-8", gbk, length, &utf8[0], utf8.size(), &written) < 0) {
         fputs(gbk, stream);
         return;
     }

@@ -214,25 +214,26 @@ static void appendEscaped(std::string *out, const std::string &part, const char 
     }
 }
 
-/* The UTF-8 form of GBK text; the text itself when it is ASCII or does not
- * convert whole. */
-static std::string utf8FromGbk(const std::string &text) {
+/* The UTF-8 form of the package's text (GB18030, GBK wherever GBK has the
+ * character); the text itself when it is ASCII or does not convert whole.
+ * A byte gives at most three bytes of UTF-8. */
+static std::string utf8FromPackageText(const std::string &text) {
     size_t i = 0;
     while (i < text.size() && (unsigned char)text[i] < 0x80) i++;
     if (i == text.size()) return text;
     std::string utf8(text.size() * 3 + 1, '\0');
     size_t written = 0;
-    if (convertCharset("GBK", "utf-8", text.data(), text.size(), &utf8[0], utf8.size(), &written) != 0) return text;
+    if (convertCharset("GB18030", "utf-8", text.data(), text.size(), &utf8[0], utf8.size(), &written) != 0) return text;
     utf8.resize(written);
     return utf8;
 }
 
-std::string requestLink(const std::string &link, int fromGbk) {
+std::string requestLink(const std::string &link, int fromPackage) {
     size_t slash = link.find('/');
     size_t start = slash == std::string::npos ? slash : link.find('/', slash + 2);
     if (start == std::string::npos) return link.substr(0, link.find('#'));
     std::string tail = link.substr(start, link.find('#', start) - start);
-    if (fromGbk) tail = utf8FromGbk(tail);
+    if (fromPackage) tail = utf8FromPackageText(tail);
     size_t question = tail.find('?');
     std::string out = link.substr(0, start);
     appendEscaped(&out, tail.substr(0, question), PATH_ESCAPED);

@@ -49,9 +49,9 @@ char *urlFileExtension(const char *url, char *dst, size_t max);
 std::string resolveLink(const std::string &base, const std::string &reference);
 
 /* The link as a browser sends it: path and query percent-encoded as UTF-8
- * (from GBK first when fromGbk is set, as the package's text is), blanks and
+ * (from the package's GB18030 first when fromPackage is set), blanks and
  * the other characters a browser escapes escaped too, an existing %XX left
  * alone, and the fragment cut off. Scheme and host stay as written. */
-std::string requestLink(const std::string &link, int fromGbk);
+std::string requestLink(const std::string &link, int fromPackage);
 
 #endif

@@ -6,11 +6,19 @@
  * returns a count; a conversion that consumed all its input counts as done.
  * glibc's "UCS-2" reads host byte order and ignores a big-endian mark, GNU
  * libiconv's honours either mark; so the mark is read here and the explicit
- * byte order is asked for.
+ * byte order is asked for ("UTF-16" likewise).
  *
- * From UCS-2 to GBK, the units below 0x80 are the same bytes in GBK, and a
- * stream copies long runs of them itself: the converter's every character
- * goes through two table steps, and a package is mostly ASCII markup. */
+ * From UCS-2 or UTF-16 to GBK or GB18030, the units below 0x80 are the same
+ * bytes in the target, and a stream copies long runs of them itself: the
+ * converter's every character goes through two table steps, and a package
+ * is mostly ASCII markup. Such a run never splits a surrogate pair: a high
+ * surrogate before one goes to the converter with the run's first unit,
+ * which shows it unpaired.
+ *
+ * GB18030-2022 gave 24 private-use characters new codes, and converters
+ * disagree on them: glibc 2.36 cannot write them, GNU libiconv writes the
+ * old two-byte codes but reads those back as other characters. A stream to
+ * GB18030 that must not change a character fails at them itself. */
 #include "charset.h"
 
 #include <errno.h>
@@ -32,13 +40,16 @@ enum { ASCII_RUN_MIN = 16 };
 struct CharsetStream {
     iconv_t cd;
     long dropped;
-    int asciiHigh;  // UCS-2 to GBK: which byte of a unit is the high one; -1 for other conversions
+    CharsetMisfit misfit;
+    int asciiHigh;       // 16-bit units to GBK or GB18030: which byte of a unit is the high one; -1 for other conversions
+    bool failsUnsettled; // 16-bit units to GB18030 with MISFIT_FAILS: the 24 characters fail
 };
 
-/* For "UCS-2" input, picks the explicit byte order from the mark and skips
- * the mark; other character sets pass through unchanged. */
+/* For "UCS-2" and "UTF-16" input, picks the explicit byte order from the
+ * mark and skips the mark; other character sets pass through unchanged. */
 static const char *sourceByteOrder(const char *fromCode, const char **input, size_t *inputBytes) {
-    if (!equalsNoCase(fromCode, "UCS-2")) return fromCode;
+    int utf16 = equalsNoCase(fromCode, "UTF-16");
+    if (!utf16 && !equalsNoCase(fromCode, "UCS-2")) return fromCode;
     const unsigned char *p = (const unsigned char *)*input;
     int little = *inputBytes >= 2 && p[0] == 0xFF && p[1] == 0xFE;
     int big = *inputBytes >= 2 && p[0] == 0xFE && p[1] == 0xFF;
@@ -46,7 +57,14 @@ static const char *sourceByteOrder(const char *fromCode, const char **input, siz
         *input += 2;
         *inputBytes -= 2;
     }
+    if (utf16) return little ? "UTF-16LE" : "UTF-16BE";
     return little ? "UCS-2LE" : "UCS-2BE";
+}
+
+/* 1 for a target in which every ASCII character is its own byte and no
+ * other character holds a byte below 0x80 first. */
+static int keepsAscii(const char *toCode) {
+    return equalsNoCase(toCode, "GBK") || equalsNoCase(toCode, "GB18030");
 }
 
 /* One iconv call; GNU libiconv takes the input as const char **, glibc as
@@ -57,9 +75,10 @@ static size_t convertStep(size_t (*convert)(iconv_t, In, size_t *, char **, size
     return convert(cd, (In)in, inLeft, out, outLeft);
 }
 
-CharsetStream *charsetStreamOpen(const char *fromCode, const char *toCode, const char **input, size_t *inputBytes) {
+CharsetStream *charsetStreamOpen(const char *fromCode, const char *toCode, CharsetMisfit misfit, const char **input,
+                                 size_t *inputBytes) {
     char target[CHARSET_NAME_SIZE];
-    snprintf(target, sizeof target, "%s//IGNORE", toCode);
+    snprintf(target, sizeof target, misfit == MISFIT_DROPPED ? "%s//IGNORE" : "%s", toCode);
     const char *source = sourceByteOrder(fromCode, input, inputBytes);
     iconv_t cd = iconv_open(target, source);
     CharsetStream *s = cd == (iconv_t)-1 ? NULL : (CharsetStream *)malloc(sizeof(CharsetStream));
@@ -70,7 +89,9 @@ CharsetStream *charsetStreamOpen(const char *fromCode, const char *toCode, const
     }
     s->cd = cd;
     s->dropped = 0;
-    s->asciiHigh = source == fromCode || !equalsNoCase(toCode, "GBK") ? -1 : strcmp(source, "UCS-2LE") == 0;
+    s->misfit = misfit;
+    s->asciiHigh = source == fromCode || !keepsAscii(toCode) ? -1 : endsWithNoCase(source, "LE");
+    s->failsUnsettled = s->asciiHigh >= 0 && misfit == MISFIT_FAILS && equalsNoCase(toCode, "GB18030");
     return s;
 }
 
@@ -89,7 +110,7 @@ static CharsetStatus convertRun(CharsetStream *s, const char **input, size_t *in
             status = CHARSET_PARTIAL;
         } else if (errno == E2BIG) {
             status = CHARSET_OUTPUT_FULL;
-        } else if (errno == EILSEQ && (*inputBytes == 0 || *inputBytes != before)) {
+        } else if (errno == EILSEQ && s->misfit == MISFIT_DROPPED && (*inputBytes == 0 || *inputBytes != before)) {
             s->dropped++;  // characters were dropped
             if (*inputBytes > 0) continue;
             status = CHARSET_DONE;
@@ -101,6 +122,30 @@ static CharsetStatus convertRun(CharsetStream *s, const char **input, size_t *in
 
 static bool isAsciiUnit(const unsigned char *unit, int high) {
     return unit[high] == 0 && unit[1 - high] < 0x80;
+}
+
+static bool isHighSurrogate(const unsigned char *unit, int high) {
+    return (unit[high] & 0xFC) == 0xD8;
+}
+
+/* 1 for one of the private-use characters whose GB18030 code converters
+ * disagree on. */
+static bool isUnsettled(const unsigned char *unit, int high) {
+    static const uint16_t SINGLE[] = {0xE816, 0xE817, 0xE818, 0xE81E, 0xE826, 0xE82B, 0xE82C,
+                                      0xE831, 0xE832, 0xE83B, 0xE843, 0xE854, 0xE855, 0xE864};
+    unsigned u = (unsigned)unit[high] << 8 | unit[1 - high];
+    if (u < 0xE78D || u > 0xE864) return false;
+    if (u <= 0xE796) return true;
+    for (uint16_t single : SINGLE)
+        if (u == single) return true;
+    return false;
+}
+
+/* The bytes of whole units at p (n bytes) before the first unsettled one. */
+static size_t settledBytes(const unsigned char *p, size_t n, int high) {
+    size_t at = 0;
+    while (at + 2 <= n && !isUnsettled(p + at, high)) at += 2;
+    return at + 2 <= n ? at : n;
 }
 
 /* The bytes of the ASCII units at the start of p (n bytes), four units at
@@ -126,8 +171,14 @@ static size_t converterBytes(const unsigned char *p, size_t n, int high, size_t 
         while (at + 2 <= n && !isAsciiUnit(p + at, high)) at += 2;
         *ascii = asciiBytes(p + at, n - at, high);
         if (*ascii == 0) return n;  // the end, or a byte short of a unit
-        if (*ascii >= 2 * ASCII_RUN_MIN) return at;
-        at += *ascii;
+        if (*ascii < 2 * ASCII_RUN_MIN) {
+            at += *ascii;
+        } else if (at >= 2 && isHighSurrogate(p + at - 2, high)) {
+            *ascii -= 2;
+            return at + 2;
+        } else {
+            return at;
+        }
     }
 }
 
@@ -155,10 +206,12 @@ CharsetStatus charsetStreamConvert(CharsetStream *s, const char **input, size_t 
         if (*inputBytes == 0) return CHARSET_DONE;
         // with the output full, the converter tells whether the rest needs room
         size_t run = full ? *inputBytes : converterBytes((const unsigned char *)*input, *inputBytes, high, &ascii);
-        size_t rest = *inputBytes - run;
-        *inputBytes = run;
+        size_t settled = s->failsUnsettled ? settledBytes((const unsigned char *)*input, run, high) : run;
+        size_t rest = *inputBytes - settled;
+        *inputBytes = settled;
         CharsetStatus status = convertRun(s, input, inputBytes, output, outputBytes);
         *inputBytes += rest;
+        if (status == CHARSET_DONE && settled < run) return CHARSET_FAILED;  // *input is at the unsettled one
         if (status != CHARSET_DONE) return status;
     }
 }
@@ -175,7 +228,7 @@ void charsetStreamClose(CharsetStream *s) {
 
 long convertCharset(const char *fromCode, const char *toCode, const char *input, size_t inputBytes,
                     char *output, size_t outputBytes, size_t *writtenOut) {
-    CharsetStream *s = charsetStreamOpen(fromCode, toCode, &input, &inputBytes);
+    CharsetStream *s = charsetStreamOpen(fromCode, toCode, MISFIT_DROPPED, &input, &inputBytes);
     if (!s) return -1;
     char *out = output;
     size_t outLeft = outputBytes;

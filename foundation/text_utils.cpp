@@ -42,16 +42,24 @@ char *replaceAll(const char *text, const char *pattern, const char *replacement)
     return replaceAt(text, strlen(text), offsets, patLen, replacement);
 }
 
-/* The length of the GBK character at p: 2 for a lead byte with a byte
- * after it, else 1. */
-static size_t charLength(const char *p) {
-    unsigned char c = (unsigned char)p[0];
-    return c >= 0x81 && c <= 0xFE && p[1] ? 2 : 1;
+static bool isLead(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
+
+static bool isDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
+
+size_t charLength(const char *text, size_t left) {
+    const unsigned char *p = (const unsigned char *)text;
+    if (left < 2 || !isLead(p[0])) return 1;
+    if (p[1] >= 0x40 && p[1] <= 0xFE && p[1] != 0x7F) return 2;
+    return left >= 4 && isDigit(p[1]) && isLead(p[2]) && isDigit(p[3]) ? 4 : 1;
 }
 
 int isCharStart(const char *text, size_t offset) {
     size_t at = 0;
-    while (at < offset && text[at]) at += charLength(text + at);
+    while (at < offset && text[at]) at += charLength(text + at, SIZE_MAX);
     return at == offset;
 }
 

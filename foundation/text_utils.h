@@ -1,4 +1,4 @@
-/* Small operations on NUL-terminated byte text (GBK or ASCII).
+/* Small operations on NUL-terminated byte text (GBK, the package's GB18030, or ASCII).
  *
  * Ignoring case folds the ASCII letters only, so GBK double-byte characters
  * are never altered. replaceAll is the one operation with substance: it
@@ -19,8 +19,15 @@
  * memory runs out. text is never changed. */
 char *replaceAll(const char *text, const char *pattern, const char *replacement);
 
-/* 1 when text[offset] begins a GBK character (or is the terminating NUL
- * right after one), reading the text from its start. */
+/* The length of the character at p, which has left bytes after it, in
+ * GB18030 (which is GBK wherever GBK has the character): 4 for a lead byte,
+ * a digit, a lead byte and a digit; 2 for a lead byte and a GBK trail byte;
+ * else 1, also for a byte that begins no character. A NUL ends any
+ * sequence, so NUL-terminated text may pass SIZE_MAX. */
+size_t charLength(const char *p, size_t left);
+
+/* 1 when text[offset] begins a character (or is the terminating NUL right
+ * after one), reading the text from its start (charLength). */
 int isCharStart(const char *text, size_t offset);
 
 /* Cuts the next token off *cursor at the first byte of separators: that byte

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "charset.h"
 #include "file_helpers.h"
 #include "paths.h"
 #include "platform.h"
@@ -14,7 +15,7 @@ std::string packagePathProblem(const char *packagePath) {
     return "";
 }
 
-std::string loadFailureMessage(int result, const char *packagePath) {
+std::string loadFailureMessage(int result, const char *packagePath, const std::string &problem) {
     char name[PATH_SIZE];
     pathToText(fileName(packagePath), name, sizeof name);
     if (result == 2)
@@ -23,18 +24,23 @@ std::string loadFailureMessage(int result, const char *packagePath) {
                           "2. 在[本地库存宝贝]下建立一个新的分类，将[%s]导入到新建立的分类下。\n\n"
                           "3. 将宝贝标题过长的修改短一些。然后钩选刚刚导入的所有宝贝，导出CSV直接替换[%s]，然后再对[%s]进行搬家。",
                           name, 255, 127, name, name, name);
-    return formatText("[%s]数据格式存在问题，需要使用淘宝助理(版本:5.x+)转换一下，操作方法如下：\n\n"
-                      "1. 打开并登录淘宝助理，进入[宝贝管理] -> [本地库存宝贝]。\n\n"
-                      "2. 在[本地库存宝贝]下建立一个新的分类，将[%s]导入到新建立的分类下，然后钩选刚刚导入的所有宝贝，"
-                      "导出CSV直接替换[%s]。\n\n3. 然后再对[%s]进行搬家。\n\n\n是否需要进入官网查看详细操作指南？",
-                      name, name, name, name);
+    std::string guide = formatText("[%s]数据格式存在问题，需要使用淘宝助理(版本:5.x+)转换一下，操作方法如下：\n\n"
+                                   "1. 打开并登录淘宝助理，进入[宝贝管理] -> [本地库存宝贝]。\n\n"
+                                   "2. 在[本地库存宝贝]下建立一个新的分类，将[%s]导入到新建立的分类下，然后钩选刚刚导入的所有宝贝，"
+                                   "导出CSV直接替换[%s]。\n\n3. 然后再对[%s]进行搬家。\n\n\n是否需要进入官网查看详细操作指南？",
+                                   name, name, name, name);
+    return problem.empty() ? guide : problem + "。\n\n" + guide;
 }
 
-/* 1 when the folder's name reads as GBK text and back unchanged: the
- * package names every image by that text. */
+/* 1 when the folder's name reads as GBK text and back unchanged, and the
+ * package's own character set takes that text whole (a Windows name may
+ * hold the euro sign, a byte of its own there but no character of
+ * GB18030): the package names every image by that text. */
 static int folderFitsText(const char *folder) {
-    char text[PATH_SIZE], back[PATH_SIZE];
-    return pathToText(folder, text, sizeof text) && textToPath(text, back, sizeof back) && strcmp(back, folder) == 0;
+    char text[PATH_SIZE], back[PATH_SIZE], units[4 * PATH_SIZE];
+    size_t written;
+    return pathToText(folder, text, sizeof text) && textToPath(text, back, sizeof back) && strcmp(back, folder) == 0 &&
+           convertCharset("GB18030", "UTF-16LE", text, strlen(text), units, sizeof units, &written) == 0;
 }
 
 std::string moveChoicesProblem(const MoveOptions &options, const char *targetFolder, const char *desktopFolder) {
@@ -44,6 +50,8 @@ std::string moveChoicesProblem(const MoveOptions &options, const char *targetFol
     if (!isDirectory(targetFolder)) return "选择的文件夹不存在，请重新选择";
     if (!folderFitsText(targetFolder))
         return "选择的文件夹名称中含有数据包无法保存的字符（数据包使用GBK编码），请重新选择一个文件夹";
+    if (strchr(targetFolder, '"'))
+        return "选择的文件夹名称中含有双引号(\")，数据包中的图片地址无法含有双引号，请重新选择一个文件夹";
     if (std::string(targetFolder) == desktopFolder)
         return "不可以将图片搬家到[桌面]上，因为将图片搬家到桌面上，图片有可能会铺满整个桌面。\n\n请重新选择一个文件夹。";
     return "";

@@ -16,13 +16,16 @@ std::string packagePathProblem(const char *packagePath);
 
 /* The message for a loadPackage result other than 1 (2: titles too long;
  * 0: not in the export form, which ends with a question whether to open the
- * conversion guide). */
-std::string loadFailureMessage(int result, const char *packagePath);
+ * conversion guide, and begins with what the reader found and where when
+ * problem is not empty). */
+std::string loadFailureMessage(int result, const char *packagePath, const std::string &problem);
 
 /* The message for options or a target folder a move cannot start with; ""
  * when the move may start. A folder whose name GBK cannot hold is refused:
- * the package could not name the images in it. desktopFolder is the user's desktop ("" when
- * unknown), which is refused as a target. */
+ * the package could not name the images in it; so is one whose name holds a
+ * double quote, which would end the attribute that names an image.
+ * desktopFolder is the user's desktop ("" when unknown), which is refused
+ * as a target. */
 std::string moveChoicesProblem(const MoveOptions &options, const char *targetFolder, const char *desktopFolder);
 
 /* The item's failure lists as the user sees them: for each list there is,

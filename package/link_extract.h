@@ -4,7 +4,7 @@
  * A description is read in nine forms (img src, background attribute, CSS
  * background url; each double-quoted, single-quoted and bare), mobile
  * details in one (img elements whose text is the address); each runs over
- * the raw CSV field (quotes included, inner quotes doubled) as GBK text,
+ * the raw CSV field (quotes included, inner quotes doubled) as GB18030 text,
  * letters in any case (link_scanner.h). Results go into a caller's list as
  * heap strings owned by the list, each address once, in the order of first
  * finding; every place where an address was found goes into the caller's

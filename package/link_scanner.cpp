@@ -10,6 +10,8 @@
 
 #include <string.h>
 
+#include "text_utils.h"
+
 enum Lead { IMG_SRC, BACKGROUND_ATTRIBUTE, BACKGROUND_URL, MOBILE_ELEMENT };
 
 static const size_t NONE = (size_t)-1;
@@ -75,10 +77,9 @@ static inline bool endsAddress(unsigned char c, const char *stops) {
 size_t FieldScanner::addressEnd(size_t i, const FormShape &shape) const {
     size_t start = i;
     while (i < length) {
-        unsigned char c = (unsigned char)text[i], next = i + 1 < length ? (unsigned char)text[i + 1] : 0;
-        if (c >= 0x81 && c <= 0xFE && next >= 0x40 && next <= 0xFE && next != 0x7F) i += 2;  // one GBK character
-        else if (endsAddress(c, shape.stops)) break;
-        else i++;
+        size_t n = charLength(text + i, length - i);
+        if (n == 1 && endsAddress((unsigned char)text[i], shape.stops)) break;
+        i += n;
     }
     while (shape.trimsBlanks && i > start && text[i - 1] == ' ') i--;
     return i;

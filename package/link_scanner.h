@@ -7,8 +7,9 @@
  * ("<img" or "background") stands, and the src attributes of every "<img"
  * before one ">" are read once for that ">". An address ends where its form
  * says, and always at a double quote, a TAB or a line break, so no link
- * ever holds a byte of the row's structure; it is read a GBK character at a
- * time, so the second byte of a character never ends it. */
+ * ever holds a byte of the row's structure; it is read a character at a
+ * time (GB18030: GBK's two bytes, or four), so no byte after a
+ * character's first ever ends it. */
 #ifndef LUMORA_LINK_SCANNER_H
 #define LUMORA_LINK_SCANNER_H
 

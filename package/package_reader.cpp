@@ -51,14 +51,31 @@ int32_t quotedFieldLength(const char *p) {
     return 0;
 }
 
-/* Reads the column names of the header row (cut in place). Returns 1 when
- * the title is column 0 and the description column exists. */
-static int readHeader(char *row, Columns *cols) {
+/* The column of the key name, or NULL for another name. */
+static int *keyColumn(Columns *cols, const char *name) {
+    if (strcmp(name, "宝贝名称") == 0) return &cols->title;
+    if (strcmp(name, "宝贝描述") == 0) return &cols->desc;
+    if (strcmp(name, "无线详情") == 0) return &cols->mobile;
+    if (strcmp(name, "宝贝卖点") == 0) return &cols->selling;
+    return NULL;
+}
+
+/* Reads the column names of the header row (cut in place; the CR of its
+ * line end is no part of the last name). Returns 1 when the title is
+ * column 0 and the description column exists; 0 otherwise, and when a key
+ * name stands twice, which *problem then names: either column's links
+ * would be left unmoved without a word. */
+static int readHeader(char *row, Columns *cols, std::string *problem) {
+    size_t length = strlen(row);
+    if (length > 0 && row[length - 1] == '\r') row[length - 1] = '\0';
     for (char *cursor = row, *name; (name = nextToken(&cursor, "\t")); cols->count++) {
-        if (strcmp(name, "宝贝名称") == 0) cols->title = cols->count;
-        else if (strcmp(name, "宝贝描述") == 0) cols->desc = cols->count;
-        else if (strcmp(name, "无线详情") == 0) cols->mobile = cols->count;
-        else if (strcmp(name, "宝贝卖点") == 0) cols->selling = cols->count;
+        int *column = keyColumn(cols, name);
+        if (column && *column >= 0) {
+            *problem = formatText("表头中有两列都名为“%s”(第%d列和第%d列)，无法确定该读哪一列", name, *column + 1,
+                                  cols->count + 1);
+            return 0;
+        }
+        if (column) *column = cols->count;
     }
     // every row's first field is read as its title
     return cols->title == 0 && cols->desc > 0;
@@ -82,10 +99,11 @@ static WalkStep startRecord(RowWalk *w, const char *field, size_t length) {
     return STEP_MORE;
 }
 
-/* The token of a row's last column: the next row starts after its LF. */
+/* The token of a row's last column: the next row starts after its LF. A
+ * last row may end without one. */
 static WalkStep startNextRow(RowWalk *w, char *token) {
     char *lf = strchr(token, '\n');
-    if (!lf) return STEP_REFUSED;
+    if (!lf) return w->cursor ? STEP_REFUSED : STEP_DONE;
     const char *next = lf + 1;
     size_t length = strlen(next);
     if (length == 0) return STEP_DONE;
@@ -180,20 +198,21 @@ static int walkRows(char *data, size_t dataOffset, const Columns *cols, PtrVecto
 }
 
 /* Finds the header row in the text and walks the rows after it. */
-static int readRows(char *text, PtrVector *items) {
+static int readRows(char *text, PtrVector *items, std::string *problem) {
     char *header = strstr(text, "宝贝名称");
     char *lf = header ? strchr(header, '\n') : NULL;
     if (!lf) return REFUSED;
     HeapText headerRow(copyBytes(header, (size_t)(lf - header)));
     Columns cols;
-    if (!headerRow || !readHeader(headerRow.get(), &cols)) return REFUSED;
+    if (!headerRow || !readHeader(headerRow.get(), &cols, problem)) return REFUSED;
     return walkRows(lf + 1, (size_t)(lf + 1 - text), &cols, items);
 }
 
-int loadPackage(const char *path, PtrVector *items, char **textOut) {
-    HeapText text(readPackageText(path));
-    if (!text) return REFUSED;
-    int result = readRows(text.get(), items);
+int loadPackage(const char *path, PtrVector *items, char **textOut, std::string *problem) {
+    std::string found;
+    HeapText text(readPackageText(path, &found));
+    int result = text ? readRows(text.get(), items, &found) : REFUSED;
+    if (problem && !found.empty()) *problem = found;
     if (result == LOADED) *textOut = text.release();
     return result;
 }

@@ -109,12 +109,13 @@ int backupPackage(const char *packagePath, const char *programDir) {
     return 1;
 }
 
-/* Writes the text to the open file as UTF-16LE, converted a piece at a
- * time; with f NULL, only converts it. Returns the message of the failure,
- * or NULL. */
+/* Writes the text (GB18030) to the open file as UTF-16LE, converted a piece
+ * at a time; with f NULL, only converts it. A byte that is no character
+ * fails the conversion rather than leave a character out. Returns the
+ * message of the failure, or NULL. */
 static const char *writeConverted(FILE *f, const char *text) {
     size_t left = strlen(text);
-    CharsetStream *s = charsetStreamOpen("gbk", "UCS-2LE", &text, &left);
+    CharsetStream *s = charsetStreamOpen("GB18030", "UTF-16LE", MISFIT_FAILS, &text, &left);
     std::unique_ptr<char[]> piece(new (std::nothrow) char[WRITE_PIECE_SIZE]);
     const char *problem = s && piece ? NULL : CONVERSION_FAILED;
     for (CharsetStatus status = CHARSET_OUTPUT_FULL; status == CHARSET_OUTPUT_FULL && !problem;) {

@@ -32,8 +32,8 @@ int backupPackage(const char *packagePath, const char *programDir);
  * place). */
 int temporaryPath(const char *packagePath, char *out, size_t size);
 
-/* Writes text (GBK) back to the package file in its own format. Returns 1;
- * does not return on failure. */
+/* Writes text (GB18030, as the reader gives it) back to the package file in
+ * its own format. Returns 1; does not return on failure. */
 int writePackage(const char *packagePath, const char *text);
 
 #endif

@@ -121,16 +121,17 @@ static void onLoad(void) {
     if (itemList) resetPageTwo();
     else itemList = ptrVectorCreate(256, 64);
     SetCursor(LoadCursorA(NULL, IDC_WAIT));
-    int result = loadPackage(packagePath, itemList, &packageText);
+    std::string found;
+    int result = loadPackage(packagePath, itemList, &packageText, &found);
     SetCursor(LoadCursorA(NULL, IDC_ARROW));
     if (result == 1) {
         listItems();
         showPage(2);
         SetWindowTextA(controls.failureBox, "");
     } else if (result == 2) {
-        warn(loadFailureMessage(result, packagePath), controls.chooseCsvButton);
+        warn(loadFailureMessage(result, packagePath, found), controls.chooseCsvButton);
     } else {
-        std::string text = loadFailureMessage(result, packagePath);
+        std::string text = loadFailureMessage(result, packagePath, found);
         if (MessageBoxA(mainWindow, text.c_str(), "提示", MB_YESNO | MB_ICONQUESTION) == IDYES)
             openWebPage((std::string(PRODUCT_SITE) + "convert.html").c_str());
         SetFocus(controls.chooseCsvButton);

@@ -59,6 +59,7 @@ public:
         for (auto &r : c.more)
             if (r.first == "mkdir") fs::create_directories(expand(r.second));
         if (has("raw")) writeFile(package, expand(record("raw")));
+        else if (has("package")) writeFile(package, packageBytes(utf16(expand(record("package")))));
         else hosts.writePackage(package);
         const std::string bytes = readFile(package);
         if (has("stalereport")) writeFile(report, BOM + "stale\r\n");
@@ -82,8 +83,8 @@ public:
             EXPECT_TRUE(key != "errhas" || occurrences(err, want)) << err;
             EXPECT_TRUE(key != "out" || occurrences(out, want)) << out;
             EXPECT_TRUE(key != "hides" || !occurrences(out, want)) << want;
-            EXPECT_TRUE(key != "text" || occurrences(text, converted("utf-8", "gbk", want))) << want;
-            EXPECT_TRUE(key != "lacks" || !occurrences(text, converted("utf-8", "gbk", want))) << want;
+            EXPECT_TRUE(key != "text" || occurrences(text, converted("utf-8", "GB18030", want))) << want;
+            EXPECT_TRUE(key != "lacks" || !occurrences(text, converted("utf-8", "GB18030", want))) << want;
         }
         EXPECT_EQ(err, has("errhas") ? err : exactErr);
         EXPECT_EQ(has("report") ? readFile(report) : "", has("report") ? BOM + rows : "");
@@ -94,6 +95,7 @@ public:
         for (const fs::directory_entry &e : fs::directory_iterator(target))  // no image holds a "never" text
             for (auto &r : c.more) EXPECT_FALSE(r.first == "never" && occurrences(readFile(e.path().string()), r.second)) << e.path();
         EXPECT_FALSE(has("never") && occurrences(loadedText(package) + out, record("never")));
+        EXPECT_TRUE(!has("restores") || restored() == bytes);
         for (const std::string &link : words(record("left"))) left.push_back(hosts.url(link));
         EXPECT_EQ(has("left") ? remoteLinks(package) : left, left);
         EXPECT_EQ(has("files") ? files(asked) : Strings(), words(record("files")));
@@ -128,9 +130,24 @@ private:
         const std::string pairs[][2] = {{"\\t", "\t"}, {"\\r", "\r"}, {"\\n", "\n"}, {"{a}/", c.hosts.empty() ? "" : hosts.url("a/")},
                                         {"{PACKAGE}", package}, {"{TARGET}", target}, {"{RTARGET}", fs::relative(target).string()},
                                         {"{DEEP}", deep}, {"{LONG}", std::string(PATH_SIZE, 'x')}, {"{DIR}", dir.path()},
-                                        {"{SITE}", PRODUCT_SITE}};
+                                        {"{SITE}", PRODUCT_SITE}, {"\\0", std::string(1, '\0')}};
         for (auto &p : pairs) replaceEvery(text, p[0], p[1]);
         return text;
+    }
+    /* The package's bytes with every image path in it put back as the link whose image its file holds (as asked
+     * for, its %XX decoded). */
+    std::string restored() {
+        std::string text = converted("utf-16le", "utf-8", readFile(package).substr(2));
+        for (const fs::directory_entry &e : fs::directory_iterator(target)) {
+            std::string asked = readFile(e.path().string()).substr(2), link;
+            for (size_t i = 0; i < asked.size(); i++) {
+                bool escaped = asked[i] == '%' && i + 2 < asked.size();
+                link += escaped ? (char)std::stoi(asked.substr(i + 1, 2), nullptr, 16) : asked[i];
+                if (escaped) i += 2;
+            }
+            replaceEvery(text, fs::canonical(e.path()).string(), hosts.url(link));
+        }
+        return packageBytes(utf16(text));
     }
     /* The names without their time prefix, each file checked to hold the image of a link that was asked for. */
     Strings files(const Strings &asked) const {

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!writeFile(path, std::string((const char *)data, size))) abort();
     PtrVector *items = ptrVectorCreateDefault();
     char *text = NULL;
-    if (loadPackage(path.c_str(), items, &text) == 1) free(text);
+    if (loadPackage(path.c_str(), items, &text, nullptr) == 1) free(text);
     itemListClear(items);
     ptrVectorDestroy(items, 0);
     return 0;

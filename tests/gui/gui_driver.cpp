@@ -195,14 +195,16 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
     }
     EXPECT_EQ(service.requests(1).at(0).rfind("GET /check?version=" LUMORA_VERSION " HTTP/1.", 0), 0u);
 
-    std::string singleByte = dir.file("x.csv"), longTitle = dir.file("long.csv"), gone = link("/gone.jpg");
+    std::string singleByte = dir.file("x.csv"), longTitle = dir.file("long.csv"), twice = dir.file("twice.csv"), gone = link("/gone.jpg");
     std::string webPage = link("/page.jpg"), drawing = link("/draw.jpg"), report = dir.file("package-失败清单.csv");
     ASSERT_TRUE(writeFile(singleByte, "version 1.00\r\ntitle\tdescription\r\n"));
+    ASSERT_TRUE(writeFile(twice, packageBytes(u"version 1.00\r\n宝贝名称\t宝贝描述\t无线详情\t无线详情\r\n\"一\"\t\"\"\t\"\"\t\"\"\r\n")));
     ASSERT_TRUE(writePackage(longTitle, {itemRow(std::u16string(128, u'长'), u"")}));  // 256 GBK bytes
     const struct { std::string path, text; std::vector<int> buttons; } refusals[] = {{"", "请选择一个淘宝数据包(csv)文件", {IDOK}},
         {dir.file("none.csv"), "选择的csv文件不存在，请重新选择", {IDOK}},
-        {singleByte, loadFailureMessage(0, singleByte.c_str()), {IDYES, IDNO}},  // open the guide?
-        {longTitle, loadFailureMessage(2, longTitle.c_str()), {IDOK}}};
+        {singleByte, loadFailureMessage(0, singleByte.c_str(), ""), {IDYES, IDNO}},  // open the guide?
+        {longTitle, loadFailureMessage(2, longTitle.c_str(), ""), {IDOK}},
+        {twice, loadFailureMessage(0, twice.c_str(), "表头中有两列都名为“无线详情”(第3列和第4列)，无法确定该读哪一列"), {IDYES, IDNO}}};
     for (const auto &r : refusals) {
         if (!r.path.empty()) drop({r.path});
         click(ID_NEXT);

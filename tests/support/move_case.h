@@ -44,7 +44,7 @@ struct MoveCase {
 static const char *const CASE_RECORDS[] = {"guard", "rate", "defaults", "timeouts", "most", "asks", "moves", "never",
                                            "shared", "args", "raw", "mkdir", "stop", "again", "terminal", "status",
                                            "err", "errhas", "out", "hides", "asked", "left", "files", "text", "lacks",
-                                           "untouched", "stalereport", "report", "noreport"};
+                                           "untouched", "stalereport", "report", "noreport", "package", "restores"};
 
 static inline Strings words(const std::string &text) {
     std::istringstream in(text);
@@ -269,7 +269,7 @@ static inline int runJob(const ScratchDir &dir, MoveOptions options, int connect
     openAppLog(dir.path().c_str());
     itemListClear(items);
     MoveJob job = {};
-    if (loadPackage(dir.file("package.csv").c_str(), items, &job.packageText) != 1) return -1;
+    if (loadPackage(dir.file("package.csv").c_str(), items, &job.packageText, nullptr) != 1) return -1;
     snprintf(job.packagePath, sizeof job.packagePath, "%s", dir.file("package.csv").c_str());
     snprintf(job.targetFolder, sizeof job.targetFolder, "%s", dir.file("images").c_str());
     snprintf(job.programDir, sizeof job.programDir, "%s", dir.path().c_str());

@@ -39,10 +39,11 @@ struct LoadedPackage {
     int result = -1;
     PtrVector *items = ptrVectorCreate(256, 64);
     char *text = nullptr;
+    std::string problem;  // what the reader found, for a refused package
     LoadedPackage() = default;
     explicit LoadedPackage(const std::string &path) { load(path); }
     ~LoadedPackage() { itemListClear(items); ptrVectorDestroy(items, 0); free(text); }
-    void load(const std::string &path) { result = loadPackage(path.c_str(), items, &text); }
+    void load(const std::string &path) { result = loadPackage(path.c_str(), items, &text, &problem); }
     ItemRecord *item(int i) const { return i >= 0 && i < items->count ? (ItemRecord *)items->items[i] : nullptr; }
     int count() const { return result == 1 ? items->count : -1; }
 };
