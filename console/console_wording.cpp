@@ -55,8 +55,9 @@ std::string failureReasonText(const LinkFailure &f) {
         "", "", "图片大于10MB", "不是图片：是一个网页", "不是图片：WebP 格式，淘宝不支持", "不是图片：AVIF 格式，淘宝不支持",
         "不是图片：内容为空", "不是图片：格式不受支持", "该网站已连续失败5次，已跳过", "网站证书不受信任", "超时",
         "重定向过多或循环", "网站限制访问频率", "无法连接网站", "下载中断", "无法写入本地文件", "图片地址无法识别",
+        "网站暂时不可用（503）", "图片被压缩传输",
     };
-    static_assert(sizeof WORDS / sizeof *WORDS == REASON_BAD_LINK + 1, "a word for every reason");
+    static_assert(sizeof WORDS / sizeof *WORDS == REASON_COMPRESSED + 1, "a word for every reason");
     if (f.reason == REASON_STATUS) return formatText("HTTP %d%s", f.status, statusMeaning(f.status));
     return (unsigned)f.reason < sizeof WORDS / sizeof *WORDS ? WORDS[f.reason] : "";
 }
