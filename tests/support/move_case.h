@@ -126,6 +126,7 @@ private:
     int closedPort = 0;
     std::mutex rateLock;
     std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> served;  // under rateLock: the last second's
+    std::map<std::string, int> answered;  // under rateLock: requests per link
     std::map<std::string, int> ports;
     std::map<std::string, std::unique_ptr<TestServer>> servers;  // stopped first
 
@@ -156,11 +157,22 @@ private:
         }
         return "";
     }
+    /* For "429 N [S]" and "503 N [S]": the status (with "Retry-After: S" when given) to N requests of the link in
+     * N + 1, the image to the next; else "". */
+    std::string busy(const std::string &link, const Strings &kind) {
+        if (kind[0] != "429" && kind[0] != "503") return "";
+        std::lock_guard<std::mutex> hold(rateLock);
+        if (answered[link]++ % (atoi(kind[1].c_str()) + 1) == atoi(kind[1].c_str())) return "";
+        return "HTTP/1.1 " + kind[0] + (kind[0] == "429" ? " Too Many Requests" : " Service Unavailable") + "\r\n" +
+               (kind.size() > 2 ? "Retry-After: " + kind[2] + "\r\n" : "") + "Content-Length: 0\r\n\r\n";
+    }
     Reply answer(const std::string &host, const std::string &request) {
         std::string link = host + request.substr(4, request.find(' ', 4) - 4), over = overRate(host);
         if (!over.empty()) return reply(over);
         auto found = c.replies.find(link);
         Strings kind = words(found == c.replies.end() ? "jpeg" : found->second);
+        std::string status = busy(link, kind);
+        if (!status.empty()) return reply(status);
         std::string guard = guardOf(host), mark = "\r\nReferer: http://127.0.0.1:" + std::to_string(ports[host]) + "/\r\n";
         bool unguarded = !guard.empty() && request.find(mark) == std::string::npos;
         if (unguarded && guard == "referer") return reply("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
