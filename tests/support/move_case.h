@@ -183,6 +183,7 @@ private:
         std::string bytes = head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
         if (kind[0] == "404") bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
         if (kind[0] == "html") bytes = head + "Content-Length: 6\r\n\r\n<html>";
+        if (kind[0] == "gzip") bytes = head + "Content-Encoding: gzip\r\n" + bytes.substr(head.size());
         if (kind[0] == "redirect") bytes = "HTTP/1.1 302 Found\r\nLocation: " + url(kind[1]) + "\r\nContent-Length: 0\r\n\r\n";
         char size[16];
         snprintf(size, sizeof size, "%zx\r\n", body.size());
