@@ -2,7 +2,10 @@
  *
  * The bar line is rewritten after a carriage return and never gets shorter
  * (a shorter one is padded with spaces), so no terminal control sequence is
- * needed to clear it: the Windows console shows it the same way. The job's
+ * needed to clear it: the Windows console shows it the same way. It never
+ * takes the terminal's last column either, where a line would wrap and
+ * leave a stale copy at each redraw: fields are dropped from the right
+ * until it fits the width the terminal has at that redraw. The job's
  * thread and the ticker both draw, so everything written to standard error
  * while a job runs goes through one lock, and a line never breaks into
  * another. Every write goes through writeText, which turns the GBK texts
@@ -10,10 +13,10 @@
  * columns, so the bar's length in bytes is its width. */
 #include "console_view.h"
 
-#include <string.h>
 
 #include <mutex>
 #include <unordered_set>
+#include <vector>
 
 #include "console_wording.h"
 #include "download_pool.h"
@@ -25,6 +28,12 @@
 #include "text_utils.h"
 
 enum { BAR_WIDTH = 20 };
+
+/* The width assumed of a terminal that does not tell its own. */
+enum { USUAL_COLUMNS = 80 };
+
+/* The stretch of the run the rate and the time left are taken over. */
+enum { RECENT_SECONDS = 30 };
 
 static std::mutex drawing;  // standard error, and the figures, while a job runs
 typedef std::lock_guard<std::mutex> DrawLock;
@@ -68,6 +77,7 @@ void startProgress(ConsoleProgress *progress, ProgressStyle style, const MoveOpt
     progress->itemCount = items->count;
     if (style == PROGRESS_BAR) progress->images = selectedLinks(options, items);
     progress->started = std::chrono::steady_clock::now();
+    progress->recent.push_back({0.0, 0});
 }
 
 /* Images done: the downloads finished, or the links the walk has counted
@@ -84,20 +94,47 @@ static int filledCells(const ConsoleProgress *p, long images) {
     return total > 0 ? (int)((long long)done * BAR_WIDTH / total) : BAR_WIDTH;
 }
 
-/* Draws the bar over the line, padded to the longest drawn. */
-static void drawBar(ConsoleProgress *p) {
-    char bar[BAR_WIDTH + 1];
+/* The rate and the time left over the recent stretch, noting images done now. */
+static RateFigures recentFigures(ConsoleProgress *p, long images) {
+    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - p->started;
+    double now = elapsed.count();
+    p->recent.push_back({now, images});
+    // the oldest kept is the last one at or before the stretch's start
+    while (p->recent.size() > 2 && p->recent[1].first <= now - RECENT_SECONDS) p->recent.pop_front();
+    const std::pair<double, long> &from = p->recent.front();
+    return rateFigures(images, p->images, images - from.second, now - from.first);
+}
+
+/* The bar's fields, each with the blanks before it; the first is dropped last. */
+static std::vector<std::string> barFields(ConsoleProgress *p) {
     long images = imagesDone(p);
     int filled = filledCells(p, images);
-    memset(bar, '#', (size_t)filled);
-    memset(bar + filled, '-', (size_t)(BAR_WIDTH - filled));
-    bar[BAR_WIDTH] = '\0';
-    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - p->started;
-    std::string line = formatText("\r[%s] 宝贝 %d/%d  图片 %ld/%ld  失败 %ld  %s", bar, p->doneCount, p->itemCount, images,
-                                  p->images, p->failed, rateFigures(images, p->images, seconds.count()).c_str());
-    if (line.size() < p->barLength) line.append(p->barLength - line.size(), ' ');
+    std::string bar = "[" + std::string((size_t)filled, '#') + std::string((size_t)(BAR_WIDTH - filled), '-') + "]";
+    RateFigures figures = recentFigures(p, images);
+    return {bar, formatText(" 宝贝 %d/%d", p->doneCount, p->itemCount), formatText("  图片 %ld/%ld", images, p->images),
+            formatText("  失败 %ld", p->failed), "  " + figures.rate, "  " + figures.left};
+}
+
+/* As many fields from the left as fit in width columns. */
+static std::string fittedFields(const std::vector<std::string> &fields, size_t width) {
+    std::string line;
+    for (const std::string &field : fields) {
+        if (line.size() + field.size() > width) break;
+        line += field;
+    }
+    return line;
+}
+
+/* Draws the bar over the line, padded to the last one drawn, short of the
+ * terminal's last column. */
+static void drawBar(ConsoleProgress *p) {
+    int columns = terminalColumns();
+    size_t width = (size_t)(columns > 0 ? columns - 1 : USUAL_COLUMNS - 1);
+    std::string line = fittedFields(barFields(p), width);
+    size_t padded = p->barLength < width ? p->barLength : width;
+    if (line.size() < padded) line.append(padded - line.size(), ' ');
     p->barLength = line.size();
-    writeText(stderr, line.c_str());
+    writeText(stderr, ("\r" + line).c_str());
     p->barOpen = 1;
 }
 

@@ -16,6 +16,7 @@
 #include <stdio.h>
 
 #include <chrono>
+#include <deque>
 #include <string>
 #include <unordered_map>
 
@@ -35,7 +36,8 @@ struct ConsoleProgress {
     long failed;
     long images;          /* distinct links the job will fetch; counted for the bar only */
     std::chrono::steady_clock::time_point started;
-    size_t barLength;     /* the longest bar drawn, which a shorter one is padded to */
+    std::deque<std::pair<double, long>> recent;  /* (seconds, images done) at each redraw of the recent stretch */
+    size_t barLength;     /* the bar last drawn, which a shorter one is padded to while it fits */
     int barOpen;          /* the bar is on screen without its line end */
 };
 

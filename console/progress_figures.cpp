@@ -1,7 +1,8 @@
 /* The progress bar's timed figures; see progress_figures.h.
  *
- * The rate is taken over the whole run so far, which steadies as the run
- * goes on, and the time left assumes it holds for the images left. */
+ * The rate is taken over a recent stretch of the run, not the whole of it,
+ * so that a slow host at the end shows as such; the time left assumes the
+ * rate holds for the images left. */
 #include "progress_figures.h"
 
 #include <math.h>
@@ -19,12 +20,12 @@ static std::string clockText(double wait) {
     return formatText("%ld:%02ld:%02ld", seconds / SECONDS_PER_HOUR, minutes, rest);
 }
 
-std::string rateFigures(long done, long total, double seconds) {
+RateFigures rateFigures(long done, long total, long recentDone, double recentSeconds) {
     std::string rate = "--", left = "--";
-    if (done > 0 && seconds > 0) {
-        double perSecond = done / seconds;
+    if (done > 0 && recentSeconds > 0) {
+        double perSecond = recentDone / recentSeconds;
         rate = perSecond < 0.1 ? "<0.1" : formatText("%.1f", perSecond);
-        left = clockText((total > done ? total - done : 0) / perSecond);
+        if (recentDone > 0) left = clockText((total > done ? total - done : 0) / perSecond);
     }
-    return formatText("%s张/秒  剩余 %s", rate.c_str(), left.c_str());
+    return {rate + "张/秒", "剩余 " + left};
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,9 +38,10 @@ static void drain(int master, std::string *text) {
 }
 
 /* Runs lumora-move with the arguments and with home at dir, output to files in dir (standard error through a
- * pseudo-terminal with terminal), stop signals at their default; stop() may signal it. The exit status, or -1 when it
- * had to be killed. */
-static int runMove(const std::string &dir, Strings args, const std::function<void(pid_t)> &stop, bool terminal = false) {
+ * pseudo-terminal with terminal, of that many columns when above 0), stop signals at their default; stop() may
+ * signal it. The exit status, or -1 when it had to be killed. */
+static int runMove(const std::string &dir, Strings args, const std::function<void(pid_t)> &stop, bool terminal = false,
+                   int columns = 0) {
     args.insert(args.begin(), {LUMORA_MOVE_PATH, "--connections", "1"});
     Strings env = {"HOME=" + fs::canonical(dir).string(), "XDG_DESKTOP_DIR="};
     for (char **e = environ; *e; e++)
@@ -49,6 +51,8 @@ static int runMove(const std::string &dir, Strings args, const std::function<voi
                    open((dir + "/err").c_str(), O_WRONLY | O_CREAT, 0644)};
     int master = terminal ? posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK) : -1;
     int slave = master >= 0 && !grantpt(master) && !unlockpt(master) ? open(ptsname(master), O_RDWR | O_NOCTTY) : -1;
+    struct winsize size = {24, (unsigned short)columns, 0, 0};
+    if (slave >= 0 && columns > 0) ioctl(slave, TIOCSWINSZ, &size);
     if (slave >= 0 && dup2(slave, files[2]) >= 0) close(slave);
     std::string shown;
     sigset_t none;
@@ -102,9 +106,10 @@ public:
                       // a second signal once the first is told, so that the two are not taken for one
                       for (int waited = 0; stop.size() > 2 && waited < RUN_LIMIT_MS && !occurrences(readFile(dir.file("err")), converted("gbk", "utf-8", "正在停止")); waited += POLL_MS) usleep(POLL_MS * 1000);
                       if (stop.size() > 2) kill(pid, atoi(stop[2].c_str()));
-                  }, has("terminal")),
+                  }, has("terminal"), columns()),
                   atoi(record("status", "0").c_str()));
         std::string out = readFile(dir.file("out")), err = readFile(dir.file("err")), exactErr;
+        expectNarrowerThanTerminal(err);
         for (auto &r : c.more) {
             const std::string &key = r.first, want = expand(r.second), text = loadedText(package);
             if (key == "err") exactErr += want + "\n";
@@ -139,6 +144,17 @@ private:
     ScratchDir dir;
     std::string package = dir.file("package.csv"), target = dir.file("target"), deep = dir.path();
 
+    int columns() const { return atoi(record("terminal").c_str()); }
+    /* No line drawn takes the terminal's last column, where it would wrap. */
+    void expectNarrowerThanTerminal(const std::string &err) const {
+        size_t widest = 0;
+        for (size_t start = 0, end; start < err.size(); start = end + 1) {
+            end = std::min(err.find('\r', start), err.find('\n', start));
+            if (end == std::string::npos) end = err.size();
+            widest = std::max(widest, converted("utf-8", "gbk", err.substr(start, end - start)).size());  // a column a byte
+        }
+        EXPECT_TRUE(columns() <= 0 || widest < (size_t)columns()) << widest;
+    }
     bool has(const std::string &key) const {
         return std::any_of(c.more.begin(), c.more.end(), [&](const auto &r) { return r.first == key; });
     }
@@ -169,8 +185,23 @@ private:
 };
 
 class Console : public testing::TestWithParam<std::string> {};
+/* The items of a "many N" record: N items of one link each, a/0.jpg on, asked for in order. */
+static void addManyItems(MoveCase &c) {
+    for (auto &r : c.more)
+        if (r.first == "many") {
+            std::string asked;
+            for (int i = 0; i < atoi(r.second.c_str()); i++) {
+                c.items.push_back({"item", {"a/" + std::to_string(i) + ".jpg"}, {}});
+                asked += " a/" + std::to_string(i) + ".jpg";
+            }
+            c.more.push_back({"asked", asked});
+            return;
+        }
+}
+
 TEST_P(Console, EndsWithItsStatusOutputAndPackage) {
     MoveCase c = readCase(GetParam());
+    addManyItems(c);
     Strings runs;
     for (auto &r : c.more)
         if (r.first == "args") runs.push_back(r.second);
@@ -183,6 +214,8 @@ TEST_P(Console, EndsWithItsStatusOutputAndPackage) {
 INSTANTIATE_TEST_SUITE_P(Cases, Console, testing::ValuesIn(caseFiles("console")), CaseFileName());
 
 TEST(ProgressFigures, RateAndTimeLeft) {
-    for (const Case &c : readCases("unit/rate_figures.tsv"))
-        EXPECT_EQ(converted("gbk", "utf-8", rateFigures(std::stol(c[0]), std::stol(c[1]), std::stod(c[2]))), c[3]) << c[0];
+    for (const Case &c : readCases("unit/rate_figures.tsv")) {
+        RateFigures f = rateFigures(std::stol(c[0]), std::stol(c[1]), std::stol(c[2]), std::stod(c[3]));
+        EXPECT_EQ(converted("gbk", "utf-8", f.rate + "  " + f.left), c[4]) << c[0];
+    }
 }
