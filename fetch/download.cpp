@@ -444,7 +444,8 @@ static int waitedToTryAgain(const Attempt &a, int result, int *rateLimits) {
     if (result != DOWNLOAD_FAILED || a.waitMs < 0) return 0;
     if (++*rateLimits >= RATE_LIMIT_TRIES) return 0;
     if (clockNow() + a.waitMs > *a.deadline) {
-        snprintf(a.errMsg + strlen(a.errMsg), ERR_MSG_SIZE - strlen(a.errMsg), "\n网站要求等待 %lld 毫秒，超过了这张图片剩余的下载时间",
+        size_t used = strlen(a.errMsg);  // the status line, always shorter than the buffer
+        snprintf(a.errMsg + used, ERR_MSG_SIZE - used, "\n网站要求等待 %lld 毫秒，超过了这张图片剩余的下载时间",
                  (long long)a.waitMs);
         return 0;
     }
