@@ -10,7 +10,8 @@
  * allows it and was read to its exact end. Redirects are followed in one
  * loop, one attempt on the stack at a time. A host that answers 429 or 503
  * is slowed (host_backoff.h), and the hop is asked again once the wait it
- * asked of this image is over, never at once without keep-alive. The
+ * asked of this image is over, never at once without keep-alive; later
+ * images to the host wait behind it. The
  * image's deadline runs only for the image itself: the time its requests
  * wait for their host's turn or a connection slot, while other images hold
  * them, moves the deadline out by as much.
@@ -449,7 +450,7 @@ static int waitedToTryAgain(const Attempt &a, int result, int *rateLimits) {
                  (long long)a.waitMs);
         return 0;
     }
-    sleepUnlessCut(a.waitMs);
+    waitOutAtHost(hostPort(a.parts.host, a.parts.port), a.ticket, a.waitMs);
     return 1;
 }
 

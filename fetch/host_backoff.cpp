@@ -20,7 +20,6 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "conn_pool.h"
 #include "http_exchange.h"
@@ -126,9 +125,13 @@ void hostAnsweredRequest(const std::string &hostPort) {
     turnGiven.notify_all();
 }
 
-void sleepUnlessCut(int64_t ms) {
+void waitOutAtHost(const std::string &hostPort, uint64_t ticket, int64_t ms) {
+    std::unique_lock<std::mutex> lock(waitLock);
+    hostPaces[hostPort].waiting.insert(ticket);
     for (int64_t end = clockNow() + ms, now = clockNow(); now < end && !netCutDone(); now = clockNow())
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(end - now, (int64_t)WAIT_POLL_MS)));
+        turnGiven.wait_for(lock, std::chrono::milliseconds(std::min(end - now, (int64_t)WAIT_POLL_MS)));
+    // taken out without a notice: its next request comes at once and is first in line again
+    hostPaces[hostPort].waiting.erase(ticket);
 }
 
 /* Waits for the turn; 1 when it was taken, 0 when a cut came first.

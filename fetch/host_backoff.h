@@ -3,12 +3,15 @@
  * hostPort(), holds each such host's pace: how many requests it may have
  * out at once. An answer that asks to wait halves the pace (down to one);
  * a run of answered requests gives one back, up to the per-host limit, so
- * one early 429 costs a job little. Only the image that was told to wait
- * waits out the wait it was told; its next request then takes its turn
- * like any other. Turns at a slowed host go in the order the images'
- * downloads began, which is link order in a move, so no image is starved,
- * and the time an image spends waiting for its turn is not charged to its
- * deadline: it ends as it would have moved alone. */
+ * one early 429 costs a job little. The image that was told to wait waits
+ * out the wait it was told; images whose requests are out go on. Turns at
+ * a slowed host go strictly in the order the images' downloads began,
+ * which is link order in a move: no later image takes a turn while an
+ * earlier one waits, for its turn or out its wait. So no image is starved,
+ * and a host that allows fewer requests a second than it is sent cannot
+ * spend an earlier image's tries. The time an image spends waiting behind
+ * others is not charged to its deadline: it ends as it would have moved
+ * alone. */
 #ifndef LUMORA_HOST_BACKOFF_H
 #define LUMORA_HOST_BACKOFF_H
 
@@ -48,13 +51,15 @@ void hostAnsweredRequest(const std::string &hostPort);
 /* A download's place in the host's turns: earlier downloads go first. */
 uint64_t nextTurnTicket(void);
 
-/* Sleeps ms, in short steps, ending early when the connections are cut. */
-void sleepUnlessCut(int64_t ms);
+/* Waits out ms that the host asked of the download with the ticket, ahead
+ * of later downloads to the host, in short steps, ending early when the
+ * connections are cut. */
+void waitOutAtHost(const std::string &hostPort, uint64_t ticket, int64_t ms);
 
 /* A download's turn at a host. At a host that has asked to wait, making
  * it waits until the host has fewer requests out than its pace and no
- * download with an earlier ticket waits; at any other host it is had at
- * once. The wait ends early when the connections are cut. The turn lasts
+ * download with an earlier ticket waits (for a turn or out a wait); at any
+ * other host it is had at once. The wait ends early when the connections are cut. The turn lasts
  * until the host has answered (end) or the turn is destroyed: the host's
  * limits count requests, so a long body does not hold the next request
  * back. */
