@@ -3,8 +3,10 @@
  * request is read) and to every response (before it is sent), and serves
  * /imgN.jpg as N's 20 KB JPEG-like bytes over HTTP/1.1 keep-alive.
  *
- *   delay_server DELAY_MS HOSTS PORT_FILE
+ *   delay_server DELAY_MS HOSTS PORT_FILE [TOO_MANY]
  *
+ * With TOO_MANY, the first that many requests of the run are answered 429
+ * without a Retry-After, as a host that limits its rate does at a burst.
  * It listens on HOSTS free ports of 127.0.0.1, each standing for one image
  * host, writes them to PORT_FILE one a line, and serves one thread per
  * connection until it is ended, or at the latest after LIFETIME_SECONDS. */
@@ -12,6 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -24,6 +27,7 @@
 enum { LIFETIME_SECONDS = 900, ACCEPT_POLL_MS = 100, IDLE_LIMIT_MS = 30000, REQUEST_MAX_BYTES = 16384 };
 
 static int delayMs;
+static std::atomic<int> tooMany{0};  // requests still to be answered 429
 
 static void pause(void) {
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
@@ -43,8 +47,10 @@ static int readRequest(SocketHandle s, std::string *request) {
     return 1;
 }
 
-/* The response to a request: the image its path names, or 404. */
+/* The response to a request: 429 while tooMany lasts, else the image its
+ * path names, or 404. */
 static std::string response(const std::string &request) {
+    if (tooMany.fetch_sub(1) > 0) return "HTTP/1.1 429 Too Many Requests\r\nContent-Length: 0\r\n\r\n";
     int index = 0;
     if (sscanf(request.c_str(), "GET /img%d.jpg ", &index) != 1 || index <= 0)
         return "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
@@ -74,11 +80,12 @@ static void acceptLoop(SocketHandle listener) {
 }
 
 int main(int argc, char **argv) {
-    if (argc != 4) {
-        fprintf(stderr, "usage: delay_server DELAY_MS HOSTS PORT_FILE\n");
+    if (argc != 4 && argc != 5) {
+        fprintf(stderr, "usage: delay_server DELAY_MS HOSTS PORT_FILE [TOO_MANY]\n");
         return 2;
     }
     delayMs = atoi(argv[1]);
+    tooMany = argc == 5 ? atoi(argv[4]) : 0;
     uint16_t version;
     netStartup(&version);
     std::ofstream ports(argv[3]);

@@ -10,7 +10,9 @@
 # and scaled to the whole list, which keeps the run to about two minutes.
 # Last, at 50 ms over 20 hosts, where there is room for more connections
 # than 8, the default against 8 connections and against aria2c with the
-# default's count (-x4) in the same run.
+# default's count (-x4) in the same run. Then one host at 50 ms, with and
+# without a 429 to the first request: a host that asked to wait once is
+# to be back at its pace soon after.
 #   bench/parallel.sh [BUILD_DIR]   (default build/native)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -66,8 +68,8 @@ aria2Seconds() {  # LIST CONNECTIONS
     echo "$secs"
 }
 
-startHosts() {  # DELAY HOSTS: the server, and IMAGES links over its hosts in $work/links
-    "$server" "$1" "$2" "$work/ports" &
+startHosts() {  # DELAY HOSTS [TOO_MANY]: the server, and IMAGES links over its hosts in $work/links
+    "$server" "$1" "$2" "$work/ports" ${3:+"$3"} &
     serverPid=$!
     for _ in $(seq 50); do [ -f "$work/ports" ] && [ "$(wc -l <"$work/ports")" -eq "$2" ] && break; sleep 0.1; done
     mapfile -t ports <"$work/ports"
@@ -111,3 +113,16 @@ awk -v fewer="$fewer" -v dflt="$default" -v aria="$aria" 'BEGIN {
 }'
 stopHosts
 echo "targets: N=$FEWER/dflt at least 1.8, dflt/aria at most 1.2"
+
+echo
+printf '%-22s %12s %12s %10s\n' "delay, hosts" "default" "one 429" "429/plain"
+startHosts 50 1
+plain=$(lumoraSeconds "$work/links" 0)
+stopHosts
+startHosts 50 1 1
+limited=$(lumoraSeconds "$work/links" 0)
+stopHosts
+awk -v plain="$plain" -v limited="$limited" 'BEGIN {
+    printf "%-22s %10.2f s %10.2f s %10.2f\n", "50 ms, 1 host", plain, limited, limited / plain
+}'
+echo "target: 429/plain at most 1.2"

@@ -2,7 +2,10 @@
  *
  * The bar line is rewritten after a carriage return and never gets shorter
  * (a shorter one is padded with spaces), so no terminal control sequence is
- * needed to clear it: the Windows console shows it the same way. The job's
+ * needed to clear it: the Windows console shows it the same way. It never
+ * takes the terminal's last column either, where a line would wrap and
+ * leave a stale copy at each redraw: fields are dropped from the right
+ * until it fits the width the terminal has at that redraw. The job's
  * thread and the ticker both draw, so everything written to standard error
  * while a job runs goes through one lock, and a line never breaks into
  * another. Every write goes through writeText, which turns the GBK texts
@@ -10,9 +13,8 @@
  * columns, so the bar's length in bytes is its width. */
 #include "console_view.h"
 
-#include <string.h>
-
 #include <mutex>
+#include <vector>
 
 #include "console_wording.h"
 #include "failure_report.h"
@@ -24,6 +26,9 @@
 #include "text_utils.h"
 
 enum { BAR_WIDTH = 20 };
+
+/* The width assumed of a terminal that does not tell its own. */
+enum { USUAL_COLUMNS = 80 };
 
 static std::mutex drawing;  // standard error, and the figures, while a job runs
 typedef std::lock_guard<std::mutex> DrawLock;
@@ -40,18 +45,37 @@ static int filledCells(const ProgressFigures &f) {
     return total > 0 ? (int)((long long)done * BAR_WIDTH / total) : BAR_WIDTH;
 }
 
-/* Draws the bar over the line, padded to the longest drawn. */
-static void drawBar(ConsoleProgress *p) {
-    char bar[BAR_WIDTH + 1];
+/* The bar and the figures' fields, each with the blanks before it; the
+ * first is dropped last. */
+static std::vector<std::string> barFields(ConsoleProgress *p) {
     ProgressFigures figures = tallyFigures(&p->tally);
     int filled = filledCells(figures);
-    memset(bar, '#', (size_t)filled);
-    memset(bar + filled, '-', (size_t)(BAR_WIDTH - filled));
-    bar[BAR_WIDTH] = '\0';
-    std::string line = formatText("\r[%s] ", bar) + figuresText(figures);
-    if (line.size() < p->barLength) line.append(p->barLength - line.size(), ' ');
+    std::vector<std::string> fields = figureFields(figures);
+    fields[0] = " " + fields[0];
+    fields.insert(fields.begin(), "[" + std::string((size_t)filled, '#') + std::string((size_t)(BAR_WIDTH - filled), '-') + "]");
+    return fields;
+}
+
+/* As many fields from the left as fit in width columns. */
+static std::string fittedFields(const std::vector<std::string> &fields, size_t width) {
+    std::string line;
+    for (const std::string &field : fields) {
+        if (line.size() + field.size() > width) break;
+        line += field;
+    }
+    return line;
+}
+
+/* Draws the bar over the line, padded to the last one drawn, short of the
+ * terminal's last column. */
+static void drawBar(ConsoleProgress *p) {
+    int columns = terminalColumns();
+    size_t width = (size_t)(columns > 0 ? columns - 1 : USUAL_COLUMNS - 1);
+    std::string line = fittedFields(barFields(p), width);
+    size_t padded = p->barLength < width ? p->barLength : width;
+    if (line.size() < padded) line.append(padded - line.size(), ' ');
     p->barLength = line.size();
-    writeText(stderr, line.c_str());
+    writeText(stderr, ("\r" + line).c_str());
     p->barOpen = 1;
 }
 

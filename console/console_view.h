@@ -25,7 +25,7 @@ enum ProgressStyle { PROGRESS_NONE, PROGRESS_LINES, PROGRESS_BAR };
 struct ConsoleProgress {
     ProgressStyle style;
     ProgressTally tally;  /* images to fetch counted for the bar only */
-    size_t barLength;     /* the longest bar drawn, which a shorter one is padded to */
+    size_t barLength;     /* the bar last drawn, which a shorter one is padded to while it fits */
     int barOpen;          /* the bar is on screen without its line end */
 };
 

@@ -18,7 +18,9 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "charset.h"
@@ -34,6 +36,12 @@ void writeText(FILE *stream, const char *gbk) {
 
 int stderrIsTerminal(void) {
     return _isatty(_fileno(stderr)) != 0;
+}
+
+int terminalColumns(void) {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
 int absoluteFolder(const char *folder, char *out, size_t size) {
@@ -53,6 +61,11 @@ void writeText(FILE *stream, const char *gbk) {
 
 int stderrIsTerminal(void) {
     return isatty(fileno(stderr));
+}
+
+int terminalColumns(void) {
+    struct winsize size;
+    return ioctl(fileno(stderr), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 int absoluteFolder(const char *folder, char *out, size_t size) {

@@ -21,6 +21,11 @@ __attribute__((format(printf, 2, 3))) void printText(FILE *stream, const char *f
 /* 1 when standard error is a terminal, so that a line can be redrawn. */
 int stderrIsTerminal(void);
 
+/* The columns of the terminal that standard error shows on, asked anew at
+ * each call so that a resized window is followed at the next redraw; 0
+ * when it cannot be told. */
+int terminalColumns(void);
+
 /* Makes SIGINT and SIGTERM request the job's abort, as confirming the
  * window's close does, and count; what a second one does is the caller's
  * (stopSignalCount). Output to a closed pipe no longer ends the process

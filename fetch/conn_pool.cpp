@@ -59,6 +59,7 @@ static std::mutex slotLock;
 static std::condition_variable slotFreed;
 static std::map<std::string, int> slotsInUse;             // under slotLock, by "host:port"
 static std::map<const Transport *, std::string> slotOf;  // under slotLock: the slot each connection holds
+static thread_local int64_t slotWaits;  // ms this thread waited for slots, until takeSlotWaits
 static int connectTimeoutMs = NET_TIMEOUT_MS;
 static int ioTimeoutMs = NET_TIMEOUT_MS;
 
@@ -334,12 +335,20 @@ static Transport *takeLeastRecent(void) {
  * 0 with the message when the connections are cut meanwhile. */
 static int takeSlot(const std::string &slot, char *errMsg) {
     std::unique_lock<std::mutex> held(slotLock);
+    int64_t start = clockNow();
     while (slotsInUse[slot] >= CONNECTIONS_PER_HOST) {
         if (connectionsCut(errMsg)) return 0;
         slotFreed.wait_for(held, std::chrono::milliseconds(CUT_POLL_MS));
     }
     slotsInUse[slot]++;
+    slotWaits += clockNow() - start;
     return 1;
+}
+
+int64_t takeSlotWaits(void) {
+    int64_t waited = slotWaits;
+    slotWaits = 0;
+    return waited;
 }
 
 static void giveSlot(const std::string &slot) {

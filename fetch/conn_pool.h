@@ -18,6 +18,8 @@
 #ifndef LUMORA_CONN_POOL_H
 #define LUMORA_CONN_POOL_H
 
+#include <stdint.h>
+
 #include <string>
 
 #include "net.h"
@@ -96,6 +98,10 @@ Transport *poolAcquire(UrlParts *parts, char *errMsg, ConnectFailure *why);
  * parts); closes it when CONNECTIONS_PER_HOST are idle already. A full pool
  * closes its least recently used connection to make room. */
 void poolKeep(const UrlParts *parts, Transport *t);
+
+/* The ms this thread has waited for a host and port's connection slot
+ * since it last asked; asking starts the count again. */
+int64_t takeSlotWaits(void);
 
 /* Closes a connection that connectLink or poolAcquire handed out, giving
  * back its place under CONNECTIONS_PER_HOST; accepts NULL. */

@@ -9,8 +9,12 @@
  * without keep-alive. A connection goes back to the pool only when its reply
  * allows it and was read to its exact end. Redirects are followed in one
  * loop, one attempt on the stack at a time. A host that answers 429 or 503
- * is left alone for the wait it asks (host_backoff.h), by every download,
- * and the hop is asked again after it, never at once without keep-alive.
+ * is slowed (host_backoff.h), and the hop is asked again once the wait it
+ * asked of this image is over, never at once without keep-alive; later
+ * images to the host wait behind it. The
+ * image's deadline runs only for the image itself: the time its requests
+ * wait for their host's turn or a connection slot, while other images hold
+ * them, moves the deadline out by as much.
  *
  * The body is written under a scratch name beside the file, unique to the
  * process ("~" before the name, the process's id and ".part" after it,
@@ -89,6 +93,8 @@ struct Attempt {
     int rateLimits = 0;  // the image's earlier answers that asked to wait
     int64_t waitMs = -1;  // the wait this answer asked for, -1 when it asked for none
     HostTurn *turn = NULL;  // the attempt's turn at its host
+    uint64_t ticket = 0;  // the image's place in its hosts' turns
+    int64_t *deadline = NULL;  // the image's, which waits for others move out
 };
 
 }  // namespace
@@ -241,7 +247,7 @@ static int judge(Attempt &a) {
 static int readBody(Attempt &a, int pos, int end) {
     HttpHeader &h = a.header;
     if (h.contentEncoding[0] && !equalsNoCase(h.contentEncoding, "identity"))
-        return fail(a, REASON_NOT_IMAGE, DOWNLOAD_FAILED, "header.contentEncoding:%s", h.contentEncoding);
+        return fail(a, REASON_COMPRESSED, DOWNLOAD_FAILED, "header.contentEncoding:%s", h.contentEncoding);
     if (h.contentLength != -1) {
         if ((uint32_t)h.contentLength > HTTP_BODY_LIMIT)
             return fail(a, REASON_TOO_LARGE, DOWNLOAD_REFUSED, "fileSize=0, header.contentLength: %u, 大于10M",
@@ -267,19 +273,22 @@ static int dropRedirectBody(Attempt &a, int pos, int end) {
     return 1;
 }
 
-/* Why a status other than 200 fails the image: a line that is none at all
- * did not hold together. */
-static FailReason statusReason(int status) {
-    if (status == 429 || status == 503) return REASON_RATE_LIMITED;
-    return status ? REASON_STATUS : REASON_CUT_SHORT;
+/* Why a status other than 200 fails the image: a 503 that names no wait is
+ * an overloaded or closed site, not a limit; a line that is none at all did
+ * not hold together. */
+static FailReason statusReason(const Attempt &a) {
+    if (a.status == 503 && !a.header.retryAfter[0]) return REASON_UNAVAILABLE;
+    if (a.status == 429 || a.status == 503) return REASON_RATE_LIMITED;
+    return a.status ? REASON_STATUS : REASON_CUT_SHORT;
 }
 
 /* Judges the status line and goes on to the body or the redirect. */
 static int readStatus(Attempt &a, int held, int headerLength) {
     int status = a.status = responseStatus(a.buffer), body = headerLength + 4;
-    // a host that asks to wait makes all its downloads wait; the message stays the status line (below)
+    // a host that asks to wait is slowed; the message stays the status line (below)
     if (status == 429 || status == 503)
         a.waitMs = hostAskedToWait(hostPort(a.parts.host, a.parts.port), a.header.retryAfter, a.rateLimits);
+    else hostAnsweredRequest(hostPort(a.parts.host, a.parts.port));
     a.turn->end();  // answered: the host's next request may go
     if (status == 200) return readBody(a, body, held);
     int redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -288,7 +297,7 @@ static int readStatus(Attempt &a, int held, int headerLength) {
         return DOWNLOAD_REDIRECT;
     }
     if (status == 404) return fail(a, REASON_STATUS, DOWNLOAD_FAILED, "404 Not Found - 文件不存在");
-    return fail(a, statusReason(status), DOWNLOAD_FAILED, "%s", statusMessage(a.buffer, headerLength).c_str());
+    return fail(a, statusReason(a), DOWNLOAD_FAILED, "%s", statusMessage(a.buffer, headerLength).c_str());
 }
 
 /* A header that never came whole. A host that stays silent or crawls is
@@ -310,11 +319,28 @@ static FailReason connectReason(ConnectFailure why) {
     return why == CONNECT_UNTRUSTED ? REASON_UNTRUSTED : REASON_UNREACHABLE;
 }
 
+/* Moves the image's deadline out by ms that others' requests took. */
+static void extendDeadline(Attempt &a, int64_t ms) {
+    *a.deadline += ms;
+    a.clock.deadline = *a.deadline;
+}
+
+/* Counts the answer against its host: one that asks to wait counts as a
+ * failure the first time an image meets it, so that a host that turns five
+ * images away in a row, answering none between, is skipped like one that
+ * cannot be reached; any other answer clears the count. */
+static void countAnswer(Attempt &a) {
+    int status = responseStatus(a.buffer);
+    if (status != 429 && status != 503) hostAnswered(&a.parts);
+    else if (a.rateLimits == 0) countHostFailure(&a.parts);
+}
+
 /* Connects, sends the request, creates the file and reads the response. */
 static int exchange(Attempt &a) {
     char connectMessage[ERR_MSG_SIZE] = {0};
     ConnectFailure why = CONNECT_UNREACHABLE;
     a.conn = a.keepAlive ? poolAcquire(&a.parts, connectMessage, &why) : connectLink(&a.parts, connectMessage, &why);
+    extendDeadline(a, takeSlotWaits());
     if (!a.conn) return fail(a, connectReason(why), DOWNLOAD_FAILED, "%s", connectMessage);
     if (!sendAll(a.conn, httpRequest(a.parts, a.keepAlive, a.referer)))
         return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED, "下载图片失败: send() failed");
@@ -329,7 +355,7 @@ static int exchange(Attempt &a) {
     if (header == HEADER_TOO_LARGE)
         return fail(a, REASON_CUT_SHORT, DOWNLOAD_FAILED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
     if (header == HEADER_CUT_SHORT) return headerCutShort(a, held);
-    hostAnswered(&a.parts);
+    countAnswer(a);
     std::string headerText(a.buffer, (size_t)headerLength);
     parseHttpHeader(&headerText[0], &a.header);
     a.reusable = replyKeepsConnection(a.buffer, a.header);
@@ -374,12 +400,13 @@ static int closeFile(Attempt &a, int keep) {
 
 /* Runs one attempt and cleans up after it. *repeat is set when a failed
  * keep-alive attempt may be tried again without keep-alive. */
-static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) {
+static int attempt(Attempt &a, const char *link, int *repeat) {
     if (!parseUrl(link, &a.parts)) return fail(a, REASON_BAD_LINK, DOWNLOAD_FAILED, "无法parse下载图片地址");
     if (!a.parts.https && a.parts.port == HTTPS_DEFAULT_PORT) a.parts.port = HTTP_DEFAULT_PORT;  // as it always was
-    HostTurn turn(hostPort(a.parts.host, a.parts.port), a.rateLimits, deadline);
+    HostTurn turn(hostPort(a.parts.host, a.parts.port), a.ticket);
     a.turn = &turn;
-    int result = clockNow() > deadline ? clockStopped(a) : exchange(a);
+    extendDeadline(a, turn.waited());
+    int result = clockNow() > *a.deadline ? clockStopped(a) : exchange(a);
     int stopped = a.clock.stop == TRANSFER_TOO_SLOW || a.clock.stop == TRANSFER_TOO_LONG;
     if (stopped && result != DOWNLOAD_WRITE_ERROR) result = clockStopped(a);
     // a cut connection reads as closed: nothing it carried is trusted
@@ -395,7 +422,7 @@ static int attempt(Attempt &a, const char *link, int64_t deadline, int *repeat) 
         closeFile(a, 0);
         dropConnection(a, result == DOWNLOAD_REDIRECT && a.keepAlive && a.reusable);
     }
-    *repeat = !stopped && clockNow() <= deadline && (result == DOWNLOAD_REFUSED || result == DOWNLOAD_FAILED);
+    *repeat = !stopped && clockNow() <= *a.deadline && (result == DOWNLOAD_REFUSED || result == DOWNLOAD_FAILED);
     return result;
 }
 
@@ -413,12 +440,18 @@ static void noteAttempt(const Attempt &a, DownloadReport *report) {
 /* 1, once the wait is over, when an answer that asked to wait leaves the
  * hop another try: the image has had fewer than RATE_LIMIT_TRIES such
  * answers (*rateLimits counts them) and the wait ends before its deadline.
- * It waits for the host and port that answered, which a fallback to plain
- * HTTP may have made another than the link names. */
-static int waitedToTryAgain(const Attempt &a, int result, int *rateLimits, int64_t deadline) {
+ * The wait is the image's own and counts against its deadline; one that
+ * would end past it is not waited, and the log says so. */
+static int waitedToTryAgain(const Attempt &a, int result, int *rateLimits) {
     if (result != DOWNLOAD_FAILED || a.waitMs < 0) return 0;
-    if (++*rateLimits >= RATE_LIMIT_TRIES || clockNow() + a.waitMs > deadline) return 0;
-    HostTurn(hostPort(a.parts.host, a.parts.port), *rateLimits, deadline);
+    if (++*rateLimits >= RATE_LIMIT_TRIES) return 0;
+    if (clockNow() + a.waitMs > *a.deadline) {
+        size_t used = strlen(a.errMsg);  // the status line, always shorter than the buffer
+        snprintf(a.errMsg + used, ERR_MSG_SIZE - used, "\n网站要求等待 %lld 毫秒，超过了这张图片剩余的下载时间",
+                 (long long)a.waitMs);
+        return 0;
+    }
+    waitOutAtHost(hostPort(a.parts.host, a.parts.port), a.ticket, a.waitMs);
     return 1;
 }
 
@@ -429,8 +462,8 @@ static int waitedToTryAgain(const Attempt &a, int result, int *rateLimits, int64
  * keep their images to their own pages answer so. *location receives a
  * redirect's target; shown is the link as the log names it. */
 static int fetchLink(const std::string &shown, const std::string &link, const char *filePath, char *errMsg,
-                     int useKeepAlive, int redirected, int64_t deadline, DownloadReport *report, std::string *location,
-                     int *rateLimits) {
+                     int useKeepAlive, int redirected, int64_t *deadline, DownloadReport *report, std::string *location,
+                     int *rateLimits, uint64_t ticket) {
     for (int keepAlive = useKeepAlive, referer = report->referer;;) {
         Attempt a;  // one at a time: its buffers are large
         a.filePath = filePath;
@@ -439,14 +472,16 @@ static int fetchLink(const std::string &shown, const std::string &link, const ch
         a.keepAlive = keepAlive;
         a.redirected = redirected;
         a.referer = referer;
-        a.clock = transferClock(deadline);
+        a.clock = transferClock(*deadline);
         a.rateLimits = *rateLimits;
+        a.ticket = ticket;
+        a.deadline = deadline;
         int repeat = 0;
-        int result = attempt(a, link.c_str(), deadline, &repeat);
+        int result = attempt(a, link.c_str(), &repeat);
         noteAttempt(a, report);
         *location = a.header.location;
         int parsed = a.parts.host != NULL, hotlinked = a.status == 403 && !referer;
-        int again = waitedToTryAgain(a, result, rateLimits, deadline);
+        int again = waitedToTryAgain(a, result, rateLimits);
         freeUrlParts(&a.parts);
         if (again) continue;
         if (result == DOWNLOAD_REDIRECT || !parsed || !repeat || a.waitMs >= 0 || !(keepAlive || hotlinked)) return result;
@@ -485,10 +520,11 @@ static int downloadBefore(const char *url, const char *filePath, char *errMsg, i
     *report = fresh;
     std::string shown = url, link = requestLink(unescapedLink(url), 1);
     std::vector<std::string> chain = {link};
+    uint64_t ticket = nextTurnTicket();
     for (int rateLimits = 0;;) {
         std::string location;
-        int result =
-            fetchLink(shown, link, filePath, errMsg, useKeepAlive, redirected, deadline, report, &location, &rateLimits);
+        int result = fetchLink(shown, link, filePath, errMsg, useKeepAlive, redirected, &deadline, report, &location,
+                               &rateLimits, ticket);
         if (result != DOWNLOAD_REDIRECT) return result;
         shown = redirectTarget(link, location);
         link = requestLink(shown, 0);

@@ -19,11 +19,12 @@ enum {
  * 308) in a row. At each hop a 403 to a request without the Referer is
  * asked once more with it; a keep-alive attempt that fails with 0 or -1 is
  * repeated once on a fresh connection, except after a 429 or 503: that is
- * asked again once the wait the host asks for is over, up to
- * RATE_LIMIT_TRIES answers in all (host_backoff.h). filePath is the
- * caller's: the whole image replaces what stands there (the empty file of
- * a claimed name). Returns 1 when the file is complete; otherwise filePath
- * is left as it was, no scratch file remains, and errMsg (ERR_MSG_SIZE
+ * asked again once the wait the host asks for is over (never sooner than
+ * the back-off step), up to RATE_LIMIT_TRIES answers in all
+ * (host_backoff.h). filePath is the caller's: the whole image replaces
+ * what stands there (the empty file of a claimed name). Returns 1 when the
+ * file is complete; otherwise filePath is left as it was, no scratch file
+ * remains, and errMsg (ERR_MSG_SIZE
  * bytes, cleared by the caller) holds the reason. useKeepAlive takes the
  * pooled connection; redirected is 0 for callers (1 follows no redirect). */
 int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected);
@@ -43,11 +44,13 @@ enum FailReason {
     REASON_UNTRUSTED,     /* the host's certificate is not trusted */
     REASON_TIMED_OUT,     /* no answer in time, too slow, or past the image's deadline */
     REASON_REDIRECTS,     /* too many redirects, or a loop */
-    REASON_RATE_LIMITED,  /* still 429 or 503 after every try */
+    REASON_RATE_LIMITED,  /* still 429 or 503 after every try, or told to wait past the deadline */
     REASON_UNREACHABLE,   /* the name did not resolve or no connection could be made */
     REASON_CUT_SHORT,     /* the answer broke off or did not hold together */
     REASON_LOCAL_FILE,    /* the local file could not be created or written */
     REASON_BAD_LINK,      /* the link, or a redirect's target, is none that can be fetched */
+    REASON_UNAVAILABLE,   /* still 503 without a Retry-After after every try: overloaded or closed */
+    REASON_COMPRESSED,    /* the body came compressed (Content-Encoding), which is never asked for */
 };
 
 /* What one image's download is asked for beyond its link, and what it met. */

@@ -1,12 +1,12 @@
-/* The hosts' waits; see host_backoff.h.
+/* The hosts' paces; see host_backoff.h.
  *
- * A host that asked to wait has an entry behind one lock: the time it may
- * be asked again, on the steady clock (a later answer only ever pushes it
- * further out), whether its one request is out, and how many downloads
- * wait for it, by how often their image was turned away. Waiting sleeps on
- * a condition in short steps, so that a cut is noticed at once and a turn
- * given back is taken at once. A Retry-After is a number of seconds or an
- * HTTP date in any of its three forms, read against the wall clock. */
+ * A host that asked to wait has an entry behind one lock: its pace, the
+ * requests it has out, the answered run towards a step back up, and the
+ * tickets of the downloads waiting for a turn, the earliest first. Waiting
+ * sleeps on a condition in short steps, so that a cut is noticed at once
+ * and a turn given back is taken at once. A Retry-After is a number of
+ * seconds or an HTTP date in any of its three forms, read against the wall
+ * clock. */
 #include "host_backoff.h"
 
 #include <stdio.h>
@@ -14,35 +14,44 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 
+#include "conn_pool.h"
 #include "http_exchange.h"
 #include "net.h"
 
-/* The longest sleep between two looks at the wait and the cut. */
+/* The longest sleep between two looks at the pace and the cut. */
 enum { WAIT_POLL_MS = 50 };
 
 namespace {
 
 /* A host that asked to wait. */
-struct HostWait {
-    int64_t until = 0;                      // steady-clock ms before which it is not asked
-    int busy = 0;                           // a download has its turn
-    int waiting[RATE_LIMIT_TRIES + 1] = {};  // downloads waiting, by how often their image was turned away
+struct HostPace {
+    int pace = CONNECTIONS_PER_HOST;  // requests it may have out at once
+    int busy = 0;                     // requests out
+    int run = 0;                      // answered requests since the pace last changed
+    std::set<uint64_t> waiting;       // tickets of the downloads waiting for a turn
 };
 
 }  // namespace
 
 static std::mutex waitLock;
 static std::condition_variable turnGiven;
-static std::map<std::string, HostWait> hostWaits;  // under waitLock, by hostPort()
-static int backoffUnitMs = BACKOFF_UNIT_MS;
+static std::map<std::string, HostPace> hostPaces;  // under waitLock, by hostPort()
+static std::atomic<int> backoffUnitMs{BACKOFF_UNIT_MS};
+static std::atomic<uint64_t> tickets{0};
 
 void setBackoffUnit(int ms) {
     backoffUnitMs = ms;
+}
+
+uint64_t nextTurnTicket(void) {
+    return ++tickets;
 }
 
 /* Days from 1970-01-01 to a date of the Gregorian calendar. */
@@ -78,75 +87,88 @@ static int64_t httpDateSeconds(const char *text) {
     return ((daysSince1970(year, month, day) * 24 + hour) * 60 + minute) * 60 + second;
 }
 
-/* The wait a Retry-After value asks for, in ms, at most the cap; -1 when it
- * is neither a number of seconds nor a date. A date gone by asks for none. */
-static int64_t retryAfterMs(const char *value) {
+/* The wait a Retry-After value asks for, in ms of back-off units, at most
+ * the cap; -1 when it is neither a number of seconds nor a date. A date
+ * gone by asks for none. */
+static int64_t retryAfterMs(const char *value, int64_t unit, int64_t cap) {
     size_t digits = strspn(value, "0123456789");
     if (digits && !value[digits + strspn(value + digits, " \t")]) {
         long long seconds = strtoll(value, NULL, 10);  // saturates, far beyond the cap
-        return seconds >= RETRY_AFTER_CAP_MS / 1000 ? (int64_t)RETRY_AFTER_CAP_MS : seconds * 1000;
+        return seconds >= cap / unit ? cap : seconds * unit;
     }
     int64_t date = httpDateSeconds(value);
     if (date < 0) return -1;
     using namespace std::chrono;
     int64_t now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    return std::min(std::max(date * 1000 - now, (int64_t)0), (int64_t)RETRY_AFTER_CAP_MS);
+    return std::min(std::max(date * 1000 - now, (int64_t)0) * unit / 1000, cap);
 }
 
 int64_t hostAskedToWait(const std::string &hostPort, const char *retryAfter, int earlier) {
-    int64_t ms = retryAfterMs(retryAfter);
-    if (ms < 0) ms = std::min((int64_t)backoffUnitMs << std::min(earlier, 2), (int64_t)RETRY_AFTER_CAP_MS);
+    int64_t unit = std::max((int)backoffUnitMs, 1), cap = RETRY_AFTER_CAP_MS / BACKOFF_UNIT_MS * unit;
+    int64_t step = std::min(unit << std::min(earlier, 2), cap);
+    int64_t ms = std::max(retryAfterMs(retryAfter, unit, cap), step);  // never sooner than the step
     std::lock_guard<std::mutex> held(waitLock);
-    int64_t &until = hostWaits[hostPort].until;
-    until = std::max(until, clockNow() + ms);
+    HostPace &h = hostPaces[hostPort];
+    h.pace = std::max(h.pace / 2, 1);
+    h.run = 0;
     return ms;
 }
 
-/* 1 when a download whose image was turned away more often than rank waits
- * for the host. Called under waitLock. */
-static int waitsBefore(const HostWait &h, int rank) {
-    for (int r = rank + 1; r <= RATE_LIMIT_TRIES; r++)
-        if (h.waiting[r]) return 1;
-    return 0;
+void hostAnsweredRequest(const std::string &hostPort) {
+    std::lock_guard<std::mutex> held(waitLock);
+    auto found = hostPaces.find(hostPort);
+    if (found == hostPaces.end() || found->second.pace >= CONNECTIONS_PER_HOST) return;
+    HostPace &h = found->second;
+    if (++h.run < PACE_RECOVERY_RUN) return;
+    h.pace++;
+    h.run = 0;
+    turnGiven.notify_all();
 }
 
-/* Waits for the turn; 1 when it was taken, 0 when the deadline or a cut
- * came first. Called under waitLock, held by lock. */
-static int takeTurn(std::unique_lock<std::mutex> &lock, const std::string &key, int rank, int64_t deadline) {
+void waitOutAtHost(const std::string &hostPort, uint64_t ticket, int64_t ms) {
+    std::unique_lock<std::mutex> lock(waitLock);
+    hostPaces[hostPort].waiting.insert(ticket);
+    for (int64_t end = clockNow() + ms, now = clockNow(); now < end && !netCutDone(); now = clockNow())
+        turnGiven.wait_for(lock, std::chrono::milliseconds(std::min(end - now, (int64_t)WAIT_POLL_MS)));
+    // taken out without a notice: its next request comes at once and is first in line again
+    hostPaces[hostPort].waiting.erase(ticket);
+}
+
+/* Waits for the turn; 1 when it was taken, 0 when a cut came first.
+ * Called under waitLock, held by lock. */
+static int takeTurn(std::unique_lock<std::mutex> &lock, const std::string &key, uint64_t ticket) {
     for (;;) {
-        HostWait &h = hostWaits[key];
-        int64_t now = clockNow();
-        if (now > deadline || netCutDone()) return 0;
-        if (now >= h.until && !h.busy && !waitsBefore(h, rank)) {
-            h.busy = 1;
+        HostPace &h = hostPaces[key];
+        h.waiting.insert(ticket);  // again after the paces were forgotten meanwhile
+        if (netCutDone()) return 0;
+        if (h.busy < h.pace && *h.waiting.begin() == ticket) {
+            h.busy++;
             return 1;
         }
-        int64_t step = std::min({now < h.until ? h.until - now : (int64_t)WAIT_POLL_MS, deadline + 1 - now,
-                                 (int64_t)WAIT_POLL_MS});
-        turnGiven.wait_for(lock, std::chrono::milliseconds(step));
+        turnGiven.wait_for(lock, std::chrono::milliseconds(WAIT_POLL_MS));
     }
 }
 
-HostTurn::HostTurn(const std::string &hostPort, int turnedAway, int64_t deadline) : key(hostPort) {
-    int rank = std::min(std::max(turnedAway, 0), (int)RATE_LIMIT_TRIES);
+HostTurn::HostTurn(const std::string &hostPort, uint64_t ticket) : key(hostPort) {
     std::unique_lock<std::mutex> lock(waitLock);
-    if (!hostWaits.count(key)) return;  // a host that never asked to wait is asked at once
-    hostWaits[key].waiting[rank]++;
-    held = takeTurn(lock, key, rank, deadline);
-    hostWaits[key].waiting[rank]--;
-    turnGiven.notify_all();  // one waiting behind this one may go now
+    if (!hostPaces.count(key)) return;  // a host that never asked to wait is asked at once
+    int64_t start = clockNow();
+    held = takeTurn(lock, key, ticket);
+    hostPaces[key].waiting.erase(ticket);
+    waitedMs = clockNow() - start;
+    turnGiven.notify_all();  // the next ticket may go now
 }
 
 void HostTurn::end() {
     if (!held) return;
     held = 0;
     std::lock_guard<std::mutex> lock(waitLock);
-    auto found = hostWaits.find(key);
-    if (found != hostWaits.end()) found->second.busy = 0;
+    auto found = hostPaces.find(key);
+    if (found != hostPaces.end() && found->second.busy > 0) found->second.busy--;
     turnGiven.notify_all();
 }
 
 void forgetHostWaits(void) {
     std::lock_guard<std::mutex> held(waitLock);
-    hostWaits.clear();
+    hostPaces.clear();
 }

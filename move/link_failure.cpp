@@ -8,6 +8,7 @@ int againMayHelp(const LinkFailure &f) {
     case REASON_HOST_SKIPPED:
     case REASON_TIMED_OUT:
     case REASON_RATE_LIMITED:
+    case REASON_UNAVAILABLE:
     case REASON_UNREACHABLE:
     case REASON_CUT_SHORT:
     case REASON_LOCAL_FILE:

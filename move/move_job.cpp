@@ -36,6 +36,7 @@
 #include "download_pool.h"
 #include "fail_ledger.h"
 #include "failure_report.h"
+#include "failure_words.h"
 #include "file_helpers.h"
 #include "hotlink_hosts.h"
 #include "link_rewrite.h"
@@ -67,6 +68,7 @@ struct JobState {
     int failedCount = 0;  // distinct links that failed
     int failedAgain = 0;  // of them, those that moving again may fetch
     int sharedCount = 0;  // kept links whose picture other links of their host share
+    unsigned failedKinds = 0;  // the kinds of failure met (failure_words.h)
     HotlinkHosts hotlink; // the hosts asked with the Referer, and the copies that tell
     char errMsg[ERR_MSG_SIZE];
     DownloadPool *pool;
@@ -185,6 +187,7 @@ static void recordFailure(JobState &s, ItemRecord *item, const char *url, ImageK
     LinkFailure failure = {report.reason, report.status};
     if (s.job->reasons) (*s.job->reasons)[url] = failure;
     s.failedAgain += againMayHelp(failure);
+    s.failedKinds |= failureKind(failure);
     remember(s, url, "");
     listFailure(item, kind, url);
     s.failedCount++;
@@ -441,16 +444,16 @@ static void reportRewrite(void *context, int percent) {
 static std::string failureAdvice(const JobState &s) {
     static const char BLANK[] = "注意：开始搬家前在 [将搬家失败的图片替换成空白图片] 前面打上钩。";
     static const char AGAIN[] = "请再次对csv文件进行1到2次的搬家，如果依然提示搬家失败，请联系我们的客服。";
-    static const char FINAL[] = "再次搬家也不会成功（图片不存在、网站拒绝、不是图片或大于10MB），请换用能正常显示的图片，"
-                                "或者再次对csv文件进行搬家，";
+    std::string never = "再次搬家也不会成功（" + failureKindWords(s.failedKinds, 0) + "），请换用能正常显示的图片，" +
+                        "或者再次对csv文件进行搬家，";
     std::string check = "解决办法：在宝贝列表中选中搬家失败的宝贝，复制搬家失败的图片地址到浏览器中检查能否正常显示。\n\n";
     int final = s.failedCount - s.failedAgain;
     if (final == 0)
         return check + "1.如果在浏览器中都不能显示，请再次对csv文件进行搬家，" + BLANK +
                "\n\n2.如果搬家失败的图片地址在浏览器中打开能正常显示图片，" + AGAIN;
-    if (s.failedAgain == 0) return check + "这些图片" + FINAL + BLANK;
-    return check + formatText("1.其中 %d 张图片", final) + FINAL + BLANK +
-           formatText("\n\n2.其余 %d 张图片（网站超时、无法连接或限制访问频率），", s.failedAgain) + AGAIN;
+    if (s.failedAgain == 0) return check + "这些图片" + never + BLANK;
+    return check + formatText("1.其中 %d 张图片", final) + never + BLANK +
+           formatText("\n\n2.其余 %d 张图片（%s），", s.failedAgain, failureKindWords(s.failedKinds, 1).c_str()) + AGAIN;
 }
 
 /* A word on the kept links whose picture other links of their host share. */
@@ -471,7 +474,7 @@ static void showOutcome(JobState &s, int changed) {
     else if (changed)
         text = done + "\n\n注意：有部分图片搬家失败！\n\n\n" + failureAdvice(s);
     else
-        text = warn ? "图片搬家失败，没有找到搬家成功的图片。" : "没有找到需要搬家的图片。";
+        text = warn ? "图片搬家失败，没有找到搬家成功的图片。\n\n\n" + failureAdvice(s) : "没有找到需要搬家的图片。";
     text += updateFailureReport(s.job->packagePath, s.job->items, s.job->reasons, s.job->shared);
     int notice = warn || (changed && s.sharedCount);
     const MoveView *view = s.job->view;

@@ -1,7 +1,7 @@
 /* A move's progress figures; see progress_figures.h.
  *
- * The rate is taken over the whole run so far, which steadies as the run
- * goes on, and the time left assumes it holds for the images left. Images
+ * The rate is taken over the recent stretch of the run, not the whole of
+ * it, and the time left assumes it holds for the images left. Images
  * done are the downloads finished, or the links the walk has counted where
  * more (a link that failed without a download). */
 #include "progress_figures.h"
@@ -45,6 +45,7 @@ void startTally(ProgressTally *tally, const MoveOptions &options, const PtrVecto
     if (countImages) tally->images = selectedLinks(options, items);
     tally->finishedBefore = downloadsFinished();
     tally->started = std::chrono::steady_clock::now();
+    tally->recent.push_back({0.0, 0});
 }
 
 void tallyItem(ProgressTally *t, const ItemRecord *item, int doneCount) {
@@ -55,16 +56,28 @@ void tallyItem(ProgressTally *t, const ItemRecord *item, int doneCount) {
     t->doneCount = doneCount;
 }
 
-ProgressFigures tallyFigures(const ProgressTally *t) {
+ProgressFigures tallyFigures(ProgressTally *t) {
     long done = downloadsFinished() - t->finishedBefore, walked = t->moved + t->failed;
     done = done > walked ? done : walked;
-    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - t->started;
-    return {t->doneCount, t->itemCount, done < t->images ? done : t->images, t->images, t->failed, seconds.count()};
+    done = done < t->images ? done : t->images;
+    double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - t->started).count();
+    t->recent.push_back({now, done});
+    // the oldest kept is the last one at or before the stretch's start
+    while (t->recent.size() > 2 && t->recent[1].first <= now - RECENT_SECONDS) t->recent.pop_front();
+    const std::pair<double, long> &from = t->recent.front();
+    return {t->doneCount, t->itemCount, done, t->images, t->failed, done - from.second, now - from.first};
+}
+
+std::vector<std::string> figureFields(const ProgressFigures &f) {
+    RateFigures rate = rateFigures(f.imagesDone, f.images, f.recentDone, f.recentSeconds);
+    return {formatText("宝贝 %d/%d", f.itemsDone, f.items), formatText("  图片 %ld/%ld", f.imagesDone, f.images),
+            formatText("  失败 %ld", f.failed), "  " + rate.rate, "  " + rate.left};
 }
 
 std::string figuresText(const ProgressFigures &f) {
-    return formatText("宝贝 %d/%d  图片 %ld/%ld  失败 %ld  ", f.itemsDone, f.items, f.imagesDone, f.images, f.failed) +
-           rateFigures(f.imagesDone, f.images, f.seconds);
+    std::string text;
+    for (const std::string &field : figureFields(f)) text += field;
+    return text;
 }
 
 /* "m:ss", or "h:mm:ss" from an hour on; a longer time than LONGEST_SHOWN
@@ -76,12 +89,12 @@ static std::string clockText(double wait) {
     return formatText("%ld:%02ld:%02ld", seconds / SECONDS_PER_HOUR, minutes, rest);
 }
 
-std::string rateFigures(long done, long total, double seconds) {
+RateFigures rateFigures(long done, long total, long recentDone, double recentSeconds) {
     std::string rate = "--", left = "--";
-    if (done > 0 && seconds > 0) {
-        double perSecond = done / seconds;
+    if (done > 0 && recentSeconds > 0) {
+        double perSecond = recentDone / recentSeconds;
         rate = perSecond < 0.1 ? "<0.1" : formatText("%.1f", perSecond);
-        left = clockText((total > done ? total - done : 0) / perSecond);
+        if (recentDone > 0) left = clockText((total > done ? total - done : 0) / perSecond);
     }
-    return formatText("%s张/秒  剩余 %s", rate.c_str(), left.c_str());
+    return {rate + "张/秒", "剩余 " + left};
 }

@@ -9,8 +9,10 @@
 #define LUMORA_PROGRESS_FIGURES_H
 
 #include <chrono>
+#include <deque>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "move_job.h"
 
@@ -19,7 +21,8 @@ struct ProgressFigures {
     int itemsDone, items;
     long imagesDone, images;  /* images: the distinct links the move will fetch */
     long failed;
-    double seconds;           /* since the move started */
+    long recentDone;          /* images done in the recent stretch of the move */
+    double recentSeconds;     /* how long that stretch is */
 };
 
 /* What a front end has counted of a move so far. A link shared by several
@@ -34,6 +37,7 @@ struct ProgressTally {
     long images;          /* distinct links the job will fetch; 0 unless counted */
     long finishedBefore;  /* downloads that ended before this move, in earlier moves */
     std::chrono::steady_clock::time_point started;
+    std::deque<std::pair<double, long>> recent;  /* (seconds, images done) at each look within the recent stretch */
 };
 
 /* Starts the tally of a move over the items, counting the images the move
@@ -44,14 +48,30 @@ void startTally(ProgressTally *tally, const MoveOptions &options, const PtrVecto
  * failure lists; doneCount is the job's count of items finished. */
 void tallyItem(ProgressTally *tally, const ItemRecord *item, int doneCount);
 
-/* The figures now. */
-ProgressFigures tallyFigures(const ProgressTally *tally);
+/* The stretch of the move the rate and the time left are taken over, so
+ * that a slow host at the end shows as such. */
+enum { RECENT_SECONDS = 30 };
 
-/* "宝贝 d/n  图片 i/I  失败 f  R张/秒  剩余 T" (GBK). */
+/* The figures now, noting the images done for the recent stretch. */
+ProgressFigures tallyFigures(ProgressTally *tally);
+
+/* The figures' fields, each with the blanks before it (GBK): "宝贝 d/n",
+ * "  图片 i/I", "  失败 f", "  R张/秒", "  剩余 T"; a front end short of
+ * room drops them from the right. */
+std::vector<std::string> figureFields(const ProgressFigures &figures);
+
+/* The fields in one line. */
 std::string figuresText(const ProgressFigures &figures);
 
-/* "R张/秒  剩余 T" (GBK) for done images of total after the given seconds
- * of a run; both read "--" until an image is done. */
-std::string rateFigures(long done, long total, double seconds);
+/* The rate ("R张/秒") and the time left ("剩余 T"), GBK. */
+struct RateFigures {
+    std::string rate;
+    std::string left;
+};
+
+/* The figures for done images of total, when recentDone of them were done
+ * in the last recentSeconds: both read "--" until an image is done, the
+ * time left too while none was done lately. */
+RateFigures rateFigures(long done, long total, long recentDone, double recentSeconds);
 
 #endif

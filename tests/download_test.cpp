@@ -46,7 +46,8 @@ static std::string expand(std::string text) {
 
 /* The reason words in the order of FailReason. */
 static const char *const REASON_WORDS[] = {"none", "status", "too-large", "html", "webp", "avif", "svg", "empty", "not-image",
-    "host-skipped", "untrusted", "timed-out", "redirects", "rate-limited", "unreachable", "cut-short", "local-file", "bad-link"};
+    "host-skipped", "untrusted", "timed-out", "redirects", "rate-limited", "unreachable", "cut-short", "local-file", "bad-link",
+    "unavailable", "compressed"};
 
 /* The step words in the order of Step::Kind. */
 static const char *const STEP_WORDS[] = {"request", "send", "pause", "drip", "flood", "close", "reset"};

@@ -9,6 +9,8 @@
 #include <set>
 
 #include "download_pool.h"
+#include "host_backoff.h"
+#include "http_exchange.h"
 #include "local_naming.h"
 #include "move_case.h"
 
@@ -55,6 +57,8 @@ protected:
     }
     void TearDown() override {
         setNetTimeouts(NET_TIMEOUT_MS, NET_TIMEOUT_MS);
+        setTransferLimits(LOW_SPEED_WINDOW_MS, IMAGE_DEADLINE_MS);
+        setBackoffUnit(BACKOFF_UNIT_MS);
         abortRequested = 0;
     }
     /* What a move left (files, package, failures, view calls, log), the job's folder and start time taken out;
@@ -110,11 +114,16 @@ protected:
         EXPECT_FALSE(files.empty() || o.back().empty());
         return o;
     }
+    /* connections unless the case says how many (a "connections" record). */
     void expectSameAsOneAtATime(const MoveCase &c, int connections) {
         CaseHosts hosts(c);
         int skipped = 0, skippedOne = 0;
-        for (auto &r : c.more)
+        for (auto &r : c.more) {
             if (r.first == "timeouts") setNetTimeouts(atoi(r.second.c_str()), atoi(words(r.second)[1].c_str()));
+            if (r.first == "limits") setTransferLimits(atoi(r.second.c_str()), atoi(words(r.second)[1].c_str()));
+            if (r.first == "backoff") setBackoffUnit(atoi(r.second.c_str()));
+            if (r.first == "connections") connections = atoi(r.second.c_str());
+        }
         Strings one = move(hosts, c, 1, &skippedOne);
         std::map<std::string, size_t> asked;  // requests of the move made one image at a time, by host
         for (auto &r : c.more)

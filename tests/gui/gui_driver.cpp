@@ -190,7 +190,7 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
     // the progress label fits a 100,000-image move's longest figures: the fastest rate, the longest time left
     const std::string rewriting = ", 正在更新csv文件...(100%)";
     for (long done : {99999L, 1L}) {
-        std::string figures = figuresText({99999, 100000, done, 100000, 100000, done == 1 ? 1e9 : 10.0}) + rewriting;
+        std::string figures = figuresText({99999, 100000, done, 100000, 100000, done, done == 1 ? 1e9 : 10.0}) + rewriting;
         EXPECT_TRUE(GetClientRect(progressLabel(), &r) && stringWidth(process.hProcess, list, figures) <= r.right) << figures;
     }
     EXPECT_EQ(service.requests(1).at(0).rfind("GET /check?version=" LUMORA_VERSION " HTTP/1.", 0), 0u);

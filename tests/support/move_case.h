@@ -44,7 +44,8 @@ struct MoveCase {
 static const char *const CASE_RECORDS[] = {"guard", "rate", "defaults", "timeouts", "most", "asks", "moves", "never",
                                            "shared", "args", "raw", "mkdir", "stop", "again", "terminal", "status",
                                            "err", "errhas", "out", "hides", "asked", "left", "files", "text", "lacks",
-                                           "untouched", "stalereport", "report", "noreport", "package", "restores"};
+                                           "untouched", "stalereport", "report", "noreport", "package", "restores",
+                                           "limits", "backoff", "connections", "many"};
 
 static inline Strings words(const std::string &text) {
     std::istringstream in(text);
@@ -137,6 +138,7 @@ private:
     int closedPort = 0;
     std::mutex rateLock;
     std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> served;  // under rateLock: the last second's
+    std::map<std::string, int> answered;  // under rateLock: requests per link
     std::map<std::string, int> ports;
     std::map<std::string, std::unique_ptr<TestServer>> servers;  // stopped first
 
@@ -173,11 +175,22 @@ private:
         if (guard == "placeholder2") return link.size() % 2 ? "-B" : "";
         return guard == "scaled" ? "-" + std::to_string(link.size()) + link : "";
     }
+    /* For "429 N [S]" and "503 N [S]": the status (with "Retry-After: S" when given) to N requests of the link in
+     * N + 1, the image to the next; else "". */
+    std::string busy(const std::string &link, const Strings &kind) {
+        if (kind[0] != "429" && kind[0] != "503") return "";
+        std::lock_guard<std::mutex> hold(rateLock);
+        if (answered[link]++ % (atoi(kind[1].c_str()) + 1) == atoi(kind[1].c_str())) return "";
+        return "HTTP/1.1 " + kind[0] + (kind[0] == "429" ? " Too Many Requests" : " Service Unavailable") + "\r\n" +
+               (kind.size() > 2 ? "Retry-After: " + kind[2] + "\r\n" : "") + "Content-Length: 0\r\n\r\n";
+    }
     Reply answer(const std::string &host, const std::string &request) {
         std::string link = host + request.substr(4, request.find(' ', 4) - 4), over = overRate(host);
         if (!over.empty()) return reply(over);
         auto found = c.replies.find(link);
         Strings kind = words(found == c.replies.end() ? "jpeg" : found->second);
+        std::string status = busy(link, kind);
+        if (!status.empty()) return reply(status);
         std::string guard = guardOf(host), mark = "\r\nReferer: http://127.0.0.1:" + std::to_string(ports[host]) + "/\r\n";
         bool unguarded = !guard.empty() && (request.find(mark) == std::string::npos || guard == "always");
         if (unguarded && guard == "referer") return reply("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
@@ -187,11 +200,12 @@ private:
         if (kind[0] == "webp") body = std::string("RIFF\x0C\0\0\0WEBP", 12) + "VP8 " + link;
         std::string head = "HTTP/1.1 200 OK\r\n";
         std::string bytes = head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-        if (isdigit((unsigned char)kind[0][0])) bytes = "HTTP/1.1 " + kind[0] + " No\r\nContent-Length: 0\r\n\r\n";
+        if (isdigit((unsigned char)kind[0][0]) && kind.size() == 1) bytes = "HTTP/1.1 " + kind[0] + " No\r\nContent-Length: 0\r\n\r\n";
         if (kind[0] == "gone") bytes = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";  // the real image is gone
         if (kind[0] == "cut") bytes = head + "Content-Length: " + std::to_string(body.size() + 100) + "\r\n\r\n" + body;
         if (kind[0] == "html") bytes = head + "Content-Length: 6\r\n\r\n<html>";
         if (kind[0] == "svg") bytes = head + "Content-Length: 11\r\n\r\n<svg></svg>";
+        if (kind[0] == "gzip") bytes = head + "Content-Encoding: gzip\r\n" + bytes.substr(head.size());
         if (kind[0] == "redirect") bytes = "HTTP/1.1 302 Found\r\nLocation: " + url(kind[1]) + "\r\nContent-Length: 0\r\n\r\n";
         char size[16];
         snprintf(size, sizeof size, "%zx\r\n", body.size());

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,9 +65,10 @@ static inline int waitMove(pid_t pid, const std::function<void()> &poll) {
 }
 
 /* Runs lumora-move with the arguments and with home at dir, output to files in dir (standard error through a
- * pseudo-terminal with terminal), stop signals at their default; stop() may signal it. The exit status, or -1 when it
- * had to be killed. */
-static inline int runMove(const std::string &dir, std::vector<std::string> args, const std::function<void(pid_t)> &stop, bool terminal = false) {
+ * pseudo-terminal with terminal, of that many columns when above 0), stop signals at their default; stop() may
+ * signal it. The exit status, or -1 when it had to be killed. */
+static inline int runMove(const std::string &dir, std::vector<std::string> args, const std::function<void(pid_t)> &stop,
+                          bool terminal = false, int columns = 0) {
     args.insert(args.begin(), {LUMORA_MOVE_PATH, "--connections", "1"});
     std::vector<std::string> env = {"HOME=" + std::filesystem::canonical(dir).string(), "XDG_DESKTOP_DIR="};
     for (char **e = environ; *e; e++)
@@ -76,6 +78,8 @@ static inline int runMove(const std::string &dir, std::vector<std::string> args,
                    open((dir + "/err").c_str(), O_WRONLY | O_CREAT, 0644)};
     int master = terminal ? posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK) : -1;
     int slave = master >= 0 && !grantpt(master) && !unlockpt(master) ? open(ptsname(master), O_RDWR | O_NOCTTY) : -1;
+    struct winsize size = {24, (unsigned short)columns, 0, 0};
+    if (slave >= 0 && columns > 0) ioctl(slave, TIOCSWINSZ, &size);
     if (slave >= 0 && dup2(slave, files[2]) >= 0) close(slave);
     std::string shown;
     pid_t pid = startMove(LUMORA_MOVE_PATH, argv.data(), envp.data(), files);
