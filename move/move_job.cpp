@@ -304,6 +304,18 @@ static int resultAtTurn(JobState &s, const ImageTask &task, Fetched &f) {
     return fetchAtTurn(s, f);  // the new download replaces the file at the claimed name
 }
 
+/* Asks for a moved link again with the Referer at its turn, its file at
+ * path (image_fetch.h); *result is that download's. */
+static Recheck recheckAtTurn(JobState &s, const MovedCopy &copy, const char *path, DownloadReport *again, int *result) {
+    Recheck recheck = RECHECK_NONE;
+    *result = atTurn(s, [&] {
+        int r;
+        recheck = recheckWithReferer(copy.url, path, copy.digest, copy.size, s.errMsg, again, &r);
+        return r;
+    });
+    return recheck;
+}
+
 /* An earlier link of a host found to need the Referer, moved without it:
  * asked for again with it. One that cannot be had so is failed; one cut
  * stays remote. */
@@ -311,12 +323,8 @@ static void refetchCopy(JobState &s, const MovedCopy &c) {
     char *known = (char *)strMapGet(s.movedImages, c.url), path[PATH_SIZE];
     if (!known || !*known || !textToPath(known, path, sizeof path)) return;
     DownloadReport again;
-    Recheck recheck = RECHECK_NONE;
-    int result = atTurn(s, [&] {
-        int r;
-        recheck = recheckWithReferer(c.url, path, c.digest, c.size, s.errMsg, &again, &r);
-        return r;
-    });
+    int result;
+    Recheck recheck = recheckAtTurn(s, c, path, &again, &result);
     if (recheck == RECHECK_SAME || recheck == RECHECK_DIFFERENT) return;
     unmove(s, c.url);
     recordResult(s, (ItemRecord *)s.job->items->items[c.item], c.url, c.kind, path, result, again);
@@ -337,12 +345,8 @@ static void refererFound(JobState &s, const Fetched &f) {
  * links, kept for the seller to check. Returns the link's result. */
 static int recheckTwin(JobState &s, Fetched &f, SameBytes *same) {
     DownloadReport again;
-    Recheck recheck = RECHECK_NONE;
-    int result = atTurn(s, [&] {
-        int r;
-        recheck = recheckWithReferer(f.url, f.path, f.report.digest, f.report.size, s.errMsg, &again, &r);
-        return r;
-    });
+    int result;
+    Recheck recheck = recheckAtTurn(s, f.copy(), f.path, &again, &result);
     if (recheck == RECHECK_SAME || recheck == RECHECK_REFUSED) {
         same->reused = true;
         return 1;

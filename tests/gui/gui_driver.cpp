@@ -245,7 +245,7 @@ TEST_F(Window, OneStartFromTheDroppedPackageToAMoveWithFailuresShownAsTheyCome) 
         if (request.rfind("GET /gone", 0) == 0) return reply("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
         if (request.rfind("GET /page", 0) == 0) return reply(ok("<!DOCTYPE html><html>"));
         if (request.rfind("GET /draw", 0) == 0) return reply(ok("<?xml version=\"1.0\"?><svg></svg>"));
-        return request.rfind("GET /b.png ", 0) == 0 ? slow(ok(PNG), 3000) : reply(ok(JPEG));
+        return request.rfind("GET /b.png ", 0) == 0 ? slow(ok(PNG), 3000) : reply(jpegFor(request));
     });
     target(images);
     click(ID_NEXT);
@@ -333,7 +333,7 @@ TEST_F(Window, StoppedMovesKeepTheirImagesAndTheNextMoveFetchesOnlyTheRest) {
     size_t movedAgain = keptOf(links);
     EXPECT_TRUE(movedAgain > moved && movedAgain < links.size()) << movedAgain << " kept, " << moved << " before";
 
-    size_t asked = host.requests().size() + links.size() - movedAgain;  // and the rest
+    size_t asked = host.requests().size() + links.size() - movedAgain + 1;  // the rest, the first twice (with the Referer)
     host.answerBy([](const std::string &r) { return reply(jpegFor(r)); });
     service.script({update("true")});
     ASSERT_NO_FATAL_FAILURE(start());
@@ -414,7 +414,7 @@ TEST_F(Installed, MovesAPackageFromItsOwnFolder) {
     EXPECT_EQ(std::to_string(HIWORD(v->dwFileVersionMS)) + "." + std::to_string(LOWORD(v->dwFileVersionMS)) + "." +
                   std::to_string(HIWORD(v->dwFileVersionLS)), LUMORA_VERSION_FULL);
     ASSERT_TRUE(writePackage(package, {itemRow(u"安装版", img(link("/a.jpg")))}));
-    host.script({reply(ok(JPEG))});
+    host.script({reply(ok(JPEG)), reply(ok(JPEG))});  // the image, and again with the Referer
     ASSERT_NO_FATAL_FAILURE(start());
     EXPECT_EQ(textOf(frame), "Lumora(V" LUMORA_VERSION ")");
     ASSERT_NO_FATAL_FAILURE(startMove());
