@@ -484,7 +484,9 @@ static int fetchLink(const std::string &shown, const std::string &link, const ch
         int again = waitedToTryAgain(a, result, rateLimits);
         freeUrlParts(&a.parts);
         if (again) continue;
-        if (result == DOWNLOAD_REDIRECT || !parsed || !repeat || a.waitMs >= 0 || !(keepAlive || hotlinked)) return result;
+        int final = report->once && a.status >= 400 && a.status < 500;  // the host's answer, not a broken connection
+        if (result == DOWNLOAD_REDIRECT || !parsed || !repeat || final || a.waitMs >= 0 || !(keepAlive || hotlinked))
+            return result;
         std::string attempted = "(useKeepAlive:" + std::to_string(keepAlive) + ")";
         appendLog(("搬家失败：" + shown + attempted + "，返回的错误信息：\r\n" + errMsg).c_str());
         if (hotlinked) referer = 1;
@@ -517,6 +519,7 @@ static int downloadBefore(const char *url, const char *filePath, char *errMsg, i
                           int64_t deadline, DownloadReport *report) {
     DownloadReport fresh = {};
     fresh.referer = report->referer;
+    fresh.once = report->once;
     *report = fresh;
     std::string shown = url, link = requestLink(unescapedLink(url), 1);
     std::vector<std::string> chain = {link};

@@ -56,6 +56,7 @@ enum FailReason {
 /* What one image's download is asked for beyond its link, and what it met. */
 struct DownloadReport {
     int referer;          /* in: every request carries "Referer: scheme://host[:port]/", its link's own site */
+    int once;             /* in: an answered refusal (4xx) is final, not asked again on a fresh connection */
     int refererSent;      /* out: the answer taken (or the last refused) was asked for with the Referer */
     FailReason reason;    /* out: REASON_NONE when the result is 1 */
     int status;           /* out: the last HTTP status received, 0 when none */

@@ -12,7 +12,9 @@ static uint64_t bytesKey(uint64_t digest, int64_t size) {
 HostAsk hotlinkAsk(HotlinkHosts *hosts, const std::string &host, bool atTurn) {
     if (host.empty()) return ASK_PLAIN;
     Held held(hosts->lock);
-    HostVerdict &verdict = hosts->hosts[host].verdict;
+    HostRecord &record = hosts->hosts[host];
+    HostVerdict &verdict = record.verdict;
+    if (record.refusals >= REFUSALS_LEARNED && verdict != HOST_SCOUTED) return ASK_ONCE;
     switch (verdict) {
     case HOST_UNKNOWN:
         verdict = HOST_SCOUTED;
@@ -36,6 +38,11 @@ std::vector<MovedCopy> hotlinkJudged(HotlinkHosts *hosts, const std::string &hos
     }
     record.verdict = verdict;
     return earlier;
+}
+
+void hotlinkRefused(HotlinkHosts *hosts, const std::string &host) {
+    Held held(hosts->lock);
+    hosts->hosts[host].refusals++;
 }
 
 SameBytes *hotlinkNoteCopy(HotlinkHosts *hosts, const std::string &host, const MovedCopy &copy) {

@@ -15,7 +15,11 @@
  * Referer, in link order and grouped by the digest of their bytes. Bytes
  * that stay the same are one picture under several links, which the job
  * keeps and lists for the seller to check: it may also be a placeholder
- * that the host hands to its own site too. */
+ * that the host hands to its own site too.
+ *
+ * A host that refused two images both without and with the Referer is
+ * asked with it from the start, and a refusal is taken as the answer: its
+ * later images cost one request each. */
 #ifndef LUMORA_HOTLINK_HOSTS_H
 #define LUMORA_HOTLINK_HOSTS_H
 
@@ -34,6 +38,7 @@ enum HostAsk {
     ASK_SCOUT,   /* without the Referer, then once more with it to compare */
     ASK_PLAIN,   /* without the Referer */
     ASK_REFERER, /* with the Referer from the first request */
+    ASK_ONCE,    /* with the Referer, and a refusal is not asked again: the host refuses both ways */
 };
 
 /* What the job knows of a host. */
@@ -60,8 +65,12 @@ struct SameBytes {
     bool reused = false;           /* the same with the Referer: one picture under several links */
 };
 
+/* Images refused both ways after which a host is asked with the Referer at once. */
+enum { REFUSALS_LEARNED = 2 };
+
 struct HostRecord {
     HostVerdict verdict = HOST_UNKNOWN;
+    int refusals = 0;  // images refused (403) without the Referer and with it
     std::vector<MovedCopy> plain;  // its links moved without the Referer, in link order
     std::unordered_map<uint64_t, SameBytes> byBytes;  // the same links, by digest and size
 };
@@ -83,6 +92,9 @@ HostAsk hotlinkAsk(HotlinkHosts *hosts, const std::string &host, bool atTurn);
  * it moved without the Referer, in link order, which the caller fetches
  * again; the host's records are then forgotten. */
 std::vector<MovedCopy> hotlinkJudged(HotlinkHosts *hosts, const std::string &host, HostVerdict verdict);
+
+/* Notes an image the host refused without the Referer and with it. */
+void hotlinkRefused(HotlinkHosts *hosts, const std::string &host);
 
 /* Notes a link moved from a plain host. Returns its group when earlier
  * links came back with the same bytes (the link last in it), else NULL.

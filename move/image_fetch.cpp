@@ -41,7 +41,8 @@ Recheck recheckWithReferer(const char *url, const char *path, uint64_t digest, i
 int fetchAsAsked(const char *url, const char *path, HostAsk ask, char *errMsg, DownloadReport *report,
                  Recheck *probe) {
     *probe = RECHECK_NONE;
-    report->referer = ask == ASK_REFERER;
+    report->referer = ask == ASK_REFERER || ask == ASK_ONCE;
+    report->once = ask == ASK_ONCE;
     int result = downloadImage(url, path, errMsg, report);
     if (ask != ASK_SCOUT || result != 1 || report->refererSent) return result;
     DownloadReport first = *report;

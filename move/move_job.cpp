@@ -362,7 +362,7 @@ static int recheckTwin(JobState &s, Fetched &f, SameBytes *same) {
  * equal to an earlier link's are checked again. Returns the link's result. */
 static int judgeMoved(JobState &s, Fetched &f) {
     if (f.ask == ASK_SCOUT) hotlinkJudged(&s.hotlink, f.host, f.report.refererSent ? HOST_REFERER : HOST_PLAIN);
-    if (f.ask == ASK_REFERER || f.report.refererSent) {
+    if (f.ask == ASK_REFERER || f.ask == ASK_ONCE || f.report.refererSent) {
         if (f.ask == ASK_PLAIN) refererFound(s, f);
         return 1;
     }
@@ -405,6 +405,8 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
     }
     if (f.result == 1) f.result = judgeMoved(s, f);
     else if (f.ask == ASK_SCOUT) judgeFailedScout(s, f);
+    if (f.result != 1 && f.ask <= ASK_PLAIN && f.report.refererSent && f.report.status == 403)
+        hotlinkRefused(&s.hotlink, f.host);
     if (f.ask == ASK_SCOUT) downloadPoolWake(s.pool);  // the host's other images may go
     recordResult(s, item, url, kind, f.path, f.result, f.report);
 }
@@ -491,7 +493,7 @@ static void showOutcome(JobState &s, int changed) {
 static bool keptAhead(JobState &s, const ImageTask &t) {
     if (t.state != TASK_DONE || t.result != 1 || t.ask != hotlinkAsk(&s.hotlink, t.hostKey, true)) return false;
     if (t.ask == ASK_SCOUT) hotlinkJudged(&s.hotlink, t.hostKey, t.report.refererSent ? HOST_REFERER : HOST_PLAIN);
-    if (t.ask == ASK_REFERER || (t.ask == ASK_SCOUT && t.report.refererSent)) return true;
+    if (t.ask >= ASK_REFERER || (t.ask == ASK_SCOUT && t.report.refererSent)) return true;
     if (t.report.refererSent) return false;  // the host's earlier links would be fetched again
     MovedCopy copy = {t.url.c_str(), t.item, t.kind, t.report.digest, t.report.size};
     SameBytes *same = hotlinkNoteCopy(&s.hotlink, t.hostKey, copy);
