@@ -1,7 +1,7 @@
 /* Random worlds of image hosts (tests/data/MOVE-CASES.md's behaviours: refusals without the Referer, placeholders
- * of every kind, images gone behind them, banners, broken answers, redirect chains), each package moved whole by
- * lumora-move as a process: at 1, 16 and 64 connections, which must end alike; stopped at a random request by one or
- * two signals and moved again; and moved a second time, which must change nothing. Every moved file holds its link's
+ * of every kind, images gone behind them, banners, broken answers, redirect chains, a wait asked for), each package
+ * moved whole by lumora-move as a process: at 1, 16 and 64 connections, which must end alike; stopped at a random
+ * request by one or two signals and moved again; and moved a second time, which must change nothing. Every moved file holds its link's
  * real image, never a placeholder that is not listed for the seller to check, and every row loads.
  * LUMORA_WORLDS sets how many worlds, LUMORA_WORLD_SEED the first (scripts/worlds.sh runs thousands);
  * LUMORA_WORLD_SHOW prints each world as case records. POSIX only. */
@@ -73,6 +73,8 @@ static World makeWorld(unsigned seed) {
         if (random() % 6 == 0) w.c.items[random() % w.c.items.size()].desc.push_back(pick(random, seen.empty() ? Strings{link} : seen));
         seen.push_back(link);
     }
+    if (random() % 10 == 0)  // a host that asks once to wait: no time (429) or as long as it likes (503)
+        w.c.replies[pick(random, seen)] = random() % 2 ? "429 1 0" : "503 1";
     return w;
 }
 
@@ -83,6 +85,7 @@ static std::string realImage(const World &w, const std::string &link) {
     if (w.guards.at(hostOf(link)) == "always") return "\xFF\xD8placeholder";  // whatever the link
     if (kind[0] == "redirect") return realImage(w, kind[1]);
     if (kind[0] == "banner") return "\xFF\xD8" "banner";
+    if (kind[0] == "429" || kind[0] == "503") return "\xFF\xD8" + link;  // after the waits
     if (kind[0] == "png") return "\x89P" + link;
     return kind[0] == "jpeg" || kind[0] == "chunked" ? "\xFF\xD8" + link : "";
 }
