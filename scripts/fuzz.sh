@@ -4,22 +4,26 @@
 # build/fuzz/src with their narrow literals in GBK (clang has no execution
 # character set but UTF-8, and the program's texts must stay GBK bytes), builds the target
 # there with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer into
-# build/fuzz/out, and runs it at the lowest priority for the given time, from
+# build/fuzz, and runs it at the lowest priority for the given time (or until
+# it has made the given number of executions), from
 # the committed corpus plus what earlier runs found (build/fuzz/queue). It
 # prints the executions, their rate and the findings, copies a finding (a
 # crash, a leak, an input that times out) into the corpus, where the replay
 # tests keep it as a regression case, and merges into the corpus the inputs
-# that reach code it did not. libFuzzer stops at its first finding. Not part
-# of CI.
-#   scripts/fuzz.sh TARGET [SECONDS]
+# that reach code it did not. libFuzzer stops at its first finding.
+# LUMORA_FUZZ_SANITIZE=OFF builds without the sanitizers, two to three times
+# faster; the sanitizer stage of scripts/test.sh replays the corpus under them.
+# Not part of CI.
+#   scripts/fuzz.sh TARGET [SECONDS [EXECUTIONS]]
 #   TARGET: fuzz_url fuzz_header fuzz_links fuzz_package fuzz_body
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/deps.sh"
 lumora_install "${LUMORA_NATIVE_PACKAGES[@]}" clang libclang-rt-dev
 
-target=${1:?usage: scripts/fuzz.sh TARGET [SECONDS]}
+target=${1:?usage: scripts/fuzz.sh TARGET [SECONDS [EXECUTIONS]]}
 seconds=${2:-600}
+executions=${3:--1}
 sanitize=${LUMORA_FUZZ_SANITIZE:-ON}
 build=$root/build/fuzz
 out=$build/out-sanitize-$sanitize
@@ -56,8 +60,10 @@ mkdir -p "$findings" "$queue"
 [ -d /dev/shm ] && export TMPDIR=/dev/shm
 export ASAN_OPTIONS=symbolize=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 status=0
-nice -n 19 "$out/tests/fuzz/$target" "$queue" "$corpus" -max_total_time="$seconds" -timeout="$timeout_s" \
+started=$SECONDS
+nice -n 19 "$out/tests/fuzz/$target" "$queue" "$corpus" -max_total_time="$seconds" -runs="$executions" -timeout="$timeout_s" \
     -print_final_stats=1 -artifact_prefix="$findings/" >"$findings/fuzz.log" 2>&1 || status=$?
+seconds=$((SECONDS - started))
 
 found=0
 for finding in "$findings"/*-*; do
