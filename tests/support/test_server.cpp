@@ -67,9 +67,10 @@ void TestServer::scriptSteps(const std::vector<Step> &steps) {
     scripts.push_back(steps);
 }
 
-void TestServer::forgetScripts() {
+void TestServer::forget() {
     std::lock_guard<std::mutex> hold(mutex);
     scripts.clear();
+    received.clear();
 }
 
 void TestServer::answerBy(std::function<Reply(const std::string &request)> answer) {

@@ -45,8 +45,9 @@ public:
     /* The script of one future connection: each reply answers one request. */
     void script(const std::vector<Reply> &replies);
     void scriptSteps(const std::vector<Step> &steps);
-    /* Drops the scripts that no connection has taken yet. */
-    void forgetScripts();
+    /* Drops the scripts that no connection has taken yet and the requests recorded, for a server that serves
+     * one run after another. */
+    void forget();
     void answerBy(std::function<Reply(const std::string &request)> answer);
     /* Every request received so far, in order, after waiting up to two seconds for at least atLeast of them. */
     std::vector<std::string> requests(size_t atLeast = 0);
