@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "bench_images.h"
-#include "net.h"
+#include "test_net.h"
 
 enum { LIFETIME_SECONDS = 900, ACCEPT_POLL_MS = 100, IDLE_LIMIT_MS = 30000, REQUEST_MAX_BYTES = 16384 };
 

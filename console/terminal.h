@@ -28,8 +28,8 @@ int terminalColumns(void);
 
 /* Makes SIGINT and SIGTERM request the job's abort, as confirming the
  * window's close does, and count; what a second one does is the caller's
- * (stopSignalCount). Output to a closed pipe no longer ends the process
- * either. */
+ * (stopSignalCount). Output to a closed pipe then fails instead of ending
+ * the process. */
 void catchStopSignals(void);
 
 /* The stop signals received so far. */

@@ -110,32 +110,6 @@ void *strMapRemove(StrMap *map, const char *key) {
     return value;
 }
 
-StrMapKey *strMapKeys(const StrMap *map) {
-    StrMapKey *head = NULL, **tail = &head;
-    for (int32_t i = 0; i < map->bucketCount; i++) {
-        for (StrMapEntry *e = map->buckets[i].next; e; e = e->next) {
-            StrMapKey *cell = (StrMapKey *)malloc(sizeof(StrMapKey));
-            if (!cell) {
-                strMapFreeKeys(head);
-                return NULL;
-            }
-            cell->key = e->key;
-            cell->next = NULL;
-            *tail = cell;
-            tail = &cell->next;
-        }
-    }
-    return head;
-}
-
-void strMapFreeKeys(StrMapKey *keys) {
-    while (keys) {
-        StrMapKey *next = keys->next;
-        free(keys);
-        keys = next;
-    }
-}
-
 void strMapClear(StrMap *map, int freeValues) {
     int ownsKeys = map->equalsFn == strMapKeyEquals;
     for (int32_t i = 0; i < map->bucketCount; i++) {

@@ -30,12 +30,6 @@ struct StrMap {
     StrMapEqualsFn equalsFn;
 };
 
-/* One cell of the list strMapKeys returns; key is the map's own pointer. */
-struct StrMapKey {
-    char *key;
-    StrMapKey *next;
-};
-
 /* Returns a new empty map, or NULL when memory runs out. */
 StrMap *strMapCreate(StrMapHashFn hashFn, StrMapEqualsFn equalsFn, int32_t initialCapacity,
                      float loadFactor);
@@ -60,11 +54,6 @@ void *strMapGet(const StrMap *map, const char *key);
 /* Unlinks the key's entry, releases its key and hands back its value; NULL
  * when the key is absent. */
 void *strMapRemove(StrMap *map, const char *key);
-
-/* A list of the keys in bucket and chain order, or NULL when the map is
- * empty. Valid until the map changes; release it with strMapFreeKeys. */
-StrMapKey *strMapKeys(const StrMap *map);
-void strMapFreeKeys(StrMapKey *keys);
 
 void strMapClear(StrMap *map, int freeValues);
 /* Accepts NULL. */

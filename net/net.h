@@ -68,14 +68,9 @@ int netTimedOut(void);
 /* A socket listening on 127.0.0.1 with the given backlog, or 0: at *port
  * when it is not 0 (an address that closed connections still hold may be
  * taken again), else at a free port, which *port receives. For local
- * servers: the tests' and the demo's. */
+ * servers: the demo's (lumora-sample finds a free port by it) and the
+ * tests'. */
 SocketHandle netListenLoopback(int backlog, int *port);
-
-/* The same on ::1; 0 where the host has no IPv6 loopback. */
-SocketHandle netListenLoopback6(int backlog, int *port);
-
-/* Waits up to timeoutMs for a connection and accepts it; 0 when none came. */
-SocketHandle netAccept(SocketHandle listener, int timeoutMs);
 
 /* Waits up to timeoutMs for data (or the peer's close) to read. Returns 1
  * when a receive will not block, 0 on time-out, -1 on error. */
@@ -83,10 +78,6 @@ int netWaitReadable(SocketHandle s, int timeoutMs);
 
 /* Closes the socket; accepts 0. */
 void netClose(SocketHandle s);
-
-/* Closes the socket with a reset instead of an orderly close, as a failing
- * peer would (for test servers). */
-void netAbort(SocketHandle s);
 
 /* The last socket error code of this thread. */
 int netLastError(void);

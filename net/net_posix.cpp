@@ -109,11 +109,10 @@ int netTimedOut(void) {
     return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
-/* A listening socket at the loopback address and *port (see net.h). */
-static SocketHandle listenAt(const NetAddress *loopback, int backlog, int *port) {
-    SocketHandle s = netSocket(loopback->ipv6);
+SocketHandle netListenLoopback(int backlog, int *port) {
+    SocketHandle s = netSocket(0);
     struct sockaddr_storage at;
-    socklen_t size = (socklen_t)socketAddress(loopback, *port, &at);
+    socklen_t size = (socklen_t)socketAddress(&LOOPBACK_IPV4, *port, &at);
     int reuse = 1;
     if (s && *port) setsockopt((int)s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     if (!s || bind((int)s, (struct sockaddr *)&at, size) != 0 || listen((int)s, backlog) != 0 ||
@@ -125,20 +124,6 @@ static SocketHandle listenAt(const NetAddress *loopback, int backlog, int *port)
     return s;
 }
 
-SocketHandle netListenLoopback(int backlog, int *port) {
-    return listenAt(&LOOPBACK_IPV4, backlog, port);
-}
-
-SocketHandle netListenLoopback6(int backlog, int *port) {
-    return listenAt(&LOOPBACK_IPV6, backlog, port);
-}
-
-SocketHandle netAccept(SocketHandle listener, int timeoutMs) {
-    if (waitFor(listener, POLLIN, timeoutMs) <= 0) return 0;
-    int fd = notZero(accept((int)listener, NULL, NULL));
-    return fd < 0 ? 0 : (SocketHandle)fd;
-}
-
 int netWaitReadable(SocketHandle s, int timeoutMs) {
     int n = waitFor(s, POLLIN, timeoutMs);
     return n < 0 ? -1 : n > 0;
@@ -146,13 +131,6 @@ int netWaitReadable(SocketHandle s, int timeoutMs) {
 
 void netClose(SocketHandle s) {
     if (!s) return;
-    netForget(s);
-    close((int)s);
-}
-
-void netAbort(SocketHandle s) {
-    struct linger now = {1, 0};
-    setsockopt((int)s, SOL_SOCKET, SO_LINGER, &now, sizeof now);
     netForget(s);
     close((int)s);
 }

@@ -81,11 +81,10 @@ int netTimedOut(void) {
     return WSAGetLastError() == WSAETIMEDOUT;
 }
 
-/* A listening socket at the loopback address and *port (see net.h). */
-static SocketHandle listenAt(const NetAddress *loopback, int backlog, int *port) {
-    SocketHandle s = netSocket(loopback->ipv6);
+SocketHandle netListenLoopback(int backlog, int *port) {
+    SocketHandle s = netSocket(0);
     struct sockaddr_storage at;
-    int size = socketAddress(loopback, *port, &at);
+    int size = socketAddress(&LOOPBACK_IPV4, *port, &at);
     BOOL reuse = TRUE;
     if (s && *port) setsockopt((SOCKET)s, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof reuse);
     if (!s || bind((SOCKET)s, (struct sockaddr *)&at, size) != 0 || listen((SOCKET)s, backlog) != 0 ||
@@ -97,43 +96,18 @@ static SocketHandle listenAt(const NetAddress *loopback, int backlog, int *port)
     return s;
 }
 
-SocketHandle netListenLoopback(int backlog, int *port) {
-    return listenAt(&LOOPBACK_IPV4, backlog, port);
-}
-
-SocketHandle netListenLoopback6(int backlog, int *port) {
-    return listenAt(&LOOPBACK_IPV6, backlog, port);
-}
-
-/* select on one socket for reading, up to timeoutMs. */
-static int waitReadable(SocketHandle s, int timeoutMs) {
+/* select on the one socket for reading, up to timeoutMs. */
+int netWaitReadable(SocketHandle s, int timeoutMs) {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET((SOCKET)s, &readable);
     struct timeval tv = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    return select(0, &readable, NULL, NULL, &tv);
-}
-
-SocketHandle netAccept(SocketHandle listener, int timeoutMs) {
-    if (waitReadable(listener, timeoutMs) <= 0) return 0;
-    SOCKET s = accept((SOCKET)listener, NULL, NULL);
-    return s == INVALID_SOCKET ? 0 : (SocketHandle)s;
-}
-
-int netWaitReadable(SocketHandle s, int timeoutMs) {
-    int n = waitReadable(s, timeoutMs);
+    int n = select(0, &readable, NULL, NULL, &tv);
     return n < 0 ? -1 : n > 0;
 }
 
 void netClose(SocketHandle s) {
     if (!s) return;
-    netForget(s);
-    closesocket((SOCKET)s);
-}
-
-void netAbort(SocketHandle s) {
-    struct linger now = {1, 0};
-    setsockopt((SOCKET)s, SOL_SOCKET, SO_LINGER, (const char *)&now, sizeof now);
     netForget(s);
     closesocket((SOCKET)s);
 }

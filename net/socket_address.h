@@ -9,9 +9,8 @@
 
 #include "net.h"
 
-/* 127.0.0.1 and ::1. */
+/* 127.0.0.1. */
 static const NetAddress LOOPBACK_IPV4 = {0, {127, 0, 0, 1}, 0};
-static const NetAddress LOOPBACK_IPV6 = {1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 0};
 
 /* The socket address of an address and port; returns its length. */
 static int socketAddress(const NetAddress *a, int port, struct sockaddr_storage *out) {
@@ -31,9 +30,8 @@ static int socketAddress(const NetAddress *a, int port, struct sockaddr_storage 
     return (int)sizeof *to;
 }
 
-/* The port of a socket address. */
+/* The port of an IPv4 socket address. */
 static int socketPort(const struct sockaddr_storage *at) {
-    if (at->ss_family == AF_INET6) return ntohs(((const struct sockaddr_in6 *)at)->sin6_port);
     return ntohs(((const struct sockaddr_in *)at)->sin_port);
 }
 

@@ -156,11 +156,11 @@ TEST(PtrVector, GrowsFindsRemovesAndChecksRanges) {
 static std::string name(int n) { return "http://img.example/" + std::to_string(n) + ".jpg"; }
 static char *key(int n) { return strdup(name(n).c_str()); }
 
+/* The keys in bucket and chain order, read from the map's own entries. */
 static std::vector<std::string> keysOf(const StrMap *map) {
     std::vector<std::string> keys;
-    StrMapKey *list = strMapKeys(map);
-    for (StrMapKey *k = list; k; k = k->next) keys.push_back(k->key);
-    strMapFreeKeys(list);
+    for (int32_t i = 0; i < map->bucketCount; i++)
+        for (const StrMapEntry *e = map->buckets[i].next; e; e = e->next) keys.push_back(e->key);
     return keys;
 }
 
@@ -202,6 +202,6 @@ TEST(StrMap, ReplacingRemovingAndOwnership) {
     EXPECT_EQ(strMapRemove(map, name(3).c_str()), nullptr);  // absent now
     EXPECT_TRUE(map->entryCount == 5 && map->bucketCount > 2 && keysOf(map)[3] == name(4));
     strMapClear(map, 1);
-    EXPECT_EQ(strMapKeys(map), nullptr);
+    EXPECT_TRUE(keysOf(map).empty());
     strMapDestroy(map, 1);
 }

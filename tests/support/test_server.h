@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "net.h"
+#include "test_net.h"
 
 /* One step of a connection's script. DRIP sends the bytes one at a time, ms apart; FLOOD sends them again and
  * again, ms apart, until the client stops taking them; a REQUEST that does not come ends the script. */
