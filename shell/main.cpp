@@ -23,8 +23,6 @@
 
 enum { CLASS_ICON_RESOURCE = 101, BIG_ICON_RESOURCE = 102, EXIT_START_FAILED = -1 };
 
-char appDir[PATH_SIZE];
-
 /* A message box without an owner, for the failures before the window. */
 static void failStart(const char *message, const char *caption, int status) {
     MessageBoxA(NULL, message, caption, MB_OK | MB_ICONERROR);

@@ -1,11 +1,10 @@
-# The Windows program's parts that do without its window, and its resources;
-# included by shell/CMakeLists.txt.
+# The Windows program's parts that do without its window procedure, and its
+# resources; included by shell/CMakeLists.txt.
 #
-# lumora_shell_parts: the browser launch, the update notice, the desktop
-# shortcut and the screen's scale, a static library that the program and
-# the unit tests link.
-# Those parts use the window's state (mainWindow, controls, appDir) that
-# shell_state.h declares: its definitions belong to whatever links them.
+# lumora_shell_parts: the window's layout, which also holds the window's
+# state (mainWindow, controls, appDir) that shell_state.h declares, the
+# browser launch, the update notice, the desktop shortcut and the screen's
+# scale, a static library that the program and the unit tests link.
 #
 # LUMORA_SHELL_RESOURCES: the resource script for the program's sources.
 # Its icons are drawn at build time by scripts/make-icons.py into this
@@ -16,9 +15,10 @@ add_library(lumora_shell_parts STATIC
   ${CMAKE_CURRENT_LIST_DIR}/browser.cpp
   ${CMAKE_CURRENT_LIST_DIR}/screen_scale.cpp
   ${CMAKE_CURRENT_LIST_DIR}/shortcut.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/update_notice.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/update_notice.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window_layout.cpp)
 target_include_directories(lumora_shell_parts PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(lumora_shell_parts PUBLIC lumora_core shell32 ole32 uuid)
+target_link_libraries(lumora_shell_parts PUBLIC lumora_core comctl32 shell32 ole32 uuid)
 lumora_target(lumora_shell_parts)
 
 enable_language(RC)

@@ -1,6 +1,7 @@
 /* The process-wide state of the Windows program: the main window and its
  * controls (created once by the layout, used by the window procedure, the
- * move job's view and the update notice) and the wizard's page. */
+ * move job's view and the update notice) and the program's folder. They are
+ * defined in window_layout.cpp. */
 #ifndef LUMORA_SHELL_STATE_H
 #define LUMORA_SHELL_STATE_H
 
@@ -30,7 +31,7 @@ enum {
     ID_OPEN_FOLDER = 36119,
 };
 
-/* The main window's class name. */
+/* The main window's class name; the window tests find the window by it, and tools outside may, so it stays. */
 #define MAIN_WINDOW_CLASS "CodeBlocksWindowsApp"
 
 struct Controls {
@@ -43,6 +44,6 @@ struct Controls {
 
 extern HWND mainWindow;     /* owner of every message box once it exists */
 extern Controls controls;
-extern char appDir[PATH_SIZE];
+extern char appDir[PATH_SIZE]; /* the program's folder, set once at start */
 
 #endif

@@ -13,8 +13,9 @@
 #define PRODUCT_TITLE "Lumora"
 static const double PRODUCT_VERSION = LUMORA_VERSION_MAJOR + LUMORA_VERSION_MINOR / 10.0;
 
-/* Creates every control of the window, in their order (on WM_CREATE). */
-void createControls(HWND window, HINSTANCE instance);
+/* Creates every control of the window, in their order (on WM_CREATE); the
+ * two page panels are given pageProc, so that their controls report to it. */
+void createControls(HWND window, HINSTANCE instance, WNDPROC pageProc);
 
 /* Adjusts the window's height to the caption and centres it on the screen. */
 void sizeAndCentre(HWND window);

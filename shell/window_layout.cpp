@@ -2,7 +2,9 @@
  * and a 19-pixel caption. The controls are one table, created in its order.
  * On a finer screen every length and the fonts grow by the screen's scale,
  * so that the window looks as drawn, only sharper; the height also follows
- * the caption. */
+ * the caption. The layout also holds the window's state that shell_state.h
+ * declares (the window, the controls it creates, the program's folder), so
+ * that whatever links the shell's parts finds it here. */
 #include <windows.h>
 #include <commctrl.h>
 #include <string.h>
@@ -12,6 +14,10 @@
 #include "screen_scale.h"
 #include "shell_state.h"
 #include "window.h"
+
+HWND mainWindow;
+Controls controls;
+char appDir[PATH_SIZE];
 
 enum { WINDOW_WIDTH = 680, WINDOW_HEIGHT = 560, DESIGN_CAPTION = 19, ABOVE_CENTRE = 26 };
 
@@ -132,12 +138,11 @@ static HWND createControl(const ControlSpec &c, HWND window, HINSTANCE instance)
                            bottom - top, parentOf(c.parent, window), (HMENU)(INT_PTR)c.id, instance, NULL);
 }
 
-void createControls(HWND window, HINSTANCE instance) {
+void createControls(HWND window, HINSTANCE instance, WNDPROC pageProc) {
     for (const ControlSpec &c : CONTROLS) *c.handle = createControl(c, window, instance);
     EnumChildWindows(window, setFont, (LPARAM)defaultUiFont());
-    // the pages' controls report to the main window's procedure
-    SetWindowLongPtrA(controls.stepOnePanel, GWLP_WNDPROC, (LONG_PTR)windowProc);
-    SetWindowLongPtrA(controls.stepTwoPanel, GWLP_WNDPROC, (LONG_PTR)windowProc);
+    SetWindowLongPtrA(controls.stepOnePanel, GWLP_WNDPROC, (LONG_PTR)pageProc);
+    SetWindowLongPtrA(controls.stepTwoPanel, GWLP_WNDPROC, (LONG_PTR)pageProc);
     for (HWND heading : {controls.stepOneHeading, controls.stepTwoHeading})
         SendMessageA(heading, WM_SETFONT, (WPARAM)labelFont(20, FW_BOLD, TRUE), TRUE);
     for (HWND link : {controls.tutorialLink, controls.homePageLink})

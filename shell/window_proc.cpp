@@ -2,11 +2,11 @@
  * and loads it; page two takes the options and the target folder and starts
  * the move job on a worker thread, which then reports into the page through
  * the window view. The procedure only dispatches; each message has its
- * handler below. */
+ * handler below, or in window_paint.cpp for painting and in
+ * window_choosers.cpp for the two choosers' dialogs. */
 #include <windows.h>
 #include <commctrl.h>
 #include <process.h>
-#include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -18,31 +18,20 @@
 #include "file_helpers.h"
 #include "move_checks.h"
 #include "move_job.h"
-#include "screen_scale.h"
 #include "shell_state.h"
 #include "text_utils.h"
 #include "window.h"
+#include "window_choosers.h"
+#include "window_paint.h"
 #include "window_progress.h"
-
-enum { BROWSE_PATH_SIZE = 1024 };
-
-HWND mainWindow;
-Controls controls;
 
 static int wizardStep = 1;
 static PtrVector *itemList;
 static char packagePath[PATH_SIZE];
 static char *packageText;
-static HDC backgroundCache;
-static char *browseInitialPath;
 static MoveJob job;
 static FailureReasons jobReasons;  // the job's to write while it runs
 static SharedPictures jobShared;    // likewise
-
-void showWindowMessage(const char *text, const char *caption, MessageIcon icon) {
-    static const UINT ICONS[] = {MB_ICONERROR, MB_ICONWARNING, MB_ICONINFORMATION, MB_ICONQUESTION};
-    MessageBoxA(mainWindow, text, caption, MB_OK | ICONS[icon]);
-}
 
 /* A notice with the warning icon, then the focus on the control. */
 static void warn(const std::string &text, HWND focus) {
@@ -186,50 +175,6 @@ static void onBack(void) {
     EnableWindow(controls.nextButton, TRUE);
 }
 
-static void chooseCsv(void) {
-    char path[PATH_SIZE] = "";
-    static const char FILTER[] = "csv文件 (*.csv)\0*.csv\0";
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = mainWindow;
-    dialog.lpstrFilter = FILTER;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = sizeof path;
-    dialog.lpstrTitle = "选择淘宝助理导出的数据包(CSV)文件";
-    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
-    if (GetOpenFileNameA(&dialog)) SetWindowTextA(controls.csvPathBox, path);
-}
-
-/* The folder dialog starts at the current folder and allows only folders
- * that have a file-system path. */
-static int CALLBACK browseCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM) {
-    if (message == BFFM_INITIALIZED) SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, (LPARAM)browseInitialPath);
-    if (message == BFFM_SELCHANGED) {
-        char path[MAX_PATH] = "";
-        SHGetPathFromIDListA((LPITEMIDLIST)lParam, path);
-        SendMessageA(dialog, BFFM_ENABLEOK, 0, path[0] != '\0');
-    }
-    return 0;
-}
-
-static void chooseFolder(void) {
-    if (!browseInitialPath) browseInitialPath = (char *)calloc(BROWSE_PATH_SIZE, 1);
-    if (!browseInitialPath) return;
-    snprintf(browseInitialPath, BROWSE_PATH_SIZE, "%s", windowText(controls.targetFolderBox).c_str());
-    BROWSEINFOA info = {};
-    info.hwndOwner = mainWindow;
-    info.lpszTitle = "图片搬家到：";
-    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-    info.lpfn = browseCallback;
-    CoInitialize(NULL);
-    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
-    char path[MAX_PATH] = "";
-    if (chosen && SHGetPathFromIDListA(chosen, path)) SetWindowTextA(controls.targetFolderBox, path);
-    if (chosen) CoTaskMemFree(chosen);
-    CoUninitialize();
-}
-
 /* Shows the selected item's failures; the text grows with the lists. */
 static void refreshFailures(void) {
     std::string text;
@@ -297,62 +242,6 @@ static void onDropFiles(HDROP drop) {
     SetWindowPos(mainWindow, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
-/* Draws the background once: the white header band, the etched rule above
- * the buttons and the divider between the two links, placed by the screen's
- * scale and drawn one pixel thin. */
-static void renderBackground(HDC target, int width, int height) {
-    backgroundCache = CreateCompatibleDC(target);
-    SelectObject(backgroundCache, CreateCompatibleBitmap(target, width, height));
-    RECT all = {0, 0, width, height};
-    FillRect(backgroundCache, &all, GetSysColorBrush(COLOR_BTNFACE));
-    HPEN shadow = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW));
-    HPEN dark = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_3DDKSHADOW));
-    HGDIOBJ oldPen = SelectObject(backgroundCache, shadow);
-    HGDIOBJ oldBrush = SelectObject(backgroundCache, GetSysColorBrush(COLOR_WINDOW));
-    int right = scaled(680), rule = scaled(484), divider = scaled(147);
-    Rectangle(backgroundCache, -1, -1, right, scaled(72));
-    MoveToEx(backgroundCache, 0, rule, NULL);
-    LineTo(backgroundCache, right, rule);
-    MoveToEx(backgroundCache, divider, scaled(505), NULL);
-    LineTo(backgroundCache, divider, scaled(516));
-    SelectObject(backgroundCache, dark);
-    MoveToEx(backgroundCache, 0, rule + 1, NULL);
-    LineTo(backgroundCache, right, rule + 1);
-    SelectObject(backgroundCache, oldPen);
-    SelectObject(backgroundCache, oldBrush);
-    DeleteObject(shadow);
-    DeleteObject(dark);
-}
-
-static void onPaint(HWND window) {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
-    RECT client;
-    GetClientRect(window, &client);
-    if (!backgroundCache) {
-        RECT whole;
-        GetClientRect(mainWindow, &whole);  // the whole window, whichever part paints first
-        renderBackground(dc, whole.right, whole.bottom);
-    }
-    BitBlt(dc, 0, 0, client.right, client.bottom, backgroundCache, 0, 0, SRCCOPY);
-    EndPaint(window, &paint);
-}
-
-/* Colours of the labels: blue links, white read-only boxes, transparent
- * labels on the painted background. */
-static LRESULT onColorStatic(HWND window, HDC dc, HWND control, WPARAM wParam, LPARAM lParam) {
-    if (control == controls.tutorialLink || control == controls.homePageLink) SetTextColor(dc, RGB(0, 0, 255));
-    if (control == controls.csvPathBox || control == controls.targetFolderBox || control == controls.failureBox)
-        return (LRESULT)GetStockObject(WHITE_BRUSH);
-    if (control == controls.optImageSpace || control == controls.optOtherAlbums || control == controls.optBlankForFailed ||
-        control == controls.progressLabel || control == controls.noticeBox) {
-        SetBkMode(dc, OPAQUE);
-        return DefWindowProcA(window, WM_CTLCOLORSTATIC, wParam, lParam);
-    }
-    SetBkMode(dc, TRANSPARENT);
-    return (LRESULT)GetStockObject(NULL_BRUSH);
-}
-
 /* What the job's view asks of the window's thread (window.h). */
 static void onJobMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     int index = (int)wParam;
@@ -377,14 +266,14 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_CREATE:
         if (mainWindow) return 0;
         mainWindow = window;
-        createControls(window, ((CREATESTRUCTA *)lParam)->hInstance);
+        createControls(window, ((CREATESTRUCTA *)lParam)->hInstance, windowProc);
         return 0;
     case WM_ACTIVATE:
         if (LOWORD(wParam) == WA_ACTIVE) InvalidateRect(window, NULL, FALSE);
         return 0;
-    case WM_PAINT: onPaint(window); return 0;
+    case WM_PAINT: paintBackground(window); return 0;
     case WM_ERASEBKGND: return 1;
-    case WM_CTLCOLORSTATIC: return onColorStatic(window, (HDC)wParam, (HWND)lParam, wParam, lParam);
+    case WM_CTLCOLORSTATIC: return labelColours(window, (HDC)wParam, (HWND)lParam, wParam, lParam);
     case WM_DROPFILES: onDropFiles((HDROP)wParam); return 0;
     case WM_NOTIFY: {
         const NMHDR *header = (const NMHDR *)lParam;

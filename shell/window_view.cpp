@@ -1,8 +1,9 @@
 /* The move job's view onto the main window. The job runs on its own
  * thread; every control update here is a synchronous message, which the
  * window's thread carries out while the job waits, so the controls are only
- * ever changed on the window's thread. The job's message boxes run on the
- * job's thread, owned by the main window, and hold the job until answered. */
+ * ever changed on the window's thread. The job's message boxes, like every
+ * box showWindowMessage shows, run on the thread that asks, owned by the
+ * main window, and hold the job until answered. */
 #include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
@@ -49,6 +50,11 @@ static void failuresChanged(void *, int index) {
     if (!(state & LVIS_SELECTED)) return;
     NMHDR header = {controls.itemListView, 0, (UINT)LVN_ITEMCHANGED};
     SendMessageA(mainWindow, WM_NOTIFY, 0, (LPARAM)&header);
+}
+
+void showWindowMessage(const char *text, const char *caption, MessageIcon icon) {
+    static const UINT ICONS[] = {MB_ICONERROR, MB_ICONWARNING, MB_ICONINFORMATION, MB_ICONQUESTION};
+    MessageBoxA(mainWindow, text, caption, MB_OK | ICONS[icon]);
 }
 
 static void message(void *, const char *text, const char *caption, MessageIcon icon) {

@@ -2,14 +2,8 @@
  * the notice's conversion to GBK, and the warning shown for a reply the program does not understand. */
 #include <gtest/gtest.h>
 
-#include "shell_state.h"
 #include "test_support.h"
 #include "update_notice.h"
-
-/* The window's state, defined by the window in the program; the shell parts under test only refer to it. */
-HWND mainWindow;
-Controls controls;
-char appDir[PATH_SIZE];
 
 TEST(UpdateReply, SplitsTheStatusWordFromTheNoticeAndMatchesItExactly) {
     for (const Case &c : readCases("shell/update_reply.tsv")) {
