@@ -20,7 +20,7 @@
 #include "app_log.h"
 #include "conn_pool.h"
 #include "download.h"
-#include "move_job.h"
+#include "move_stop.h"
 
 enum { POOL_POLL_MS = 50 };
 

@@ -6,11 +6,12 @@
  * fatal local-file error sets abortRequested, which ends the walk like a
  * confirmed close; the links moved by then are still written back.
  *
- * Ahead of that pass a second cursor walks the same links and queues each
- * new one, with its local name, for the downloaders (download_pool.h), up
- * to a window of tasks; the pass then waits for each task at its turn. With
- * one connection the window is one task and the job's own thread downloads
- * it, which is the move made one image at a time.
+ * Ahead of that pass a second cursor over the same links (move_options.h)
+ * queues each new one, with its local name, for the downloaders
+ * (download_pool.h), up to a window of tasks; the pass then waits for each
+ * task at its turn. With one connection the window is one task and the
+ * job's own thread downloads it, which is the move made one image at a
+ * time.
  *
  * Connection failures are counted in link order too: each download counts
  * in a ledger that the pass commits at the link's turn, and a download that
@@ -31,7 +32,6 @@
 
 #include "app_log.h"
 #include "conn_pool.h"
-#include "deployment.h"
 #include "download.h"
 #include "download_pool.h"
 #include "fail_ledger.h"
@@ -41,15 +41,13 @@
 #include "hotlink_hosts.h"
 #include "link_rewrite.h"
 #include "local_naming.h"
+#include "move_wording.h"
 #include "package_writer.h"
 #include "paths.h"
 #include "text_utils.h"
 #include "url.h"
 
-std::atomic<int> jobRunning{0};
-std::atomic<int> abortRequested{0};
-
-enum { PROGRESS_TEXT_SIZE = 256, FAILURE_LOG_SIZE = 2048, MOVED_PER_ITEM = 32 };
+enum { MOVED_PER_ITEM = 32 };
 
 /* Links queued ahead of the one the job waits for, with several connections. */
 enum { TASK_WINDOW = 256 };
@@ -65,49 +63,25 @@ struct JobState {
     JobFailCounts counts; // connection failures, as committed in link order
     int itemCount;
     int done = 0;         // items finished; also the index of the item in hand
-    int failedCount = 0;  // distinct links that failed
-    int failedAgain = 0;  // of them, those that moving again may fetch
-    int sharedCount = 0;  // kept links whose picture other links of their host share
-    unsigned failedKinds = 0;  // the kinds of failure met (failure_words.h)
+    OutcomeCounts outcome;  // failed and shared links, for the final message
     HotlinkHosts hotlink; // the hosts asked with the Referer, and the copies that tell
     char errMsg[ERR_MSG_SIZE];
     DownloadPool *pool;
     size_t window;        // tasks queued and not yet recorded, at most
     std::unordered_map<std::string, std::unique_ptr<ImageTask>> tasks;  // by link, until recorded
     std::deque<std::string> order;  // the links of tasks, in link order (recorded ones at the front drop out)
-    int fillItem = 0;     // the queueing cursor: item, its mobile links or not, link
-    int fillMobile = 0;
-    int fillIndex = 0;
+    LinkCursor fill;      // the queueing cursor
 };
 
 }  // namespace
 
 static void showProgress(JobState &s, const char *suffix) {
-    char text[PROGRESS_TEXT_SIZE];
-    snprintf(text, sizeof text, "搬家进度(宝贝数:%d, 已搬家宝贝数:%d)%s", s.itemCount, s.done, suffix);
-    s.job->view->progressText(s.job->view->context, text);
+    s.job->view->progressText(s.job->view->context, progressLabel(s.itemCount, s.done, suffix).c_str());
 }
 
 static void fatalMessage(JobState &s, const char *text) {
     s.job->view->showMessage(s.job->view->context, text, "错误", MESSAGE_ERROR);
     abortRequested = 1;
-}
-
-int requestAbort(void) {
-    abortRequested = 1;
-    return jobRunning;
-}
-
-void requestCut(void) {
-    abortRequested = 1;
-    netCutAll();
-}
-
-int linkSelected(const MoveOptions &o, const char *url, ImageKind kind) {
-    if (kind == MOBILE_IMAGE) return o.imageSpace;
-    int market = 0;
-    for (const char *marker : MARKET_HOST_MARKERS) market |= strstr(url, marker) != NULL;
-    return market ? o.imageSpace : o.otherAlbums;
 }
 
 /* Adds the link to the item's failure list of its kind, once. */
@@ -176,7 +150,7 @@ static int fetchAtTurn(JobState &s, Fetched &f) {
 static int fetchNamed(JobState &s, Fetched &f) {
     if (freeLocalPath(s.job->targetFolder, f.kind, s.start, imageExtension(f.url), s.takenUpTo, f.path, sizeof f.path))
         return fetchAtTurn(s, f);
-    snprintf(s.errMsg, sizeof s.errMsg, "图片搬家失败：无法创建新文件。");  // a path beyond the platform's limit
+    snprintf(s.errMsg, sizeof s.errMsg, "%s", NO_NEW_FILE);  // a path beyond the platform's limit
     f.report.reason = REASON_LOCAL_FILE;
     return DOWNLOAD_CREATE_ERROR;
 }
@@ -186,14 +160,12 @@ static void recordFailure(JobState &s, ItemRecord *item, const char *url, ImageK
                           const DownloadReport &report) {
     LinkFailure failure = {report.reason, report.status};
     if (s.job->reasons) (*s.job->reasons)[url] = failure;
-    s.failedAgain += againMayHelp(failure);
-    s.failedKinds |= failureKind(failure);
+    s.outcome.failedAgain += againMayHelp(failure);
+    s.outcome.kinds |= failureKind(failure);
     remember(s, url, "");
     listFailure(item, kind, url);
-    s.failedCount++;
-    char line[FAILURE_LOG_SIZE];  // a long link and message are cut to the line
-    snprintf(line, sizeof line, "搬家失败：%s，返回的错误信息：\r\n%s", url, s.errMsg);
-    appendLog(line);
+    s.outcome.failed++;
+    appendLog(failureLogLine(url, s.errMsg).c_str());
 }
 
 /* Acts on the result of a link's download, the message in s.errMsg. */
@@ -210,8 +182,7 @@ static void recordResult(JobState &s, ItemRecord *item, const char *url, ImageKi
         return;
     }
     if (result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE)
-        fatalMessage(s, "图片搬家中断：无法创建新文件。\n\n可以对刚才的数据包(csv)文件再搬家一次，"
-                        "如果还是出现类似问题请联系我们的客服。");
+        fatalMessage(s, NO_NEW_FILE_FATAL);
     else if (result == DOWNLOAD_CREATE_ERROR || result == DOWNLOAD_WRITE_ERROR)
         fatalMessage(s, s.errMsg);
     else
@@ -229,11 +200,11 @@ static std::string hostKey(const char *url) {
 }
 
 /* Names the link's local file and queues it. */
-static void queueTask(JobState &s, const char *url, ImageKind kind) {
+static void queueTask(JobState &s, const char *url, ImageKind kind, int item) {
     std::unique_ptr<ImageTask> task(new ImageTask);
     task->url = url;
     task->kind = kind;
-    task->item = s.fillItem;
+    task->item = item;
     task->ledger.job = &s.counts;
     task->hotlink = &s.hotlink;
     task->hostKey = hostKey(url);
@@ -244,36 +215,17 @@ static void queueTask(JobState &s, const char *url, ImageKind kind) {
     } else {  // a path beyond the platform's limit is a file that cannot be created
         task->state = TASK_DONE;
         task->result = DOWNLOAD_CREATE_ERROR;
-        task->errMsg = "图片搬家失败：无法创建新文件。";
+        task->errMsg = NO_NEW_FILE;
     }
     s.order.push_back(url);
     s.tasks[url] = std::move(task);
 }
 
-/* The next selected link under the queueing cursor; 0 at the end. */
-static int nextLink(JobState &s, const char **url, ImageKind *kind) {
-    while (s.fillItem < s.itemCount) {
-        ItemRecord *item = (ItemRecord *)s.job->items->items[s.fillItem];
-        PtrVector *list = s.fillMobile ? item->mobileLinks : item->descLinks;
-        *kind = s.fillMobile ? MOBILE_IMAGE : DESCRIPTION_IMAGE;
-        if (list && s.fillIndex < list->count) {
-            *url = (const char *)list->items[s.fillIndex++];
-            if (linkSelected(s.job->options, *url, *kind)) return 1;
-            continue;
-        }
-        s.fillIndex = 0;
-        s.fillItem += s.fillMobile;
-        s.fillMobile = !s.fillMobile;
-    }
-    return 0;
-}
-
 /* Queues new links ahead of the job until the window is full. */
 static void fillQueue(JobState &s) {
-    const char *url;
-    ImageKind kind;
-    while (s.tasks.size() < s.window && !abortRequested && !downloadPoolFatal(s.pool) && nextLink(s, &url, &kind))
-        if (!strMapGet(s.movedImages, url) && !s.tasks.count(url)) queueTask(s, url, kind);
+    SelectedLink link;
+    while (s.tasks.size() < s.window && !abortRequested && !downloadPoolFatal(s.pool) && nextSelectedLink(&s.fill, &link))
+        if (!strMapGet(s.movedImages, link.url) && !s.tasks.count(link.url)) queueTask(s, link.url, link.kind, link.item);
 }
 
 /* The walk meets a link that will not be fetched: the job was stopped, by
@@ -413,14 +365,9 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
 
 /* Walks one item's links; returns 0 when the job was stopped meanwhile. */
 static int moveItem(JobState &s, ItemRecord *item) {
-    const MoveOptions &o = s.job->options;
-    for (int32_t i = 0; i < item->descLinks->count && !abortRequested; i++) {
-        const char *url = (const char *)item->descLinks->items[i];
-        if (linkSelected(o, url, DESCRIPTION_IMAGE)) processLink(s, item, url, DESCRIPTION_IMAGE);
-    }
-    PtrVector *mobile = item->mobileLinks;
-    for (int32_t i = 0; mobile && o.imageSpace && i < mobile->count && !abortRequested; i++)
-        processLink(s, item, (const char *)mobile->items[i], MOBILE_IMAGE);
+    LinkCursor links = linkCursor(s.job->options, s.job->items, s.done, s.done + 1);
+    SelectedLink link;
+    while (!abortRequested && nextSelectedLink(&links, &link)) processLink(s, item, link.url, link.kind);
     return !abortRequested;
 }
 
@@ -440,51 +387,17 @@ static void walkItems(JobState &s) {
 
 static void reportRewrite(void *context, int percent) {
     JobState &s = *(JobState *)context;
-    char suffix[64];
-    snprintf(suffix, sizeof suffix, ", 正在更新csv文件...(%d%%)", percent);
-    showProgress(s, suffix);
-}
-
-/* What to do about the failed links: moving again only for those it may
- * fetch, a blank image or another picture for the rest. */
-static std::string failureAdvice(const JobState &s) {
-    static const char BLANK[] = "注意：开始搬家前在 [将搬家失败的图片替换成空白图片] 前面打上钩。";
-    static const char AGAIN[] = "请再次对csv文件进行1到2次的搬家，如果依然提示搬家失败，请联系我们的客服。";
-    std::string never = "再次搬家也不会成功（" + failureKindWords(s.failedKinds, 0) + "），请换用能正常显示的图片，" +
-                        "或者再次对csv文件进行搬家，";
-    std::string check = "解决办法：在宝贝列表中选中搬家失败的宝贝，复制搬家失败的图片地址到浏览器中检查能否正常显示。\n\n";
-    int final = s.failedCount - s.failedAgain;
-    if (final == 0)
-        return check + "1.如果在浏览器中都不能显示，请再次对csv文件进行搬家，" + BLANK +
-               "\n\n2.如果搬家失败的图片地址在浏览器中打开能正常显示图片，" + AGAIN;
-    if (s.failedAgain == 0) return check + "这些图片" + never + BLANK;
-    return check + formatText("1.其中 %d 张图片", final) + never + BLANK +
-           formatText("\n\n2.其余 %d 张图片（%s），", s.failedAgain, failureKindWords(s.failedKinds, 1).c_str()) + AGAIN;
-}
-
-/* A word on the kept links whose picture other links of their host share. */
-static std::string sharedNote(const JobState &s) {
-    if (!s.sharedCount) return "";
-    return formatText("\n\n注意：有 %d 张图片与同一网站其他图片地址下载到的图片完全相同，可能是该网站的防盗链图片，"
-                      "请检查这些宝贝的图片能否正常显示。", s.sharedCount);
+    showProgress(s, rewritingSuffix(percent).c_str());
 }
 
 /* The final message: what moved, what failed, whether the package changed. */
 static void showOutcome(JobState &s, int changed) {
     char name[PATH_SIZE];
     pathToText(fileName(s.job->packagePath), name, sizeof name);
-    int warn = changed ? s.failedCount > 0 && !s.job->options.blankForFailed : s.failedCount > 0;
-    std::string text, done = formatText("图片搬家已完成，数据包(%s)已更新。", name) + sharedNote(s);
-    if (changed && !warn)
-        text = done;
-    else if (changed)
-        text = done + "\n\n注意：有部分图片搬家失败！\n\n\n" + failureAdvice(s);
-    else
-        text = warn ? "图片搬家失败，没有找到搬家成功的图片。\n\n\n" + failureAdvice(s) : "没有找到需要搬家的图片。";
-    text += updateFailureReport(s.job->packagePath, s.job->items, s.job->reasons, s.job->shared);
-    int notice = warn || (changed && s.sharedCount);
+    FinalMessage message = finalMessage(name, changed, s.job->options.blankForFailed, s.outcome);
+    message.text += updateFailureReport(s.job->packagePath, s.job->items, s.job->reasons, s.job->shared);
     const MoveView *view = s.job->view;
-    view->showMessage(view->context, text.c_str(), notice ? "提示" : "完成", notice ? MESSAGE_WARNING : MESSAGE_INFO);
+    view->showMessage(view->context, message.text.c_str(), message.caption, message.icon);
 }
 
 /* After a stop, a download that finished ahead of the walk: kept when
@@ -528,7 +441,7 @@ static void noteShared(JobState &s) {
     hotlinkEachShared(&s.hotlink, [&s](const char *url, int count) {
         const char *known = (const char *)strMapGet(s.movedImages, url);
         if (!known || !*known) return;
-        s.sharedCount++;
+        s.outcome.shared++;
         if (s.job->shared) (*s.job->shared)[url] = count;
     });
 }
@@ -538,7 +451,7 @@ static int finishJob(JobState &s) {
     MoveJob *job = s.job;
     endDownloads(s);
     noteShared(s);
-    showProgress(s, ", 正在更新csv文件...");
+    showProgress(s, rewritingSuffix(-1).c_str());
     int changed = rewriteLinks(&job->packageText, job->items, s.movedImages, job->options, {reportRewrite, &s});
     if (changed) writePackage(job->packagePath, job->packageText);
     free(job->packageText);
@@ -572,6 +485,7 @@ int runMoveJob(MoveJob *job) {
     s.pool = downloadPoolCreate(connections > 1 ? connections : 0,
                                 connections < CONNECTIONS_PER_HOST ? connections : CONNECTIONS_PER_HOST);
     s.window = connections > 1 ? TASK_WINDOW : 1;
+    s.fill = linkCursor(job->options, job->items, 0, s.itemCount);
     walkItems(s);
     return finishJob(s);
 }
