@@ -25,10 +25,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <deque>
-#include <memory>
 #include <string>
-#include <unordered_map>
 
 #include "app_log.h"
 #include "conn_pool.h"
@@ -39,26 +36,21 @@
 #include "failure_words.h"
 #include "file_helpers.h"
 #include "hotlink_hosts.h"
+#include "link_queue.h"
 #include "link_rewrite.h"
 #include "local_naming.h"
 #include "move_wording.h"
 #include "package_writer.h"
 #include "paths.h"
 #include "text_utils.h"
-#include "url.h"
 
 enum { MOVED_PER_ITEM = 32 };
-
-/* Links queued ahead of the one the job waits for, with several connections. */
-enum { TASK_WINDOW = 256 };
 
 namespace {
 
 /* What one run of the job keeps. */
 struct JobState {
     MoveJob *job;
-    JobStartTime start;
-    int takenUpTo;  // the highest name number found in the target folder at the start
     StrMap *movedImages;  // link -> local path, or "" when it failed
     JobFailCounts counts; // connection failures, as committed in link order
     int itemCount;
@@ -66,11 +58,7 @@ struct JobState {
     OutcomeCounts outcome;  // failed and shared links, for the final message
     HotlinkHosts hotlink; // the hosts asked with the Referer, and the copies that tell
     char errMsg[ERR_MSG_SIZE];
-    DownloadPool *pool;
-    size_t window;        // tasks queued and not yet recorded, at most
-    std::unordered_map<std::string, std::unique_ptr<ImageTask>> tasks;  // by link, until recorded
-    std::deque<std::string> order;  // the links of tasks, in link order (recorded ones at the front drop out)
-    LinkCursor fill;      // the queueing cursor
+    LinkQueue queue;      // the links queued for the downloaders ahead of the walk
 };
 
 }  // namespace
@@ -148,7 +136,7 @@ static int fetchAtTurn(JobState &s, Fetched &f) {
 
 /* Downloads the link into a fresh local path on the job's thread. */
 static int fetchNamed(JobState &s, Fetched &f) {
-    if (freeLocalPath(s.job->targetFolder, f.kind, s.start, imageExtension(f.url), s.takenUpTo, f.path, sizeof f.path))
+    if (claimLocalPath(s.queue, f.url, f.kind, f.path, sizeof f.path))
         return fetchAtTurn(s, f);
     snprintf(s.errMsg, sizeof s.errMsg, "%s", NO_NEW_FILE);  // a path beyond the platform's limit
     f.report.reason = REASON_LOCAL_FILE;
@@ -189,49 +177,10 @@ static void recordResult(JobState &s, ItemRecord *item, const char *url, ImageKi
         recordFailure(s, item, url, kind, report);
 }
 
-/* The link's host and port as the per-host limit counts them; empty when
- * it does not parse. */
-static std::string hostKey(const char *url) {
-    UrlParts parts;
-    if (!parseUrl(url, &parts)) return "";
-    std::string key = hostPort(parts.host, parts.port);
-    freeUrlParts(&parts);
-    return key;
-}
-
-/* Names the link's local file and queues it. */
-static void queueTask(JobState &s, const char *url, ImageKind kind, int item) {
-    std::unique_ptr<ImageTask> task(new ImageTask);
-    task->url = url;
-    task->kind = kind;
-    task->item = item;
-    task->ledger.job = &s.counts;
-    task->hotlink = &s.hotlink;
-    task->hostKey = hostKey(url);
-    char path[PATH_SIZE];
-    if (freeLocalPath(s.job->targetFolder, kind, s.start, imageExtension(url), s.takenUpTo, path, sizeof path)) {
-        task->path = path;
-        downloadPoolAdd(s.pool, task.get());
-    } else {  // a path beyond the platform's limit is a file that cannot be created
-        task->state = TASK_DONE;
-        task->result = DOWNLOAD_CREATE_ERROR;
-        task->errMsg = NO_NEW_FILE;
-    }
-    s.order.push_back(url);
-    s.tasks[url] = std::move(task);
-}
-
-/* Queues new links ahead of the job until the window is full. */
-static void fillQueue(JobState &s) {
-    SelectedLink link;
-    while (s.tasks.size() < s.window && !abortRequested && !downloadPoolFatal(s.pool) && nextSelectedLink(&s.fill, &link))
-        if (!strMapGet(s.movedImages, link.url) && !s.tasks.count(link.url)) queueTask(s, link.url, link.kind, link.item);
-}
-
 /* The walk meets a link that will not be fetched: the job was stopped, by
  * a close or by a download whose local file failed, which is shown now. */
 static void stopAtFatal(JobState &s) {
-    ImageTask *fatal = downloadPoolFatal(s.pool);
+    ImageTask *fatal = downloadPoolFatal(s.queue.pool);
     if (abortRequested || !fatal) {
         abortRequested = 1;
         return;
@@ -336,20 +285,18 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
         if (!*known) listFailure(item, kind, url);
         return;
     }
-    fillQueue(s);
-    auto found = s.tasks.find(url);
-    TaskState state = found == s.tasks.end() ? TASK_CANCELLED : downloadPoolAwait(s.pool, found->second.get());
-    if (state != TASK_DONE) {
+    fillQueue(&s.queue, s.movedImages);
+    ImageTask *taken;
+    if (awaitTask(&s.queue, url, &taken) != TASK_DONE) {
         stopAtFatal(s);
         return;
     }
-    const ImageTask &task = *found->second;
+    const ImageTask &task = *taken;
     Fetched f = {url, kind, s.done, task.hostKey, ASK_PLAIN, "", 0, {}, RECHECK_NONE};
     snprintf(f.path, sizeof f.path, "%s", task.path.c_str());
     snprintf(s.errMsg, sizeof s.errMsg, "%s", task.errMsg.c_str());
     f.result = resultAtTurn(s, task, f);
-    s.tasks.erase(found);
-    while (!s.order.empty() && !s.tasks.count(s.order.front())) s.order.pop_front();
+    dropTask(&s.queue, url);
     // a description image whose file cannot be created gets one more try under a new name
     if (f.result == DOWNLOAD_CREATE_ERROR && kind == DESCRIPTION_IMAGE) {
         remove(f.path);  // the name claimed first is let go
@@ -359,7 +306,7 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
     else if (f.ask == ASK_SCOUT) judgeFailedScout(s, f);
     if (f.result != 1 && f.ask <= ASK_PLAIN && f.report.refererSent && f.report.status == 403)
         hotlinkRefused(&s.hotlink, f.host);
-    if (f.ask == ASK_SCOUT) downloadPoolWake(s.pool);  // the host's other images may go
+    if (f.ask == ASK_SCOUT) downloadPoolWake(s.queue.pool);  // the host's other images may go
     recordResult(s, item, url, kind, f.path, f.result, f.report);
 }
 
@@ -419,21 +366,12 @@ static bool keptAhead(JobState &s, const ImageTask &t) {
  * walk are written back like the rest where they are known to be the
  * images (keptAhead); the others' links stay remote for the next move. */
 static void endDownloads(JobState &s) {
-    downloadPoolDestroy(s.pool);
-    s.pool = NULL;
-    for (const std::string &url : s.order) {
-        auto found = s.tasks.find(url);
-        if (found == s.tasks.end()) continue;
-        const ImageTask &task = *found->second;
+    endQueue(&s.queue, [&s](const ImageTask &task) {
         char text[PATH_SIZE];
-        writeLogLines(task.logLines);
-        if (keptAhead(s, task) && pathToText(task.path.c_str(), text, sizeof text))
-            remember(s, task.url.c_str(), text);
-        else
-            remove(task.path.c_str());  // not kept, or never fetched: its claimed name is let go
-    }
-    s.tasks.clear();
-    s.order.clear();
+        if (!keptAhead(s, task) || !pathToText(task.path.c_str(), text, sizeof text)) return false;
+        remember(s, task.url.c_str(), text);
+        return true;
+    });
 }
 
 /* Hands the kept links that share their picture to the front end. */
@@ -476,16 +414,18 @@ int runMoveJob(MoveJob *job) {
     backupPackage(job->packagePath, job->programDir);
     JobState s;
     s.job = job;
-    s.start = jobStartNow();
-    s.takenUpTo = highestTakenNumber(job->targetFolder, job->packageText, s.start);
+    LinkQueue &q = s.queue;
+    q.fill = linkCursor(job->options, job->items, 0, job->items->count);
+    q.folder = job->targetFolder;
+    q.start = jobStartNow();
+    q.takenUpTo = highestTakenNumber(job->targetFolder, job->packageText, q.start);
+    q.counts = &s.counts;
+    q.hotlink = &s.hotlink;
     s.itemCount = job->items->count;
     int capacity = s.itemCount > 0 && s.itemCount < INT32_MAX / MOVED_PER_ITEM ? s.itemCount * MOVED_PER_ITEM : 1;
     s.movedImages = strMapCreate(strMapHash, strMapKeyEquals, capacity, 0.75f);
     int connections = job->connections > 0 ? job->connections : MOVE_CONNECTIONS;
-    s.pool = downloadPoolCreate(connections > 1 ? connections : 0,
-                                connections < CONNECTIONS_PER_HOST ? connections : CONNECTIONS_PER_HOST);
-    s.window = connections > 1 ? TASK_WINDOW : 1;
-    s.fill = linkCursor(job->options, job->items, 0, s.itemCount);
+    linkQueueStart(&q, connections);
     walkItems(s);
     return finishJob(s);
 }
