@@ -41,6 +41,7 @@
 #include "local_naming.h"
 #include "move_wording.h"
 #include "package_writer.h"
+#include "placeholder_check.h"
 #include "paths.h"
 #include "text_utils.h"
 
@@ -59,6 +60,7 @@ struct JobState {
     HotlinkHosts hotlink; // the hosts asked with the Referer, and the copies that tell
     char errMsg[ERR_MSG_SIZE];
     LinkQueue queue;      // the links queued for the downloaders ahead of the walk
+    JudgeHooks judge;     // what the placeholder checks ask of the job
 };
 
 }  // namespace
@@ -112,21 +114,6 @@ template <class Download> static int atTurn(JobState &s, Download download) {
     ledgerCommit(ledger);
     return result;
 }
-
-/* A link in hand at its turn: how its host was asked and what came of it. */
-struct Fetched {
-    const char *url;
-    ImageKind kind;
-    int item;
-    std::string host;
-    HostAsk ask;
-    char path[PATH_SIZE];
-    int result;
-    DownloadReport report;
-    Recheck probe;
-
-    MovedCopy copy() const { return {url, item, kind, report.digest, report.size}; }
-};
 
 /* Downloads the link as its host is asked, into its path. */
 static int fetchAtTurn(JobState &s, Fetched &f) {
@@ -205,9 +192,9 @@ static int resultAtTurn(JobState &s, const ImageTask &task, Fetched &f) {
     return fetchAtTurn(s, f);  // the new download replaces the file at the claimed name
 }
 
-/* Asks for a moved link again with the Referer at its turn, its file at
- * path (image_fetch.h); *result is that download's. */
-static Recheck recheckAtTurn(JobState &s, const MovedCopy &copy, const char *path, DownloadReport *again, int *result) {
+/* The checks' hooks (placeholder_check.h). */
+static Recheck recheckAtTurn(void *job, const MovedCopy &copy, const char *path, DownloadReport *again, int *result) {
+    JobState &s = *(JobState *)job;
     Recheck recheck = RECHECK_NONE;
     *result = atTurn(s, [&] {
         int r;
@@ -217,65 +204,17 @@ static Recheck recheckAtTurn(JobState &s, const MovedCopy &copy, const char *pat
     return recheck;
 }
 
-/* An earlier link of a host found to need the Referer, moved without it:
- * asked for again with it. One that cannot be had so is failed; one cut
- * stays remote. */
-static void refetchCopy(JobState &s, const MovedCopy &c) {
-    char *known = (char *)strMapGet(s.movedImages, c.url), path[PATH_SIZE];
-    if (!known || !*known || !textToPath(known, path, sizeof path)) return;
-    DownloadReport again;
-    int result;
-    Recheck recheck = recheckAtTurn(s, c, path, &again, &result);
-    if (recheck == RECHECK_SAME || recheck == RECHECK_DIFFERENT) return;
+static int movedFile(void *job, const char *url, char *path) {
+    const char *known = (const char *)strMapGet(((JobState *)job)->movedImages, url);
+    return known && *known && textToPath(known, path, PATH_SIZE);
+}
+
+static void takeBack(void *job, const MovedCopy &c, const char *path, int result, const DownloadReport &again) {
+    JobState &s = *(JobState *)job;
     unmove(s, c.url);
     recordResult(s, (ItemRecord *)s.job->items->items[c.item], c.url, c.kind, path, result, again);
     const MoveView *view = s.job->view;
     if (c.item < s.done && strMapGet(s.movedImages, c.url)) view->failuresChanged(view->context, c.item);
-}
-
-/* The host needs the Referer: the links it gave without it, but for the
- * one in hand, are fetched again with it. */
-static void refererFound(JobState &s, const Fetched &f) {
-    for (const MovedCopy &c : hotlinkJudged(&s.hotlink, f.host, HOST_REFERER))
-        if (strcmp(c.url, f.url) != 0 && !abortRequested) refetchCopy(s, c);
-}
-
-/* A link of a plain host whose bytes equal an earlier link's, asked for
- * again with the Referer: bytes that then differ were the host's
- * placeholder; the same bytes, or a refusal, are one picture under several
- * links, kept for the seller to check. Returns the link's result. */
-static int recheckTwin(JobState &s, Fetched &f, SameBytes *same) {
-    DownloadReport again;
-    int result;
-    Recheck recheck = recheckAtTurn(s, f.copy(), f.path, &again, &result);
-    if (recheck == RECHECK_SAME || recheck == RECHECK_REFUSED) {
-        same->reused = true;
-        return 1;
-    }
-    if (recheck != RECHECK_DIFFERENT) hotlinkForgetCopy(&s.hotlink, f.host, f.copy());
-    f.report = again;
-    if (recheck == RECHECK_DIFFERENT || recheck == RECHECK_GONE) refererFound(s, f);
-    return recheck == RECHECK_DIFFERENT ? 1 : result;
-}
-
-/* A moved link judged against what its host has shown: a scout sets the
- * host's verdict, a 403 that the Referer mended marks the host, and bytes
- * equal to an earlier link's are checked again. Returns the link's result. */
-static int judgeMoved(JobState &s, Fetched &f) {
-    if (f.ask == ASK_SCOUT) hotlinkJudged(&s.hotlink, f.host, f.report.refererSent ? HOST_REFERER : HOST_PLAIN);
-    if (f.ask == ASK_REFERER || f.ask == ASK_ONCE || f.report.refererSent) {
-        if (f.ask == ASK_PLAIN) refererFound(s, f);
-        return 1;
-    }
-    SameBytes *same = hotlinkNoteCopy(&s.hotlink, f.host, f.copy());
-    return same && !same->reused ? recheckTwin(s, f, same) : 1;
-}
-
-/* A scout that brought no image: the host needs the Referer when it
- * answered otherwise with it (the image is gone behind a placeholder);
- * else the next image of the host scouts again. */
-static void judgeFailedScout(JobState &s, const Fetched &f) {
-    hotlinkJudged(&s.hotlink, f.host, f.probe == RECHECK_GONE ? HOST_REFERER : HOST_UNKNOWN);
 }
 
 /* Moves one link of an item, unless this job has met it before. */
@@ -302,10 +241,7 @@ static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKin
         remove(f.path);  // the name claimed first is let go
         f.result = fetchNamed(s, f);
     }
-    if (f.result == 1) f.result = judgeMoved(s, f);
-    else if (f.ask == ASK_SCOUT) judgeFailedScout(s, f);
-    if (f.result != 1 && f.ask <= ASK_PLAIN && f.report.refererSent && f.report.status == 403)
-        hotlinkRefused(&s.hotlink, f.host);
+    judgeAtTurn(s.judge, f);
     if (f.ask == ASK_SCOUT) downloadPoolWake(s.queue.pool);  // the host's other images may go
     recordResult(s, item, url, kind, f.path, f.result, f.report);
 }
@@ -347,28 +283,13 @@ static void showOutcome(JobState &s, int changed) {
     view->showMessage(view->context, message.text.c_str(), message.caption, message.icon);
 }
 
-/* After a stop, a download that finished ahead of the walk: kept when
- * judging it at its turn would have asked nothing more, the host's
- * verdict then noted as that judgement would. */
-static bool keptAhead(JobState &s, const ImageTask &t) {
-    if (t.state != TASK_DONE || t.result != 1 || t.ask != hotlinkAsk(&s.hotlink, t.hostKey, true)) return false;
-    if (t.ask == ASK_SCOUT) hotlinkJudged(&s.hotlink, t.hostKey, t.report.refererSent ? HOST_REFERER : HOST_PLAIN);
-    if (t.ask >= ASK_REFERER || (t.ask == ASK_SCOUT && t.report.refererSent)) return true;
-    if (t.report.refererSent) return false;  // the host's earlier links would be fetched again
-    MovedCopy copy = {t.url.c_str(), t.item, t.kind, t.report.digest, t.report.size};
-    SameBytes *same = hotlinkNoteCopy(&s.hotlink, t.hostKey, copy);
-    if (!same || same->reused) return true;
-    hotlinkForgetCopy(&s.hotlink, t.hostKey, copy);  // it would be asked again with the Referer
-    return false;
-}
-
 /* Ends the downloads. After a stop, the images that arrived ahead of the
  * walk are written back like the rest where they are known to be the
  * images (keptAhead); the others' links stay remote for the next move. */
 static void endDownloads(JobState &s) {
     endQueue(&s.queue, [&s](const ImageTask &task) {
         char text[PATH_SIZE];
-        if (!keptAhead(s, task) || !pathToText(task.path.c_str(), text, sizeof text)) return false;
+        if (!keptAhead(&s.hotlink, task) || !pathToText(task.path.c_str(), text, sizeof text)) return false;
         remember(s, task.url.c_str(), text);
         return true;
     });
@@ -426,6 +347,7 @@ int runMoveJob(MoveJob *job) {
     s.movedImages = strMapCreate(strMapHash, strMapKeyEquals, capacity, 0.75f);
     int connections = job->connections > 0 ? job->connections : MOVE_CONNECTIONS;
     linkQueueStart(&q, connections);
+    s.judge = {&s.hotlink, &s, recheckAtTurn, movedFile, takeBack};
     walkItems(s);
     return finishJob(s);
 }
