@@ -1,62 +1,55 @@
 /* The move job; see move_job.h.
  *
- * One pass over the items in package order. Each distinct link is fetched
- * at most once per job: movedImages remembers where it went, or "" when it
+ * One pass over the items in package order, the walk, takes each selected
+ * link at its turn (move_options.h). Each distinct link is fetched at most
+ * once per job: the results (link_results.h) hold where it went, or that it
  * failed, and later occurrences only add to the item's failure lists. A
  * fatal local-file error sets abortRequested, which ends the walk like a
  * confirmed close; the links moved by then are still written back.
  *
- * Ahead of that pass a second cursor over the same links (move_options.h)
- * queues each new one, with its local name, for the downloaders
- * (download_pool.h), up to a window of tasks; the pass then waits for each
- * task at its turn. With one connection the window is one task and the
- * job's own thread downloads it, which is the move made one image at a
- * time.
+ * Ahead of the walk, the queue (link_queue.h) hands each new link, with its
+ * local name, to the downloaders, up to a window of tasks; the walk then
+ * waits for each task at its turn. With one connection the window is one
+ * task and the job's own thread downloads it, which is the move made one
+ * image at a time.
  *
  * Connection failures are counted in link order too: each download counts
- * in a ledger that the pass commits at the link's turn, and a download that
+ * in a ledger that the walk commits at the link's turn, and a download that
  * ran on counts which its turn has changed is made again (fail_ledger.h).
  * So is one that was not asked with the Referer where its turn asks with
- * it, and the placeholders of hosts that hand their images only to their
- * own pages are found at the links' turns as well (hotlink_hosts.h). */
+ * it. The placeholder checks judge each link at its turn as well
+ * (placeholder_check.h); the downloads they ask for run here, on the job's
+ * thread, like every download at a link's turn. */
 #include "move_job.h"
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include <string>
 
 #include "app_log.h"
 #include "conn_pool.h"
-#include "download.h"
 #include "download_pool.h"
 #include "fail_ledger.h"
 #include "failure_report.h"
-#include "failure_words.h"
-#include "file_helpers.h"
 #include "hotlink_hosts.h"
 #include "link_queue.h"
+#include "link_results.h"
 #include "link_rewrite.h"
-#include "local_naming.h"
 #include "move_wording.h"
 #include "package_writer.h"
-#include "placeholder_check.h"
 #include "paths.h"
-#include "text_utils.h"
-
-enum { MOVED_PER_ITEM = 32 };
+#include "placeholder_check.h"
 
 namespace {
 
 /* What one run of the job keeps. */
 struct JobState {
     MoveJob *job;
-    StrMap *movedImages;  // link -> local path, or "" when it failed
+    LinkResults results;  // what came of each link
     JobFailCounts counts; // connection failures, as committed in link order
     int itemCount;
     int done = 0;         // items finished; also the index of the item in hand
-    OutcomeCounts outcome;  // failed and shared links, for the final message
     HotlinkHosts hotlink; // the hosts asked with the Referer, and the copies that tell
     char errMsg[ERR_MSG_SIZE];
     LinkQueue queue;      // the links queued for the downloaders ahead of the walk
@@ -70,36 +63,8 @@ static void showProgress(JobState &s, const char *suffix) {
 }
 
 static void fatalMessage(JobState &s, const char *text) {
-    s.job->view->showMessage(s.job->view->context, text, "错误", MESSAGE_ERROR);
+    s.job->view->showMessage(s.job->view->context, text, FATAL_CAPTION, MESSAGE_ERROR);
     abortRequested = 1;
-}
-
-/* Adds the link to the item's failure list of its kind, once. */
-static void listFailure(ItemRecord *item, ImageKind kind, const char *url) {
-    PtrVector *&list = kind == DESCRIPTION_IMAGE ? item->pcFailures : item->mobileFailures;
-    if (!list) list = ptrVectorCreateDefault();
-    if (!list || ptrVectorContains(list, url, stringEquals)) return;
-    char *copy = copyBytes(url, strlen(url));
-    if (copy && !ptrVectorPush(list, copy)) free(copy);
-}
-
-/* Records where the link went ("" when it failed), in place of whatever
- * was recorded for it before. */
-static void remember(JobState &s, const char *url, const char *path) {
-    char *key = copyBytes(url, strlen(url)), *value = copyBytes(path, strlen(path));
-    void *old = NULL;
-    int stored = key && value ? strMapReplace(s.movedImages, key, value, &old) : STRMAP_NO_MEMORY;
-    if (stored != STRMAP_ADDED) free(key);
-    if (stored == STRMAP_NO_MEMORY) free(value);
-    free(old);
-}
-
-/* Takes back a link recorded as moved and removes its file: the link
- * stays remote, for the next move to fetch. */
-static void unmove(JobState &s, const char *url) {
-    char *known = (char *)strMapRemove(s.movedImages, url), path[PATH_SIZE];
-    if (known && *known && textToPath(known, path, sizeof path)) remove(path);
-    free(known);
 }
 
 /* Runs a download on the job's thread at its link's turn, its failures
@@ -130,25 +95,12 @@ static int fetchNamed(JobState &s, Fetched &f) {
     return DOWNLOAD_CREATE_ERROR;
 }
 
-/* Records a link that could not be fetched, and why. */
-static void recordFailure(JobState &s, ItemRecord *item, const char *url, ImageKind kind,
-                          const DownloadReport &report) {
-    LinkFailure failure = {report.reason, report.status};
-    if (s.job->reasons) (*s.job->reasons)[url] = failure;
-    s.outcome.failedAgain += againMayHelp(failure);
-    s.outcome.kinds |= failureKind(failure);
-    remember(s, url, "");
-    listFailure(item, kind, url);
-    s.outcome.failed++;
-    appendLog(failureLogLine(url, s.errMsg).c_str());
-}
-
 /* Acts on the result of a link's download, the message in s.errMsg. */
 static void recordResult(JobState &s, ItemRecord *item, const char *url, ImageKind kind, const char *path,
                          int result, const DownloadReport &report) {
     char text[PATH_SIZE];
     if (result == 1 && pathToText(path, text, sizeof text)) {
-        remember(s, url, text);  // the package names the file in its own GBK text
+        recordMoved(&s.results, url, text);  // the package names the file in its own GBK text
         return;
     }
     remove(path);  // the name claimed for the link is let go
@@ -161,7 +113,7 @@ static void recordResult(JobState &s, ItemRecord *item, const char *url, ImageKi
     else if (result == DOWNLOAD_CREATE_ERROR || result == DOWNLOAD_WRITE_ERROR)
         fatalMessage(s, s.errMsg);
     else
-        recordFailure(s, item, url, kind, report);
+        recordFailed(&s.results, item, url, kind, report, s.errMsg);
 }
 
 /* The walk meets a link that will not be fetched: the job was stopped, by
@@ -205,26 +157,25 @@ static Recheck recheckAtTurn(void *job, const MovedCopy &copy, const char *path,
 }
 
 static int movedFile(void *job, const char *url, char *path) {
-    const char *known = (const char *)strMapGet(((JobState *)job)->movedImages, url);
-    return known && *known && textToPath(known, path, PATH_SIZE);
+    return movedFileOf(((JobState *)job)->results, url, path);
 }
 
 static void takeBack(void *job, const MovedCopy &c, const char *path, int result, const DownloadReport &again) {
     JobState &s = *(JobState *)job;
-    unmove(s, c.url);
+    takeBackMoved(&s.results, c.url);
     recordResult(s, (ItemRecord *)s.job->items->items[c.item], c.url, c.kind, path, result, again);
     const MoveView *view = s.job->view;
-    if (c.item < s.done && strMapGet(s.movedImages, c.url)) view->failuresChanged(view->context, c.item);
+    if (c.item < s.done && strMapGet(s.results.moved, c.url)) view->failuresChanged(view->context, c.item);
 }
 
 /* Moves one link of an item, unless this job has met it before. */
 static void processLink(JobState &s, ItemRecord *item, const char *url, ImageKind kind) {
-    const char *known = (const char *)strMapGet(s.movedImages, url);
+    const char *known = (const char *)strMapGet(s.results.moved, url);
     if (known) {
         if (!*known) listFailure(item, kind, url);
         return;
     }
-    fillQueue(&s.queue, s.movedImages);
+    fillQueue(&s.queue, s.results.moved);
     ImageTask *taken;
     if (awaitTask(&s.queue, url, &taken) != TASK_DONE) {
         stopAtFatal(s);
@@ -277,7 +228,7 @@ static void reportRewrite(void *context, int percent) {
 static void showOutcome(JobState &s, int changed) {
     char name[PATH_SIZE];
     pathToText(fileName(s.job->packagePath), name, sizeof name);
-    FinalMessage message = finalMessage(name, changed, s.job->options.blankForFailed, s.outcome);
+    FinalMessage message = finalMessage(name, changed, s.job->options.blankForFailed, s.results.outcome);
     message.text += updateFailureReport(s.job->packagePath, s.job->items, s.job->reasons, s.job->shared);
     const MoveView *view = s.job->view;
     view->showMessage(view->context, message.text.c_str(), message.caption, message.icon);
@@ -290,7 +241,7 @@ static void endDownloads(JobState &s) {
     endQueue(&s.queue, [&s](const ImageTask &task) {
         char text[PATH_SIZE];
         if (!keptAhead(&s.hotlink, task) || !pathToText(task.path.c_str(), text, sizeof text)) return false;
-        remember(s, task.url.c_str(), text);
+        recordMoved(&s.results, task.url.c_str(), text);
         return true;
     });
 }
@@ -298,9 +249,9 @@ static void endDownloads(JobState &s) {
 /* Hands the kept links that share their picture to the front end. */
 static void noteShared(JobState &s) {
     hotlinkEachShared(&s.hotlink, [&s](const char *url, int count) {
-        const char *known = (const char *)strMapGet(s.movedImages, url);
+        const char *known = (const char *)strMapGet(s.results.moved, url);
         if (!known || !*known) return;
-        s.outcome.shared++;
+        s.results.outcome.shared++;
         if (s.job->shared) (*s.job->shared)[url] = count;
     });
 }
@@ -311,7 +262,7 @@ static int finishJob(JobState &s) {
     endDownloads(s);
     noteShared(s);
     showProgress(s, rewritingSuffix(-1).c_str());
-    int changed = rewriteLinks(&job->packageText, job->items, s.movedImages, job->options, {reportRewrite, &s});
+    int changed = rewriteLinks(&job->packageText, job->items, s.results.moved, job->options, {reportRewrite, &s});
     if (changed) writePackage(job->packagePath, job->packageText);
     free(job->packageText);
     job->packageText = NULL;
@@ -320,11 +271,11 @@ static int finishJob(JobState &s) {
     // here on finds no job running and ends the process itself
     jobRunning = 0;
     if (abortRequested) {
-        strMapDestroy(s.movedImages, 1);
+        linkResultsEnd(&s.results);
         return MOVE_ABORTED;
     }
     showOutcome(s, changed);
-    strMapDestroy(s.movedImages, 1);
+    linkResultsEnd(&s.results);
     resetConnFailCounts();
     job->view->jobEnded(job->view->context);
     return MOVE_FINISHED;
@@ -343,8 +294,7 @@ int runMoveJob(MoveJob *job) {
     q.counts = &s.counts;
     q.hotlink = &s.hotlink;
     s.itemCount = job->items->count;
-    int capacity = s.itemCount > 0 && s.itemCount < INT32_MAX / MOVED_PER_ITEM ? s.itemCount * MOVED_PER_ITEM : 1;
-    s.movedImages = strMapCreate(strMapHash, strMapKeyEquals, capacity, 0.75f);
+    linkResultsStart(&s.results, s.itemCount, job->reasons);
     int connections = job->connections > 0 ? job->connections : MOVE_CONNECTIONS;
     linkQueueStart(&q, connections);
     s.judge = {&s.hotlink, &s, recheckAtTurn, movedFile, takeBack};

@@ -13,6 +13,7 @@
 const char NO_NEW_FILE[] = "图片搬家失败：无法创建新文件。";
 const char NO_NEW_FILE_FATAL[] = "图片搬家中断：无法创建新文件。\n\n可以对刚才的数据包(csv)文件再搬家一次，"
                                  "如果还是出现类似问题请联系我们的客服。";
+const char FATAL_CAPTION[] = "错误";
 
 std::string progressLabel(int itemCount, int done, const char *suffix) {
     return formatText("搬家进度(宝贝数:%d, 已搬家宝贝数:%d)%s", itemCount, done, suffix);

@@ -15,6 +15,9 @@
 extern const char NO_NEW_FILE[];
 extern const char NO_NEW_FILE_FATAL[];
 
+/* The caption of a message that stops the job. */
+extern const char FATAL_CAPTION[];
+
 /* The progress label: the items and the items done, then suffix. */
 std::string progressLabel(int itemCount, int done, const char *suffix);
 
