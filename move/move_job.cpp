@@ -32,6 +32,7 @@
 #include "download_pool.h"
 #include "fail_ledger.h"
 #include "failure_report.h"
+#include "host_failures.h"
 #include "hotlink_hosts.h"
 #include "link_queue.h"
 #include "link_results.h"
@@ -67,15 +68,15 @@ static void fatalMessage(JobState &s, const char *text) {
     abortRequested = 1;
 }
 
-/* Runs a download on the job's thread at its link's turn, its failures
- * committed at once (nothing else commits meanwhile, so it holds). */
+/* Runs a download on the job's thread at its link's turn, in a context
+ * whose failures are committed at once (nothing else commits meanwhile, so
+ * it holds) and whose log lines go to the log as they come. */
 template <class Download> static int atTurn(JobState &s, Download download) {
     FailureLedger ledger;
     ledger.job = &s.counts;
-    useFailureLedger(&ledger);
+    DownloadContext context = {&ledger, NULL, 0, 0};
     s.errMsg[0] = '\0';
-    int result = download();
-    useFailureLedger(NULL);
+    int result = download(&context);
     ledgerCommit(ledger);
     return result;
 }
@@ -83,7 +84,9 @@ template <class Download> static int atTurn(JobState &s, Download download) {
 /* Downloads the link as its host is asked, into its path. */
 static int fetchAtTurn(JobState &s, Fetched &f) {
     f.report = DownloadReport();
-    return atTurn(s, [&] { return fetchAsAsked(f.url, f.path, f.ask, s.errMsg, &f.report, &f.probe); });
+    return atTurn(s, [&](const DownloadContext *context) {
+        return fetchAsAsked(context, f.url, f.path, f.ask, s.errMsg, &f.report, &f.probe);
+    });
 }
 
 /* Downloads the link into a fresh local path on the job's thread. */
@@ -148,9 +151,9 @@ static int resultAtTurn(JobState &s, const ImageTask &task, Fetched &f) {
 static Recheck recheckAtTurn(void *job, const MovedCopy &copy, const char *path, DownloadReport *again, int *result) {
     JobState &s = *(JobState *)job;
     Recheck recheck = RECHECK_NONE;
-    *result = atTurn(s, [&] {
+    *result = atTurn(s, [&](const DownloadContext *context) {
         int r;
-        recheck = recheckWithReferer(copy.url, path, copy.digest, copy.size, s.errMsg, again, &r);
+        recheck = recheckWithReferer(context, copy.url, path, copy.digest, copy.size, s.errMsg, again, &r);
         return r;
     });
     return recheck;
