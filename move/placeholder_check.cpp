@@ -63,12 +63,11 @@ static void judgeFailedScout(const JudgeHooks &h, const Fetched &f) {
     hotlinkJudged(h.hotlink, f.host, f.probe == RECHECK_GONE ? HOST_REFERER : HOST_UNKNOWN);
 }
 
-int judgeAtTurn(const JudgeHooks &h, Fetched &f) {
+void judgeAtTurn(const JudgeHooks &h, Fetched &f) {
     if (f.result == 1) f.result = judgeMoved(h, f);
     else if (f.ask == ASK_SCOUT) judgeFailedScout(h, f);
     if (f.result != 1 && f.ask <= ASK_PLAIN && f.report.refererSent && f.report.status == 403)
         hotlinkRefused(h.hotlink, f.host);
-    return f.result;
 }
 
 bool keptAhead(HotlinkHosts *hosts, const ImageTask &t) {

@@ -52,14 +52,14 @@ struct JudgeHooks {
     void (*takeBack)(void *job, const MovedCopy &copy, const char *path, int result, const DownloadReport &again);
 };
 
-/* Judges the link at its turn, its download's result in f.result, and
- * returns the link's result: 1 for a copy to keep, else why not. f.report
- * becomes the report of the copy kept or of the last download. */
-int judgeAtTurn(const JudgeHooks &hooks, Fetched &f);
+/* Judges the link at its turn, its download's result in f.result, which
+ * becomes the link's result: 1 for a copy to keep, else why not; f.report
+ * becomes the report of the last download that decided it. */
+void judgeAtTurn(const JudgeHooks &hooks, Fetched &f);
 
-/* After a stop, a download done ahead of the walk with an image: true when
- * judging it at its turn would have asked nothing more, the host's verdict
- * then noted as that judgement would. */
+/* After a stop, a task done ahead of the walk: true when it brought an
+ * image and judging it at its turn would have asked nothing more, the
+ * host's verdict then noted as that judgement would. */
 bool keptAhead(HotlinkHosts *hosts, const ImageTask &task);
 
 #endif
