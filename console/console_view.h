@@ -17,6 +17,8 @@
 
 #include <string>
 
+#include "link_failure.h"
+#include "move_view.h"
 #include "progress_figures.h"
 
 enum ProgressStyle { PROGRESS_NONE, PROGRESS_LINES, PROGRESS_BAR };

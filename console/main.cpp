@@ -33,6 +33,7 @@
 #include "console_view.h"
 #include "download_pool.h"
 #include "move_checks.h"
+#include "move_job.h"
 #include "net.h"
 #include "paths.h"
 #include "terminal.h"

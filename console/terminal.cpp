@@ -26,7 +26,7 @@
 #include "charset.h"
 #endif
 
-#include "move_job.h"
+#include "move_stop.h"
 #include "text_utils.h"
 
 #ifdef _WIN32

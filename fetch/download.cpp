@@ -35,12 +35,12 @@
 #include <string>
 #include <vector>
 
-#include "app_log.h"
 #include "chunked_body.h"
 #include "conn_pool.h"
 #include "digest.h"
 #include "file_helpers.h"
 #include "host_backoff.h"
+#include "host_failures.h"
 #include "http_exchange.h"
 #include "http_header.h"
 #include "image_ends.h"
@@ -68,6 +68,7 @@ namespace {
 /* One attempt: the link, its connection and file, the receive buffer and
  * the body accounting that the messages report. */
 struct Attempt {
+    const DownloadContext *context;  // the caller's counts, log lines and Referer choice
     const char *filePath;
     std::string partPath;  // where the body is written until it is whole
     char *errMsg;
@@ -304,7 +305,7 @@ static int readStatus(Attempt &a, int held, int headerLength) {
  * counted like one that cannot be reached. */
 static int headerCutShort(Attempt &a, int held) {
     if (a.clock.stop == TRANSFER_TIMED_OUT || a.clock.stop == TRANSFER_TOO_SLOW)
-        countHostFailure(&a.parts);
+        countHostFailure(a.context->counts, &a.parts);
     if (a.clock.stop == TRANSFER_TIMED_OUT)
         return fail(a, REASON_TIMED_OUT, DOWNLOAD_FAILED, "等待 HTTP Head 超时, 已收到 %d 字节", held);
     a.received = held;
@@ -331,15 +332,16 @@ static void extendDeadline(Attempt &a, int64_t ms) {
  * cannot be reached; any other answer clears the count. */
 static void countAnswer(Attempt &a) {
     int status = responseStatus(a.buffer);
-    if (status != 429 && status != 503) hostAnswered(&a.parts);
-    else if (a.rateLimits == 0) countHostFailure(&a.parts);
+    if (status != 429 && status != 503) hostAnswered(a.context->counts, &a.parts);
+    else if (a.rateLimits == 0) countHostFailure(a.context->counts, &a.parts);
 }
 
 /* Connects, sends the request, creates the file and reads the response. */
 static int exchange(Attempt &a) {
     char connectMessage[ERR_MSG_SIZE] = {0};
     ConnectFailure why = CONNECT_UNREACHABLE;
-    a.conn = a.keepAlive ? poolAcquire(&a.parts, connectMessage, &why) : connectLink(&a.parts, connectMessage, &why);
+    a.conn = a.keepAlive ? poolAcquire(a.context, &a.parts, connectMessage, &why)
+                         : connectLink(a.context, &a.parts, connectMessage, &why);
     extendDeadline(a, takeSlotWaits());
     if (!a.conn) return fail(a, connectReason(why), DOWNLOAD_FAILED, "%s", connectMessage);
     if (!sendAll(a.conn, httpRequest(a.parts, a.keepAlive, a.referer)))
@@ -461,11 +463,12 @@ static int waitedToTryAgain(const Attempt &a, int result, int *rateLimits) {
  * to a request without the Referer is first asked again with it: hosts that
  * keep their images to their own pages answer so. *location receives a
  * redirect's target; shown is the link as the log names it. */
-static int fetchLink(const std::string &shown, const std::string &link, const char *filePath, char *errMsg,
-                     int useKeepAlive, int redirected, int64_t *deadline, DownloadReport *report, std::string *location,
-                     int *rateLimits, uint64_t ticket) {
-    for (int keepAlive = useKeepAlive, referer = report->referer;;) {
+static int fetchLink(const DownloadContext *context, const std::string &shown, const std::string &link,
+                     const char *filePath, char *errMsg, int useKeepAlive, int redirected, int64_t *deadline,
+                     DownloadReport *report, std::string *location, int *rateLimits, uint64_t ticket) {
+    for (int keepAlive = useKeepAlive, referer = context->referer;;) {
         Attempt a;  // one at a time: its buffers are large
+        a.context = context;
         a.filePath = filePath;
         a.partPath = scratchPath(filePath, ".part");
         a.errMsg = errMsg;
@@ -484,11 +487,11 @@ static int fetchLink(const std::string &shown, const std::string &link, const ch
         int again = waitedToTryAgain(a, result, rateLimits);
         freeUrlParts(&a.parts);
         if (again) continue;
-        int final = report->once && a.status >= 400 && a.status < 500;  // the host's answer, not a broken connection
+        int final = context->once && a.status >= 400 && a.status < 500;  // the host's answer, not a broken connection
         if (result == DOWNLOAD_REDIRECT || !parsed || !repeat || final || a.waitMs >= 0 || !(keepAlive || hotlinked))
             return result;
         std::string attempted = "(useKeepAlive:" + std::to_string(keepAlive) + ")";
-        appendLog(("搬家失败：" + shown + attempted + "，返回的错误信息：\r\n" + errMsg).c_str());
+        contextLog(context, ("搬家失败：" + shown + attempted + "，返回的错误信息：\r\n" + errMsg).c_str());
         if (hotlinked) referer = 1;
         else keepAlive = 0;
     }
@@ -515,19 +518,16 @@ static const char *chainRefusal(const std::vector<std::string> &chain, const std
  * whole redirect chain shares. Redirect targets are fetched with keep-alive;
  * a chain that comes back to a link it passed, or redirects once more after
  * REDIRECT_LIMIT, fails. */
-static int downloadBefore(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected,
-                          int64_t deadline, DownloadReport *report) {
-    DownloadReport fresh = {};
-    fresh.referer = report->referer;
-    fresh.once = report->once;
-    *report = fresh;
+static int downloadBefore(const DownloadContext *context, const char *url, const char *filePath, char *errMsg,
+                          int useKeepAlive, int redirected, int64_t deadline, DownloadReport *report) {
+    *report = DownloadReport();
     std::string shown = url, link = requestLink(unescapedLink(url), 1);
     std::vector<std::string> chain = {link};
     uint64_t ticket = nextTurnTicket();
     for (int rateLimits = 0;;) {
         std::string location;
-        int result = fetchLink(shown, link, filePath, errMsg, useKeepAlive, redirected, &deadline, report, &location,
-                               &rateLimits, ticket);
+        int result = fetchLink(context, shown, link, filePath, errMsg, useKeepAlive, redirected, &deadline, report,
+                               &location, &rateLimits, ticket);
         if (result != DOWNLOAD_REDIRECT) return result;
         shown = redirectTarget(link, location);
         link = requestLink(shown, 0);
@@ -541,11 +541,13 @@ static int downloadBefore(const char *url, const char *filePath, char *errMsg, i
     }
 }
 
-int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected) {
+int downloadToFile(const DownloadContext *context, const char *url, const char *filePath, char *errMsg,
+                   int useKeepAlive, int redirected) {
     DownloadReport report = {};
-    return downloadBefore(url, filePath, errMsg, useKeepAlive, redirected, imageDeadline(), &report);
+    return downloadBefore(context, url, filePath, errMsg, useKeepAlive, redirected, imageDeadline(), &report);
 }
 
-int downloadImage(const char *url, const char *filePath, char *errMsg, DownloadReport *report) {
-    return downloadBefore(url, filePath, errMsg, 1, 0, imageDeadline(), report);
+int downloadImage(const DownloadContext *context, const char *url, const char *filePath, char *errMsg,
+                  DownloadReport *report) {
+    return downloadBefore(context, url, filePath, errMsg, 1, 0, imageDeadline(), report);
 }

@@ -14,6 +14,7 @@
 #include "charset.h"
 #include "failure_words.h"
 #include "file_helpers.h"
+#include "package_reader.h"
 #include "paths.h"
 #include "platform.h"
 #include "text_utils.h"

@@ -16,7 +16,8 @@
 
 #include <string>
 
-#include "move_job.h"
+#include "link_failure.h"
+#include "ptr_vector.h"
 
 /* Writes the report's path for the package into out (size bytes): the
  * package's name without ".csv", then "-失败清单.csv", in its folder.

@@ -12,7 +12,8 @@
 #ifndef LUMORA_LINK_REWRITE_H
 #define LUMORA_LINK_REWRITE_H
 
-#include "move_job.h"
+#include "move_options.h"
+#include "ptr_vector.h"
 #include "str_map.h"
 
 /* Called with each new whole percentage of places done (never 0). */

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "move_job.h"
+#include "move_options.h"
 
 /* The message for a package path that is empty or names no readable file;
  * "" when the path can be loaded. */

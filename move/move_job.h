@@ -16,22 +16,12 @@
 #ifndef LUMORA_MOVE_JOB_H
 #define LUMORA_MOVE_JOB_H
 
-#include <atomic>
-#include <string>
-#include <unordered_map>
-
-#include "download.h"
 #include "link_failure.h"
-#include "local_naming.h"
+#include "move_options.h"
+#include "move_stop.h"
 #include "move_view.h"
 #include "platform.h"
 #include "ptr_vector.h"
-
-struct MoveOptions {
-    int imageSpace;     /* move images from the marketplace's image space */
-    int otherAlbums;    /* move images from other hosts' albums */
-    int blankForFailed; /* replace images that failed to move by a blank image */
-};
 
 /* Downloads at once: the default, and the most a front end may ask for. One
  * downloads on the job's own thread, one image after another. The default
@@ -52,33 +42,6 @@ struct MoveJob {
     FailureReasons *reasons;       /* where the job notes why each failed link failed; NULL: nowhere */
     SharedPictures *shared;        /* where the job notes the kept links to check; NULL: nowhere */
 };
-
-/* 1 when the options have a link of the kind moved: a description link by
- * its host (the marketplace's image space or another album), a
- * mobile-details link with the image space whatever its host. */
-int linkSelected(const MoveOptions &options, const char *url, ImageKind kind);
-
-/* 1 from the start of a job until just before its final message. */
-extern std::atomic<int> jobRunning;
-
-/* Set when the user confirms closing during a job, or by the job on a fatal
- * error; cleared by the window when it starts a job. The job stops at its
- * next check and the front end then ends the process. */
-extern std::atomic<int> abortRequested;
-
-/* Asks the running job to stop, as a confirmed close does. Returns 1 when a
- * job still runs: it ends the process once it has written the package. 0
- * when none runs any more (what it wrote is on disk): the caller ends the
- * process itself. The job clears jobRunning before its last look at
- * abortRequested, and this sets the one before reading the other, so one
- * of the two always sees the stop. */
-int requestAbort(void);
-
-/* Asks the running job to stop at once, as a second stop request does: the
- * downloads in flight are cut and their files removed, no connection is
- * made any more, and what arrived whole is still written back. For the
- * process's end only: every connection of the process is cut. */
-void requestCut(void);
 
 /* Outcome of runMoveJob. */
 enum { MOVE_ABORTED = 0, MOVE_FINISHED = 1 };

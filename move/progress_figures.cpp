@@ -15,26 +15,12 @@
 
 enum { SECONDS_PER_MINUTE = 60, SECONDS_PER_HOUR = 3600, LONGEST_SHOWN = 100 * SECONDS_PER_HOUR - 1 };
 
-/* Calls visit(url, failures) on each link of the item that the job takes
- * (description links by their host, mobile-details links with the image
- * space), with the item's failure list of the link's kind. */
-template <typename Visit> static void eachSelectedLink(const MoveOptions &o, const ItemRecord *item, Visit visit) {
-    for (int mobile = 0; mobile < 2; mobile++) {
-        const PtrVector *list = mobile ? item->mobileLinks : item->descLinks;
-        for (int32_t i = 0; list && i < list->count; i++) {
-            const char *url = (const char *)list->items[i];
-            if (linkSelected(o, url, mobile ? MOBILE_IMAGE : DESCRIPTION_IMAGE))
-                visit(url, mobile ? item->mobileFailures : item->pcFailures);
-        }
-    }
-}
-
 /* The distinct links the job will fetch. */
 static long selectedLinks(const MoveOptions &options, const PtrVector *items) {
     std::unordered_set<std::string> links;
-    for (int32_t i = 0; i < items->count; i++)
-        eachSelectedLink(options, (const ItemRecord *)items->items[i],
-                         [&links](const char *url, const PtrVector *) { links.insert(url); });
+    LinkCursor cursor = linkCursor(options, items, 0, items->count);
+    SelectedLink link;
+    while (nextSelectedLink(&cursor, &link)) links.insert(link.url);
     return (long)links.size();
 }
 
@@ -49,10 +35,13 @@ void startTally(ProgressTally *tally, const MoveOptions &options, const PtrVecto
 }
 
 void tallyItem(ProgressTally *t, const ItemRecord *item, int doneCount) {
-    eachSelectedLink(t->options, item, [t](const char *url, const PtrVector *failures) {
-        int moved = !(failures && ptrVectorContains(failures, url, stringEquals));
-        if (t->links.emplace(url, moved).second) (moved ? t->moved : t->failed)++;
-    });
+    LinkCursor cursor = itemLinkCursor(t->options, item);
+    SelectedLink link;
+    while (nextSelectedLink(&cursor, &link)) {
+        const PtrVector *failures = link.kind == MOBILE_IMAGE ? item->mobileFailures : item->pcFailures;
+        int moved = !(failures && ptrVectorContains(failures, link.url, stringEquals));
+        if (t->links.emplace(link.url, moved).second) (moved ? t->moved : t->failed)++;
+    }
     t->doneCount = doneCount;
 }
 

@@ -14,7 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "move_job.h"
+#include "move_options.h"
 
 /* The figures at one moment. */
 struct ProgressFigures {

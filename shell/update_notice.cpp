@@ -19,7 +19,7 @@
 #include "charset.h"
 #include "deployment.h"
 #include "fetch_memory.h"
-#include "move_job.h"
+#include "move_stop.h"
 #include "shell_state.h"
 #include "text_utils.h"
 

@@ -10,6 +10,7 @@
 
 #include "app_log.h"
 #include "conn_pool.h"
+#include "host_failures.h"
 #include "download.h"
 #include "file_helpers.h"
 #include "http_exchange.h"
@@ -36,12 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         server->scriptSteps({{Step::REQUEST, "", 0}, {Step::SEND, body, 0}, {Step::CLOSE, "", 0}});
     std::string url = "http://127.0.0.1:" + std::to_string(server->port()) + "/image.jpg";
     char message[ERR_MSG_SIZE] = {0};
-    std::string logLines;
-    holdLogLines(&logLines);
-    int result = downloadToFile(url.c_str(), target.c_str(), message, data[0] & 1, 0);
+    std::string logLines;  // held, never written
+    DownloadContext context = {processFailureCounts(), &logLines, 0, 0};
+    int result = downloadToFile(&context, url.c_str(), target.c_str(), message, data[0] & 1, 0);
     // a failed download never leaves its file behind
     if (result != 1 && fileExists(target.c_str())) __builtin_trap();
-    holdLogLines(NULL);
     remove(target.c_str());
     poolCloseAll();
     resetConnFailCounts();
