@@ -83,10 +83,6 @@ void setNetTimeouts(int connectMs, int ioMs) {
     ioTimeoutMs = ioMs;
 }
 
-std::string hostPort(const char *host, int port) {
-    return lowerAscii(host) + ":" + std::to_string(port);
-}
-
 /* "scheme://host:port", the key of both tables; any length. */
 static std::string tableKey(int https, const char *host, int port) {
     return std::string(https ? "https://" : "http://") + hostPort(host, port);

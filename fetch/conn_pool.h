@@ -50,10 +50,6 @@ enum { POOL_CONNECTION_LIMIT = 16 };
  * idle in the pool. A caller beyond it waits for one to be given back. */
 enum { CONNECTIONS_PER_HOST = 4 };
 
-/* "host:port" with the host in lower case, as the per-host limit and both
- * tables compare names. */
-std::string hostPort(const char *host, int port);
-
 /* Creates both tables (once; later calls do nothing). */
 void initConnTables(void);
 
