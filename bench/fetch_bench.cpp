@@ -71,7 +71,7 @@ static int download(const char *listPath, const std::string &dir) {
     for (size_t i = 0; i < links.size(); i++) {
         char errMsg[ERR_MSG_SIZE] = {0};
         std::string path = dir + "/" + std::to_string(i + 1) + ".jpg";
-        if (downloadToFile(links[i].c_str(), path.c_str(), errMsg, 1, 0) == 1) done++;
+        if (downloadToFile(links[i].c_str(), path.c_str(), errMsg, 1) == 1) done++;
         else if (failed++ == 0) fprintf(stderr, "first failure: %s: %s\n", links[i].c_str(), errMsg);
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

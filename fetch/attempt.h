@@ -28,6 +28,8 @@ struct ReplyStream {
     int keepAlive = 0;  // the request asked to keep the connection: the reply must prove its own end
     int reusable = 0;   // the reply lets the connection carry the next request
     int lastRead = 0;   // the last receive's result, "ret" in the messages
+    int held = 0;          // the bytes the header's receives put in the buffer
+    int headerLength = 0;  // where the header's blank line begins in the buffer, once whole
     HttpHeader header = {};
     char buffer[HTTP_HEADER_LIMIT + 1];
 };

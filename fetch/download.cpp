@@ -36,6 +36,7 @@
 #include "app_log.h"
 #include "attempt.h"
 #include "body_read.h"
+#include "reply_read.h"
 #include "conn_pool.h"
 #include "file_helpers.h"
 #include "host_backoff.h"
@@ -46,17 +47,12 @@
 /* The most redirects followed in a row for one image. */
 enum { REDIRECT_LIMIT = 10 };
 
-/* A redirect's own body is read and dropped, so that its connection can be
- * used again, when its length is given and no more than this. */
-enum { REDIRECT_BODY_LIMIT = 65536 };
-
 namespace {
 
 /* One attempt: the link, the reply read from its connection, the body's
  * reader and the outcome. */
 struct Attempt {
     const char *filePath;
-    int redirected;
     int referer;  // the request names the link's site
     UrlParts parts = {NULL, NULL, 0, 0};
     ReplyStream stream;
@@ -71,56 +67,11 @@ struct Attempt {
 
 }  // namespace
 
-/* Reads and drops a redirect's body of known, short length, so that its
- * connection can serve the next request. 1 when it was read exactly. */
-static int dropRedirectBody(ReplyStream &s, int pos, int end) {
-    int32_t length = s.header.contentLength;
-    if (s.header.isChunked || length < 0 || length > REDIRECT_BODY_LIMIT || end - pos > length) return 0;
-    for (int32_t left = length - (end - pos); left > 0; left -= s.lastRead) {
-        s.lastRead = receive(s.conn, s.buffer, left < HTTP_BUFFER_SIZE ? left : HTTP_BUFFER_SIZE, &s.clock);
-        if (s.lastRead <= 0) return 0;
-    }
-    return 1;
-}
-
-/* Why a status other than 200 fails the image: a 503 that names no wait is
- * an overloaded or closed site, not a limit; a line that is none at all did
- * not hold together. */
-static FailReason statusReason(const Attempt &a) {
-    if (a.outcome.status == 503 && !a.stream.header.retryAfter[0]) return REASON_UNAVAILABLE;
-    if (a.outcome.status == 429 || a.outcome.status == 503) return REASON_RATE_LIMITED;
-    return a.outcome.status ? REASON_STATUS : REASON_CUT_SHORT;
-}
-
-/* Judges the status line and goes on to the body or the redirect. */
-static int readStatus(Attempt &a, int held, int headerLength) {
-    int status = a.outcome.status = responseStatus(a.stream.buffer), body = headerLength + 4;
-    // a host that asks to wait is slowed; the message stays the status line (below)
-    if (status == 429 || status == 503)
-        a.waitMs = hostAskedToWait(hostPort(a.parts.host, a.parts.port), a.stream.header.retryAfter, a.rateLimits);
-    else hostAnsweredRequest(hostPort(a.parts.host, a.parts.port));
-    a.turn->end();  // answered: the host's next request may go
-    if (status == 200) return readBody(a.stream, a.body, a.outcome, body, held);
-    int redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-    if (redirect && !a.redirected && a.stream.header.location[0]) {
-        if (a.stream.keepAlive && a.stream.reusable) a.stream.reusable = dropRedirectBody(a.stream, body, held);
-        return DOWNLOAD_REDIRECT;
-    }
-    if (status == 404) return attemptFail(a.outcome, REASON_STATUS, DOWNLOAD_FAILED, "404 Not Found - 文件不存在");
-    return attemptFail(a.outcome, statusReason(a), DOWNLOAD_FAILED, "%s", statusMessage(a.stream.buffer, headerLength).c_str());
-}
-
-/* A header that never came whole. A host that stays silent or crawls is
+/* A header that did not come whole. A host that stays silent or crawls is
  * counted like one that cannot be reached. */
-static int headerCutShort(Attempt &a, int held) {
+static void countSilence(Attempt &a) {
     if (a.stream.clock.stop == TRANSFER_TIMED_OUT || a.stream.clock.stop == TRANSFER_TOO_SLOW)
         countHostFailure(&a.parts);
-    if (a.stream.clock.stop == TRANSFER_TIMED_OUT)
-        return attemptFail(a.outcome, REASON_TIMED_OUT, DOWNLOAD_FAILED, "等待 HTTP Head 超时, 已收到 %d 字节", held);
-    a.body.received = held;
-    int result = judgeBody(a.stream, a.body, a.outcome);
-    if (result != DOWNLOAD_DONE) a.outcome.reason = REASON_CUT_SHORT;  // whatever the judgement, no reply came whole
-    return result;
 }
 
 /* Why no connection was had, as the image's reason. */
@@ -138,11 +89,17 @@ static void extendDeadline(Attempt &a, int64_t ms) {
 /* Counts the answer against its host: one that asks to wait counts as a
  * failure the first time an image meets it, so that a host that turns five
  * images away in a row, answering none between, is skipped like one that
- * cannot be reached; any other answer clears the count. */
+ * cannot be reached; any other answer clears the count. A host that asks to
+ * wait is slowed, and the wait it asks of this image is kept; the message
+ * stays the status line. Either way the host's next request may go. */
 static void countAnswer(Attempt &a) {
-    int status = responseStatus(a.stream.buffer);
+    int status = a.outcome.status;
+    std::string host = hostPort(a.parts.host, a.parts.port);
     if (status != 429 && status != 503) hostAnswered(&a.parts);
     else if (a.rateLimits == 0) countHostFailure(&a.parts);
+    if (status == 429 || status == 503) a.waitMs = hostAskedToWait(host, a.stream.header.retryAfter, a.rateLimits);
+    else hostAnsweredRequest(host);
+    a.turn->end();
 }
 
 /* Connects, sends the request, creates the file and reads the response. */
@@ -157,18 +114,13 @@ static int exchange(Attempt &a) {
     a.stream.clock = transferClock(a.stream.clock.deadline);  // the low-speed window starts with the request, not the connect
     if (!bodyFileCreate(a.body, scratchPath(a.filePath, ".part")))
         return attemptFail(a.outcome, REASON_LOCAL_FILE, DOWNLOAD_CREATE_ERROR, "图片搬家失败：无法创建新文件。");
-    memset(a.stream.buffer, 0, sizeof a.stream.buffer);
-    memset(&a.stream.header, 0, sizeof a.stream.header);
-    int held = 0, headerLength = 0;
-    HeaderRead header = readHeader(a.stream.conn, a.stream.buffer, &held, &a.stream.lastRead, &headerLength, &a.stream.clock);
-    if (header == HEADER_TOO_LARGE)
-        return attemptFail(a.outcome, REASON_CUT_SHORT, DOWNLOAD_FAILED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
-    if (header == HEADER_CUT_SHORT) return headerCutShort(a, held);
+    int result = DOWNLOAD_FAILED;
+    if (!readReplyHeader(a.stream, a.body, a.outcome, &result)) {
+        countSilence(a);
+        return result;
+    }
     countAnswer(a);
-    std::string headerText(a.stream.buffer, (size_t)headerLength);
-    parseHttpHeader(&headerText[0], &a.stream.header);
-    a.stream.reusable = replyKeepsConnection(a.stream.buffer, a.stream.header);
-    return readStatus(a, held, headerLength);
+    return readReplyRest(a.stream, a.body, a.outcome);
 }
 
 /* A transfer that the clock stopped fails, whatever the path made of it. */
@@ -251,14 +203,13 @@ static int waitedToTryAgain(const Attempt &a, int result, int *rateLimits) {
  * keep their images to their own pages answer so. *location receives a
  * redirect's target; shown is the link as the log names it. */
 static int fetchLink(const std::string &shown, const std::string &link, const char *filePath, char *errMsg,
-                     int useKeepAlive, int redirected, int64_t *deadline, DownloadReport *report, std::string *location,
+                     int useKeepAlive, int64_t *deadline, DownloadReport *report, std::string *location,
                      int *rateLimits, uint64_t ticket) {
     for (int keepAlive = useKeepAlive, referer = report->referer;;) {
         Attempt a;  // one at a time: its buffers are large
         a.filePath = filePath;
         a.outcome.message = errMsg;
         a.stream.keepAlive = keepAlive;
-        a.redirected = redirected;
         a.referer = referer;
         a.stream.clock = transferClock(*deadline);
         a.rateLimits = *rateLimits;
@@ -293,8 +244,7 @@ static const char *chainRefusal(const std::vector<std::string> &chain, const std
  * whole redirect chain shares. Redirect targets are fetched with keep-alive;
  * a chain that comes back to a link it passed, or redirects once more after
  * REDIRECT_LIMIT, fails. */
-static int downloadBefore(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected,
-                          int64_t deadline, DownloadReport *report) {
+static int downloadBefore(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int64_t deadline, DownloadReport *report) {
     DownloadReport fresh = {};
     fresh.referer = report->referer;
     fresh.once = report->once;
@@ -304,7 +254,7 @@ static int downloadBefore(const char *url, const char *filePath, char *errMsg, i
     uint64_t ticket = nextTurnTicket();
     for (int rateLimits = 0;;) {
         std::string location;
-        int result = fetchLink(shown, link, filePath, errMsg, useKeepAlive, redirected, &deadline, report, &location,
+        int result = fetchLink(shown, link, filePath, errMsg, useKeepAlive, &deadline, report, &location,
                                &rateLimits, ticket);
         if (result != DOWNLOAD_REDIRECT) return result;
         shown = redirectTarget(link, location);
@@ -319,11 +269,11 @@ static int downloadBefore(const char *url, const char *filePath, char *errMsg, i
     }
 }
 
-int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected) {
+int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive) {
     DownloadReport report = {};
-    return downloadBefore(url, filePath, errMsg, useKeepAlive, redirected, imageDeadline(), &report);
+    return downloadBefore(url, filePath, errMsg, useKeepAlive, imageDeadline(), &report);
 }
 
 int downloadImage(const char *url, const char *filePath, char *errMsg, DownloadReport *report) {
-    return downloadBefore(url, filePath, errMsg, 1, 0, imageDeadline(), report);
+    return downloadBefore(url, filePath, errMsg, 1, imageDeadline(), report);
 }

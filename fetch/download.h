@@ -26,8 +26,8 @@ enum {
  * file is complete; otherwise filePath is left as it was, no scratch file
  * remains, and errMsg (ERR_MSG_SIZE
  * bytes, cleared by the caller) holds the reason. useKeepAlive takes the
- * pooled connection; redirected is 0 for callers (1 follows no redirect). */
-int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int redirected);
+ * pooled connection. */
+int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive);
 
 /* Why an image could not be had, as a seller can act on it. */
 enum FailReason {
@@ -64,7 +64,7 @@ struct DownloadReport {
     int64_t size;         /* out, likewise: the file's length */
 };
 
-/* downloadToFile(url, filePath, errMsg, 1, 0), with the report. A 403
+/* downloadToFile(url, filePath, errMsg, 1), with the report. A 403
  * answered to a request without the Referer is asked once more with it. */
 int downloadImage(const char *url, const char *filePath, char *errMsg, DownloadReport *report);
 

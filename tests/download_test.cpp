@@ -126,7 +126,7 @@ void Download::clientLine(const std::string &word, const std::string &text, Test
         char message[ERR_MSG_SIZE] = {0};
         report = {};
         report.referer = text.rfind("referer", 0) == 0;
-        result = text.rfind("close", 0) == 0 ? downloadToFile(link.c_str(), target.c_str(), message, 0, 0)
+        result = text.rfind("close", 0) == 0 ? downloadToFile(link.c_str(), target.c_str(), message, 0)
                                              : downloadImage(link.c_str(), target.c_str(), message, &report);
         said = message;
     } else if (word == "fetch") {
