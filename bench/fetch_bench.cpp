@@ -27,6 +27,7 @@
 #include "app_log.h"
 #include "bench_images.h"
 #include "conn_pool.h"
+#include "host_failures.h"
 #include "download.h"
 #include "move_job.h"
 #include "net.h"
@@ -71,7 +72,8 @@ static int download(const char *listPath, const std::string &dir) {
     for (size_t i = 0; i < links.size(); i++) {
         char errMsg[ERR_MSG_SIZE] = {0};
         std::string path = dir + "/" + std::to_string(i + 1) + ".jpg";
-        if (downloadToFile(links[i].c_str(), path.c_str(), errMsg, 1) == 1) done++;
+        DownloadContext context = processContext();
+        if (downloadToFile(&context, links[i].c_str(), path.c_str(), errMsg, 1) == 1) done++;
         else if (failed++ == 0) fprintf(stderr, "first failure: %s: %s\n", links[i].c_str(), errMsg);
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -2,9 +2,8 @@
  *
  * A connect runs non-blocking and waits a bounded time to complete. Time-
  * outs and refused or failed connects are counted per scheme, host and
- * port, and so are replies that never came; a reply removes the count, a
- * bare connect does not (a host that accepts and then stays silent must be
- * skipped too). Lookup failures never count. The pool is a short array of
+ * port in the counts the caller's context names (host_failures.h); lookup
+ * failures never count. The pool is a short array of
  * idle connections, the longest idle first, searched in full: it never
  * holds more than POOL_CONNECTION_LIMIT, nor more than CONNECTIONS_PER_HOST
  * for one scheme, host and port. A connection in use is not in it. An https
@@ -19,7 +18,6 @@
 
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <chrono>
@@ -29,12 +27,9 @@
 #include <string>
 #include <vector>
 
-#include "app_log.h"
 #include "deployment.h"
-#include "fail_ledger.h"
-#include "host_backoff.h"
+#include "host_failures.h"
 #include "http_exchange.h"
-#include "str_map.h"
 #include "text_utils.h"
 #include "tls_hosts.h"
 
@@ -53,8 +48,6 @@ enum { CUT_POLL_MS = 50, CONNECT_CUT = -3 };
 
 static std::vector<IdleConnection> idlePool;  // under poolLock; the longest idle first
 static NetLock *poolLock;
-static StrMap *connFailCounts;
-static NetLock *failCountLock;
 static std::mutex slotLock;
 static std::condition_variable slotFreed;
 static std::map<std::string, int> slotsInUse;             // under slotLock, by "host:port"
@@ -64,18 +57,9 @@ static int connectTimeoutMs = NET_TIMEOUT_MS;
 static int ioTimeoutMs = NET_TIMEOUT_MS;
 
 void initConnTables(void) {
-    if (connFailCounts) return;
+    if (poolLock) return;
     poolLock = netLockCreate();
-    connFailCounts = strMapCreateDefault(strMapHash, strMapKeyEquals);
-    failCountLock = netLockCreate();
-}
-
-void resetConnFailCounts(void) {
-    netLockAcquire(failCountLock);
-    strMapClear(connFailCounts, 0);
-    netLockRelease(failCountLock);
-    forgetTlsHosts();
-    forgetHostWaits();
+    initHostFailures();
 }
 
 void setNetTimeouts(int connectMs, int ioMs) {
@@ -83,49 +67,8 @@ void setNetTimeouts(int connectMs, int ioMs) {
     ioTimeoutMs = ioMs;
 }
 
-/* "scheme://host:port", the key of both tables; any length. */
-static std::string tableKey(int https, const char *host, int port) {
-    return std::string(https ? "https://" : "http://") + hostPort(host, port);
-}
-
 static std::string linkKey(const UrlParts *parts) {
-    return tableKey(parts->https, parts->host, parts->port);
-}
-
-/* 1 when the key has failed too often to be tried. */
-static int refused(const std::string &key) {
-    if (activeLedger()) return ledgerRefuses(activeLedger(), key);
-    netLockAcquire(failCountLock);
-    intptr_t count = (intptr_t)strMapGet(connFailCounts, key.c_str());
-    netLockRelease(failCountLock);
-    return count >= CONNECT_FAILURE_LIMIT;
-}
-
-/* Counts one more failure for the key; a count is never stored as 0 (a
- * success removes it). Out of memory, the failure goes uncounted. */
-static void countFailure(const std::string &key) {
-    if (activeLedger()) return ledgerFailure(activeLedger(), key);
-    netLockAcquire(failCountLock);
-    intptr_t count = (intptr_t)strMapGet(connFailCounts, key.c_str());
-    char *copy = copyBytes(key.data(), key.size());
-    void *old;  // a count, not memory
-    if (copy && strMapReplace(connFailCounts, copy, (void *)(count + 1), &old) != STRMAP_ADDED) free(copy);
-    netLockRelease(failCountLock);
-}
-
-void countHostFailure(const UrlParts *parts) {
-    countFailure(linkKey(parts));
-}
-
-/* A host refused stays refused until the counts are reset, even when a
- * download begun before its fifth failure is answered after it. */
-void hostAnswered(const UrlParts *parts) {
-    std::string key = linkKey(parts);
-    if (activeLedger()) return ledgerAnswer(activeLedger(), key);
-    netLockAcquire(failCountLock);
-    if ((intptr_t)strMapGet(connFailCounts, key.c_str()) < CONNECT_FAILURE_LIMIT)
-        strMapRemove(connFailCounts, key.c_str());
-    netLockRelease(failCountLock);
+    return connectionKey(parts->https, parts->host, parts->port);
 }
 
 /* The host as the resolver and the certificate check take it: an IPv6
@@ -180,7 +123,8 @@ static int awaitConnect(SocketHandle s, int started, int timeoutMs, char *errMsg
 
 /* Connects a new socket to one address within timeoutMs. Returns it, or 0
  * as awaitConnect leaves a failure. */
-static SocketHandle connectAddress(const NetAddress *address, int port, int timeoutMs, char *errMsg, int *counted) {
+static SocketHandle connectAddress(const DownloadContext *context, const NetAddress *address, int port, int timeoutMs,
+                                   char *errMsg, int *counted) {
     SocketHandle s = netSocket(address->ipv6);
     if (!s) {
         snprintf(errMsg, ERR_MSG_SIZE, "INVALID_SOCKET");
@@ -190,7 +134,7 @@ static SocketHandle connectAddress(const NetAddress *address, int port, int time
     if (switched != 0) {
         char line[ERR_MSG_SIZE];
         snprintf(line, sizeof line, "开启非阻塞方式连接失败，错误代码：%d，继续使用阻塞方式进行连接。", switched);
-        appendLog(line);
+        contextLog(context, line);
     }
     int started = netConnect(s, address, port);
     if (switched != 0 && started != 1) {
@@ -210,22 +154,23 @@ static SocketHandle connectAddress(const NetAddress *address, int port, int time
 
 /* 1 with the message and CONNECT_SKIPPED in *why when the scheme, host and
  * port has failed too often to be tried. */
-static int refusedHost(int https, const char *host, int port, char *errMsg, ConnectFailure *why) {
-    if (!refused(tableKey(https, host, port))) return 0;
+static int refusedHost(FailureCounts *counts, int https, const char *host, int port, char *errMsg,
+                       ConnectFailure *why) {
+    if (!counts->refused(connectionKey(https, host, port))) return 0;
     snprintf(errMsg, ERR_MSG_SIZE, "%s:%d - 连接失败已连续发生5次+", host, port);
     *why = CONNECT_SKIPPED;
     return 1;
 }
 
 /* connectHost, with the kind of a failure in *why. */
-static SocketHandle openSocket(int https, const char *host, int port, char *errMsg, ConnectFailure *why) {
+static SocketHandle openSocket(const DownloadContext *context, int https, const char *host, int port, char *errMsg,
+                               ConnectFailure *why) {
     *why = CONNECT_UNREACHABLE;
     if (!host) {
         snprintf(errMsg, ERR_MSG_SIZE, "域名 = null");
         return 0;
     }
-    std::string key = tableKey(https, host, port);
-    if (connectionsCut(errMsg) || refusedHost(https, host, port, errMsg, why)) return 0;
+    if (connectionsCut(errMsg) || refusedHost(context->counts, https, host, port, errMsg, why)) return 0;
     NetAddress addresses[NET_ADDRESS_LIMIT];
     int count = hostAddresses(host, addresses);
     if (!count) {
@@ -237,7 +182,7 @@ static SocketHandle openSocket(int https, const char *host, int port, char *errM
     int counted = 0;
     for (int i = 0; i < count; i++) {
         int64_t share = (end - clockNow()) / (count - i);
-        SocketHandle s = connectAddress(&addresses[i], port, share > 0 ? (int)share : 0, errMsg, &counted);
+        SocketHandle s = connectAddress(context, &addresses[i], port, share > 0 ? (int)share : 0, errMsg, &counted);
         // a cut that came while connecting found the socket not yet connected
         if (connectionsCut(errMsg)) {
             if (s) netClose(s);
@@ -247,21 +192,23 @@ static SocketHandle openSocket(int https, const char *host, int port, char *errM
         netSetTimeouts(s, ioTimeoutMs);
         return s;
     }
-    if (counted) countFailure(key);
+    if (counted) context->counts->failure(connectionKey(https, host, port));
     return 0;
 }
 
 SocketHandle connectHost(int https, const char *host, int port, char *errMsg) {
     ConnectFailure why;
-    return openSocket(https, host, port, errMsg, &why);
+    DownloadContext context = processContext();
+    return openSocket(&context, https, host, port, errMsg, &why);
 }
 
 /* Opens the link's connection; TLS_UNTRUSTED in *outcome when an https
  * link's certificate does not verify (logged, with the message left), and
  * the kind of a failure in *why. */
-static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome, ConnectFailure *why) {
+static Transport *openLink(const DownloadContext *context, const UrlParts *parts, char *errMsg, int *outcome,
+                           ConnectFailure *why) {
     *outcome = TLS_NO_SESSION;
-    SocketHandle s = openSocket(parts->https, parts->host, parts->port, errMsg, why);
+    SocketHandle s = openSocket(context, parts->https, parts->host, parts->port, errMsg, why);
     if (!s) return NULL;
     if (!parts->https) return transportPlain(s);
     Transport *t = NULL;
@@ -273,10 +220,10 @@ static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome, Co
         return t;
     }
     // a TLS port that never agrees costs a handshake per image: skip it after five, like a silent host
-    if (*outcome == TLS_NO_SESSION) countFailure(linkKey(parts));
+    if (*outcome == TLS_NO_SESSION) context->counts->failure(linkKey(parts));
     char line[ERR_MSG_SIZE];
     snprintf(line, sizeof line, "%s:%d TLS: %s", parts->host, parts->port, detail);
-    appendLog(line);
+    contextLog(context, line);
     *why = *outcome == TLS_UNTRUSTED ? CONNECT_UNTRUSTED : CONNECT_UNREACHABLE;
     if (*outcome == TLS_UNTRUSTED) snprintf(errMsg, ERR_MSG_SIZE, "图片服务器的 HTTPS 证书未通过验证，为安全起见不下载。");
     else snprintf(errMsg, ERR_MSG_SIZE, "无法建立 TLS 连接: %s", detail);
@@ -285,20 +232,20 @@ static Transport *openLink(const UrlParts *parts, char *errMsg, int *outcome, Co
 
 /* The one place that decides a fallback to plain HTTP: the https attempt
  * failed, not for its certificate, at a host not known to speak TLS. */
-static int fallBack(UrlParts *parts, int outcome, const char *why) {
+static int fallBack(const DownloadContext *context, UrlParts *parts, int outcome, const char *why) {
     if (!parts->https || outcome == TLS_UNTRUSTED) return 0;
     char line[ERR_MSG_SIZE];
     if (tlsHostKnown(parts->host)) {
         snprintf(line, sizeof line, "https://%s:%d 不可用，该主机已建立过 TLS 连接，不改用 http: %s", parts->host,
                  parts->port, why);
-        appendLog(line);
+        contextLog(context, line);
         return 0;
     }
     int from = parts->port, onDefault = parts->port == defaultPort(parts);
     parts->https = 0;
     if (onDefault) parts->port = defaultPort(parts);
     snprintf(line, sizeof line, "https://%s:%d 不可用，改用 http 端口 %d: %s", parts->host, from, parts->port, why);
-    appendLog(line);
+    contextLog(context, line);
     return 1;
 }
 
@@ -376,7 +323,8 @@ static void leaveSlot(const Transport *t) {
 /* A connection for the link, an idle pooled one when usePool is set; at
  * most two rounds: the https attempt and its fallback. Each round holds a
  * slot of the host and port it goes to. */
-static Transport *linkConnection(UrlParts *parts, int usePool, char *errMsg, ConnectFailure *why) {
+static Transport *linkConnection(const DownloadContext *context, UrlParts *parts, int usePool, char *errMsg,
+                                 ConnectFailure *why) {
     ConnectFailure ignored;
     if (!why) why = &ignored;
     for (;;) {
@@ -385,26 +333,26 @@ static Transport *linkConnection(UrlParts *parts, int usePool, char *errMsg, Con
         int outcome = TLS_NO_SESSION;
         Transport *t = NULL;
         // refused with an idle connection at hand too, so that the pool's state never decides it
-        if (!refusedHost(parts->https, parts->host, parts->port, errMsg, why))
+        if (!refusedHost(context->counts, parts->https, parts->host, parts->port, errMsg, why))
             t = usePool ? takeIdle(linkKey(parts)) : NULL;
         if (!t && usePool) {
             char line[ERR_MSG_SIZE];
             snprintf(line, sizeof line, "%s:%d --- new socket()", parts->host, parts->port);
-            appendLog(line);
+            contextLog(context, line);
         }
-        if (!t) t = openLink(parts, errMsg, &outcome, why);
+        if (!t) t = openLink(context, parts, errMsg, &outcome, why);
         if (t) return handOut(t, slot);
         giveSlot(slot);
-        if (!fallBack(parts, outcome, errMsg)) return NULL;
+        if (!fallBack(context, parts, outcome, errMsg)) return NULL;
     }
 }
 
-Transport *connectLink(UrlParts *parts, char *errMsg, ConnectFailure *why) {
-    return linkConnection(parts, 0, errMsg, why);
+Transport *connectLink(const DownloadContext *context, UrlParts *parts, char *errMsg, ConnectFailure *why) {
+    return linkConnection(context, parts, 0, errMsg, why);
 }
 
-Transport *poolAcquire(UrlParts *parts, char *errMsg, ConnectFailure *why) {
-    return linkConnection(parts, 1, errMsg, why);
+Transport *poolAcquire(const DownloadContext *context, UrlParts *parts, char *errMsg, ConnectFailure *why) {
+    return linkConnection(context, parts, 1, errMsg, why);
 }
 
 void connectionClose(Transport *t) {

@@ -1,12 +1,10 @@
-/* Connections to image hosts: bounded connects, TLS for https links, a
- * keep-alive pool of idle connections per scheme, host and port, and a
- * count of consecutive failed connects (or replies that never came) that
- * stops trying a scheme, host and port after five.
+/* Connections to image hosts: bounded connects, TLS for https links and a
+ * keep-alive pool of idle connections per scheme, host and port. A scheme,
+ * host and port that failed five times in a row is not tried; the caller's
+ * context says which counts decide that (download_context.h).
  *
- * Both tables are process-wide and keyed "scheme://host:port", each behind
- * its own lock: the move job's downloaders share the pool, and the failure
- * counts are shared with the update check, except where a move job counts
- * in link order (fail_ledger.h). A pooled connection belongs to
+ * The pool is process-wide, keyed "scheme://host:port", behind its own
+ * lock: the move job's downloaders share it. A pooled connection belongs to
  * one caller at a time: poolAcquire takes it out of the pool, poolKeep
  * gives it back.
  *
@@ -22,6 +20,7 @@
 
 #include <string>
 
+#include "download_context.h"
 #include "net.h"
 #include "transport.h"
 #include "url.h"
@@ -37,9 +36,6 @@ enum { NET_TIMEOUT_MS = 10000 };
  * handshake out must not hold the connection longer. */
 enum { TLS_HANDSHAKE_CONNECT_TIMEOUTS = 2 };
 
-/* Consecutive counted failures after which a host and port is refused. */
-enum { CONNECT_FAILURE_LIMIT = 5 };
-
 /* The most idle connections the pool keeps open. Beyond it the least
  * recently used one is closed: a package that links to many hosts must not
  * use up the descriptors that the image files need. */
@@ -50,18 +46,15 @@ enum { POOL_CONNECTION_LIMIT = 16 };
  * idle in the pool. A caller beyond it waits for one to be given back. */
 enum { CONNECTIONS_PER_HOST = 4 };
 
-/* Creates both tables (once; later calls do nothing). */
+/* Creates the pool and the process-wide failure counts (once; later calls
+ * do nothing). */
 void initConnTables(void);
-
-/* Forgets every failure count, which hosts spoke TLS and which asked to
- * be left alone. */
-void resetConnFailCounts(void);
 
 /* Changes the connect and the send/receive time-outs (tests shorten them). */
 void setNetTimeouts(int connectMs, int ioMs);
 
 /* Resolves host and connects to it within the time-out, counting failures
- * under the scheme (https 1 or 0), host and port. Returns the connected
+ * in the process-wide counts under the scheme (https 1 or 0), host and port. Returns the connected
  * socket (with send and receive time-outs set), or 0 with a message in
  * errMsg (ERR_MSG_SIZE bytes). */
 SocketHandle connectHost(int https, const char *host, int port, char *errMsg);
@@ -80,14 +73,14 @@ enum ConnectFailure {
 /* A new connection for the parsed link: TLS for https, else plain. When it
  * falls back to plain HTTP, parts is changed to the scheme and port used.
  * NULL with a message in errMsg, and the kind in *why unless why is NULL,
- * when none can be had. The caller gives it back with poolKeep or
- * connectionClose. */
-Transport *connectLink(UrlParts *parts, char *errMsg, ConnectFailure *why);
+ * when none can be had. Failures count, and log lines go, as the context
+ * says. The caller gives it back with poolKeep or connectionClose. */
+Transport *connectLink(const DownloadContext *context, UrlParts *parts, char *errMsg, ConnectFailure *why);
 
 /* As connectLink, but an idle pooled connection for the link's scheme, host
  * and port when there is one, taken out of the pool. The caller owns the
  * connection: it hands a sound one back with poolKeep, else closes it. */
-Transport *poolAcquire(UrlParts *parts, char *errMsg, ConnectFailure *why);
+Transport *poolAcquire(const DownloadContext *context, UrlParts *parts, char *errMsg, ConnectFailure *why);
 
 /* Gives a sound keep-alive connection back to the pool for the next
  * download from the link's scheme, host and port (as poolAcquire left
@@ -111,12 +104,5 @@ int poolSize(void);
 
 /* Closes every pooled connection and empties the pool. */
 void poolCloseAll(void);
-
-/* Counts a connection on which no reply came in time like a failed
- * connect, under the link's scheme, host and port. */
-void countHostFailure(const UrlParts *parts);
-
-/* Forgets the link's scheme, host and port's failures: it has answered. */
-void hostAnswered(const UrlParts *parts);
 
 #endif

@@ -33,15 +33,15 @@
 #include <string>
 #include <vector>
 
-#include "app_log.h"
 #include "attempt.h"
 #include "body_read.h"
-#include "reply_read.h"
 #include "conn_pool.h"
 #include "file_helpers.h"
 #include "host_backoff.h"
+#include "host_failures.h"
 #include "http_exchange.h"
 #include "http_header.h"
+#include "reply_read.h"
 #include "url.h"
 
 /* The most redirects followed in a row for one image. */
@@ -52,6 +52,7 @@ namespace {
 /* One attempt: the link, the reply read from its connection, the body's
  * reader and the outcome. */
 struct Attempt {
+    const DownloadContext *context;  // the caller's counts, log lines and Referer choice
     const char *filePath;
     int referer;  // the request names the link's site
     UrlParts parts = {NULL, NULL, 0, 0};
@@ -71,7 +72,7 @@ struct Attempt {
  * counted like one that cannot be reached. */
 static void countSilence(Attempt &a) {
     if (a.stream.clock.stop == TRANSFER_TIMED_OUT || a.stream.clock.stop == TRANSFER_TOO_SLOW)
-        countHostFailure(&a.parts);
+        countHostFailure(a.context->counts, &a.parts);
 }
 
 /* Why no connection was had, as the image's reason. */
@@ -95,8 +96,8 @@ static void extendDeadline(Attempt &a, int64_t ms) {
 static void countAnswer(Attempt &a) {
     int status = a.outcome.status;
     std::string host = hostPort(a.parts.host, a.parts.port);
-    if (status != 429 && status != 503) hostAnswered(&a.parts);
-    else if (a.rateLimits == 0) countHostFailure(&a.parts);
+    if (status != 429 && status != 503) hostAnswered(a.context->counts, &a.parts);
+    else if (a.rateLimits == 0) countHostFailure(a.context->counts, &a.parts);
     if (status == 429 || status == 503) a.waitMs = hostAskedToWait(host, a.stream.header.retryAfter, a.rateLimits);
     else hostAnsweredRequest(host);
     a.turn->end();
@@ -106,7 +107,8 @@ static void countAnswer(Attempt &a) {
 static int exchange(Attempt &a) {
     char connectMessage[ERR_MSG_SIZE] = {0};
     ConnectFailure why = CONNECT_UNREACHABLE;
-    a.stream.conn = a.stream.keepAlive ? poolAcquire(&a.parts, connectMessage, &why) : connectLink(&a.parts, connectMessage, &why);
+    a.stream.conn = a.stream.keepAlive ? poolAcquire(a.context, &a.parts, connectMessage, &why)
+                                       : connectLink(a.context, &a.parts, connectMessage, &why);
     extendDeadline(a, takeSlotWaits());
     if (!a.stream.conn) return attemptFail(a.outcome, connectReason(why), DOWNLOAD_FAILED, "%s", connectMessage);
     if (!sendAll(a.stream.conn, httpRequest(a.parts, a.stream.keepAlive, a.referer)))
@@ -202,11 +204,12 @@ static int waitedToTryAgain(const Attempt &a, int result, int *rateLimits) {
  * to a request without the Referer is first asked again with it: hosts that
  * keep their images to their own pages answer so. *location receives a
  * redirect's target; shown is the link as the log names it. */
-static int fetchLink(const std::string &shown, const std::string &link, const char *filePath, char *errMsg,
-                     int useKeepAlive, int64_t *deadline, DownloadReport *report, std::string *location,
-                     int *rateLimits, uint64_t ticket) {
-    for (int keepAlive = useKeepAlive, referer = report->referer;;) {
+static int fetchLink(const DownloadContext *context, const std::string &shown, const std::string &link,
+                     const char *filePath, char *errMsg, int useKeepAlive, int64_t *deadline,
+                     DownloadReport *report, std::string *location, int *rateLimits, uint64_t ticket) {
+    for (int keepAlive = useKeepAlive, referer = context->referer;;) {
         Attempt a;  // one at a time: its buffers are large
+        a.context = context;
         a.filePath = filePath;
         a.outcome.message = errMsg;
         a.stream.keepAlive = keepAlive;
@@ -223,11 +226,11 @@ static int fetchLink(const std::string &shown, const std::string &link, const ch
         int again = waitedToTryAgain(a, result, rateLimits);
         freeUrlParts(&a.parts);
         if (again) continue;
-        int final = report->once && a.outcome.status >= 400 && a.outcome.status < 500;  // the host's answer, not a broken connection
+        int final = context->once && a.outcome.status >= 400 && a.outcome.status < 500;  // the host's answer, not a broken connection
         if (result == DOWNLOAD_REDIRECT || !parsed || !repeat || final || a.waitMs >= 0 || !(keepAlive || hotlinked))
             return result;
         std::string attempted = "(useKeepAlive:" + std::to_string(keepAlive) + ")";
-        appendLog(("搬家失败：" + shown + attempted + "，返回的错误信息：\r\n" + errMsg).c_str());
+        contextLog(context, ("搬家失败：" + shown + attempted + "，返回的错误信息：\r\n" + errMsg).c_str());
         if (hotlinked) referer = 1;
         else keepAlive = 0;
     }
@@ -244,18 +247,16 @@ static const char *chainRefusal(const std::vector<std::string> &chain, const std
  * whole redirect chain shares. Redirect targets are fetched with keep-alive;
  * a chain that comes back to a link it passed, or redirects once more after
  * REDIRECT_LIMIT, fails. */
-static int downloadBefore(const char *url, const char *filePath, char *errMsg, int useKeepAlive, int64_t deadline, DownloadReport *report) {
-    DownloadReport fresh = {};
-    fresh.referer = report->referer;
-    fresh.once = report->once;
-    *report = fresh;
+static int downloadBefore(const DownloadContext *context, const char *url, const char *filePath, char *errMsg,
+                          int useKeepAlive, int64_t deadline, DownloadReport *report) {
+    *report = DownloadReport();
     std::string shown = url, link = requestLink(unescapedLink(url), 1);
     std::vector<std::string> chain = {link};
     uint64_t ticket = nextTurnTicket();
     for (int rateLimits = 0;;) {
         std::string location;
-        int result = fetchLink(shown, link, filePath, errMsg, useKeepAlive, &deadline, report, &location,
-                               &rateLimits, ticket);
+        int result = fetchLink(context, shown, link, filePath, errMsg, useKeepAlive, &deadline, report,
+                               &location, &rateLimits, ticket);
         if (result != DOWNLOAD_REDIRECT) return result;
         shown = redirectTarget(link, location);
         link = requestLink(shown, 0);
@@ -269,11 +270,13 @@ static int downloadBefore(const char *url, const char *filePath, char *errMsg, i
     }
 }
 
-int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive) {
+int downloadToFile(const DownloadContext *context, const char *url, const char *filePath, char *errMsg,
+                   int useKeepAlive) {
     DownloadReport report = {};
-    return downloadBefore(url, filePath, errMsg, useKeepAlive, imageDeadline(), &report);
+    return downloadBefore(context, url, filePath, errMsg, useKeepAlive, imageDeadline(), &report);
 }
 
-int downloadImage(const char *url, const char *filePath, char *errMsg, DownloadReport *report) {
-    return downloadBefore(url, filePath, errMsg, 1, imageDeadline(), report);
+int downloadImage(const DownloadContext *context, const char *url, const char *filePath, char *errMsg,
+                  DownloadReport *report) {
+    return downloadBefore(context, url, filePath, errMsg, 1, imageDeadline(), report);
 }

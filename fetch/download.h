@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include "download_context.h"
+
 /* Results besides 1 (done) and 0 (refused: too large, incomplete without
  * keep-alive, or not an image). */
 enum {
@@ -26,8 +28,9 @@ enum {
  * file is complete; otherwise filePath is left as it was, no scratch file
  * remains, and errMsg (ERR_MSG_SIZE
  * bytes, cleared by the caller) holds the reason. useKeepAlive takes the
- * pooled connection. */
-int downloadToFile(const char *url, const char *filePath, char *errMsg, int useKeepAlive);
+ * pooled connection. Failures count, and log lines go, as the context says. */
+int downloadToFile(const DownloadContext *context, const char *url, const char *filePath, char *errMsg,
+                   int useKeepAlive);
 
 /* Why an image could not be had, as a seller can act on it. */
 enum FailReason {
@@ -53,19 +56,19 @@ enum FailReason {
     REASON_COMPRESSED,    /* the body came compressed (Content-Encoding), which is never asked for */
 };
 
-/* What one image's download is asked for beyond its link, and what it met. */
+/* What one image's download met. */
 struct DownloadReport {
-    int referer;          /* in: every request carries "Referer: scheme://host[:port]/", its link's own site */
-    int once;             /* in: an answered refusal (4xx) is final, not asked again on a fresh connection */
-    int refererSent;      /* out: the answer taken (or the last refused) was asked for with the Referer */
-    FailReason reason;    /* out: REASON_NONE when the result is 1 */
-    int status;           /* out: the last HTTP status received, 0 when none */
-    uint64_t digest;      /* out, when the result is 1: the FNV-1a 64-bit hash of the file's bytes */
-    int64_t size;         /* out, likewise: the file's length */
+    int refererSent;      /* the answer taken (or the last refused) was asked for with the Referer */
+    FailReason reason;    /* REASON_NONE when the result is 1 */
+    int status;           /* the last HTTP status received, 0 when none */
+    uint64_t digest;      /* when the result is 1: the FNV-1a 64-bit hash of the file's bytes */
+    int64_t size;         /* likewise: the file's length */
 };
 
-/* downloadToFile(url, filePath, errMsg, 1), with the report. A 403
- * answered to a request without the Referer is asked once more with it. */
-int downloadImage(const char *url, const char *filePath, char *errMsg, DownloadReport *report);
+/* downloadToFile(context, url, filePath, errMsg, 1), with the report,
+ * which it fills afresh; the context's Referer choice holds. A 403 answered to a request without the Referer is asked
+ * once more with it. */
+int downloadImage(const DownloadContext *context, const char *url, const char *filePath, char *errMsg,
+                  DownloadReport *report);
 
 #endif

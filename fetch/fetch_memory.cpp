@@ -10,6 +10,7 @@
 #include <string>
 
 #include "conn_pool.h"
+#include "host_failures.h"
 #include "http_exchange.h"
 #include "http_header.h"
 #include "text_utils.h"
@@ -78,7 +79,7 @@ static FetchResult *readResponse(FetchResult *r, Transport *t, const UrlParts &p
     if (header == HEADER_TOO_LARGE)
         return failWith(r, FETCH_REFUSED, "读取 HTTP_BUFFER_SIZE 字节, 还没有读取完整个 HTTP Head.");
     if (header == HEADER_CUT_SHORT) return failWith(r, FETCH_REFUSED, sizeMessage(0xFFFFFFFFu, held, lastRead));
-    hostAnswered(&parts);
+    hostAnswered(processFailureCounts(), &parts);
     // the version as the protocol writes it, in capitals; any reason phrase
     if (!startsWith(buffer, "HTTP/") || responseStatus(buffer) != 200)
         return failWith(r, FETCH_REFUSED, statusMessage(buffer, headerLength));
@@ -91,7 +92,8 @@ FetchResult *fetchToMemory(const char *url) {
     UrlParts parts;
     if (!parseUrl(url, &parts)) return failWith(r, FETCH_NO_EXCHANGE, "无法parse下载图片地址");
     char connectMessage[ERR_MSG_SIZE] = {0};
-    Transport *t = connectLink(&parts, connectMessage, NULL);
+    DownloadContext context = processContext();
+    Transport *t = connectLink(&context, &parts, connectMessage, NULL);
     if (!t) failWith(r, FETCH_NO_EXCHANGE, connectMessage);
     else if (!sendAll(t, httpRequest(parts, 0, 0))) failWith(r, FETCH_NO_EXCHANGE, "socket send() failed");
     else readResponse(r, t, parts);

@@ -18,7 +18,6 @@
 enum { LOG_STAMP_SIZE = 10 };
 
 static FILE *logStream;
-static thread_local std::string *heldLines;
 
 void openAppLog(const char *dir) {
     char path[PATH_SIZE];
@@ -35,6 +34,10 @@ void openAppLog(const char *dir) {
 }
 
 void appendLog(const char *message) {
+    appendLogTo(NULL, message);
+}
+
+void appendLogTo(std::string *held, const char *message) {
     if (!logStream) return;
     char stamp[LOG_STAMP_SIZE];
     struct tm now;
@@ -43,12 +46,8 @@ void appendLog(const char *message) {
     std::string line;
     line.reserve(LOG_STAMP_SIZE + strlen(message) + 2);
     line.append(stamp).append(" ").append(message).append("\r\n");
-    if (heldLines) heldLines->append(line);
+    if (held) held->append(line);
     else writeLogLines(line);
-}
-
-void holdLogLines(std::string *held) {
-    heldLines = held;
 }
 
 void writeLogLines(const std::string &lines) {

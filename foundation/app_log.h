@@ -22,11 +22,11 @@ void openAppLog(const char *dir);
 /* Appends one time-stamped line; does nothing before the log is open. */
 void appendLog(const char *message);
 
-/* Makes appendLog on this thread add its lines, stamped as they happen, to
- * *held instead, until it is given NULL; writeLogLines writes them later (a
- * move job writes a download's lines at its link's turn, or drops them
- * with the download). */
-void holdLogLines(std::string *held);
+/* As appendLog, but adds the line, stamped as it happens, to *held instead
+ * unless held is NULL; writeLogLines writes held lines later (a move job
+ * writes a download's lines at its link's turn, or drops them with the
+ * download). */
+void appendLogTo(std::string *held, const char *message);
 void writeLogLines(const std::string &lines);
 
 #endif

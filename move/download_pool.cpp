@@ -80,16 +80,14 @@ static void stopPool(DownloadPool *pool) {
 }
 
 /* Downloads a running task without the lock, counting its failures in its
- * ledger, then marks it done; a cut one is cancelled. A result that ends
- * the job stops every other download at once. */
+ * ledger and holding its log lines, then marks it done; a cut one is
+ * cancelled. A result that ends the job stops every other download at once. */
 static void runTask(DownloadPool *pool, ImageTask *task, PoolLock &held) {
     held.unlock();
     char errMsg[ERR_MSG_SIZE] = {0};
-    useFailureLedger(&task->ledger);
-    holdLogLines(&task->logLines);
-    int result = fetchAsAsked(task->url.c_str(), task->path.c_str(), task->ask, errMsg, &task->report, &task->probe);
-    holdLogLines(NULL);
-    useFailureLedger(NULL);
+    DownloadContext context = {&task->ledger, &task->logLines, 0, 0};
+    int result =
+        fetchAsAsked(&context, task->url.c_str(), task->path.c_str(), task->ask, errMsg, &task->report, &task->probe);
     std::string message = result == 1 ? "" : errMsg;
     held.lock();
     task->result = result;

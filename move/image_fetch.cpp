@@ -18,13 +18,14 @@ static Recheck failedRecheck(int result, const DownloadReport &again) {
     return againMayHelp({again.reason, again.status}) ? RECHECK_FAILED : RECHECK_GONE;
 }
 
-Recheck recheckWithReferer(const char *url, const char *path, uint64_t digest, int64_t size, char *errMsg,
-                           DownloadReport *again, int *result) {
+Recheck recheckWithReferer(const DownloadContext *context, const char *url, const char *path, uint64_t digest,
+                           int64_t size, char *errMsg, DownloadReport *again, int *result) {
     std::string scratch = scratchPath(path, ".referer");
-    *again = DownloadReport();
-    again->referer = 1;
+    DownloadContext withReferer = *context;
+    withReferer.referer = 1;
+    withReferer.once = 0;
     errMsg[0] = '\0';
-    *result = downloadImage(url, scratch.c_str(), errMsg, again);
+    *result = downloadImage(&withReferer, url, scratch.c_str(), errMsg, again);
     if (*result != 1) return failedRecheck(*result, *again);
     if (again->digest == digest && again->size == size) {
         remove(scratch.c_str());
@@ -38,15 +39,16 @@ Recheck recheckWithReferer(const char *url, const char *path, uint64_t digest, i
     return RECHECK_FAILED;
 }
 
-int fetchAsAsked(const char *url, const char *path, HostAsk ask, char *errMsg, DownloadReport *report,
-                 Recheck *probe) {
+int fetchAsAsked(const DownloadContext *context, const char *url, const char *path, HostAsk ask, char *errMsg,
+                 DownloadReport *report, Recheck *probe) {
     *probe = RECHECK_NONE;
-    report->referer = ask == ASK_REFERER || ask == ASK_ONCE;
-    report->once = ask == ASK_ONCE;
-    int result = downloadImage(url, path, errMsg, report);
+    DownloadContext asked = *context;
+    asked.referer = ask == ASK_REFERER || ask == ASK_ONCE;
+    asked.once = ask == ASK_ONCE;
+    int result = downloadImage(&asked, url, path, errMsg, report);
     if (ask != ASK_SCOUT || result != 1 || report->refererSent) return result;
     DownloadReport first = *report;
-    *probe = recheckWithReferer(url, path, first.digest, first.size, errMsg, report, &result);
+    *probe = recheckWithReferer(context, url, path, first.digest, first.size, errMsg, report, &result);
     if (*probe == RECHECK_SAME || *probe == RECHECK_REFUSED) {
         *report = first;
         return 1;

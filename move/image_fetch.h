@@ -23,9 +23,10 @@ enum Recheck {
 /* Asks for url again with the Referer, into a scratch file beside path,
  * whose file came back with before's bytes. Other bytes replace the
  * file's; the scratch file is gone either way. *result is the download's
- * result, again (cleared here) its report, errMsg its message. */
-Recheck recheckWithReferer(const char *url, const char *path, uint64_t digest, int64_t size, char *errMsg,
-                           DownloadReport *again, int *result);
+ * result, again (cleared here) its report, errMsg its message. The
+ * context's counts and log lines serve; its Referer choice is this one's. */
+Recheck recheckWithReferer(const DownloadContext *context, const char *url, const char *path, uint64_t digest,
+                           int64_t size, char *errMsg, DownloadReport *again, int *result);
 
 /* Downloads url into path as ask says (not ASK_LATER). A scout that came
  * back without the Referer is asked once more with it, *probe telling how
@@ -33,8 +34,9 @@ Recheck recheckWithReferer(const char *url, const char *path, uint64_t digest, i
  * other bytes replace it; any other outcome is the result, and the copy
  * at path is then not to be kept. Returns downloadImage's result for the
  * copy kept; report is that copy's (refererSent set when the Referer
- * brought it). */
-int fetchAsAsked(const char *url, const char *path, HostAsk ask, char *errMsg, DownloadReport *report,
-                 Recheck *probe);
+ * brought it). The context's counts and log lines serve; ask, not the
+ * context, chooses the Referer. */
+int fetchAsAsked(const DownloadContext *context, const char *url, const char *path, HostAsk ask, char *errMsg,
+                 DownloadReport *report, Recheck *probe);
 
 #endif

@@ -31,6 +31,7 @@
 
 #include "app_log.h"
 #include "conn_pool.h"
+#include "host_failures.h"
 #include "deployment.h"
 #include "download.h"
 #include "download_pool.h"
@@ -138,15 +139,15 @@ static void unmove(JobState &s, const char *url) {
     free(known);
 }
 
-/* Runs a download on the job's thread at its link's turn, its failures
- * committed at once (nothing else commits meanwhile, so it holds). */
+/* Runs a download on the job's thread at its link's turn, in a context
+ * whose failures are committed at once (nothing else commits meanwhile, so
+ * it holds) and whose log lines go to the log as they come. */
 template <class Download> static int atTurn(JobState &s, Download download) {
     FailureLedger ledger;
     ledger.job = &s.counts;
-    useFailureLedger(&ledger);
+    DownloadContext context = {&ledger, NULL, 0, 0};
     s.errMsg[0] = '\0';
-    int result = download();
-    useFailureLedger(NULL);
+    int result = download(&context);
     ledgerCommit(ledger);
     return result;
 }
@@ -169,7 +170,9 @@ struct Fetched {
 /* Downloads the link as its host is asked, into its path. */
 static int fetchAtTurn(JobState &s, Fetched &f) {
     f.report = DownloadReport();
-    return atTurn(s, [&] { return fetchAsAsked(f.url, f.path, f.ask, s.errMsg, &f.report, &f.probe); });
+    return atTurn(s, [&](const DownloadContext *context) {
+        return fetchAsAsked(context, f.url, f.path, f.ask, s.errMsg, &f.report, &f.probe);
+    });
 }
 
 /* Downloads the link into a fresh local path on the job's thread. */
@@ -308,9 +311,9 @@ static int resultAtTurn(JobState &s, const ImageTask &task, Fetched &f) {
  * path (image_fetch.h); *result is that download's. */
 static Recheck recheckAtTurn(JobState &s, const MovedCopy &copy, const char *path, DownloadReport *again, int *result) {
     Recheck recheck = RECHECK_NONE;
-    *result = atTurn(s, [&] {
+    *result = atTurn(s, [&](const DownloadContext *context) {
         int r;
-        recheck = recheckWithReferer(copy.url, path, copy.digest, copy.size, s.errMsg, again, &r);
+        recheck = recheckWithReferer(context, copy.url, path, copy.digest, copy.size, s.errMsg, again, &r);
         return r;
     });
     return recheck;

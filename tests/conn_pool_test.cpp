@@ -7,6 +7,7 @@
 
 #include "app_log.h"
 #include "conn_pool.h"
+#include "host_failures.h"
 #include "test_server.h"
 #include "test_support.h"
 
@@ -14,6 +15,7 @@ class ConnPool : public testing::Test {
 protected:
     ScratchDir dir;
     char message[ERR_MSG_SIZE] = {0};
+    DownloadContext context = processContext();
     void SetUp() override {
         uint16_t version;
         netStartup(&version);
@@ -73,9 +75,9 @@ TEST_F(ConnPool, FiveFailuresInARowStopTheAttemptsUntilAnAnswerOrAReset) {
     for (size_t i = 0; i < steps.size(); i++) {
         const char c = steps[i];
         if (c == 'R') resetConnFailCounts();
-        else if (c == 'F') countHostFailure(&link);
+        else if (c == 'F') countHostFailure(processFailureCounts(), &link);
         else if (c == 'X') netClose(netAccept(full.listener, 1000));
-        else if (c == 'A') hostAnswered(&link);
+        else if (c == 'A') hostAnswered(processFailureCounts(), &link);
         else if (c == 'G') EXPECT_EQ(attempt(refused), givenUp(refused));
         else if (c == 'r' || c == 's') EXPECT_EQ(attempt(refused, "127.0.0.1", c == 's').rfind(CONNECT_ERROR, 0), 0u) << i;
         else if (c == 'n') EXPECT_EQ(attempt(refused, ""), "无法解析域名: ");
@@ -87,19 +89,19 @@ TEST_F(ConnPool, PooledSocketsServeOneCallerAtATime) {
     TestServer a, b;
     UrlParts atA = {(char *)"127.0.0.1", (char *)"/", a.port(), 0};
     UrlParts atB = {(char *)"127.0.0.1", (char *)"/", b.port(), 0};
-    Transport *first = poolAcquire(&atA, message, NULL), *second = poolAcquire(&atA, message, NULL),
-              *other = poolAcquire(&atB, message, NULL);
+    Transport *first = poolAcquire(&context, &atA, message, NULL), *second = poolAcquire(&context, &atA, message, NULL),
+              *other = poolAcquire(&context, &atB, message, NULL);
     ASSERT_TRUE(first && second && other);
     EXPECT_NE(first, second);  // the first is in use
     poolKeep(&atA, first);
-    EXPECT_EQ(poolAcquire(&atA, message, NULL), first);
+    EXPECT_EQ(poolAcquire(&context, &atA, message, NULL), first);
     std::vector<Transport *> kept = {first, second};
-    for (int i = 2; i < CONNECTIONS_PER_HOST; i++) kept.push_back(poolAcquire(&atA, message, NULL));
+    for (int i = 2; i < CONNECTIONS_PER_HOST; i++) kept.push_back(poolAcquire(&context, &atA, message, NULL));
     for (Transport *t : kept) poolKeep(&atA, t);
-    for (int i = 0; i < CONNECTIONS_PER_HOST; i++) kept[(size_t)i] = poolAcquire(&atA, message, NULL);
+    for (int i = 0; i < CONNECTIONS_PER_HOST; i++) kept[(size_t)i] = poolAcquire(&context, &atA, message, NULL);
     for (int i = 0; i < CONNECTIONS_PER_HOST; i++) poolKeep(&atA, kept[(size_t)i]);
     poolRelease(&atA);  // closes the idle ones: the next acquire connects anew
-    connectionClose(poolAcquire(&atA, message, NULL));
+    connectionClose(poolAcquire(&context, &atA, message, NULL));
     connectionClose(other);
     EXPECT_EQ(newSockets(a.port()), CONNECTIONS_PER_HOST + 1);
     EXPECT_EQ(newSockets(b.port()), 1);
@@ -113,12 +115,12 @@ TEST_F(ConnPool, ThePoolClosesItsLeastRecentlyUsedConnectionBeyondItsLimit) {
         listeners.push_back(netListenLoopback(1, &port));
         links.push_back({(char *)"127.0.0.1", (char *)"/", port, 0});
     }
-    for (int i = 0; i < POOL_CONNECTION_LIMIT; i++) poolKeep(&links[i], poolAcquire(&links[i], message, NULL));
-    poolKeep(&links[0], poolAcquire(&links[0], message, NULL));  // now the second is the oldest
-    poolKeep(&links[POOL_CONNECTION_LIMIT], poolAcquire(&links[POOL_CONNECTION_LIMIT], message, NULL));
+    for (int i = 0; i < POOL_CONNECTION_LIMIT; i++) poolKeep(&links[i], poolAcquire(&context, &links[i], message, NULL));
+    poolKeep(&links[0], poolAcquire(&context, &links[0], message, NULL));  // now the second is the oldest
+    poolKeep(&links[POOL_CONNECTION_LIMIT], poolAcquire(&context, &links[POOL_CONNECTION_LIMIT], message, NULL));
     EXPECT_EQ(poolSize(), (int)POOL_CONNECTION_LIMIT);
-    connectionClose(poolAcquire(&links[0], message, NULL));
-    connectionClose(poolAcquire(&links[1], message, NULL));  // it was closed, so it is connected anew
+    connectionClose(poolAcquire(&context, &links[0], message, NULL));
+    connectionClose(poolAcquire(&context, &links[1], message, NULL));  // it was closed, so it is connected anew
     EXPECT_EQ(newSockets(links[0].port), 1);
     EXPECT_EQ(newSockets(links[1].port), 2);
     poolCloseAll();

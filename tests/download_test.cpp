@@ -20,6 +20,7 @@
 
 #include "app_log.h"
 #include "conn_pool.h"
+#include "host_failures.h"
 #include "download.h"
 #include "fetch_memory.h"
 #include "file_helpers.h"
@@ -125,9 +126,10 @@ void Download::clientLine(const std::string &word, const std::string &text, Test
     if (word == "get") {
         char message[ERR_MSG_SIZE] = {0};
         report = {};
-        report.referer = text.rfind("referer", 0) == 0;
-        result = text.rfind("close", 0) == 0 ? downloadToFile(link.c_str(), target.c_str(), message, 0)
-                                             : downloadImage(link.c_str(), target.c_str(), message, &report);
+        DownloadContext context = processContext();
+        context.referer = text.rfind("referer", 0) == 0;
+        result = text.rfind("close", 0) == 0 ? downloadToFile(&context, link.c_str(), target.c_str(), message, 0)
+                                             : downloadImage(&context, link.c_str(), target.c_str(), message, &report);
         said = message;
     } else if (word == "fetch") {
         FetchResult *r = fetchToMemory(link.c_str());

@@ -17,6 +17,7 @@
 
 #include "app_log.h"
 #include "conn_pool.h"
+#include "host_failures.h"
 #include "move_job.h"
 #include "package_builder.h"
 #include "platform.h"

@@ -5,17 +5,7 @@
  * would have run the same, and gives the counts it leaves. */
 #include "fail_ledger.h"
 
-#include "conn_pool.h"
-
-static thread_local FailureLedger *active = nullptr;
-
-void useFailureLedger(FailureLedger *ledger) {
-    active = ledger;
-}
-
-FailureLedger *activeLedger(void) {
-    return active;
-}
+#include "host_failures.h"
 
 /* The count after the event. An answer needs a connection, which a
  * refused key never gets within one download, so it always resets. */
@@ -39,18 +29,18 @@ static void note(FailureLedger *ledger, const std::string &key, LedgerEvent even
     ledger->events[key].push_back(event);
 }
 
-int ledgerRefuses(FailureLedger *ledger, const std::string &key) {
-    int refused = seenCount(ledger, key) >= CONNECT_FAILURE_LIMIT;
-    note(ledger, key, refused ? LEDGER_REFUSED : LEDGER_ALLOWED);
-    return refused;
+int FailureLedger::refused(const std::string &key) {
+    int refusedNow = seenCount(this, key) >= CONNECT_FAILURE_LIMIT;
+    note(this, key, refusedNow ? LEDGER_REFUSED : LEDGER_ALLOWED);
+    return refusedNow;
 }
 
-void ledgerFailure(FailureLedger *ledger, const std::string &key) {
-    note(ledger, key, LEDGER_FAILURE);
+void FailureLedger::failure(const std::string &key) {
+    note(this, key, LEDGER_FAILURE);
 }
 
-void ledgerAnswer(FailureLedger *ledger, const std::string &key) {
-    note(ledger, key, LEDGER_ANSWER);
+void FailureLedger::answered(const std::string &key) {
+    note(this, key, LEDGER_ANSWER);
 }
 
 int ledgerCommit(const FailureLedger &ledger) {

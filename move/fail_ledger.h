@@ -7,7 +7,9 @@
  * whether the host is refused, every counted failure and every answer. The
  * job commits the ledgers in link order. A ledger whose checks would have
  * come out otherwise from the counts at its turn is refused, and that
- * download is made again; the others add their changes to the job's counts. */
+ * download is made again; the others add their changes to the job's counts.
+ * A download counts against its ledger through its context
+ * (download_context.h). */
 #ifndef LUMORA_FAIL_LEDGER_H
 #define LUMORA_FAIL_LEDGER_H
 
@@ -15,6 +17,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "download_context.h"
 
 /* A move job's counts, by the key of the connection tables. */
 struct JobFailCounts {
@@ -24,24 +28,17 @@ struct JobFailCounts {
 
 enum LedgerEvent { LEDGER_ALLOWED, LEDGER_REFUSED, LEDGER_FAILURE, LEDGER_ANSWER };
 
-/* One download's view of the counts and what it met. */
-struct FailureLedger {
+/* One download's view of the counts and what it met. Each call is noted,
+ * a check whether the key is refused too. */
+struct FailureLedger : FailureCounts {
     JobFailCounts *job = nullptr;
     std::map<std::string, int> seen;                         // each key's count as this download has it
     std::map<std::string, std::vector<LedgerEvent>> events;  // in the order met
+
+    int refused(const std::string &key) override;
+    void failure(const std::string &key) override;
+    void answered(const std::string &key) override;
 };
-
-/* Makes this thread count against the ledger until it is given NULL, which
- * restores the process-wide counts of the connection tables. */
-void useFailureLedger(FailureLedger *ledger);
-
-/* The ledger this thread counts against, or NULL. */
-FailureLedger *activeLedger(void);
-
-/* 1 when the key has failed too often to be tried; the check is noted. */
-int ledgerRefuses(FailureLedger *ledger, const std::string &key);
-void ledgerFailure(FailureLedger *ledger, const std::string &key);
-void ledgerAnswer(FailureLedger *ledger, const std::string &key);
 
 /* Applies the ledger to its job's counts and returns 1, or returns 0 and
  * changes nothing when a check would come out otherwise now. */
