@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include <string>
+
 #include "download.h"
 #include "http_exchange.h"
 #include "http_header.h"
@@ -36,9 +38,13 @@ struct ReplyStream {
 
 /* How an attempt ended: the one record through which its outcome leaves. */
 struct AttemptOutcome {
+    int result = DOWNLOAD_FAILED;     // once it is over: DOWNLOAD_DONE, DOWNLOAD_REDIRECT or a failure
     char *message = NULL;             // the caller's, ERR_MSG_SIZE bytes: why it failed
     FailReason reason = REASON_NONE;  // likewise, as a seller can act on it
     int status = 0;                   // the reply's status, 0 until one came
+    int64_t waitMs = -1;              // the wait that a 429 or 503 asked of the image, -1 when none was asked
+    int mendable = 0;                 // a failure that another request may mend
+    std::string location;             // a redirect's target, as its Location gives it
 };
 
 /* Writes the message (a printf format) and the reason into the outcome,

@@ -67,6 +67,7 @@ int readReplyRest(ReplyStream &s, BodyReader &b, AttemptOutcome &o) {
     int redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
     if (redirect && s.header.location[0]) {
         if (s.keepAlive && s.reusable) s.reusable = dropRedirectBody(s, body);
+        o.location = s.header.location;
         return DOWNLOAD_REDIRECT;
     }
     if (status == 404) return attemptFail(o, REASON_STATUS, DOWNLOAD_FAILED, "404 Not Found - 文件不存在");

@@ -18,7 +18,7 @@ int readReplyHeader(ReplyStream &s, BodyReader &b, AttemptOutcome &o, int *resul
 
 /* Reads on after a whole header as its status asks. Returns DOWNLOAD_DONE
  * with the body in the file, DOWNLOAD_REDIRECT for a redirect with a
- * Location (its own short body read and dropped when the connection is to
+ * Location (o.location; its own short body read and dropped when the connection is to
  * be kept, else s.reusable cleared), or a failure with the outcome's
  * message and reason. */
 int readReplyRest(ReplyStream &s, BodyReader &b, AttemptOutcome &o);

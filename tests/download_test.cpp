@@ -20,11 +20,11 @@
 
 #include "app_log.h"
 #include "conn_pool.h"
-#include "host_failures.h"
-#include "download.h"
+#include "download_chain.h"
 #include "fetch_memory.h"
 #include "file_helpers.h"
 #include "host_backoff.h"
+#include "host_failures.h"
 #include "http_exchange.h"
 #include "test_server.h"
 #include "test_support.h"
@@ -128,8 +128,9 @@ void Download::clientLine(const std::string &word, const std::string &text, Test
         report = {};
         DownloadContext context = processContext();
         context.referer = text.rfind("referer", 0) == 0;
-        result = text.rfind("close", 0) == 0 ? downloadToFile(&context, link.c_str(), target.c_str(), message, 0)
-                                             : downloadImage(&context, link.c_str(), target.c_str(), message, &report);
+        DownloadReport unreported = {};  // "get close" reports nothing: the report stays empty
+        int keepAlive = text.rfind("close", 0) != 0;
+        result = downloadChain(&context, link.c_str(), target.c_str(), message, keepAlive, keepAlive ? &report : &unreported);
         said = message;
     } else if (word == "fetch") {
         FetchResult *r = fetchToMemory(link.c_str());
