@@ -27,8 +27,8 @@
 #include "app_log.h"
 #include "bench_images.h"
 #include "conn_pool.h"
-#include "host_failures.h"
 #include "download.h"
+#include "host_failures.h"
 #include "move_job.h"
 #include "net.h"
 #include "package_builder.h"
@@ -73,7 +73,8 @@ static int download(const char *listPath, const std::string &dir) {
         char errMsg[ERR_MSG_SIZE] = {0};
         std::string path = dir + "/" + std::to_string(i + 1) + ".jpg";
         DownloadContext context = processContext();
-        if (downloadToFile(&context, links[i].c_str(), path.c_str(), errMsg, 1, 0) == 1) done++;
+        DownloadReport report = {};
+        if (downloadImage(&context, links[i].c_str(), path.c_str(), errMsg, &report) == 1) done++;
         else if (failed++ == 0) fprintf(stderr, "first failure: %s: %s\n", links[i].c_str(), errMsg);
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

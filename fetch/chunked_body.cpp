@@ -1,9 +1,9 @@
 /* Chunked body decoding; see chunked_body.h.
  *
- * Lines end at CR LF; a lone CR or LF is part of the line. A size line is
- * read as the program always has: an optional two-character prefix when
- * its second character is "x", blanks, then hexadecimal digits up to the
- * first other character (so an extension after ";" is ignored). */
+ * Lines end at CR LF; a lone CR or LF is part of the line. A size line
+ * reads as an optional two-character prefix when its second character is
+ * "x", blanks, then hexadecimal digits up to the first other character (so
+ * an extension after ";" is ignored). */
 #include "chunked_body.h"
 
 #include <string.h>
@@ -11,6 +11,12 @@
 void chunkDecoderInit(ChunkDecoder *d) {
     memset(d, 0, sizeof *d);
     d->state = CHUNK_SIZE;
+}
+
+/* Keeps the failure and stops the decoder. */
+static void fail(ChunkDecoder *d, int failure) {
+    d->state = CHUNK_FAILED;
+    d->failure = failure;
 }
 
 /* The size on a size line; -1 when it does not fit in 31 bits. */
@@ -43,53 +49,69 @@ static int lineByte(ChunkDecoder *d, char c) {
 }
 
 /* A size line is complete: the next chunk, or the trailer. */
-static int endSizeLine(ChunkDecoder *d) {
+static void endSizeLine(ChunkDecoder *d) {
     d->line[d->lineLength < CHUNK_LINE_KEPT ? d->lineLength : CHUNK_LINE_KEPT] = '\0';
     d->size = chunkSize(d->line);
     d->lineLength = 0;
-    if (d->size < 0) return CHUNK_BAD_SIZE;
+    if (d->size < 0) return fail(d, CHUNK_BAD_SIZE);
     d->left = d->size;
     d->state = d->size == 0 ? CHUNK_TRAILER : CHUNK_DATA;
-    return 1;
 }
 
-/* One byte in a state that reads byte by byte. */
-static int stepByte(ChunkDecoder *d, char c) {
+/* One byte of a size line, whose CR counts against CHUNK_LINE_LIMIT. */
+static void sizeByte(ChunkDecoder *d, char c) {
+    if (lineByte(d, c)) endSizeLine(d);
+    else if (d->lineLength > CHUNK_LINE_LIMIT) fail(d, CHUNK_LINE_TOO_LONG);
+}
+
+/* One byte after the last chunk: trailer lines up to the empty one. */
+static void trailerByte(ChunkDecoder *d, char c) {
+    if (++d->trailerLength > CHUNK_LINE_LIMIT) return fail(d, CHUNK_TRAILER_TOO_LONG);
+    if (!lineByte(d, c)) return;
+    if (d->lineLength == 0) d->state = CHUNK_DONE;  // the empty line
+    d->lineLength = 0;
+}
+
+/* One byte in a state that reads byte by byte; the byte is checked before
+ * the state moves on. */
+static void stepByte(ChunkDecoder *d, char c) {
     switch (d->state) {
     case CHUNK_SIZE:
-        if (lineByte(d, c)) return endSizeLine(d);
-        return d->lineLength > CHUNK_LINE_LIMIT ? CHUNK_LINE_TOO_LONG : 1;
+        return sizeByte(d, c);
     case CHUNK_DATA_CR:
+        if (c != '\r') return fail(d, CHUNK_BAD_DATA_END);
         d->state = CHUNK_DATA_LF;
-        return c == '\r' ? 1 : CHUNK_BAD_DATA_END;
+        return;
     case CHUNK_DATA_LF:
+        if (c != '\n') return fail(d, CHUNK_BAD_DATA_END);
         d->state = CHUNK_SIZE;
-        return c == '\n' ? 1 : CHUNK_BAD_DATA_END;
+        return;
     case CHUNK_TRAILER:
-        if (++d->trailerLength > CHUNK_LINE_LIMIT) return CHUNK_TRAILER_TOO_LONG;
-        if (!lineByte(d, c)) return 1;
-        if (d->lineLength == 0) d->state = CHUNK_DONE;  // the empty line
-        d->lineLength = 0;
-        return 1;
-    default:
-        return 1;
+        return trailerByte(d, c);
+    default:  // the data states take no single bytes, the terminal ones none at all
+        return;
     }
+}
+
+/* Passes on as much of the chunk's data as the length bytes hold. Returns
+ * the bytes used; the decoder fails when write refuses them. */
+static int passData(ChunkDecoder *d, const char *data, int length, ChunkWrite write, void *context) {
+    int take = d->left < length ? (int)d->left : length;
+    if (!write(context, data, take)) {
+        fail(d, CHUNK_WRITE_FAILED);
+        return 0;
+    }
+    d->left -= take;
+    if (d->left == 0) d->state = CHUNK_DATA_CR;
+    return take;
 }
 
 int chunkDecode(ChunkDecoder *d, const char *data, int length, int *used, ChunkWrite write, void *context) {
     int at = 0;
-    while (at < length && d->state != CHUNK_DONE) {
-        if (d->state == CHUNK_DATA) {
-            int take = d->left < length - at ? (int)d->left : length - at;
-            if (!write(context, data + at, take)) return CHUNK_WRITE_FAILED;
-            at += take;
-            d->left -= take;
-            if (d->left == 0) d->state = CHUNK_DATA_CR;
-            continue;
-        }
-        int step = stepByte(d, data[at++]);
-        if (step != 1) return step;
+    while (d->state != CHUNK_DONE && d->state != CHUNK_FAILED && at < length) {
+        if (d->state == CHUNK_DATA) at += passData(d, data + at, length - at, write, context);
+        else stepByte(d, data[at++]);
     }
     *used = at;
-    return 1;
+    return d->state == CHUNK_FAILED ? d->failure : 1;
 }

@@ -67,10 +67,6 @@ void setNetTimeouts(int connectMs, int ioMs) {
     ioTimeoutMs = ioMs;
 }
 
-std::string hostPort(const char *host, int port) {
-    return lowerAscii(host) + ":" + std::to_string(port);
-}
-
 static std::string linkKey(const UrlParts *parts) {
     return connectionKey(parts->https, parts->host, parts->port);
 }

@@ -46,10 +46,6 @@ enum { POOL_CONNECTION_LIMIT = 16 };
  * idle in the pool. A caller beyond it waits for one to be given back. */
 enum { CONNECTIONS_PER_HOST = 4 };
 
-/* "host:port" with the host in lower case, as the per-host limit, the pool
- * and the failure counts compare names. */
-std::string hostPort(const char *host, int port);
-
 /* Creates the pool and the process-wide failure counts (once; later calls
  * do nothing). */
 void initConnTables(void);

@@ -15,24 +15,6 @@ enum {
     DOWNLOAD_CUT = -4,           /* the connections were cut (conn_pool.h) */
 };
 
-/* Fetches url (GBK, as the package holds it; sent as a browser sends it)
- * with an HTTP GET into a new file at filePath and checks that it is a JPEG,
- * PNG, GIF or BMP image. Follows up to 10 redirects (301, 302, 303, 307,
- * 308) in a row. At each hop a 403 to a request without the Referer is
- * asked once more with it; a keep-alive attempt that fails with 0 or -1 is
- * repeated once on a fresh connection, except after a 429 or 503: that is
- * asked again once the wait the host asks for is over (never sooner than
- * the back-off step), up to RATE_LIMIT_TRIES answers in all
- * (host_backoff.h). filePath is the caller's: the whole image replaces
- * what stands there (the empty file of a claimed name). Returns 1 when the
- * file is complete; otherwise filePath is left as it was, no scratch file
- * remains, and errMsg (ERR_MSG_SIZE
- * bytes, cleared by the caller) holds the reason. useKeepAlive takes the
- * pooled connection; redirected is 0 for callers (1 follows no redirect).
- * Failures count, and log lines go, as the context says. */
-int downloadToFile(const DownloadContext *context, const char *url, const char *filePath, char *errMsg,
-                   int useKeepAlive, int redirected);
-
 /* Why an image could not be had, as a seller can act on it. */
 enum FailReason {
     REASON_NONE,          /* it was had, or the download was cut */
@@ -66,9 +48,20 @@ struct DownloadReport {
     int64_t size;         /* likewise: the file's length */
 };
 
-/* downloadToFile(context, url, filePath, errMsg, 1, 0), with the report,
- * which it fills afresh; the context's Referer choice holds. A 403 answered to a request without the Referer is asked
- * once more with it. */
+/* Fetches url (GBK, as the package holds it; sent as a browser sends it)
+ * with an HTTP GET, over a pooled keep-alive connection, into a new file at
+ * filePath and checks that it is a JPEG, PNG, GIF or BMP image. Follows up
+ * to 10 redirects (301, 302, 303, 307, 308) in a row. At each hop a 403 to
+ * a request without the Referer is asked once more with it; a keep-alive
+ * attempt that fails with 0 or -1 is repeated once on a fresh connection,
+ * except after a 429 or 503: that is asked again once the wait the host
+ * asks for is over (never sooner than the back-off step), up to
+ * RATE_LIMIT_TRIES answers in all (host_backoff.h). filePath is the
+ * caller's: the whole image replaces what stands there (the empty file of a
+ * claimed name). Returns 1 when the file is complete; otherwise filePath is
+ * left as it was, no scratch file remains, and errMsg (ERR_MSG_SIZE bytes,
+ * cleared by the caller) holds the reason. The report is filled afresh.
+ * Failures count, log lines go and the Referer is sent as the context says. */
 int downloadImage(const DownloadContext *context, const char *url, const char *filePath, char *errMsg,
                   DownloadReport *report);
 

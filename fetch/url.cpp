@@ -65,6 +65,10 @@ void freeUrlParts(UrlParts *parts) {
     parts->path = NULL;
 }
 
+std::string hostPort(const char *host, int port) {
+    return lowerAscii(host) + ":" + std::to_string(port);
+}
+
 char *urlFileExtension(const char *url, char *dst, size_t max) {
     const char *slash = strrchr(url, '/');
     const char *dot = slash ? strrchr(slash, '.') : NULL;
@@ -190,6 +194,22 @@ std::string resolveLink(const std::string &baseText, const std::string &referenc
     link += t.path;
     if (t.hasQuery) link += "?" + t.query;
     return link;
+}
+
+std::string unescapedLink(const char *url) {
+    std::string link = url;
+    char *unescaped = replaceAll(link.c_str(), "&amp;", "&");
+    if (unescaped) link = unescaped;
+    free(unescaped);
+    return link;
+}
+
+std::string redirectTarget(const std::string &link, std::string location) {
+    location.erase(location.find_last_not_of(" \t") + 1);
+    location.erase(0, location.find_first_not_of(" \t"));
+    size_t kept = location.size() - (location.size() >= 6 ? 6 : 0);
+    if (endsWithNoCase(location.c_str(), "_.webp") && isCharStart(location.c_str(), kept)) location.resize(kept);
+    return resolveLink(link, unescapedLink(location.c_str()));
 }
 
 /* Characters escaped in a path and in a query besides controls, blanks and

@@ -1,6 +1,6 @@
-/* Splitting an image link into host, port and request path, resolving a
- * redirect's target against the link it answers, and writing a link the way
- * browsers send it.
+/* Splitting an image link into host, port and request path, naming its
+ * host and port, resolving a redirect's target against the link it answers,
+ * and writing a link the way browsers send it.
  *
  * Only the two forms that marketplace descriptions hold are fetched:
  * absolute links beginning with "http" and protocol-relative ones beginning
@@ -37,6 +37,10 @@ int parseUrl(const char *url, UrlParts *parts);
 /* Frees host and path and sets them to NULL; harmless twice. */
 void freeUrlParts(UrlParts *parts);
 
+/* "host:port" with the host in lower case, as the per-host limits and the
+ * connection tables compare names. */
+std::string hostPort(const char *host, int port);
+
 /* Copies at most max characters of the link's file extension into dst (a
  * zeroed buffer of max + 1 bytes; no terminator is written when the copy is
  * cut) and returns dst, or returns NULL when the link has no extension. */
@@ -47,6 +51,13 @@ char *urlFileExtension(const char *url, char *dst, size_t max);
  * absolute-path or relative, with dot segments removed. The fragment is
  * dropped, and an empty path after a host becomes "/". */
 std::string resolveLink(const std::string &base, const std::string &reference);
+
+/* The link with "&amp;" as "&", as the package's HTML holds it. */
+std::string unescapedLink(const char *url);
+
+/* The next link of a redirect chain: the Location without blanks around it
+ * or a "_.webp" tail, its "&amp;" unescaped, resolved against link. */
+std::string redirectTarget(const std::string &link, std::string location);
 
 /* The link as a browser sends it: path and query percent-encoded as UTF-8
  * (from the package's GB18030 first when fromPackage is set), blanks and

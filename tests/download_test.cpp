@@ -1,5 +1,6 @@
 /* Image downloads and fetches into memory against the scripted loopback server: each case is a file under
- * data/download (format in data/DOWNLOAD-CASES.md), run by the engine here. */
+ * data/download (format in data/DOWNLOAD-CASES.md), run by the engine here. The chunk decoder's own cases are
+ * the table data/unit/chunked_body.tsv. */
 #include <gtest/gtest.h>
 #ifdef _WIN32
 #include <windows.h>
@@ -19,12 +20,13 @@
 #include <vector>
 
 #include "app_log.h"
+#include "chunked_body.h"
 #include "conn_pool.h"
-#include "host_failures.h"
-#include "download.h"
+#include "download_chain.h"
 #include "fetch_memory.h"
 #include "file_helpers.h"
 #include "host_backoff.h"
+#include "host_failures.h"
 #include "http_exchange.h"
 #include "test_server.h"
 #include "test_support.h"
@@ -128,8 +130,9 @@ void Download::clientLine(const std::string &word, const std::string &text, Test
         report = {};
         DownloadContext context = processContext();
         context.referer = text.rfind("referer", 0) == 0;
-        result = text.rfind("close", 0) == 0 ? downloadToFile(&context, link.c_str(), target.c_str(), message, 0, 0)
-                                             : downloadImage(&context, link.c_str(), target.c_str(), message, &report);
+        DownloadReport unreported = {};  // "get close" reports nothing: the report stays empty
+        int keepAlive = text.rfind("close", 0) != 0;
+        result = downloadChain(&context, link.c_str(), target.c_str(), message, keepAlive, keepAlive ? &report : &unreported);
         said = message;
     } else if (word == "fetch") {
         FetchResult *r = fetchToMemory(link.c_str());
@@ -194,6 +197,39 @@ static std::vector<std::string> caseNames(bool tls) {
     for (const std::string &p : caseFiles("download"))
         if ((testNameOf(p).rfind("tls_", 0) == 0) == tls) paths.push_back(p);
     return paths;
+}
+
+/* The chunk decoder's write function: appends to the string, refusing a chunk that begins with "!". */
+static int takeData(void *out, const char *data, int length) {
+    if (*data == '!') return 0;
+    ((std::string *)out)->append(data, (size_t)length);
+    return 1;
+}
+
+/* A body decoded in pieces of piece bytes, as a case: the body, how it ends, the data and the bytes behind it.
+ * A decoder that has ended takes no more bytes and gives the same answer again. */
+static Case decoded(const std::string &body, size_t piece) {
+    ChunkDecoder d;
+    chunkDecoderInit(&d);
+    std::string data;
+    int result = 1, used = 0;
+    size_t at = 0;
+    for (; result == 1 && d.state != CHUNK_DONE && at < body.size(); at += used)
+        result = chunkDecode(&d, body.data() + at, (int)std::min(piece, body.size() - at), &used, takeData, &data);
+    std::string ends = result != 1 ? std::to_string(result) : d.state == CHUNK_DONE ? "done" : "open", passed = data;
+    if (ends != "open") {
+        EXPECT_EQ(chunkDecode(&d, "1", 1, &used, takeData, &data), result) << body;
+        EXPECT_EQ(used, 0);
+    }
+    EXPECT_EQ(data, passed);
+    return {body, ends, data, d.state == CHUNK_DONE ? body.substr(at) : ""};
+}
+
+TEST(ChunkDecode, EndsAlikeWhereverTheBodyIsCut) {
+    for (const Case &c : readCases("unit/chunked_body.tsv")) {
+        EXPECT_EQ(decoded(c[0], c[0].size()), c);
+        EXPECT_EQ(decoded(c[0], 1), c);
+    }
 }
 
 class CaseFile : public Download, public testing::WithParamInterface<std::string> {};
