@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "host_failures.h"
-#include "text_utils.h"
 
 namespace {
 
@@ -31,10 +30,6 @@ static std::vector<IdleConnection> idlePool;  // under poolLock; the longest idl
 
 void initConnTables(void) {
     initHostFailures();
-}
-
-std::string hostPort(const char *host, int port) {
-    return lowerAscii(host) + ":" + std::to_string(port);
 }
 
 /* Takes the most recently used idle connection under key out of the pool;

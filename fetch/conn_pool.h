@@ -10,8 +10,6 @@
 #ifndef LUMORA_CONN_POOL_H
 #define LUMORA_CONN_POOL_H
 
-#include <string>
-
 #include "connect.h"
 #include "download_context.h"
 #include "host_slots.h"
@@ -22,10 +20,6 @@
  * recently used one is closed: a package that links to many hosts must not
  * use up the descriptors that the image files need. */
 enum { POOL_CONNECTION_LIMIT = 16 };
-
-/* "host:port" with the host in lower case, as the per-host limit, the pool
- * and the failure counts compare names. */
-std::string hostPort(const char *host, int port);
 
 /* Creates the process-wide failure counts (once; later calls do nothing). */
 void initConnTables(void);

@@ -10,7 +10,6 @@
 
 #include <mutex>
 
-#include "conn_pool.h"
 #include "host_backoff.h"
 #include "str_map.h"
 #include "text_utils.h"

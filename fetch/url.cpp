@@ -65,6 +65,10 @@ void freeUrlParts(UrlParts *parts) {
     parts->path = NULL;
 }
 
+std::string hostPort(const char *host, int port) {
+    return lowerAscii(host) + ":" + std::to_string(port);
+}
+
 char *urlFileExtension(const char *url, char *dst, size_t max) {
     const char *slash = strrchr(url, '/');
     const char *dot = slash ? strrchr(slash, '.') : NULL;

@@ -37,6 +37,10 @@ int parseUrl(const char *url, UrlParts *parts);
 /* Frees host and path and sets them to NULL; harmless twice. */
 void freeUrlParts(UrlParts *parts);
 
+/* "host:port" with the host in lower case, as the per-host limits and the
+ * connection tables compare names. */
+std::string hostPort(const char *host, int port);
+
 /* Copies at most max characters of the link's file extension into dst (a
  * zeroed buffer of max + 1 bytes; no terminator is written when the copy is
  * cut) and returns dst, or returns NULL when the link has no extension. */
