@@ -29,7 +29,7 @@ ONE_AT_A_TIME_IMAGES=${ONE_AT_A_TIME_IMAGES:-400}
 RUN_LIMIT_SECONDS=150  # one tool's pass over the list
 MEMORY_KIB=524288
 DEFAULT=$(sed -n 's/.*MOVE_CONNECTIONS = \([0-9]*\).*/\1/p' "$root/move/move_job.h")  # the job's default
-PER_HOST=$(sed -n 's/.*CONNECTIONS_PER_HOST = \([0-9]*\).*/\1/p' "$root/fetch/conn_pool.h")
+PER_HOST=$(sed -n 's/.*CONNECTIONS_PER_HOST = \([0-9]*\).*/\1/p' "$root/fetch/host_slots.h")
 FEWER=8  # the default before hosts could ask for less
 
 work=$(memoryWorkDir "$MEMORY_KIB")  # the fetchers' figures, not the file system's

@@ -12,7 +12,7 @@ enum {
     DOWNLOAD_FAILED = -1,        /* no link, connection, exchange or status */
     DOWNLOAD_WRITE_ERROR = -2,   /* a write to the file failed */
     DOWNLOAD_CREATE_ERROR = -3,  /* the file could not be created */
-    DOWNLOAD_CUT = -4,           /* the connections were cut (conn_pool.h) */
+    DOWNLOAD_CUT = -4,           /* the connections were cut (connect.h) */
 };
 
 /* Why an image could not be had, as a seller can act on it. */

@@ -21,7 +21,7 @@
 #include <mutex>
 #include <set>
 
-#include "conn_pool.h"
+#include "host_slots.h"
 #include "http_exchange.h"
 #include "net.h"
 

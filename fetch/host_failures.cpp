@@ -8,15 +8,15 @@
 #include <stdint.h>
 #include <stdlib.h>
 
-#include "conn_pool.h"
+#include <mutex>
+
 #include "host_backoff.h"
-#include "net.h"
 #include "str_map.h"
 #include "text_utils.h"
 #include "tls_hosts.h"
 
-static StrMap *connFailCounts;
-static NetLock *failCountLock;
+static StrMap *connFailCounts;  // under failCountLock
+static std::mutex failCountLock;
 
 namespace {
 
@@ -33,7 +33,6 @@ static ProcessFailureCounts processCounts;
 void initHostFailures(void) {
     if (connFailCounts) return;
     connFailCounts = strMapCreateDefault(strMapHash, strMapKeyEquals);
-    failCountLock = netLockCreate();
 }
 
 FailureCounts *processFailureCounts(void) {
@@ -45,45 +44,42 @@ DownloadContext processContext(void) {
 }
 
 void resetConnFailCounts(void) {
-    netLockAcquire(failCountLock);
-    strMapClear(connFailCounts, 0);
-    netLockRelease(failCountLock);
+    {
+        std::lock_guard<std::mutex> held(failCountLock);
+        strMapClear(connFailCounts, 0);
+    }
     forgetTlsHosts();
     forgetHostWaits();
 }
 
-std::string connectionKey(int https, const char *host, int port) {
-    return std::string(https ? "https://" : "http://") + hostPort(host, port);
+std::string linkKey(const UrlParts *parts) {
+    return std::string(parts->https ? "https://" : "http://") + hostPort(parts->host, parts->port);
 }
 
 int ProcessFailureCounts::refused(const std::string &key) {
-    netLockAcquire(failCountLock);
-    intptr_t count = (intptr_t)strMapGet(connFailCounts, key.c_str());
-    netLockRelease(failCountLock);
-    return count >= CONNECT_FAILURE_LIMIT;
+    std::lock_guard<std::mutex> held(failCountLock);
+    return (intptr_t)strMapGet(connFailCounts, key.c_str()) >= CONNECT_FAILURE_LIMIT;
 }
 
 /* Out of memory, the failure goes uncounted. */
 void ProcessFailureCounts::failure(const std::string &key) {
-    netLockAcquire(failCountLock);
+    std::lock_guard<std::mutex> held(failCountLock);
     intptr_t count = (intptr_t)strMapGet(connFailCounts, key.c_str());
     char *copy = copyBytes(key.data(), key.size());
     void *old;  // a count, not memory
     if (copy && strMapReplace(connFailCounts, copy, (void *)(count + 1), &old) != STRMAP_ADDED) free(copy);
-    netLockRelease(failCountLock);
 }
 
 void ProcessFailureCounts::answered(const std::string &key) {
-    netLockAcquire(failCountLock);
+    std::lock_guard<std::mutex> held(failCountLock);
     if ((intptr_t)strMapGet(connFailCounts, key.c_str()) < CONNECT_FAILURE_LIMIT)
         strMapRemove(connFailCounts, key.c_str());
-    netLockRelease(failCountLock);
 }
 
 void countHostFailure(FailureCounts *counts, const UrlParts *parts) {
-    counts->failure(connectionKey(parts->https, parts->host, parts->port));
+    counts->failure(linkKey(parts));
 }
 
 void hostAnswered(FailureCounts *counts, const UrlParts *parts) {
-    counts->answered(connectionKey(parts->https, parts->host, parts->port));
+    counts->answered(linkKey(parts));
 }

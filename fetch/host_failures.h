@@ -25,9 +25,9 @@ FailureCounts *processFailureCounts(void);
  * asked to be left alone. */
 void resetConnFailCounts(void);
 
-/* "scheme://host:port" with the host in lower case: the key of the counts
- * and of the pool; any length. */
-std::string connectionKey(int https, const char *host, int port);
+/* The link's "scheme://host:port", the host in lower case: the key of the
+ * counts and of the pool; any length. */
+std::string linkKey(const UrlParts *parts);
 
 /* Counts a connection on which no reply came in time like a failed
  * connect, under the link's scheme, host and port. */

@@ -2,32 +2,28 @@
  * dozen hosts at most, so an ordered set of lower-case names does. */
 #include "tls_hosts.h"
 
+#include <mutex>
 #include <set>
 #include <string>
 
-#include "net.h"
 #include "text_utils.h"
 
-static std::set<std::string> agreed;      // under hostsLock
-static NetLock *hostsLock = netLockCreate();  // before any thread starts
+static std::set<std::string> agreed;  // under hostsLock
+static std::mutex hostsLock;
 
 void tlsHostAgreed(const char *host) {
     std::string name = lowerAscii(host);
-    netLockAcquire(hostsLock);
+    std::lock_guard<std::mutex> held(hostsLock);
     agreed.insert(name);
-    netLockRelease(hostsLock);
 }
 
 int tlsHostKnown(const char *host) {
     std::string name = lowerAscii(host);
-    netLockAcquire(hostsLock);
-    int known = agreed.count(name) > 0;
-    netLockRelease(hostsLock);
-    return known;
+    std::lock_guard<std::mutex> held(hostsLock);
+    return agreed.count(name) > 0;
 }
 
 void forgetTlsHosts(void) {
-    netLockAcquire(hostsLock);
+    std::lock_guard<std::mutex> held(hostsLock);
     agreed.clear();
-    netLockRelease(hostsLock);
 }

@@ -89,10 +89,4 @@ int netLastError(void);
 void netCutAll(void);
 int netCutDone(void);
 
-/* A process-wide mutual exclusion lock, usable before any thread starts. */
-struct NetLock;
-NetLock *netLockCreate(void);
-void netLockAcquire(NetLock *lock);
-void netLockRelease(NetLock *lock);
-
 #endif

@@ -1,4 +1,4 @@
-/* POSIX side of the socket layer: BSD sockets and pthread mutexes. A socket
+/* POSIX side of the socket layer: BSD sockets. A socket
  * that the system numbers 0 (possible when standard input is closed) is
  * moved to another number, since 0 means "no socket" to the callers. */
 #include "net.h"
@@ -10,7 +10,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -137,24 +136,6 @@ void netClose(SocketHandle s) {
 
 int netLastError(void) {
     return errno;
-}
-
-struct NetLock {
-    pthread_mutex_t mutex;
-};
-
-NetLock *netLockCreate(void) {
-    NetLock *lock = (NetLock *)malloc(sizeof(NetLock));
-    if (lock) pthread_mutex_init(&lock->mutex, NULL);
-    return lock;
-}
-
-void netLockAcquire(NetLock *lock) {
-    pthread_mutex_lock(&lock->mutex);
-}
-
-void netLockRelease(NetLock *lock) {
-    pthread_mutex_unlock(&lock->mutex);
 }
 
 void netShutdown(SocketHandle s) {

@@ -1,6 +1,6 @@
-/* Windows side of the socket layer: Windows Sockets 2.2 and critical
- * sections. A failed non-blocking connect shows in select's exception set,
- * not as writable, so both sets are watched. */
+/* Windows side of the socket layer: Windows Sockets 2.2. A failed
+ * non-blocking connect shows in select's exception set, not as writable, so
+ * both sets are watched. */
 #include "net.h"
 #include "net_cut.h"
 
@@ -114,24 +114,6 @@ void netClose(SocketHandle s) {
 
 int netLastError(void) {
     return WSAGetLastError();
-}
-
-struct NetLock {
-    CRITICAL_SECTION section;
-};
-
-NetLock *netLockCreate(void) {
-    NetLock *lock = (NetLock *)malloc(sizeof(NetLock));
-    if (lock) InitializeCriticalSection(&lock->section);
-    return lock;
-}
-
-void netLockAcquire(NetLock *lock) {
-    EnterCriticalSection(&lock->section);
-}
-
-void netLockRelease(NetLock *lock) {
-    LeaveCriticalSection(&lock->section);
 }
 
 /* A shutdown fails the calls made after it, but leaves one under way

@@ -154,7 +154,6 @@ void Download::clientLine(const std::string &word, const std::string &text, Test
     else if (word == "file" && text == "none") EXPECT_EQ(fileExists(target.c_str()), 0);
     else if (word == "file") EXPECT_EQ(readFile(target), text);
     else if (word == "size") EXPECT_EQ(fileLength(target.c_str()), n);
-    else if (word == "pooled") EXPECT_EQ(poolSize(), n);
     else if (word == "connections") EXPECT_EQ(server.connections(), n);
     else if (word == "requests") EXPECT_EQ(server.requests((size_t)n).size(), (size_t)n);
     else if (word == "request") EXPECT_NE((server.requests((size_t)n + 1).size() > (size_t)n ? server.requests()[(size_t)n] : "").find(after), std::string::npos);
