@@ -65,7 +65,7 @@ static std::vector<std::string> readLinks(const char *path) {
 
 static int download(const char *listPath, const std::string &dir) {
     std::vector<std::string> links = readLinks(listPath);
-    initConnTables();
+    initHostFailures();
     openAppLog(dir.c_str());
     int done = 0, failed = 0;
     auto start = std::chrono::steady_clock::now();
@@ -107,7 +107,7 @@ static int move(const char *listPath, const std::string &dir, int connections) {
     std::vector<std::string> links = readLinks(listPath);
     std::string package = dir + "/package.csv", images = dir + "/images";
     if (!writeFile(package, packageOf(links)) || !makeFolder(images.c_str())) return 1;
-    initConnTables();
+    initHostFailures();
     openAppLog(dir.c_str());
     static const MoveView view = {NULL, quietPosition, quietItem, quietText, quietPosition, quietMessage, quietEnd};
     MoveJob job = {};

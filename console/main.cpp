@@ -32,6 +32,7 @@
 #include "conn_pool.h"
 #include "console_view.h"
 #include "download_pool.h"
+#include "host_failures.h"
 #include "move_checks.h"
 #include "move_job.h"
 #include "net.h"
@@ -167,7 +168,7 @@ static int loadJobPackage(const MoveJob &job, LoadedPackage *package) {
     openAppLog(job.programDir);
     uint16_t version;
     if (!netStartup(&version)) return refuse("WSAStartup() failed!", STATUS_REFUSED);
-    initConnTables();
+    initHostFailures();
     if (!package->items) return refuse("内存不足", STATUS_PACKAGE);
     fatalStatus = STATUS_PACKAGE;
     std::string found;

@@ -28,10 +28,6 @@ struct IdleConnection {
 static std::mutex poolLock;
 static std::vector<IdleConnection> idlePool;  // under poolLock; the longest idle first
 
-void initConnTables(void) {
-    initHostFailures();
-}
-
 /* Takes the most recently used idle connection under key out of the pool;
  * NULL when there is none. */
 static Transport *takeIdle(const std::string &key) {

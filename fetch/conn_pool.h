@@ -21,9 +21,6 @@
  * use up the descriptors that the image files need. */
 enum { POOL_CONNECTION_LIMIT = 16 };
 
-/* Creates the process-wide failure counts (once; later calls do nothing). */
-void initConnTables(void);
-
 /* A new connection for the parsed link: TLS for https, else plain. When it
  * falls back to plain HTTP, parts is changed to the scheme and port used.
  * NULL with a message in errMsg, and the kind in *why unless why is NULL,

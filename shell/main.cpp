@@ -13,7 +13,7 @@
 
 #include "app_log.h"
 #include "browser.h"
-#include "conn_pool.h"
+#include "host_failures.h"
 #include "deployment.h"
 #include "net.h"
 #include "shell_state.h"
@@ -104,7 +104,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     refuseTemporaryFolder();
     openAppLog(appDir);
     startSockets();
-    initConnTables();
+    initHostFailures();
     INITCOMMONCONTROLSEX common = {sizeof common, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&common);
     char title[64];

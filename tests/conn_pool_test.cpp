@@ -21,7 +21,7 @@ protected:
         uint16_t version;
         netStartup(&version);
         openAppLog(dir.path().c_str());
-        initConnTables();
+        initHostFailures();
         resetConnFailCounts();
         setNetTimeouts(300, 2000);
     }

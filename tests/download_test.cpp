@@ -89,7 +89,7 @@ protected:
         uint16_t version;
         netStartup(&version);
         openAppLog(dir.path().c_str());
-        initConnTables();
+        initHostFailures();
         int closed = 0;
         netClose(netListenLoopback(1, &closed));
         vars["closed"] = std::to_string(closed);

@@ -16,7 +16,7 @@ TEST(MoveJob, MovesEachLinkOnceRewritesThePackageAndTellsTheView) {
     std::string package = dir.file("package.csv"), images = dir.file("images"), gone = hosts.url("a/gone.jpg");
     hosts.writePackage(package);
     makeFolder(images.c_str());
-    initConnTables();
+    initHostFailures();
     imageCounter = 1;
     JobStartTime t = jobStartNow();
     std::string stamp, original = readFile(package);
@@ -57,7 +57,7 @@ TEST(MoveJob, ANameThePackageStillNamesIsNeverGivenAgain) {
     c.hosts = {"a"};
     c.items = {{"one", {"a/1.jpg"}, {}}, {"two", {"a/2.jpg"}, {}}, {"three", {"a/x.alicdn.com/3.jpg"}, {}}};
     CaseHosts hosts(c);
-    initConnTables();
+    initHostFailures();
     for (int tries = 0; tries < 3; tries++) {
         ScratchDir dir;
         hosts.writeJob(dir);

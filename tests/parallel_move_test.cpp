@@ -51,7 +51,7 @@ protected:
     LoadedPackage moved;  // the items of the last job
 
     void SetUp() override {
-        initConnTables();
+        initHostFailures();
         setNetTimeouts(1000, 2000);
         abortRequested = 0;
     }

@@ -236,7 +236,7 @@ static int worldCount() {
 TEST_F(WorldMove, EveryWorldEndsAlikeAtAnyConnectionsAndAfterAnyStop) {
     const char *first = getenv("LUMORA_WORLD_SEED");
     unsigned seed = first ? (unsigned)atoi(first) : 1;
-    initConnTables();
+    initHostFailures();
     for (int i = 0; i < worldCount() && !HasFailure(); i++, seed++) {
         SCOPED_TRACE("world " + std::to_string(seed));
         moveWorld(seed);
