@@ -1,10 +1,14 @@
 /* The move's parts: local names (the extension a link gives, names claimed above every number the folder or the
- * package holds while the one counter moves on), and the link rewrite on cases and on generated packages, each checked for what a move keeps. */
+ * package holds while the one counter moves on), the link rewrite on cases and on generated packages, each checked for what a move keeps,
+ * and what a stop keeps of the downloads ahead of the walk. */
+#include <ctype.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
+#include <iterator>
+#include <sstream>
 
 #include "deployment.h"
 #include "file_helpers.h"
@@ -12,6 +16,7 @@
 #include "local_naming.h"
 #include "move_case.h"
 #include "package_builder.h"
+#include "placeholder_check.h"
 #include "platform.h"
 #include "test_support.h"
 
@@ -188,5 +193,32 @@ TEST(LinkRewrite, EveryMoveKeepsTheRowsAndLeavesNothingToResume) {
                     moves.push_back({link, r < 3 ? "" : "D:\\p\\" + std::to_string(moves.size()) + ".jpg"});
         checkMove(dir.path(), p, moves, o);
         if (HasFatalFailure() || HasFailure()) FAIL() << "case " << n << ": " << p.text;
+    }
+}
+
+static const char *const ASKS[] = {"later", "scout", "plain", "referer", "once"};
+
+// the fault: a scout that ended ahead of a stop thrown away, or an image kept that its turn would have asked again
+TEST(PlaceholderCheck, AStopKeepsADownloadAheadOnlyWhenItsTurnWouldAskNothingMore) {
+    for (const Case &c : readCases("unit/kept_ahead.tsv")) {
+        SCOPED_TRACE(c[0] + " | " + c[1] + " " + c[2] + " " + c[3] + " " + c[4]);
+        HotlinkHosts hosts;
+        SameBytes *same = nullptr;
+        std::istringstream before(c[0]);
+        for (std::string step; before >> step;) {
+            if (step == "scouted") hotlinkAsk(&hosts, "h", false);
+            else if (step == "refused") hotlinkRefused(&hosts, "h");
+            else if (step == "reused") same->reused = true;
+            else if (isdigit((unsigned char)step[0])) same = hotlinkNoteCopy(&hosts, "h", {"h/0.jpg", 0, DESCRIPTION_IMAGE, std::stoull(step), 10});
+            else hotlinkJudged(&hosts, "h", step == "plain" ? HOST_PLAIN : HOST_REFERER);
+        }
+        ImageTask t;
+        t.url = "h/1.jpg", t.kind = DESCRIPTION_IMAGE, t.hostKey = "h", t.state = TASK_DONE, t.result = std::stoi(c[4]);
+        t.ask = (HostAsk)(std::find(std::begin(ASKS), std::end(ASKS), c[1]) - ASKS);
+        t.report.refererSent = c[2] == "referer", t.report.digest = std::stoull(c[3]), t.report.size = 10;
+        EXPECT_EQ(keptAhead(&hosts, t) ? "kept" : "fetched again", c[5]);
+        EXPECT_EQ(ASKS[hotlinkAsk(&hosts, "h", true)], c[6]);
+        same = hotlinkNoteCopy(&hosts, "h", {"h/2.jpg", 0, DESCRIPTION_IMAGE, t.report.digest, 10});
+        EXPECT_EQ(same ? same->links.size() - 1 : 0, std::stoul(c[7]));
     }
 }
