@@ -63,11 +63,19 @@ static void judgeFailedScout(const JudgeHooks &h, const Fetched &f) {
     hotlinkJudged(h.hotlink, f.host, f.probe == RECHECK_GONE ? HOST_REFERER : HOST_UNKNOWN);
 }
 
-void judgeAtTurn(const JudgeHooks &h, Fetched &f) {
-    if (f.result == 1) f.result = judgeMoved(h, f);
-    else if (f.ask == ASK_SCOUT) judgeFailedScout(h, f);
+/* An image refused without the Referer and with it counts towards asking
+ * the host once, with the Referer. */
+static void noteRefusal(const JudgeHooks &h, const Fetched &f) {
     if (f.result != 1 && f.ask <= ASK_PLAIN && f.report.refererSent && f.report.status == 403)
         hotlinkRefused(h.hotlink, f.host);
+}
+
+void judgeAtTurn(const JudgeHooks &h, Fetched &f) {
+    bool failedScout = f.result != 1 && f.ask == ASK_SCOUT;
+    if (f.result == 1) f.result = judgeMoved(h, f);
+    // counted before a failed scout frees the host, or a download starting in between scouts it again
+    noteRefusal(h, f);
+    if (failedScout) judgeFailedScout(h, f);
 }
 
 bool keptAhead(HotlinkHosts *hosts, const ImageTask &t) {
