@@ -26,7 +26,7 @@
 
 #include "app_log.h"
 #include "bench_images.h"
-#include "conn_pool.h"
+#include "connect.h"
 #include "download.h"
 #include "host_failures.h"
 #include "move_job.h"

@@ -13,8 +13,8 @@
 
 #include "app_log.h"
 #include "browser.h"
-#include "host_failures.h"
 #include "deployment.h"
+#include "host_failures.h"
 #include "net.h"
 #include "shell_state.h"
 #include "shortcut.h"
